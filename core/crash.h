@@ -1,0 +1,4 @@
+// Crash handling.
+#pragma once
+
+void ExceptionISR(int sig);

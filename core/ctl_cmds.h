@@ -1,0 +1,4 @@
+// The commands of the control socket that look into the controller.
+#pragma once
+
+void CtlCmds_Register();

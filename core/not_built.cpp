@@ -1,0 +1,135 @@
+// Entry points of controller-core services that are not built yet. Each one
+// records its call and returns the "nothing there" value; the work that
+// builds the service replaces its entry here.
+#include "core/appfile.h"
+#include "core/crash.h"
+#include "core/fram.h"
+#include "core/nvram.h"
+#include "core/oem.h"
+#include "core/pgm.h"
+#include "core/reglink.h"
+#include "core/rtc.h"
+#include "core/run_ctrl.h"
+#include "core/sys.h"
+#include "core/touch.h"
+#include "host/thread.h"
+#include "host/trace.h"
+
+#include <cstring>
+
+using host::trace;
+
+// Run control and the control scan.
+uint8_t Cmd_SS_Info[98];
+void SetPlcMode(int) { trace("SetPlcMode"); }
+void PlcScan() { trace("PlcScan"); }
+void PlcInit(int) { trace("PlcInit"); }
+void NetConfig() { trace("NetConfig"); }
+void Plc_NetInit() { trace("Plc_NetInit"); }
+void IoConfig(int) { trace("IoConfig"); }
+void IoStart() { trace("IoStart"); }
+void NetStatusDecode() { trace("NetStatusDecode"); }
+
+// Screen program manager.
+uint8_t PGM_state;
+void PGM_TheLoop(int) { trace("PGM_TheLoop"); }
+void PGM_Create(int) { trace("PGM_Create"); }
+void PGM_SetSlice(int) { trace("PGM_SetSlice"); }
+void PGM_SetPopupMode(int) { trace("PGM_SetPopupMode"); }
+void PGM_InitRunCtrl() { trace("PGM_InitRunCtrl"); }
+
+// Application files.
+uint8_t *promgr_table;
+uint8_t *ladder_bl;
+uint8_t tinyImage[124];
+uint16_t fwload_set_def;
+uint32_t Persist_Get() { return 0; }
+void Persist_Set(uint32_t) {}
+void Persist_Or(uint32_t) {}
+void GPIOInit() { trace("GPIOInit"); }
+int LoadProgram() {
+    trace("LoadProgram");
+    return 0;
+}
+int AutoLoadRegisters() {
+    trace("AutoLoadRegisters");
+    return 0;
+}
+int AutoSaveRegisters() {
+    trace("AutoSaveRegisters");
+    return 0;
+}
+int SaveProgram() {
+    trace("SaveProgram");
+    return 0;
+}
+void PowerDown() { trace("PowerDown"); }
+void TrevantStop() { trace("TrevantStop"); }
+
+// Start-up validation.
+uint8_t io_force[256];
+int nvram_init(int, int, int) {
+    trace("nvram_init");
+    return 0;
+}
+
+// FRAM.
+uint8_t bbram[4096];
+void FRAM_Init() { trace("FRAM_Init"); }
+int FRAM_XChange_Data(int, int) {
+    trace("FRAM_XChange_Data");
+    return 0;
+}
+int FRAM_BBRAM_XChange_Data(uint8_t *, int, int, int) {
+    trace("FRAM_BBRAM_XChange_Data");
+    return 0;
+}
+
+// Register links.
+void SYS_ResetRCBs(int) { trace("SYS_ResetRCBs"); }
+void SYS_LoadRCBs() { trace("SYS_LoadRCBs"); }
+
+// System services still to come.
+void SYS_MenuOption(int, int) { trace("SYS_MenuOption"); }
+void SYS_MenuOption2(int) { trace("SYS_MenuOption2"); }
+void SYS_ExtendedOption(int) { trace("SYS_ExtendedOption"); }
+
+// Crash handling.
+void ExceptionISR(int sig) {
+    // No crash screen yet: end the way an unhandled signal would.
+    host::fatal_default(sig);
+}
+
+// Real-time clock.
+const uint16_t rtc_default[7] = {0, 0, 0, 1, 1, 2000, 7};
+uint8_t dstActive;
+void RtcGet(uint16_t *cal) {
+    trace("RtcGet");
+    std::memset(cal, 0, 14);
+}
+int RtcCheck(const uint16_t *) {
+    trace("RtcCheck");
+    return 0;
+}
+void RtcSet(const uint16_t *) { trace("RtcSet"); }
+void RtcTimeSet(const uint16_t *) { trace("RtcTimeSet"); }
+void RtcDateSet(const uint16_t *) { trace("RtcDateSet"); }
+void SyncUtcWithRtc(const uint16_t *, uint16_t *, int, int) { trace("SyncUtcWithRtc"); }
+
+// Touch, beeper, screen saver, 10 ms tick.
+void TimerISR() { trace("TimerISR"); }
+void TCH_Beep(int) { trace("TCH_Beep"); }
+void TCH_BeepEnable(int) { trace("TCH_BeepEnable"); }
+void TCH_ScreenSaver(int) { trace("TCH_ScreenSaver"); }
+
+// Sign-on texts.
+int Oem_GetSignon(char *text, int, int) {
+    trace("Oem_GetSignon");
+    if (text) text[0] = 0;
+    return 0;
+}
+int Oem_GetModel(char *text, int, int) {
+    trace("Oem_GetModel");
+    if (text) text[0] = 0;
+    return 0;
+}

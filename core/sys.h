@@ -1,0 +1,24 @@
+// System services: hardware check, product identity, watchdog, battery, options.
+#pragma once
+#include <cstdint>
+
+void SYS_HardwareCheck();
+int SYS_Init(const char *product);
+void StartWatchdog();
+void StopWatchdog();
+void TickleWatchdogReal();
+void set_watchdog_time(int seconds);
+int SYS_BattTest();
+void SYS_MenuOption(int which, int on);
+void SYS_MenuOption2(int code);
+void SYS_ExtendedOption(int on);
+void SYS_Contrast(int level);
+
+extern int wdog;                 // watchdog descriptor, -1 while closed
+extern int32_t WatchDogDisable;  // started with more than one argument
+extern uint8_t SYS_fGrayScale;
+extern char KernelRev[16];
+extern uint32_t InitRdVer;
+extern uint16_t PersistentStatus; // the processor's persistent status word
+extern const char *product;
+void Sys_Reset();

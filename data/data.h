@@ -1,0 +1,5 @@
+// Media manager.
+#pragma once
+
+void CFM_Open();
+void CFM_TheLoop(int n);

@@ -1,0 +1,4 @@
+// Pixel pipeline.
+#pragma once
+
+void PXP_WaitUpdate();

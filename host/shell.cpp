@@ -1,0 +1,202 @@
+#include "host/shell.h"
+
+#include "host/config.h"
+#include "host/root.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <set>
+
+namespace host {
+namespace {
+std::vector<std::string> g_log;
+std::map<std::string, ShellHandler> g_handlers;
+std::set<pid_t> g_children;
+
+std::vector<std::string> split_words(const std::string &line) {
+    std::vector<std::string> out;
+    std::string cur;
+    bool in_word = false;
+    char quote = 0;
+    for (size_t i = 0; i < line.size(); ++i) {
+        char c = line[i];
+        if (quote) {
+            if (c == quote) quote = 0;
+            else cur += c;
+            continue;
+        }
+        if (c == '"' || c == '\'') {
+            quote = c;
+            in_word = true;
+        } else if (c == ' ' || c == '\t') {
+            if (in_word) out.push_back(cur);
+            cur.clear();
+            in_word = false;
+        } else if (c == '>') {
+            if (in_word) out.push_back(cur);
+            cur.clear();
+            in_word = false;
+            if (i + 1 < line.size() && line[i + 1] == '>') {
+                out.push_back(">>");
+                ++i;
+            } else {
+                out.push_back(">");
+            }
+        } else {
+            cur += c;
+            in_word = true;
+        }
+    }
+    if (in_word) out.push_back(cur);
+    return out;
+}
+
+// Writes `text` to the board file `target` (append or truncate).
+int write_board_file(const std::string &target, const std::string &text, bool append) {
+    std::string file = path(target);
+    size_t slash = file.rfind('/');
+    if (slash != std::string::npos) make_dirs(file.substr(root().size(), slash - root().size()));
+    FILE *f = std::fopen(file.c_str(), append ? "a" : "w");
+    if (!f) return 1;
+    std::fputs(text.c_str(), f);
+    std::fclose(f);
+    return 0;
+}
+
+int emulate(std::vector<std::string> words) {
+    // Split off an output redirection.
+    std::string target;
+    bool append = false;
+    for (size_t i = 0; i < words.size(); ++i) {
+        if (words[i] == ">" || words[i] == ">>") {
+            append = words[i] == ">>";
+            if (i + 1 < words.size()) target = words[i + 1];
+            words.resize(i);
+            break;
+        }
+    }
+    if (words.empty()) return 0;
+    const std::string &cmd = words[0];
+    std::string output;
+    int status = 0;
+    auto h = g_handlers.find(cmd);
+    if (h != g_handlers.end()) {
+        status = h->second(words);
+    } else if (cmd == "echo") {
+        for (size_t i = 1; i < words.size(); ++i) output += (i > 1 ? " " : "") + words[i];
+        output += "\n";
+    } else if (cmd == "uname") {
+        output = config("uname", "Linux panel 2.6.35.3-1045 #1 PREEMPT armv5tejl GNU/Linux") + "\n";
+    } else if (cmd == "rm" || cmd == "cp" || cmd == "mkdir") {
+        std::vector<std::string> argv{cmd};
+        for (size_t i = 1; i < words.size(); ++i)
+            argv.push_back(words[i][0] == '-' ? words[i] : path(words[i]));
+        status = run_argv(argv);
+    } else {
+        // killall (never by name here: we end our own children by pid), sync,
+        // and board-only commands with nothing to emulate yet.
+        status = 0;
+    }
+    if (!target.empty()) return write_board_file(target, output, append) ? 1 : status;
+    if (!output.empty()) std::fputs(output.c_str(), stdout);
+    return status;
+}
+} // namespace
+
+int shell(const std::string &cmdline) {
+    g_log.push_back(cmdline);
+    return emulate(split_words(cmdline));
+}
+
+void shell_register(const std::string &command, ShellHandler handler) {
+    g_handlers[command] = std::move(handler);
+}
+
+const std::vector<std::string> &shell_log() { return g_log; }
+void shell_log_clear() { g_log.clear(); }
+void shell_reset() {
+    g_log.clear();
+    g_handlers.clear();
+}
+
+int run_argv(const std::vector<std::string> &argv) {
+    pid_t pid = spawn_exec(argv, -1);
+    if (pid < 0) return -1;
+    int st = 0;
+    while (waitpid(pid, &st, 0) < 0) {
+        if (errno != EINTR) return -1;
+    }
+    g_children.erase(pid);
+    return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+}
+
+pid_t spawn(const std::function<void()> &fn) {
+    std::fflush(nullptr);
+    pid_t pid = fork();
+    if (pid == 0) {
+        fn();
+        _exit(0);
+    }
+    if (pid > 0) g_children.insert(pid);
+    return pid;
+}
+
+pid_t spawn_exec(const std::vector<std::string> &argv, int stdin_fd, int close_fd) {
+    if (argv.empty()) return -1;
+    std::vector<char *> args;
+    for (auto &a : argv) args.push_back(const_cast<char *>(a.c_str()));
+    args.push_back(nullptr);
+    std::fflush(nullptr);
+    pid_t pid = fork();
+    if (pid == 0) {
+        if (close_fd >= 0) close(close_fd);
+        if (stdin_fd >= 0) {
+            dup2(stdin_fd, 0);
+            if (stdin_fd != 0) close(stdin_fd);
+        }
+        // The child must not inherit the panel's blocked signals or its timer.
+        sigset_t none;
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
+        execvp(args[0], args.data());
+        _exit(127);
+    }
+    if (pid > 0) g_children.insert(pid);
+    return pid;
+}
+
+void reap_children() {
+    for (auto it = g_children.begin(); it != g_children.end();) {
+        int st;
+        pid_t r = waitpid(*it, &st, WNOHANG);
+        if (r == *it || (r < 0 && errno == ECHILD)) it = g_children.erase(it);
+        else ++it;
+    }
+}
+
+bool end_child(pid_t pid) {
+    if (pid <= 0 || !g_children.count(pid)) return false;
+    kill(pid, SIGTERM);
+    int st;
+    for (int i = 0; i < 100; ++i) {
+        if (waitpid(pid, &st, WNOHANG) == pid) {
+            g_children.erase(pid);
+            return true;
+        }
+        usleep(10000);
+    }
+    kill(pid, SIGKILL);
+    while (waitpid(pid, &st, 0) < 0 && errno == EINTR) {
+    }
+    g_children.erase(pid);
+    return true;
+}
+
+} // namespace host

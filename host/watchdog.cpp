@@ -1,0 +1,137 @@
+#include "host/watchdog.h"
+
+#include "host/clock.h"
+#include "host/config.h"
+#include "host/console.h"
+#include "host/power.h"
+#include "host/root.h"
+#include "host/thread.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string>
+
+namespace host {
+namespace {
+int g_fd = -1;
+WatchdogState *g_state = nullptr;
+bool g_magic_close = false;
+std::atomic<bool> g_monitor{false};
+
+void *monitor(void *) {
+    for (;;) {
+        // The hardware counts real time; on the virtual clock of tests it is idle.
+        timespec ts{0, 100'000'000};
+        nanosleep(&ts, nullptr);
+        WatchdogState *s = g_state;
+        if (!s || !s->open || clock_is_virtual()) continue;
+        if (mono_ns() - s->last_kick_ns >= uint64_t(s->timeout_ms) * 1'000'000ull) {
+            s->expired = 1;
+            msync(s, sizeof *s, MS_SYNC);
+            console_line("watchdog: expired, resetting");
+            watchdog_reset();
+        }
+    }
+    return nullptr;
+}
+} // namespace
+
+void reboot() {
+    std::fflush(nullptr);
+    _exit(kExitReboot);
+}
+void power_off() {
+    std::fflush(nullptr);
+    _exit(kExitPowerOff);
+}
+void watchdog_reset() {
+    std::fflush(nullptr);
+    _exit(kExitWatchdog);
+}
+
+int wdt_open() {
+    if (config_int("watchdog", 1) == 0) return -1;
+    if (g_fd >= 0) return -1; // one opener at a time, like the device
+    make_dirs("/dev");
+    int fd = ::open(path("/dev/watchdog").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) return -1;
+    if (ftruncate(fd, sizeof(WatchdogState)) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    void *m = mmap(nullptr, sizeof(WatchdogState), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    if (m == MAP_FAILED) {
+        ::close(fd);
+        return -1;
+    }
+    g_state = static_cast<WatchdogState *>(m);
+    std::memcpy(g_state->magic, "WDTSTATE", 8);
+    g_state->timeout_ms = 60000; // the kernel's default until the driver sets it
+    g_state->last_kick_ns = mono_ns();
+    g_state->pid = getpid();
+    g_state->expired = 0;
+    g_state->open = 1;
+    g_fd = fd;
+    g_magic_close = false;
+    return fd;
+}
+
+void wdt_set_timeout(int fd, int seconds) {
+    if (fd != g_fd || !g_state || seconds <= 0) return;
+    g_state->timeout_ms = uint32_t(seconds) * 1000;
+    g_state->last_kick_ns = mono_ns();
+}
+
+void wdt_write(int fd, const char *data, size_t n) {
+    if (fd != g_fd || !g_state || n == 0) return;
+    g_state->last_kick_ns = mono_ns();
+    g_magic_close = data[n - 1] == 'V';
+}
+
+int wdt_time_left_ms(int fd) {
+    if (fd != g_fd || !g_state) return -1;
+    uint64_t used = (mono_ns() - g_state->last_kick_ns) / 1'000'000ull;
+    return used >= g_state->timeout_ms ? 0 : int(g_state->timeout_ms - used);
+}
+
+void wdt_close(int fd) {
+    if (fd != g_fd || !g_state) return;
+    // Without the magic character the device stays armed after the close.
+    if (g_magic_close) g_state->open = 0;
+    munmap(g_state, sizeof(WatchdogState));
+    g_state = nullptr;
+    ::close(g_fd);
+    g_fd = -1;
+}
+
+void wdt_start_monitor() {
+    if (g_monitor.exchange(true)) return;
+    pthread_t t;
+    thread_create(&t, monitor, nullptr, true);
+}
+
+bool wdt_read_state(const char *root_dir, WatchdogState *out) {
+    std::string file = std::string(root_dir) + "/dev/watchdog";
+    int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    ssize_t n = pread(fd, out, sizeof *out, 0);
+    ::close(fd);
+    return n == ssize_t(sizeof *out) && std::memcmp(out->magic, "WDTSTATE", 8) == 0;
+}
+
+void wdt_reset() {
+    if (g_state) munmap(g_state, sizeof(WatchdogState));
+    if (g_fd >= 0) ::close(g_fd);
+    g_state = nullptr;
+    g_fd = -1;
+    g_magic_close = false;
+}
+
+} // namespace host

@@ -1,0 +1,11 @@
+// IEC runtime kernel: what the controller core reaches of it.
+#pragma once
+#include <cstdint>
+
+extern uint8_t TrevantRuntime;
+extern uint8_t trevant_variables_enumerateded;
+void Trevant_Comm_service();
+// Address of the IEC variable an IEC-form reference names (null when none).
+uint8_t *TrevantCalculateVmDbAddress(uint32_t ref, uint32_t bits);
+void Trevant_Byte_To_Bit(const uint8_t *src, uint8_t *dst, uint32_t bits);
+void Trevant_Bit_To_Byte(const uint8_t *src, uint8_t *dst, uint32_t n);

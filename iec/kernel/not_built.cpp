@@ -1,0 +1,10 @@
+// Entry points of the IEC runtime kernel that are not built yet.
+#include "host/trace.h"
+#include "iec/kernel/iec.h"
+
+uint8_t TrevantRuntime;
+uint8_t trevant_variables_enumerateded;
+void Trevant_Comm_service() { host::trace("Trevant_Comm_service"); }
+uint8_t *TrevantCalculateVmDbAddress(uint32_t, uint32_t) { return nullptr; }
+void Trevant_Byte_To_Bit(const uint8_t *, uint8_t *, uint32_t) {}
+void Trevant_Bit_To_Byte(const uint8_t *, uint8_t *, uint32_t) {}

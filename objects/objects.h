@@ -1,0 +1,4 @@
+// Screen objects.
+#pragma once
+
+void KEY_SlideInit();

@@ -1,0 +1,4 @@
+// CAN driver.
+#pragma once
+
+void Can_Isr();

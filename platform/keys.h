@@ -1,0 +1,5 @@
+// Keys and touch events.
+#pragma once
+
+void KEY_Init();
+void KEY_Flush();

@@ -1,0 +1,5 @@
+// Screen manager and system screens.
+#pragma once
+
+void REC_ScreenInit();
+void OBJM_DestroyPage();

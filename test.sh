@@ -1,0 +1,64 @@
+#!/usr/bin/env bash
+# Builds with address and undefined-behaviour sanitizers, runs every test with
+# ctest, runs each fuzz target briefly and the benchmarks once, and ends with
+# one line "N passed, N failed".
+set -uo pipefail
+cd "$(dirname "$0")"
+. scripts/deps.sh
+ensure_packages "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}" || exit 1
+export CCACHE_DIR="${CCACHE_DIR:-$PWD/.cache/ccache}"
+JOBS=$(nproc)
+passed=0
+failed=0
+
+# Sanitizer build and the whole test suite.
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPANEL_SANITIZE=ON -DPANEL_BENCH=OFF >/dev/null || exit 1
+ninja -C build-asan || { echo "0 passed, 1 failed"; exit 1; }
+export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+ctest --test-dir build-asan -j "$JOBS" --output-on-failure --timeout 300 | tee build-asan/ctest.log
+total=$(grep -Eo 'tests failed out of [0-9]+' build-asan/ctest.log | grep -Eo '[0-9]+$' || echo 0)
+bad=$(grep -Eo '[0-9]+ tests failed out of' build-asan/ctest.log | grep -Eo '^[0-9]+' || echo 0)
+if [ "$total" = 0 ] && grep -q '100% tests passed' build-asan/ctest.log; then
+    total=$(grep -Eo 'out of [0-9]+' build-asan/ctest.log | grep -Eo '[0-9]+$' || echo 0)
+fi
+passed=$((passed + total - bad))
+failed=$((failed + bad))
+
+# Every parser of outside input has a fuzz target; each runs briefly.
+if ls tests/fuzz/fuzz_*.cpp >/dev/null 2>&1; then
+    if cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPANEL_FUZZ=ON \
+            -DPANEL_TESTS=OFF -DPANEL_BENCH=OFF -DCMAKE_C_COMPILER=clang \
+            -DCMAKE_CXX_COMPILER=clang++ >/dev/null && ninja -C build-fuzz; then
+        for f in build-fuzz/bin/fuzz_*; do
+            name=$(basename "$f")
+            if "$f" -max_total_time="${FUZZ_SECONDS:-10}" -rss_limit_mb=2048 >"build-fuzz/$name.log" 2>&1; then
+                echo "fuzz $name: passed"; passed=$((passed + 1))
+            else
+                echo "fuzz $name: FAILED"; tail -n 30 "build-fuzz/$name.log"; failed=$((failed + 1))
+            fi
+        done
+    else
+        echo "fuzz build: FAILED"; failed=$((failed + 1))
+    fi
+fi
+
+# Benchmarks: built optimised, run once, figures reported as ratios.
+if ls bench/bench_*.cpp >/dev/null 2>&1; then
+    if cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPANEL_TESTS=OFF -DPANEL_BENCH=ON >/dev/null \
+            && ninja -C build; then
+        for b in build/bin/bench_*; do
+            if "$b" --benchmark_min_time=0.05 >"$b.log" 2>&1; then
+                grep -E 'x baseline' "$b.log" || true
+                passed=$((passed + 1))
+            else
+                echo "bench $(basename "$b"): FAILED"; tail -n 20 "$b.log"; failed=$((failed + 1))
+            fi
+        done
+    else
+        echo "bench build: FAILED"; failed=$((failed + 1))
+    fi
+fi
+
+echo "$passed passed, $failed failed"
+[ "$failed" = 0 ] && [ "$passed" -gt 0 ]

@@ -1,0 +1,61 @@
+#include "panel_fixture.h"
+
+#include "core/loop.h"
+#include "core/plc_reg.h"
+#include "core/sys.h"
+#include "core/tick.h"
+#include "host/clock.h"
+#include "host/config.h"
+#include "host/root.h"
+#include "host/shell.h"
+#include "host/trace.h"
+#include "host/watchdog.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <unistd.h>
+
+void panel_reset_all() {
+    host::clock_reset();
+    host::clock_use_virtual();
+    host::config_reset();
+    host::shell_reset();
+    host::trace_stop();
+    host::trace_clear();
+    host::trace_set_hook(nullptr);
+    host::wdt_reset();
+    Tick_Reset();
+    PlcReg_Reset();
+    Sys_Reset();
+    Loop_Reset();
+}
+
+void PanelTest::SetUp() {
+    char tmpl[] = "/tmp/panel-test-XXXXXX";
+    root_dir = mkdtemp(tmpl);
+    host::set_root(root_dir);
+    panel_reset_all();
+}
+
+void PanelTest::TearDown() {
+    host::clock_reset();
+    host::trace_set_hook(nullptr);
+    std::string cmd = "rm -rf '" + root_dir + "'";
+    if (std::system(cmd.c_str()) != 0) {
+    }
+}
+
+void PanelTest::write_file(const std::string &board_path, const std::string &data) {
+    std::string full = host::path(board_path);
+    size_t slash = board_path.rfind('/');
+    if (slash != std::string::npos && slash > 0) host::make_dirs(board_path.substr(0, slash));
+    std::ofstream(full, std::ios::binary) << data;
+}
+
+std::string PanelTest::read_file(const std::string &board_path) {
+    std::ifstream in(host::path(board_path), std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}

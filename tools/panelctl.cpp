@@ -1,0 +1,82 @@
+// panelctl: looks into a running panel through its control socket.
+//
+//   panelctl [--root DIR] status
+//   panelctl [--root DIR] reg get %R1
+//   panelctl [--root DIR] reg set %SR167 20
+//
+// Exit status: 0 answered "ok", 1 the panel refused the request, 2 no panel
+// answered or bad usage.
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+int usage() {
+    std::fprintf(stderr, "usage: panelctl [--root DIR] COMMAND [ARGS...]\n"
+                         "commands: status | reg get NAME | reg set NAME VALUE\n");
+    return 2;
+}
+} // namespace
+
+int main(int argc, char **argv) {
+    std::string root;
+    if (const char *env = std::getenv("PANEL_ROOT")) root = env;
+    int i = 1;
+    if (i < argc && std::strcmp(argv[i], "--root") == 0) {
+        if (i + 1 >= argc) return usage();
+        root = argv[i + 1];
+        i += 2;
+    }
+    if (root.empty()) root = "var/panel";
+    if (i >= argc) return usage();
+    std::string line;
+    for (; i < argc; ++i) line += (line.empty() ? "" : " ") + std::string(argv[i]);
+    if (line.find('\n') != std::string::npos) return usage();
+    line += "\n";
+
+    std::string sock = root + "/run/panelctl.sock";
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    if (sock.size() >= sizeof addr.sun_path) {
+        std::fprintf(stderr, "panelctl: socket path too long: %s\n", sock.c_str());
+        return 2;
+    }
+    std::strcpy(addr.sun_path, sock.c_str());
+    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0 || connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) {
+        std::fprintf(stderr, "panelctl: no panel answers at %s (%s)\n", sock.c_str(),
+                     std::strerror(errno));
+        return 2;
+    }
+    timeval tv{10, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    if (send(fd, line.data(), line.size(), MSG_NOSIGNAL) != ssize_t(line.size())) {
+        std::fprintf(stderr, "panelctl: the panel closed the connection\n");
+        return 2;
+    }
+    std::string reply;
+    char buf[4096];
+    for (ssize_t n; (n = read(fd, buf, sizeof buf)) != 0;) {
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            std::fprintf(stderr, "panelctl: no answer from the panel (%s)\n", std::strerror(errno));
+            return 2;
+        }
+        reply.append(buf, size_t(n));
+    }
+    close(fd);
+    if (reply.rfind("ok", 0) == 0) {
+        std::string rest = reply.substr(2);
+        if (!rest.empty() && (rest[0] == ' ' || rest[0] == '\n')) rest.erase(0, 1);
+        std::fputs(rest.c_str(), stdout);
+        return 0;
+    }
+    std::fputs(reply.empty() ? "error: empty answer from the panel\n" : reply.c_str(), stderr);
+    return 1;
+}

@@ -1,0 +1,156 @@
+// supervisor: runs the panel like the board's power and reset circuits would.
+//
+//   supervisor [--root DIR] [--] PANEL [ARGS...]
+//
+// Restarts the panel after a reboot, a power-off, a watchdog reset or a crash
+// (the board reboots from its crash screen), keeping the root folder's
+// "hardware" files. It also plays the hardware watchdog for a panel that
+// cannot end itself (a stopped process): when the armed watchdog has not been
+// kicked for longer than its time-out, the panel is killed and restarted.
+// Any other end of the panel ends the supervisor with the same status.
+#include "host/power.h"
+#include "host/watchdog.h"
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <vector>
+
+namespace {
+volatile sig_atomic_t g_stop = 0;
+void on_stop(int) { g_stop = 1; }
+
+std::string g_root;
+
+void say(const std::string &line) {
+    std::fprintf(stderr, "supervisor: %s\n", line.c_str());
+    std::string log = g_root + "/var/log/supervisor.log";
+    if (FILE *f = std::fopen(log.c_str(), "a")) {
+        std::fprintf(f, "%s\n", line.c_str());
+        std::fclose(f);
+    }
+}
+
+uint64_t now_ns() {
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return uint64_t(ts.tv_sec) * 1'000'000'000ull + uint64_t(ts.tv_nsec);
+}
+
+// The watchdog state after a reset: disarmed, as the hardware comes up.
+void clear_watchdog() {
+    std::string file = g_root + "/dev/watchdog";
+    if (FILE *f = std::fopen(file.c_str(), "r+b")) {
+        host::WatchdogState s{};
+        if (std::fread(&s, sizeof s, 1, f) == 1) {
+            s.open = 0;
+            std::rewind(f);
+            std::fwrite(&s, sizeof s, 1, f);
+        }
+        std::fclose(f);
+    }
+}
+
+pid_t start(const std::vector<char *> &argv) {
+    pid_t pid = fork();
+    if (pid == 0) {
+        setenv("PANEL_ROOT", g_root.c_str(), 1);
+        execv(argv[0], argv.data());
+        std::perror(argv[0]);
+        _exit(127);
+    }
+    return pid;
+}
+} // namespace
+
+int main(int argc, char **argv) {
+    int i = 1;
+    if (const char *env = std::getenv("PANEL_ROOT")) g_root = env;
+    if (i + 1 < argc && std::strcmp(argv[i], "--root") == 0) {
+        g_root = argv[i + 1];
+        i += 2;
+    }
+    if (i < argc && std::strcmp(argv[i], "--") == 0) ++i;
+    if (i >= argc) {
+        std::fprintf(stderr, "usage: supervisor [--root DIR] [--] PANEL [ARGS...]\n");
+        return 2;
+    }
+    if (g_root.empty()) g_root = "var/panel";
+    std::string mkdir = "mkdir -p '" + g_root + "/var/log'";
+    if (std::system(mkdir.c_str()) != 0) {
+    }
+    std::vector<char *> child_argv(argv + i, argv + argc);
+    child_argv.push_back(nullptr);
+
+    struct sigaction sa {};
+    sa.sa_handler = on_stop;
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGINT, &sa, nullptr);
+
+    std::vector<uint64_t> recent; // start times, to give up on a panel that keeps failing
+    for (;;) {
+        clear_watchdog();
+        pid_t pid = start(child_argv);
+        if (pid < 0) {
+            say(std::string("cannot start ") + child_argv[0]);
+            return 2;
+        }
+        say("panel started (pid " + std::to_string(pid) + ")");
+        recent.push_back(now_ns());
+        int status = 0;
+        bool killed_by_watchdog = false;
+        for (;;) {
+            pid_t r = waitpid(pid, &status, WNOHANG);
+            if (r == pid) break;
+            if (r < 0 && errno != EINTR) return 2;
+            if (g_stop) {
+                kill(pid, SIGTERM);
+                usleep(200000);
+                kill(pid, SIGKILL);
+                waitpid(pid, &status, 0);
+                say("stopped");
+                return 0;
+            }
+            host::WatchdogState s;
+            if (host::wdt_read_state(g_root.c_str(), &s) && s.open && s.pid == pid) {
+                uint64_t idle_ms = (now_ns() - s.last_kick_ns) / 1'000'000ull;
+                // The panel ends itself at the time-out; a panel that cannot (stopped,
+                // hung in the kernel) is reset a little later.
+                if (idle_ms > uint64_t(s.timeout_ms) + 1000) {
+                    say("watchdog expired, panel not responding: resetting it");
+                    kill(pid, SIGCONT);
+                    kill(pid, SIGKILL);
+                    waitpid(pid, &status, 0);
+                    killed_by_watchdog = true;
+                    break;
+                }
+            }
+            usleep(100000);
+        }
+        const char *why = nullptr;
+        if (killed_by_watchdog) why = "watchdog reset";
+        else if (WIFEXITED(status) && WEXITSTATUS(status) == host::kExitReboot) why = "reboot";
+        else if (WIFEXITED(status) && WEXITSTATUS(status) == host::kExitPowerOff) why = "power off";
+        else if (WIFEXITED(status) && WEXITSTATUS(status) == host::kExitWatchdog) why = "watchdog reset";
+        else if (WIFSIGNALED(status)) why = "crash";
+        if (!why) {
+            int code = WIFEXITED(status) ? WEXITSTATUS(status) : 1;
+            say("panel ended (status " + std::to_string(code) + ")");
+            return code;
+        }
+        while (recent.size() > 5) recent.erase(recent.begin());
+        if (recent.size() == 5 && now_ns() - recent.front() < 10'000'000'000ull) {
+            say(std::string("panel restarted 5 times within 10 s (last: ") + why + "): giving up");
+            return 1;
+        }
+        say(std::string("panel ended by ") + why + ": restarting");
+        if (std::strcmp(why, "power off") == 0) sleep(1);
+    }
+}

@@ -1,0 +1,8 @@
+// Entry points of the web server that are not built yet.
+#include "host/trace.h"
+#include "web/web.h"
+
+uint8_t ParviServerState;
+uint8_t ParviHttp, ParviFtping, ParviThreadCreated, ParviUpdateNewIp;
+void parvi_thread_create() { host::trace("parvi_thread_create"); }
+void parvi_check_ftp_state() { host::trace("parvi_check_ftp_state"); }

@@ -1,0 +1,9 @@
+// Web HMI server: what the main loop reaches of it.
+#pragma once
+#include <cstdint>
+
+// 0 stop requested, 1 stopped, 2 start requested, 3 thread started, 4 running.
+extern uint8_t ParviServerState;
+extern uint8_t ParviHttp, ParviFtping, ParviThreadCreated, ParviUpdateNewIp;
+void parvi_thread_create();
+void parvi_check_ftp_state();
