@@ -7,6 +7,7 @@
 #include "core/nvram.h"
 #include "core/oem.h"
 #include "core/pgm.h"
+#include "core/plc_reg.h"
 #include "core/reglink.h"
 #include "core/rtc.h"
 #include "core/run_ctrl.h"
@@ -32,7 +33,12 @@ void NetStatusDecode() { trace("NetStatusDecode"); }
 
 // Screen program manager.
 uint8_t PGM_state;
-void PGM_TheLoop(int) { trace("PGM_TheLoop"); }
+void PGM_TheLoop(int) {
+    trace("PGM_TheLoop");
+    // Until the screen manager is built, only its choice of system screen runs,
+    // so the loader and recovery modes show in %SR3.
+    sr_put(3, PGM_ScreenChoice(sr_get(3)));
+}
 void PGM_Create(int) { trace("PGM_Create"); }
 void PGM_SetSlice(int) { trace("PGM_SetSlice"); }
 void PGM_SetPopupMode(int) { trace("PGM_SetPopupMode"); }
@@ -123,13 +129,11 @@ void TCH_BeepEnable(int) { trace("TCH_BeepEnable"); }
 void TCH_ScreenSaver(int) { trace("TCH_ScreenSaver"); }
 
 // Sign-on texts.
-int Oem_GetSignon(char *text, int, int) {
+int Oem_GetSignon(char *, int, int) {
     trace("Oem_GetSignon");
-    if (text) text[0] = 0;
     return 0;
 }
-int Oem_GetModel(char *text, int, int) {
+int Oem_GetModel(char *, int, int) {
     trace("Oem_GetModel");
-    if (text) text[0] = 0;
     return 0;
 }

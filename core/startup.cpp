@@ -20,6 +20,7 @@
 #include "gdi/gdi.h"
 #include "gdi/tty.h"
 #include "host/clock.h"
+#include "host/config.h"
 #include "host/console.h"
 #include "host/ctl.h"
 #include "host/root.h"
@@ -43,6 +44,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 namespace {
 char g_product[64];
@@ -293,9 +295,22 @@ int Startup(int argc) {
 }
 
 namespace {
+uint64_t g_pass_min_ns;
+uint64_t g_last_pass_end_ns;
+
+// Between main-loop passes: the control socket, finished children, and a
+// short rest so that an idle host panel does not spin a core at full speed
+// (the board's passes take about a millisecond; "pass_min_us" in host.conf).
 void host_poll() {
     host::ctl_poll();
     host::reap_children();
+    uint64_t now = host::mono_ns();
+    uint64_t used = now - g_last_pass_end_ns;
+    if (used < g_pass_min_ns) {
+        timespec ts{0, long(g_pass_min_ns - used)};
+        nanosleep(&ts, nullptr);
+    }
+    g_last_pass_end_ns = host::mono_ns();
 }
 } // namespace
 
@@ -304,6 +319,7 @@ int panel_main(int argc) {
     CtlCmds_Register();
     host::ctl_open();
     MainLoopHostPoll = host_poll;
+    g_pass_min_ns = uint64_t(host::config_int("pass_min_us", 1000)) * 1000;
     if (Startup(argc) != 0) return -1;
     MainLoop(-1);
     return -1;

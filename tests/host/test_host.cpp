@@ -1,0 +1,166 @@
+#include "host/clock.h"
+#include "host/config.h"
+#include "host/ctl.h"
+#include "host/root.h"
+#include "host/shell.h"
+#include "host/thread.h"
+#include "host/watchdog.h"
+#include "panel_fixture.h"
+
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+class HostTest : public PanelTest {};
+
+TEST_F(HostTest, BoardPathsLandUnderTheRootAndMediaNamesIgnoreCase) {
+    EXPECT_EQ(host::path("/mnt/cfg/config.pgm"), root_dir + "/mnt/cfg/config.pgm");
+    EXPECT_EQ(host::path("etc/ntp.conf"), root_dir + "/etc/ntp.conf");
+    write_file("/mnt/USB0/Logs/DATA01.CSV", "x");
+    EXPECT_EQ(host::path("/mnt/USB0/logs/data01.csv"), root_dir + "/mnt/USB0/Logs/DATA01.CSV");
+    EXPECT_EQ(host::path("/mnt/USB0/LOGS/new.csv"), root_dir + "/mnt/USB0/Logs/new.csv");
+    // Internal flash is case-sensitive, as on the board.
+    write_file("/mnt/cfg/Config.pgm", "x");
+    EXPECT_EQ(host::path("/mnt/cfg/config.pgm"), root_dir + "/mnt/cfg/config.pgm");
+}
+
+TEST_F(HostTest, ShellEmulatesBoardCommandsInsideTheRootAndRecordsThem) {
+    EXPECT_EQ(host::shell("echo 5 > /proc/sys/net/ipv4/tcp_retries2"), 0);
+    EXPECT_EQ(read_file("/proc/sys/net/ipv4/tcp_retries2"), "5\n");
+    EXPECT_EQ(host::shell("echo 1 >>/var/x"), 0);
+    EXPECT_EQ(host::shell("echo 2 >> /var/x"), 0);
+    EXPECT_EQ(read_file("/var/x"), "1\n2\n");
+    host::config_set("uname", "Linux test 9.9");
+    EXPECT_EQ(host::shell("uname -a > /dev/shm/rev.txt"), 0);
+    EXPECT_EQ(read_file("/dev/shm/rev.txt"), "Linux test 9.9\n");
+    EXPECT_EQ(host::shell("killall -9 inetd"), 0) << "never kills anything by name";
+    auto log = host::shell_log();
+    ASSERT_EQ(log.size(), 5u);
+    EXPECT_EQ(log[4], "killall -9 inetd");
+}
+
+TEST_F(HostTest, FileCommandsRunWithoutAShellSoNamesCannotInject) {
+    write_file("/mnt/USB0/a;touch INJECTED", "data");
+    EXPECT_EQ(host::shell("rm '/mnt/USB0/a;touch INJECTED'"), 0);
+    struct stat st;
+    EXPECT_NE(stat((root_dir + "/mnt/USB0/a;touch INJECTED").c_str(), &st), 0);
+    EXPECT_NE(stat("INJECTED", &st), 0);
+    EXPECT_NE(stat((root_dir + "/INJECTED").c_str(), &st), 0);
+    EXPECT_NE(host::shell("rm /mnt/USB0/missing"), 0) << "a failing rm reports failure";
+    EXPECT_EQ(host::run_argv({"mkdir", "-p", root_dir + "/d/e"}), 0);
+    EXPECT_EQ(stat((root_dir + "/d/e").c_str(), &st), 0);
+}
+
+TEST_F(HostTest, ChildrenAreEndedAndReapedByPid) {
+    pid_t pid = host::spawn_exec({"sleep", "30"}, -1);
+    ASSERT_GT(pid, 0);
+    EXPECT_TRUE(host::end_child(pid));
+    EXPECT_NE(kill(pid, 0), 0);
+    EXPECT_FALSE(host::end_child(getpid())) << "only our own children";
+    pid_t quick = host::spawn([] {});
+    ASSERT_GT(quick, 0);
+    usleep(100000);
+    host::reap_children();
+    EXPECT_NE(kill(quick, 0), 0) << "reaped, not a zombie";
+}
+
+TEST_F(HostTest, ThreadsBlockThePanelSignals) {
+    pthread_t t;
+    sigset_t seen;
+    ASSERT_EQ(host::thread_create(
+                  &t,
+                  [](void *arg) -> void * {
+                      pthread_sigmask(SIG_BLOCK, nullptr, static_cast<sigset_t *>(arg));
+                      return nullptr;
+                  },
+                  &seen),
+              0);
+    pthread_join(t, nullptr);
+    EXPECT_TRUE(sigismember(&seen, SIGALRM));
+    EXPECT_TRUE(sigismember(&seen, host::kPowerFailSignal));
+    EXPECT_TRUE(sigismember(&seen, SIGPIPE));
+    sigset_t mine;
+    pthread_sigmask(SIG_BLOCK, nullptr, &mine);
+    EXPECT_FALSE(sigismember(&mine, SIGALRM)) << "the creating thread keeps its mask";
+}
+
+TEST_F(HostTest, WatchdogReportsTimeLeftInMillisecondsAndIsSharedWithTheSupervisor) {
+    int fd = host::wdt_open();
+    ASSERT_GT(fd, 0);
+    EXPECT_EQ(host::wdt_open(), -1) << "one opener at a time";
+    host::wdt_set_timeout(fd, 5);
+    EXPECT_EQ(host::wdt_time_left_ms(fd), 5000);
+    host::clock_advance_ms(4200);
+    EXPECT_EQ(host::wdt_time_left_ms(fd), 800);
+    host::wdt_write(fd, "w", 1);
+    EXPECT_EQ(host::wdt_time_left_ms(fd), 5000);
+    host::clock_advance_ms(6000);
+    EXPECT_EQ(host::wdt_time_left_ms(fd), 0);
+    host::WatchdogState s;
+    ASSERT_TRUE(host::wdt_read_state(root_dir.c_str(), &s));
+    EXPECT_EQ(s.open, 1u);
+    EXPECT_EQ(s.timeout_ms, 5000u);
+    EXPECT_EQ(s.pid, getpid());
+    // Closing without the magic character leaves it armed; with it, disarmed.
+    host::wdt_close(fd);
+    ASSERT_TRUE(host::wdt_read_state(root_dir.c_str(), &s));
+    EXPECT_EQ(s.open, 1u);
+    fd = host::wdt_open();
+    host::wdt_write(fd, "V", 1);
+    host::wdt_close(fd);
+    ASSERT_TRUE(host::wdt_read_state(root_dir.c_str(), &s));
+    EXPECT_EQ(s.open, 0u);
+}
+
+TEST_F(HostTest, NoWatchdogWhenTheHostHasNone) {
+    host::config_set("watchdog", "0");
+    EXPECT_EQ(host::wdt_open(), -1);
+}
+
+TEST_F(HostTest, SliceTimerFiresOnceOnTheVirtualClock) {
+    host::alarm_arm_ms(20);
+    host::clock_advance_ms(19);
+    EXPECT_FALSE(host::alarm_take());
+    host::clock_advance_ms(1);
+    EXPECT_TRUE(host::alarm_take());
+    EXPECT_FALSE(host::alarm_take()) << "one-shot";
+    host::alarm_arm_ms(20);
+    host::alarm_disarm();
+    host::clock_advance_ms(50);
+    EXPECT_FALSE(host::alarm_take());
+    host::alarm_arm_ms(0);
+    EXPECT_FALSE(host::alarm_armed()) << "a zero time disarms";
+}
+
+TEST_F(HostTest, SliceTimerOnTheRealClock) {
+    host::clock_use_real();
+    host::alarm_install();
+    host::alarm_arm_ms(5);
+    usleep(30000);
+    EXPECT_TRUE(host::alarm_take());
+}
+
+TEST_F(HostTest, ControlRequestsAreCheckedBeforeTheyReachACommand) {
+    host::ctl_register("echo", [](const std::vector<std::string> &a) {
+        std::string out = "ok";
+        for (size_t i = 1; i < a.size(); ++i) out += " " + a[i];
+        return out;
+    });
+    EXPECT_EQ(host::ctl_handle("echo  a\tb "), "ok a b\n");
+    EXPECT_EQ(host::ctl_handle("echo a\r"), "ok a\n");
+    EXPECT_EQ(host::ctl_handle(""), "error: empty request\n");
+    EXPECT_EQ(host::ctl_handle("   "), "error: empty request\n");
+    EXPECT_EQ(host::ctl_handle("nope x"), "error: unknown command 'nope'\n");
+    EXPECT_EQ(host::ctl_handle(std::string("echo \x01", 6)), "error: request holds control characters\n");
+}
+
+TEST_F(HostTest, ScreenSizeFromTheHostConfiguration) {
+    EXPECT_EQ(host::screen_width(), 800);
+    EXPECT_EQ(host::screen_height(), 480);
+    write_file("/host.conf", "# small panel\nscreen = 480x272\n");
+    host::config_reset();
+    EXPECT_EQ(host::screen_width(), 480);
+    EXPECT_EQ(host::screen_height(), 272);
+    host::config_set("screen", "bogus");
+    EXPECT_EQ(host::screen_width(), 800);
+}

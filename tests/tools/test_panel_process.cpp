@@ -1,0 +1,203 @@
+// The panel as people run it: the supervisor, the panel process and panelctl.
+#include "panel_fixture.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+namespace {
+std::string bin(const std::string &name) {
+    const char *dir = std::getenv("PANEL_BIN");
+    return std::string(dir ? dir : "build/bin") + "/" + name;
+}
+
+struct Result {
+    int rc;
+    std::string out;
+};
+
+// Runs a command line, capturing standard output and error together.
+Result run(const std::string &cmd) {
+    Result r{-1, ""};
+    FILE *p = popen((cmd + " 2>&1").c_str(), "r");
+    if (!p) return r;
+    char buf[512];
+    while (size_t n = fread(buf, 1, sizeof buf, p)) r.out.append(buf, n);
+    int st = pclose(p);
+    r.rc = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    return r;
+}
+
+std::string slurp(const std::string &file) {
+    std::ifstream in(file);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+template <class F> bool wait_for(F cond, int ms) {
+    for (int waited = 0; waited < ms; waited += 50) {
+        if (cond()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return cond();
+}
+} // namespace
+
+class PanelProcessTest : public PanelTest {
+protected:
+    void SetUp() override {
+        PanelTest::SetUp();
+        write_file("/host.conf", "test_hooks = 1\nuname = Linux panel 2.6.35.3-1045 #1\n");
+    }
+    void TearDown() override {
+        if (supervisor > 0) {
+            kill(supervisor, SIGTERM);
+            int st;
+            waitpid(supervisor, &st, 0);
+        }
+        PanelTest::TearDown();
+    }
+    // Starts the supervisor with the panel and waits until panelctl answers.
+    void start(std::vector<std::string> panel_args = {}) {
+        std::vector<std::string> args = {bin("supervisor"), "--root", root_dir, "--", bin("panel")};
+        args.insert(args.end(), panel_args.begin(), panel_args.end());
+        supervisor = fork();
+        if (supervisor == 0) {
+            setenv("PANEL_TRACE", (root_dir + "/trace.log").c_str(), 1);
+            int null = open("/dev/null", O_WRONLY);
+            dup2(null, 1);
+            std::vector<char *> argv;
+            for (auto &a : args) argv.push_back(const_cast<char *>(a.c_str()));
+            argv.push_back(nullptr);
+            execv(argv[0], argv.data());
+            _exit(127);
+        }
+        ASSERT_TRUE(wait_for([&] { return ctl("status").rc == 0; }, 10000)) << ctl("status").out;
+    }
+    Result ctl(const std::string &args) {
+        return run(bin("panelctl") + " --root " + root_dir + " " + args);
+    }
+    std::string status_field(const std::string &field) {
+        std::string out = ctl("status").out;
+        size_t at = out.find(field + ": ");
+        if (at == std::string::npos) return "";
+        size_t end = out.find('\n', at);
+        return out.substr(at + field.size() + 2, end - at - field.size() - 2);
+    }
+    // Sends raw bytes to the control socket and returns the answer.
+    std::string raw(const std::string &bytes) {
+        int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        std::string p = root_dir + "/run/panelctl.sock";
+        std::strcpy(addr.sun_path, p.c_str());
+        if (connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) return "no connect";
+        if (send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) < 0) return "no send";
+        std::string out;
+        char buf[256];
+        for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;) out.append(buf, size_t(n));
+        close(fd);
+        return out;
+    }
+    pid_t supervisor = -1;
+};
+
+TEST_F(PanelProcessTest, StatusRegistersAndRefusals) {
+    start();
+    EXPECT_EQ(status_field("run_mode"), "0 Idle");
+    EXPECT_EQ(status_field("PGM_state"), "4");
+    EXPECT_NE(slurp(root_dir + "/var/log/console.log").find("Self-test Running..."), std::string::npos);
+
+    Result r = ctl("reg set %SR167 1");
+    EXPECT_EQ(r.rc, 1);
+    EXPECT_EQ(r.out, "error: %SR167 refused 1 (allowed 2..50)\n");
+    r = ctl("reg set %SR167 20");
+    EXPECT_EQ(r.rc, 0);
+    EXPECT_EQ(r.out, "%SR167 = 20\n");
+    EXPECT_EQ(ctl("reg get %sr167").out, "%SR167 = 20\n");
+
+    struct Bad {
+        const char *args;
+        const char *message;
+    };
+    for (Bad b : {Bad{"reg get %XY3", "unknown register name"},
+                  Bad{"reg get %R50241", "register number out of range"},
+                  Bad{"reg set %R1 70000", "does not fit 16 bits"},
+                  Bad{"reg set %R1 12abc", "not a number"},
+                  Bad{"reg set %SR4 1", "read-only"},
+                  Bad{"reg set %SR5 5", "refused 5 (allowed 0..4)"},
+                  Bad{"reg fly %R1", "usage"},
+                  Bad{"launch", "unknown command"}}) {
+        r = ctl(b.args);
+        EXPECT_EQ(r.rc, 1) << b.args;
+        EXPECT_NE(r.out.find(b.message), std::string::npos) << b.args << ": " << r.out;
+    }
+    EXPECT_EQ(ctl("reg get %R1").out, "%R1 = 0\n") << "refused writes change nothing";
+    EXPECT_EQ(ctl("reg set %R1 -2").out, "%R1 = 65534\n");
+    EXPECT_EQ(ctl("reg set %M17 1").out, "%M17 = 1\n");
+
+    EXPECT_EQ(raw("\n"), "error: empty request\n");
+    EXPECT_EQ(raw("status"), "error: incomplete request (no end of line)\n");
+    EXPECT_EQ(raw(std::string(2000, 'x') + "\n"), "error: request too long\n");
+    EXPECT_EQ(ctl("status").rc, 0) << "the panel keeps serving after bad requests";
+}
+
+TEST_F(PanelProcessTest, LoaderStart) {
+    start({"x"});
+    EXPECT_TRUE(wait_for([&] { return ctl("reg get %SR3").out == "%SR3 = 22\n"; }, 2000));
+    EXPECT_EQ(ctl("reg get %SR29").out, "%SR29 = 254\n");
+    EXPECT_EQ(status_field("boot_mode"), "1");
+}
+
+TEST_F(PanelProcessTest, StalledLoopSavesRegistersThenTheWatchdogRestartsThePanel) {
+    start();
+    std::string passes_before = status_field("passes");
+    EXPECT_EQ(ctl("debug stall").rc, 0);
+    std::string log = root_dir + "/var/log/supervisor.log";
+    ASSERT_TRUE(wait_for([&] { return slurp(log).find("by watchdog reset: restarting") != std::string::npos; },
+                         12000))
+        << slurp(log);
+    EXPECT_NE(slurp(root_dir + "/trace.log").find("AutoSaveRegisters"), std::string::npos)
+        << "the watchdog thread saved the registers before the reset";
+    EXPECT_TRUE(wait_for([&] { return ctl("status").rc == 0; }, 10000));
+    EXPECT_NE(slurp(log).find("panel started"), slurp(log).rfind("panel started"))
+        << "a second start";
+}
+
+TEST_F(PanelProcessTest, StoppedProcessIsResetBySupervisor) {
+    start();
+    std::string log = root_dir + "/var/log/supervisor.log";
+    std::string text = slurp(log);
+    size_t at = text.find("(pid ");
+    ASSERT_NE(at, std::string::npos);
+    pid_t pid = std::atoi(text.c_str() + at + 5);
+    ASSERT_GT(pid, 0);
+    kill(pid, SIGSTOP);
+    ASSERT_TRUE(wait_for([&] { return slurp(log).find("resetting it") != std::string::npos; }, 12000))
+        << slurp(log);
+    EXPECT_TRUE(wait_for([&] { return ctl("status").rc == 0; }, 10000));
+}
+
+TEST_F(PanelProcessTest, OpenFileLimitFailureEndsThePanel) {
+    Result r = run("PANEL_ROOT=" + root_dir + " prlimit --nofile=64:64 " + bin("panel"));
+    EXPECT_EQ(r.rc, 255);
+    EXPECT_NE(r.out.find("Failed to set limit..\n"), std::string::npos) << r.out;
+}
+
+TEST_F(PanelProcessTest, PanelctlWithoutAPanel) {
+    Result r = ctl("status");
+    EXPECT_EQ(r.rc, 2);
+    EXPECT_NE(r.out.find("no panel answers"), std::string::npos);
+}
