@@ -2,9 +2,11 @@
 
 #include "host/config.h"
 #include "host/root.h"
+#include "host/trace.h"
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -108,6 +110,13 @@ int emulate(std::vector<std::string> words) {
     if (!output.empty()) std::fputs(output.c_str(), stdout);
     return status;
 }
+// A child of the panel ends with it (the board's children die with the
+// board), and records nothing: locks held by other threads at the fork stay
+// held in the child.
+void child_setup() {
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    g_trace_on = false;
+}
 } // namespace
 
 int shell(const std::string &cmdline) {
@@ -141,6 +150,7 @@ pid_t spawn(const std::function<void()> &fn) {
     std::fflush(nullptr);
     pid_t pid = fork();
     if (pid == 0) {
+        child_setup();
         fn();
         _exit(0);
     }
@@ -156,6 +166,7 @@ pid_t spawn_exec(const std::vector<std::string> &argv, int stdin_fd, int close_f
     std::fflush(nullptr);
     pid_t pid = fork();
     if (pid == 0) {
+        child_setup();
         if (close_fd >= 0) close(close_fd);
         if (stdin_fd >= 0) {
             dup2(stdin_fd, 0);

@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 void panel_reset_all() {
+    host::wdt_reset();
     host::clock_reset();
     host::clock_use_virtual();
     host::config_reset();
