@@ -1,5 +1,7 @@
 #include "net/tx.h"
 
+#include "host/trace.h"
+
 #include "core/tick.h"
 
 #include <cstring>
@@ -112,6 +114,7 @@ uint32_t _txe_timer_delete(TxTimer *timer) {
 }
 
 void tx_timer_check() {
+    host::trace("tx_timer_check");
     for (int i = 0; i < kTxTimerSlots; ++i) {
         // Re-read the slot on every step: an expiry function may have
         // deleted, created or re-created timers.
