@@ -1,10 +1,8 @@
 // Entry points of controller-core services that are not built yet. Each one
 // records its call and returns the "nothing there" value; the work that
 // builds the service replaces its entry here.
-#include "core/appfile.h"
+#include "core/backup.h"
 #include "core/crash.h"
-#include "core/fram.h"
-#include "core/nvram.h"
 #include "core/oem.h"
 #include "core/pgm.h"
 #include "core/plc_reg.h"
@@ -44,50 +42,10 @@ void PGM_SetSlice(int) { trace("PGM_SetSlice"); }
 void PGM_SetPopupMode(int) { trace("PGM_SetPopupMode"); }
 void PGM_InitRunCtrl() { trace("PGM_InitRunCtrl"); }
 
-// Application files.
-uint8_t *promgr_table;
-uint8_t *ladder_bl;
-uint8_t tinyImage[124];
-uint16_t fwload_set_def;
-uint32_t Persist_Get() { return 0; }
-void Persist_Set(uint32_t) {}
-void Persist_Or(uint32_t) {}
-void GPIOInit() { trace("GPIOInit"); }
-int LoadProgram() {
-    trace("LoadProgram");
-    return 0;
-}
-int AutoLoadRegisters() {
-    trace("AutoLoadRegisters");
-    return 0;
-}
-int AutoSaveRegisters() {
-    trace("AutoSaveRegisters");
-    return 0;
-}
-int SaveProgram() {
-    trace("SaveProgram");
-    return 0;
-}
-void PowerDown() { trace("PowerDown"); }
-void TrevantStop() { trace("TrevantStop"); }
-
-// Start-up validation.
-uint8_t io_force[256];
-int nvram_init(int, int, int) {
-    trace("nvram_init");
-    return 0;
-}
-
-// FRAM.
-uint8_t bbram[4096];
-void FRAM_Init() { trace("FRAM_Init"); }
-int FRAM_XChange_Data(int, int) {
-    trace("FRAM_XChange_Data");
-    return 0;
-}
-int FRAM_BBRAM_XChange_Data(uint8_t *, int, int, int) {
-    trace("FRAM_BBRAM_XChange_Data");
+// Backup and restore of retentive data.
+void RestoreSRReg(int, int, int) { trace("RestoreSRReg"); }
+int EraseBackupData() {
+    trace("EraseBackupData");
     return 0;
 }
 

@@ -14,5 +14,5 @@ ensure_packages() {
     fi
 }
 
-BUILD_PACKAGES=(cmake ninja-build g++ ccache pkg-config libpng-dev)
-TEST_PACKAGES=(clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev)
+BUILD_PACKAGES=(cmake ninja-build g++ ccache pkg-config libpng-dev nlohmann-json3-dev libjpeg62-turbo-dev)
+TEST_PACKAGES=(clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev libjpeg-turbo-progs)

@@ -26,3 +26,6 @@ void Datagram_Check() { trace("Datagram_Check"); }
 void USBPortMon() { trace("USBPortMon"); }
 void ModemCycle() { trace("ModemCycle"); }
 void PMGR_TheLoop(int) { trace("PMGR_TheLoop"); }
+uint8_t crc_header[4];
+uint8_t CmdNetIoConfigUpdated;
+void NetIoConfig() { trace("NetIoConfig"); }

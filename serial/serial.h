@@ -24,3 +24,8 @@ void ModemCycle();
 void PMGR_TheLoop(int slot);
 extern uint8_t Cmd_Downloading;
 extern uint8_t OLPMode;
+// Header of the programming packets; byte 3 is the unit's OEM code.
+extern uint8_t crc_header[4];
+// Re-applies the network and I/O configuration while CmdNetIoConfigUpdated is set.
+extern uint8_t CmdNetIoConfigUpdated;
+void NetIoConfig();

@@ -9,3 +9,11 @@ void Trevant_Comm_service();
 uint8_t *TrevantCalculateVmDbAddress(uint32_t ref, uint32_t bits);
 void Trevant_Byte_To_Bit(const uint8_t *src, uint8_t *dst, uint32_t bits);
 void Trevant_Bit_To_Byte(const uint8_t *src, uint8_t *dst, uint32_t n);
+
+// Start and stop of the IEC application (the glue of the runtime).
+extern uint8_t Tr_init; // 1 once Trevant_init has run its start-up
+int Trevant_init();
+void __Exit();
+void ClearTrevantFlags();
+int DeleteTrevantProgram();     // removes "/mnt/cfg/tr.cod"
+int DelTrevantRetentiveFile(); // removes "/mnt/cfg/tr.ret"

@@ -8,3 +8,18 @@ void Trevant_Comm_service() { host::trace("Trevant_Comm_service"); }
 uint8_t *TrevantCalculateVmDbAddress(uint32_t, uint32_t) { return nullptr; }
 void Trevant_Byte_To_Bit(const uint8_t *, uint8_t *, uint32_t) {}
 void Trevant_Bit_To_Byte(const uint8_t *, uint8_t *, uint32_t) {}
+uint8_t Tr_init;
+int Trevant_init() {
+    host::trace("Trevant_init");
+    return 0;
+}
+void __Exit() { host::trace("__Exit"); }
+void ClearTrevantFlags() { host::trace("ClearTrevantFlags"); }
+int DeleteTrevantProgram() {
+    host::trace("DeleteTrevantProgram");
+    return 0;
+}
+int DelTrevantRetentiveFile() {
+    host::trace("DelTrevantRetentiveFile");
+    return 0;
+}

@@ -326,7 +326,7 @@ TEST_F(PlcRegTest, ClearWithIecApplicationStopsItAndDropsItsRetainedData) {
     host::trace_start();
     PlcRegClear();
     TrevantRuntime = 0;
-    EXPECT_EQ(host::trace_calls(), std::vector<std::string>{"TrevantStop"});
+    EXPECT_EQ(host::trace_calls(), (std::vector<std::string>{"TrevantStop", "__Exit", "ClearTrevantFlags"}));
     EXPECT_FALSE(std::filesystem::exists(host::path("/mnt/cfg/tr.ret")));
     EXPECT_TRUE(all_ff(reg::kR, 100480));
     EXPECT_TRUE(all_ff(reg::kQ, 256));

@@ -1,15 +1,21 @@
 #include "panel_fixture.h"
 
+#include "core/appfile.h"
+#include "core/fram.h"
 #include "core/loop.h"
+#include "core/nvram.h"
 #include "core/plc_reg.h"
 #include "core/sys.h"
 #include "core/tick.h"
 #include "host/clock.h"
 #include "host/config.h"
+#include "host/devmem.h"
+#include "host/powerfail.h"
 #include "host/root.h"
 #include "host/shell.h"
 #include "host/trace.h"
 #include "host/watchdog.h"
+#include "platform/spi.h"
 
 #include <cstdlib>
 #include <fstream>
@@ -30,6 +36,12 @@ void panel_reset_all() {
     PlcReg_Reset();
     Sys_Reset();
     Loop_Reset();
+    Spi_Reset();
+    Fram_Reset();
+    AppFile_Reset();
+    Nvram_Reset();
+    host::devmem_reset();
+    host::powerfail_reset();
 }
 
 void PanelTest::SetUp() {

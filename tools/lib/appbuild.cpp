@@ -1,0 +1,301 @@
+#include "tools/lib/appbuild.h"
+
+#include "core/appfile.h"
+#include "core/crc16.h"
+#include "core/le.h"
+
+#include <fstream>
+#include <map>
+#include <sstream>
+
+namespace appbuild {
+namespace {
+
+using nlohmann::json;
+using Bytes = std::vector<uint8_t>;
+
+struct Failure {
+    std::string message;
+};
+
+[[noreturn]] void fail(const std::string &where, const std::string &what) {
+    throw Failure{where + ": " + what};
+}
+
+void append_le(Bytes &b, uint64_t v, int n) {
+    for (int i = 0; i < n; ++i) b.push_back(uint8_t(v >> (8 * i)));
+}
+
+uint64_t number(const json &v, const std::string &where, uint64_t max) {
+    if (!v.is_number_integer() && !v.is_number_unsigned()) fail(where, "expected a whole number");
+    if (v.is_number_integer() && v.get<int64_t>() < 0) fail(where, "negative number");
+    uint64_t n = v.get<uint64_t>();
+    if (n > max) fail(where, "number " + std::to_string(n) + " too large");
+    return n;
+}
+
+Bytes contents(const json &c, const std::string &where, const std::string &base_dir);
+
+Bytes from_object(const json &c, const std::string &where, const std::string &base_dir) {
+    if (c.size() != 1) fail(where, "a contents object has exactly one key");
+    const std::string &key = c.begin().key();
+    const json &v = c.begin().value();
+    Bytes b;
+    if (key == "hex") {
+        if (!v.is_string()) fail(where, "\"hex\" takes a string");
+        std::string digits;
+        for (char ch : v.get<std::string>()) {
+            if (ch == ' ' || ch == '\n' || ch == '\t' || ch == ':') continue;
+            if (!std::isxdigit(static_cast<unsigned char>(ch)))
+                fail(where, std::string("not a hex digit: '") + ch + "'");
+            digits += ch;
+        }
+        if (digits.size() % 2) fail(where, "odd number of hex digits");
+        for (size_t i = 0; i < digits.size(); i += 2)
+            b.push_back(uint8_t(std::stoul(digits.substr(i, 2), nullptr, 16)));
+    } else if (key == "bytes" || key == "u16" || key == "u32") {
+        if (!v.is_array()) fail(where, "\"" + key + "\" takes a list of numbers");
+        int width = key == "bytes" ? 1 : key == "u16" ? 2 : 4;
+        for (const json &n : v) append_le(b, number(n, where, (1ull << (8 * width)) - 1), width);
+    } else if (key == "text") {
+        if (!v.is_string()) fail(where, "\"text\" takes a string");
+        for (char ch : v.get<std::string>()) b.push_back(uint8_t(ch));
+    } else if (key == "zeros") {
+        b.assign(number(v, where, 1u << 24), 0);
+    } else if (key == "file") {
+        if (!v.is_string()) fail(where, "\"file\" takes a file name");
+        std::string name = v.get<std::string>();
+        std::string full = (!name.empty() && name[0] == '/') || base_dir.empty() ? name : base_dir + "/" + name;
+        std::ifstream in(full, std::ios::binary);
+        if (!in) fail(where, "cannot read " + full);
+        b.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    } else {
+        fail(where, "unknown contents \"" + key + "\"");
+    }
+    return b;
+}
+
+Bytes contents(const json &c, const std::string &where, const std::string &base_dir) {
+    if (c.is_array()) {
+        Bytes all;
+        for (const json &part : c) {
+            Bytes b = contents(part, where, base_dir);
+            all.insert(all.end(), b.begin(), b.end());
+        }
+        return all;
+    }
+    if (c.is_object()) return from_object(c, where, base_dir);
+    fail(where, "expected contents (\"default\", \"empty\", an object or a list)");
+}
+
+// The contents the start-up validation restores.
+Bytes default_of(const std::string &name) {
+    Bytes b;
+    if (name == "ladder") {
+        append_le(b, 9, 2); // END
+    } else if (name == "io_config") {
+        for (int i = 0; i < 3; ++i) append_le(b, 255, 4);
+    } else if (name == "net_config") {
+        b.assign(34, 0);
+        b[5] = 0x40;
+    } else if (name == "security") {
+        b.assign(app::kSecurityMax, 0);
+    } else {
+        append_le(b, 8, 4); // an empty table: its own size, no records
+        append_le(b, 0, 4);
+    }
+    return b;
+}
+
+Bytes part_data(const json &desc, const std::string &name, const std::string &base_dir) {
+    if (!desc.contains(name)) return default_of(name);
+    const json &c = desc[name];
+    if (c.is_string()) {
+        if (c == "default") return default_of(name);
+        if (c == "empty") return {};
+        fail(name, "unknown contents \"" + c.get<std::string>() + "\"");
+    }
+    return contents(c, name, base_dir);
+}
+
+Bytes ladder_data(const json &desc, const std::string &base_dir) {
+    if (!desc.contains("ladder") || !desc["ladder"].is_object())
+        return part_data(desc, "ladder", base_dir);
+    const json &l = desc["ladder"];
+    if (l.contains("xti")) {
+        const json &x = l["xti"];
+        if (!x.is_object() || !x.contains("code")) fail("ladder", "\"xti\" needs \"code\"");
+        Bytes code = contents(x["code"], "ladder.xti.code", base_dir);
+        Bytes varloc = x.contains("varloc") ? contents(x["varloc"], "ladder.xti.varloc", base_dir)
+                                            : Bytes(4 * app::kVarLocWords, 0);
+        Bytes b;
+        append_le(b, app::kXtiType, 4);
+        b.insert(b.end(), {'X', 'T', 'I', 0});
+        append_le(b, code.size(), 4);
+        append_le(b, 0, 4);
+        b.insert(b.end(), code.begin(), code.end());
+        b.insert(b.end(), varloc.begin(), varloc.end());
+        return b;
+    }
+    if (!l.contains("program")) return contents(l, "ladder", base_dir);
+    Bytes b = l["program"].is_string() ? part_data(l, "program", base_dir) : contents(l["program"], "ladder.program", base_dir);
+    if (l["program"] == "default") b = default_of("ladder");
+    if (l.contains("features")) {
+        // The programming tool's trailer: the feature word 9 bytes from the end.
+        append_le(b, number(l["features"], "ladder.features", 0xFFFFFFFFu), 4);
+        append_le(b, 0, 4);
+        b.push_back(0);
+    }
+    return b;
+}
+
+json place(const std::string &name, size_t offset, size_t size, uint32_t length, uint16_t crc) {
+    return json{{"name", name}, {"offset", offset}, {"size", size}, {"length", length}, {"crc", crc}};
+}
+
+void add_block(Bytes &file, json &manifest, const std::string &name, const Bytes &data,
+               uint32_t capacity) {
+    if (data.size() > capacity - 8)
+        fail(name, std::to_string(data.size()) + " bytes do not fit its " +
+                       std::to_string(capacity - 8) + "-byte block");
+    size_t at = file.size();
+    uint16_t crc = crc16(data.data(), data.size());
+    append_le(file, crc, 4);
+    append_le(file, data.size(), 4);
+    file.insert(file.end(), data.begin(), data.end());
+    manifest.push_back(place(name, at, 8 + data.size(), uint32_t(data.size()), crc));
+}
+
+void add_security(Bytes &file, json &manifest, const Bytes &data) {
+    if (data.size() > app::kSecurityMax)
+        fail("security", "at most " + std::to_string(app::kSecurityMax) + " bytes");
+    size_t at = file.size();
+    uint16_t crc = crc16(data.data(), data.size());
+    append_le(file, data.size(), 2);
+    append_le(file, crc, 2);
+    file.insert(file.end(), data.begin(), data.end());
+    manifest.push_back(place("security", at, 4 + data.size(), uint32_t(data.size()), crc));
+}
+
+void add_bitmaps(Bytes &file, json &manifest, const json &desc, const std::string &base_dir) {
+    std::map<int, Bytes> slots;
+    const json *b = desc.contains("bitmaps") ? &desc["bitmaps"] : nullptr;
+    bool empty = b && *b == "empty";
+    if (!b || *b == "default") {
+        slots[0] = default_of("bitmaps");
+    } else if (b->is_object()) {
+        for (auto it = b->begin(); it != b->end(); ++it) {
+            std::string where = "bitmaps." + it.key();
+            char *end = nullptr;
+            long slot = std::strtol(it.key().c_str(), &end, 10);
+            if (it.key().empty() || *end || slot < 0 || slot > 63) fail(where, "slot must be 0 to 63");
+            Bytes data = contents(it.value(), where, base_dir);
+            if (data.size() > app::kBmpSlotSize)
+                fail(where, "at most " + std::to_string(app::kBmpSlotSize) + " bytes");
+            slots[int(slot)] = std::move(data);
+        }
+    } else if (!empty) {
+        fail("bitmaps", "expected \"default\", \"empty\" or an object of slots");
+    }
+    size_t used = 0;
+    for (auto &s : slots) used = std::max(used, size_t(s.first) * app::kBmpSlotSize + s.second.size());
+    Bytes area(used, 0);
+    for (auto &s : slots) std::copy(s.second.begin(), s.second.end(), area.begin() + long(s.first) * app::kBmpSlotSize);
+    Bytes map;
+    bool default_map = !b || *b == "default";
+    for (int n = 0; n < 64; ++n) {
+        // Every slot of the default map describes its first 8 bytes, as the
+        // start-up validation writes it; otherwise a slot describes its bitmap.
+        size_t first = size_t(n) * app::kBmpSlotSize;
+        size_t len = default_map ? 8 : (slots.count(n) ? slots[n].size() : 0);
+        uint8_t head[8] = {};
+        for (size_t i = 0; i < len && i < 8 && first + i < area.size(); ++i) head[i] = area[first + i];
+        uint16_t crc = default_map ? crc16(head, 8)
+                                   : crc16(len ? area.data() + first : nullptr, len);
+        append_le(map, crc, 4);
+        append_le(map, len, 4);
+    }
+    uint16_t total_crc = empty ? 0 : crc16(area.data(), area.size());
+    append_le(map, total_crc, 4);
+    append_le(map, empty ? 0 : area.size(), 4);
+    size_t at = file.size();
+    file.insert(file.end(), map.begin(), map.end());
+    file.insert(file.end(), area.begin(), area.end());
+    manifest.push_back(place("bitmaps", at, map.size() + area.size(), uint32_t(area.size()), total_crc));
+}
+
+} // namespace
+
+bool build(const json &desc, const std::string &base_dir, Built *out, std::string *error) {
+    try {
+        if (!desc.is_object()) fail("description", "expected an object");
+        std::vector<std::string> known = {"ladder"};
+        for (const auto &p : app::kConfigParts) known.push_back(p.name);
+        for (auto it = desc.begin(); it != desc.end(); ++it)
+            if (std::find(known.begin(), known.end(), it.key()) == known.end())
+                fail(it.key(), "unknown part");
+        Built b;
+        json parts = json::array();
+        for (const auto &p : app::kConfigParts) {
+            switch (p.kind) {
+            case app::PartKind::Block:
+                add_block(b.config, parts, p.name, part_data(desc, p.name, base_dir), p.capacity);
+                break;
+            case app::PartKind::Security:
+                add_security(b.config, parts, part_data(desc, p.name, base_dir));
+                break;
+            case app::PartKind::Bitmaps:
+                add_bitmaps(b.config, parts, desc, base_dir);
+                break;
+            }
+        }
+        json ladder = json::array();
+        add_block(b.ladder, ladder, "ladder", ladder_data(desc, base_dir), app::kLadderCapacity);
+        b.manifest = json{{"config.pgm", parts}, {"ladder.pgm", ladder[0]}};
+        *out = std::move(b);
+        return true;
+    } catch (const Failure &f) {
+        *error = f.message;
+    } catch (const json::exception &e) {
+        *error = e.what();
+    }
+    return false;
+}
+
+bool build_text(const std::string &text, const std::string &base_dir, Built *out, std::string *error) {
+    json desc = json::parse(text, nullptr, false);
+    if (desc.is_discarded()) {
+        *error = "description: not valid JSON";
+        return false;
+    }
+    return build(desc, base_dir, out, error);
+}
+
+bool write_files(const Built &built, const std::string &dir, std::string *error) {
+    auto put = [&](const std::string &name, const void *data, size_t n) {
+        std::ofstream f(dir + "/" + name, std::ios::binary | std::ios::trunc);
+        f.write(static_cast<const char *>(data), std::streamsize(n));
+        if (!f) *error = "cannot write " + dir + "/" + name;
+        return bool(f);
+    };
+    std::string manifest = built.manifest.dump(2) + "\n";
+    return put("config.pgm", built.config.data(), built.config.size()) &&
+           put("ladder.pgm", built.ladder.data(), built.ladder.size()) &&
+           put("manifest.json", manifest.data(), manifest.size());
+}
+
+bool find_part(const json &manifest, const std::string &name, Placed *out) {
+    const json *entry = nullptr;
+    if (name == "ladder") entry = manifest.contains("ladder.pgm") ? &manifest["ladder.pgm"] : nullptr;
+    else if (manifest.contains("config.pgm"))
+        for (const json &e : manifest["config.pgm"])
+            if (e.value("name", "") == name) entry = &e;
+    if (!entry) return false;
+    out->offset = (*entry)["offset"].get<size_t>();
+    out->size = (*entry)["size"].get<size_t>();
+    out->length = (*entry)["length"].get<uint32_t>();
+    out->crc = (*entry)["crc"].get<uint16_t>();
+    return true;
+}
+
+} // namespace appbuild

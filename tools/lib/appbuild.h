@@ -1,0 +1,61 @@
+// Builder of the application files "config.pgm" and "ladder.pgm" from a
+// readable description (JSON), with a manifest of what it wrote.
+//
+// Description: an object whose keys name the parts of the application, in any
+// order: "ladder" and the sixteen parts of config.pgm ("io_config",
+// "net_config", "security", "kesta_pgm", "bitmaps", "string_table",
+// "text_table", "font_table", "promgr_table", "sms_table", "datalog_table",
+// "flash_parm_tbl", "report_table", "recipe_tbl", "login_tbl", "mqtt_tbl").
+// A missing part gets its default contents (the ones the start-up validation
+// restores), so "{}" builds a valid application.
+//
+// Contents of a part:
+//   "default"                  the default contents
+//   "empty"                    no data (length 0)
+//   {"hex": "09 00"}           bytes in hexadecimal, spaces allowed
+//   {"bytes": [9, 0]}          byte values
+//   {"text": "abc"}            the characters, no terminator
+//   {"u16": [9]}, {"u32": [8, 0]}  little-endian words
+//   {"zeros": 80}              that many zero bytes
+//   {"file": "name"}           a file's bytes (relative to the description's folder)
+//   [ ..., ... ]               the contents one after the other
+// The control program also takes {"program": <contents>, "features": N},
+// which appends the feature word the programming tool leaves at the end, and
+// {"xti": {"code": <contents>, "varloc": <contents>}}, an IEC application.
+// "bitmaps" is "default", "empty", or an object {"<slot 0-63>": <contents>}.
+//
+// Manifest: {"config.pgm": [{"name", "offset", "size", "length", "crc"}...],
+// "ladder.pgm": {...}} where offset and size place the part in its file,
+// length is its data length and crc its CRC-16.
+#pragma once
+#include <nlohmann/json.hpp>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace appbuild {
+
+struct Built {
+    std::vector<uint8_t> config; // config.pgm
+    std::vector<uint8_t> ladder; // ladder.pgm
+    nlohmann::json manifest;
+};
+
+// False with a message naming the part when the description is wrong.
+bool build(const nlohmann::json &description, const std::string &base_dir, Built *out,
+           std::string *error);
+bool build_text(const std::string &json_text, const std::string &base_dir, Built *out,
+                std::string *error);
+// Writes config.pgm, ladder.pgm and manifest.json into a folder.
+bool write_files(const Built &built, const std::string &dir, std::string *error);
+
+// Where a part lies in its file, from a manifest.
+struct Placed {
+    size_t offset = 0, size = 0;
+    uint32_t length = 0;
+    uint16_t crc = 0;
+};
+bool find_part(const nlohmann::json &manifest, const std::string &name, Placed *out);
+
+} // namespace appbuild
