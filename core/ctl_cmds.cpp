@@ -7,6 +7,7 @@
 #include "core/sysreg.h"
 #include "host/config.h"
 #include "host/ctl.h"
+#include "host/media.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -118,4 +119,5 @@ void CtlCmds_Register() {
     host::ctl_register("reg", cmd_reg);
     host::ctl_register("status", cmd_status);
     host::ctl_register("debug", cmd_debug);
+    host::media_ctl_register();
 }

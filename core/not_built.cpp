@@ -3,6 +3,7 @@
 // builds the service replaces its entry here.
 #include "core/backup.h"
 #include "core/crash.h"
+#include "core/fileinst.h"
 #include "core/oem.h"
 #include "core/pgm.h"
 #include "core/plc_reg.h"
@@ -95,3 +96,6 @@ int Oem_GetModel(char *, int, int) {
     trace("Oem_GetModel");
     return 0;
 }
+
+// File instructions and media workers.
+pthread_t RmDeleteOpsThreadId, RmDelAllOpsThreadId, RmDelFromObjOpsThreadId, RmFormatOpsThreadId;

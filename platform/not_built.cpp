@@ -4,16 +4,10 @@
 #include "platform/can.h"
 #include "platform/io.h"
 #include "platform/keys.h"
-#include "platform/media.h"
 #include "platform/video.h"
 
 using host::trace;
 
-void BackTsk() { trace("BackTsk"); }
-int Cf_Check(int) {
-    trace("Cf_Check");
-    return 0;
-}
 void Can_Isr() { trace("Can_Isr"); }
 uint8_t StillOpened;
 int VDR_IsPageCopied() { return 1; }

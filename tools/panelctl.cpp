@@ -3,6 +3,7 @@
 //   panelctl [--root DIR] status
 //   panelctl [--root DIR] reg get %R1
 //   panelctl [--root DIR] reg set %SR167 20
+//   panelctl [--root DIR] media insert sd      (or: remove, usb)
 //
 // Exit status: 0 answered "ok", 1 the panel refused the request, 2 no panel
 // answered or bad usage.
@@ -19,7 +20,8 @@
 namespace {
 int usage() {
     std::fprintf(stderr, "usage: panelctl [--root DIR] COMMAND [ARGS...]\n"
-                         "commands: status | reg get NAME | reg set NAME VALUE\n");
+                         "commands: status | reg get NAME | reg set NAME VALUE |\n"
+                         "          media insert|remove sd|usb\n");
     return 2;
 }
 } // namespace

@@ -8,6 +8,9 @@
 // cannot end itself (a stopped process): when the armed watchdog has not been
 // kicked for longer than its time-out, the panel is killed and restarted.
 // Any other end of the panel ends the supervisor with the same status.
+// After a restart the firmware installed in the root folder's firmware folder
+// ("/mnt/firm/firmware", put there by a firmware update) is started in place
+// of PANEL, as the board boots whatever firmware it holds.
 #include "host/power.h"
 #include "host/watchdog.h"
 
@@ -95,14 +98,18 @@ int main(int argc, char **argv) {
     sigaction(SIGINT, &sa, nullptr);
 
     std::vector<uint64_t> recent; // start times, to give up on a panel that keeps failing
-    for (;;) {
+    std::string firmware = g_root + "/mnt/firm/firmware";
+    for (bool restart = false;; restart = true) {
         clear_watchdog();
-        pid_t pid = start(child_argv);
+        std::vector<char *> run_argv = child_argv;
+        if (restart && access(firmware.c_str(), X_OK) == 0) run_argv[0] = firmware.data();
+        pid_t pid = start(run_argv);
         if (pid < 0) {
-            say(std::string("cannot start ") + child_argv[0]);
+            say(std::string("cannot start ") + run_argv[0]);
             return 2;
         }
-        say("panel started (pid " + std::to_string(pid) + ")");
+        say("panel started (pid " + std::to_string(pid) + ")" +
+            (run_argv[0] == firmware.data() ? " from the installed firmware" : ""));
         recent.push_back(now_ns());
         int status = 0;
         bool killed_by_watchdog = false;
