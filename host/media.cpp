@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <filesystem>
 #include <map>
 #include <set>
@@ -139,6 +140,10 @@ const char *media_folder(int medium) {
 void media_boot() {
     if (g_booted) return;
     g_booted = true;
+    // The internal flash's volume is always there.
+    if (!exists("/dev/ubi0_2") && make_dirs("/dev")) {
+        if (FILE *f = std::fopen(path("/dev/ubi0_2").c_str(), "a")) std::fclose(f);
+    }
     const char *keys[2] = {"sd_card", "usb_stick"};
     for (int m = 0; m < 2; ++m) {
         std::string v = config(keys[m]);

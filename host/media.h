@@ -25,7 +25,8 @@ bool media_remove(int medium);
 bool media_inserted(int medium);
 // The folder holding the medium's contents: "/mnt/USB0" or "/mnt/USB1".
 const char *media_folder(int medium);
-// Applies "sd_card = 1|0" and "usb_stick = 1|0" of host.conf once per process.
+// Once per process: makes the internal flash's device "/dev/ubi0_2" and
+// applies "sd_card = 1|0" and "usb_stick = 1|0" of host.conf.
 void media_boot();
 
 // mount(2) and umount2(2) of the board, on board paths: 0, or -1 with errno.

@@ -92,7 +92,8 @@ int16_t scan(int drive, CfFindRecord *rec, uint32_t st, uint32_t *attr, uint32_t
             std::snprintf(base, sizeof base, "%s", upper(rec->long_name).c_str());
             ext[0] = 0;
         } else if (CF_FileParse(base, ext, rec->long_name) != 0) {
-            base[0] = 0; // a name such as ".profile": kept out of patterns
+            // A name such as ".profile" is listed whole, so it can be removed too.
+            std::snprintf(base, sizeof base, "%s", upper(rec->long_name).c_str());
             ext[0] = 0;
         }
         if (base[0] && CfPatternCmp(base, rec->pattern_name, uint32_t(std::strlen(rec->pattern_name))) &&

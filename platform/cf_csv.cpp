@@ -338,15 +338,15 @@ int16_t CF_ReadFileByRow(CsvFileRequest *req) {
         items.push_back({req->type, req->count});
     }
     if (!req->data) return status(cf::kInvalid);
-    bool track_quotes = layout || req->type == 0;
     Reader r;
     if (int16_t st = open_for_read(req, &r)) return st;
-    // Skip the separators before the first value.
+    // Skip the separators before the first value. Separators inside quoted
+    // texts do not count, whatever type is read.
     bool quoted = false;
     for (int32_t skip = req->position; skip > 0;) {
         int c = r.get();
         if (c < 0) return close_reader(&r, cf::kEndOfFile);
-        if (c == '"' && track_quotes) quoted = !quoted;
+        if (c == '"') quoted = !quoted;
         else if (!quoted && (c == ',' || c == '\n')) --skip;
     }
     uint8_t *data = req->data;
@@ -408,7 +408,7 @@ int16_t CF_ReadFileByColumn(CsvFileRequest *req) {
         while (row < target) {
             int c = r.get();
             if (c < 0) return close_reader(&r, cf::kEndOfFile);
-            if (c == '"' && text) quoted = !quoted;
+            if (c == '"') quoted = !quoted;
             else if (c == '\n' && !quoted) ++row;
         }
         bool short_row = false;
@@ -420,7 +420,7 @@ int16_t CF_ReadFileByColumn(CsvFileRequest *req) {
                 break;
             }
             r.get();
-            if (c == '"' && text) quoted = !quoted;
+            if (c == '"') quoted = !quoted;
             else if (c == ',' && !quoted) --sep;
         }
         if (short_row) return close_reader(&r, CfResultDecode(r.last, int(r.file.drive)));

@@ -21,6 +21,7 @@ protected:
         struct stat st;
         return ::stat(host::path(board).c_str(), &st) == 0;
     }
+public:
     // Runs a command line, returning its standard output.
     static std::string capture(const std::string &cmd, int *rc = nullptr) {
         std::string out;
