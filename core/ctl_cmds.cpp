@@ -8,7 +8,6 @@
 #include "host/config.h"
 #include "host/ctl.h"
 #include "host/media.h"
-#include "host/media.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -120,6 +119,5 @@ void CtlCmds_Register() {
     host::ctl_register("reg", cmd_reg);
     host::ctl_register("status", cmd_status);
     host::ctl_register("debug", cmd_debug);
-    host::media_ctl_register();
     host::media_ctl_register();
 }

@@ -4,7 +4,6 @@
 //   panelctl [--root DIR] reg get %R1
 //   panelctl [--root DIR] reg set %SR167 20
 //   panelctl [--root DIR] media insert sd      (or: remove, usb)
-//   panelctl [--root DIR] media insert sd      (or: remove, usb)
 //
 // Exit status: 0 answered "ok", 1 the panel refused the request, 2 no panel
 // answered or bad usage.

@@ -3,7 +3,6 @@
 #include "core/appfile.h"
 #include "core/fram.h"
 #include "core/fwupdate.h"
-#include "core/fwupdate.h"
 #include "core/loop.h"
 #include "core/nvram.h"
 #include "core/plc_reg.h"
@@ -12,15 +11,12 @@
 #include "host/clock.h"
 #include "host/config.h"
 #include "host/media.h"
-#include "host/media.h"
 #include "host/devmem.h"
 #include "host/powerfail.h"
 #include "host/root.h"
 #include "host/shell.h"
 #include "host/trace.h"
 #include "host/watchdog.h"
-#include "platform/cf_api.h"
-#include "platform/media.h"
 #include "platform/cf_api.h"
 #include "platform/media.h"
 #include "platform/spi.h"
@@ -44,10 +40,6 @@ void panel_reset_all() {
     PlcReg_Reset();
     Sys_Reset();
     Loop_Reset();
-    host::media_reset();
-    Media_Reset();
-    CfApi_Reset();
-    FwUpdate_Reset();
     host::media_reset();
     Media_Reset();
     CfApi_Reset();
