@@ -1,6 +1,7 @@
 #include "core/ctl_cmds.h"
 
 #include "core/loop.h"
+#include "core/nv_debug.h"
 #include "core/pgm.h"
 #include "core/plc_reg.h"
 #include "core/regname.h"
@@ -111,7 +112,9 @@ std::string cmd_debug(const std::vector<std::string> &a) {
         MainLoopStalled = 1;
         return "ok main loop stalled";
     }
-    return "error: usage: debug stall";
+    std::string nv = NvDebug_Command(a);
+    if (!nv.empty()) return nv;
+    return "error: usage: debug stall | churn | nvcheck | fram-drop N";
 }
 } // namespace
 

@@ -173,9 +173,9 @@ FramBanks FRAM_NewestBanks() {
             if (usable(bank) && (!best || later(c[bank].pass, c[best].pass))) best = bank;
         return best;
     };
+    // Never one block from one pass and the other from another.
     int pair = newest(reg, [&](int b) { return reg[b].ok && bbr[b].ok && reg[b].pass == bbr[b].pass; });
-    if (pair) return {pair, pair};
-    return {newest(reg, [&](int b) { return reg[b].ok; }), newest(bbr, [&](int b) { return bbr[b].ok; })};
+    return {pair, pair};
 }
 
 void Fram_Reset() {

@@ -29,9 +29,9 @@ int FRAM_BBRAM_XChange_Data(uint8_t *buffer, int length, int read, int bank);
 int FRAM_XChange_cal_Data(uint8_t *buffer, int length, int read);
 int FRAM_XChange_cal_Data1(uint8_t *buffer, int length, int read);
 
-// The banks to read at start: the newest bank whose register block and
-// battery-backed block are both intact and of the same pass; when no bank
-// has such a pair, each block's newest intact bank. 1 or 2, 0 for none.
+// The bank to read at start: the newest bank whose register block and
+// battery-backed block are both intact and of the same pass (1 or 2); 0 when
+// no bank holds such a pair, so the registers come from the file alone.
 struct FramBanks {
     int reg_bank;
     int bbram_bank;

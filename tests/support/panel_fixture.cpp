@@ -4,6 +4,7 @@
 #include "core/fram.h"
 #include "core/fwupdate.h"
 #include "core/loop.h"
+#include "core/nv_debug.h"
 #include "core/nvram.h"
 #include "core/plc_reg.h"
 #include "core/sys.h"
@@ -48,6 +49,7 @@ void panel_reset_all() {
     Fram_Reset();
     AppFile_Reset();
     Nvram_Reset();
+    NvDebug_Reset();
     host::devmem_reset();
     host::powerfail_reset();
 }
