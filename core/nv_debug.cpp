@@ -37,6 +37,8 @@ std::string NvDebug_Command(const std::vector<std::string> &a) {
     if (a.size() == 2 && a[1] == "churn") {
         if (!g.on) {
             g.on = true;
+            // Continue from what the registers hold, so values grow across restarts.
+            g.value = le16(plc_reg + reg::kR);
             g.next_poll = MainLoopHostPoll;
             MainLoopHostPoll = churn_poll;
         }
