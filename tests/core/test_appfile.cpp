@@ -33,8 +33,8 @@ size_t count(const std::vector<std::string> &calls, const std::string &name) {
 
 // Every optional table is checked, and the HMI program asks for its font.
 const char *kFullApp = R"({
-    "ladder": {"program": {"u16": [1, 2, 3, 9]}, "features": 183},
-    "io_config": {"u32": [1, 2, 3]},
+    "ladder": {"program": {"u16": [32768, 55, 9]}, "features": 183},
+    "io_config": {"u32": [255, 255, 255]},
     "security": {"text": "secret"},
     "kesta_pgm": [{"zeros": 8}, {"u16": [24]}, {"zeros": 10}, {"u32": [1]}, {"text": "pages"}],
     "bitmaps": {"0": {"text": "bitmap zero"}, "2": {"hex": "01 02 03"}},
@@ -80,7 +80,7 @@ TEST_F(AppFileTest, ApplicationBuiltByTheBuilderLoadsValidatesAndSavesBack) {
     install(b);
     ASSERT_EQ(LoadProgram(), 1);
     EXPECT_EQ(le32(io_config_bl + 4), 12u);
-    EXPECT_EQ(le32(io_config_bl + 12), 2u);
+    EXPECT_EQ(le32(io_config_bl + 12), 255u);
     EXPECT_EQ(std::string(reinterpret_cast<char *>(plc_reg + app::kSecurityOffset), 6), "secret");
     EXPECT_EQ(sr_get(28), part(b, "security").crc);
     EXPECT_EQ(le32(rom_map_tbl + 516), 2 * app::kBmpSlotSize + 3);

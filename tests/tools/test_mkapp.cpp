@@ -1,0 +1,62 @@
+// The application builder as a command and as a library: descriptions that
+// build, and descriptions refused with the part named.
+#include "core/appfile.h"
+#include "core/crc16.h"
+#include "core/le.h"
+#include "panel_fixture.h"
+#include "tools/lib/appbuild.h"
+
+#include <sys/wait.h>
+
+#include <cstdio>
+
+namespace {
+std::string bin(const std::string &name) {
+    const char *dir = std::getenv("PANEL_BIN");
+    return std::string(dir ? dir : "build/bin") + "/" + name;
+}
+} // namespace
+
+using MkappTest = PanelTest;
+
+TEST_F(MkappTest, CommandWritesTheFilesAndTheManifest) {
+    write_file("/app/logo.bin", "LOGO");
+    write_file("/app/app.json", R"({"io_config": {"hex": "01 02 03 04"}, "bitmaps": {"1": {"file": "logo.bin"}}})");
+    std::string cmd = bin("mkapp") + " -o " + root_dir + "/app " + root_dir + "/app/app.json";
+    ASSERT_EQ(std::system((cmd + " >/dev/null").c_str()), 0);
+    std::string config = read_file("/app/config.pgm"), manifest = read_file("/app/manifest.json");
+    EXPECT_EQ(le32(config.data() + 4), 4u) << "io_config first";
+    EXPECT_EQ(le16(config.data()), crc16(reinterpret_cast<const uint8_t *>("\x01\x02\x03\x04"), 4));
+    auto m = nlohmann::json::parse(manifest);
+    appbuild::Placed p;
+    ASSERT_TRUE(appbuild::find_part(m, "bitmaps", &p));
+    EXPECT_EQ(p.length, app::kBmpSlotSize + 4);
+    EXPECT_EQ(config.substr(p.offset + app::kRomMapSize + app::kBmpSlotSize, 4), "LOGO");
+    EXPECT_EQ(m["config.pgm"].size(), 16u);
+    EXPECT_EQ(read_file("/app/ladder.pgm").size(), 10u) << "the default program, one END word";
+    EXPECT_NE(std::system((bin("mkapp") + " " + root_dir + "/nothing.json 2>/dev/null").c_str()), 0);
+}
+
+TEST_F(MkappTest, WrongDescriptionsAreRefusedWithThePartNamed) {
+    struct Case {
+        const char *json, *message;
+    };
+    const Case cases[] = {
+        {"[1]", "expected an object"},
+        {"{", "not valid JSON"},
+        {R"({"colour": "default"})", "colour: unknown part"},
+        {R"({"net_config": {"zeros": 4089}})", "net_config: 4089 bytes do not fit its 4088-byte block"},
+        {R"({"security": {"zeros": 81}})", "security: at most 80 bytes"},
+        {R"({"io_config": {"hex": "0g"}})", "io_config: not a hex digit"},
+        {R"({"io_config": {"bytes": [256]}})", "io_config: number 256 too large"},
+        {R"({"io_config": "plenty"})", "io_config: unknown contents"},
+        {R"({"bitmaps": {"64": {"text": "x"}}})", "bitmaps.64: slot must be 0 to 63"},
+        {R"({"sms_table": {"file": "/no/such/file"}})", "sms_table: cannot read"},
+    };
+    for (const Case &c : cases) {
+        appbuild::Built b;
+        std::string error;
+        EXPECT_FALSE(appbuild::build_text(c.json, "", &b, &error)) << c.json;
+        EXPECT_NE(error.find(c.message), std::string::npos) << c.json << ": " << error;
+    }
+}
