@@ -135,7 +135,7 @@ struct Wired {
 
 class SspModel : public SctRegBlock {
 public:
-    explicit SspModel(int port) : SctRegBlock(soc::kBlockSize), port_(port) {
+    explicit SspModel(int port) : SctRegBlock(soc::kBlockSize) {
         *slot(kCtrl0) = kSftrst | kClkgate;
         if (port == 3) {
             fram_ = std::make_unique<FramDevice>();
@@ -232,7 +232,6 @@ private:
         *slot(kCtrl0) &= ~kRun;
     }
 
-    int port_;
     PinctrlModel *pins_ = nullptr;
     std::vector<Wired> wired_;
     std::unique_ptr<FramDevice> fram_;
