@@ -73,7 +73,7 @@ int VID_Update() {
         StillOpened = 0;
         return 1;
     }
-    return VDR_CopyPage(pDC);
+    return VDR_CopyPage();
 }
 
 int VID_WaitUpdate() { return VDR_IsPageCopied(); }

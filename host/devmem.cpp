@@ -2,6 +2,7 @@
 
 #include "host/board.h"
 #include "host/config.h"
+#include "host/pxp_block.h"
 
 #include <atomic>
 #include <map>
@@ -197,6 +198,7 @@ void board_defaults() {
     g_board[soc::kSsp1]    = {soc::kSsp1,    soc::kBlockSize, [] { return board_make_ssp(1); }, nullptr};
     g_board[soc::kSsp2]    = {soc::kSsp2,    soc::kBlockSize, [] { return board_make_ssp(2); }, nullptr};
     g_board[soc::kSsp3]    = {soc::kSsp3,    soc::kBlockSize, [] { return board_make_ssp(3); }, nullptr};
+    g_board[kPxpPhys]      = {kPxpPhys,      soc::kBlockSize, board_make_pxp, nullptr};
     // clang-format on
 }
 } // namespace

@@ -10,15 +10,6 @@ using host::trace;
 
 void Can_Isr() { trace("Can_Isr"); }
 uint8_t StillOpened;
-int VDR_IsPageCopied() { return 1; }
-int VDR_CopyPage(DC *) {
-    trace("VDR_CopyPage");
-    return 0;
-}
-int VDR_SetActiveFrame(DC *) {
-    trace("VDR_SetActiveFrame");
-    return 0;
-}
 void VIDM_Init() { trace("VIDM_Init"); }
 void VideoPlayStreamInit() { trace("VideoPlayStreamInit"); }
 void KEY_Init() { trace("KEY_Init"); }

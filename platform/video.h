@@ -1,11 +1,94 @@
-// Video driver and video manager.
+// Video driver: the frame buffer, the drawing pages, the pixel operations of
+// every device context, block copies, bitmap drawing and unpacking; and the
+// video manager and playback entry points.
+//
+// Pixels are RGB565 and are written two at a time: a 32-bit word holds the
+// pixel of an even column in its low half and the next one in its high half.
+// Every write goes through the context's raster-operation combiner with a
+// mask of the half or halves to change.
 #pragma once
+#include "gdi/gdi.h"
+
+#include <cstddef>
 #include <cstdint>
 
-struct DC;
-int VDR_IsPageCopied();
-int VDR_CopyPage(DC *dc);
+// Frames a context can draw into (VDR_Ioctl request 4).
+// 0 the drawing page shown by the page copy, 1 second page, 2 third page,
+// 4 a work buffer outside the frame memory, 5 none.
+constexpr int kIoctlSetRop = 1, kIoctlSetFrame = 4, kIoctlMemoryFrame = 5;
+
+// The eight driver operations of a device context, in slot order.
+int VDR_Init(DC *dc);
+int VDR_Ioctl(DC *dc, int request, int value);
+int VDR_SetPixel(DC *dc, int x, int y, COLOR colour);
+int VDR_GetPixel(DC *dc, int x, int y);
+void VDR_ScanLine(DC *dc, int x, int y, int count, COLOR colour);
+int VDR_CreateDIB(DC *dc, int x, int y, int width, int height, DIB *dib);
+int VDR_WriteDIB(DC *dc, int x, int y, int width, int height, int src_x, int src_y, const DIB *dib);
+void VDR_Close(DC *dc);
+
+// Copies a block from the source context's buffer through the destination's
+// combiner; 1 when something was copied. Blocks are kept inside the screen,
+// and a block that overlaps itself in one buffer is copied as it was before.
+int VDR_BitBlt(DC *dc, int x, int y, int width, int height, DC *src, int src_x, int src_y);
+
+// Shows the active frame: through the pixel pipeline, else by copying it into
+// frame 0. 1 when shown.
+int VDR_CopyPage();
+// Makes the context's buffer the active frame and shows it.
 int VDR_SetActiveFrame(DC *dc);
+int VDR_GetActiveFrame();
+int VDR_CheckActiveFrame(DC *dc);
+int VDR_IsPageCopied();
+void VidPageUpdate();
+
+// Bitmap working memory: a bump allocator cleared when a page is opened.
+void VDR_BmpClrMem();
+uint8_t *VDR_BmpGetMem(uint32_t size);
+// Unpacks a coded bitmap into `dest` (of `capacity` bytes) and rewrites the
+// record to describe what is there: coding 0, the pixels at `dest`, 16-bit
+// pixels for 4- and 8-bit bitmaps and for one-bit bitmaps with a background,
+// span rows for 16-bit bitmaps with a transparent colour. Returns the
+// unpacked pixels; a record that cannot be unpacked (another coding, a JPEG
+// that does not decode or fit) is left as it is and its pixels are returned.
+uint8_t *VDR_BmpUnpack(DIB *dib, uint8_t *dest, uint32_t capacity);
+
+void memcpy_local(void *dst, const void *src, size_t length);
+
+// Decoders of the bitmap codings 1, 2 and 3 (see DIB): decode `length` (as
+// the coding counts it) into `out`, at most `capacity` bytes; return the
+// bytes written.
+uint32_t XpandDIB1(const uint8_t *in, uint32_t length, uint8_t *out, uint32_t capacity);
+uint32_t XpandDIB2(const uint8_t *in, uint32_t length, uint8_t *out, uint32_t capacity);
+uint32_t XpandDIB3(const uint8_t *in, uint32_t length, uint8_t *out, uint32_t capacity);
+
+// Raster-operation combiners (d destination word, c colour in both halves,
+// m mask of the halves to change), by mode 1-7.
+uint32_t ROP_Not(uint32_t d, uint32_t c, uint32_t m);
+uint32_t ROP_Xor(uint32_t d, uint32_t c, uint32_t m);
+uint32_t ROP_And(uint32_t d, uint32_t c, uint32_t m);
+uint32_t ROP_Copy(uint32_t d, uint32_t c, uint32_t m);
+uint32_t ROP_NotCopy(uint32_t d, uint32_t c, uint32_t m);
+uint32_t ROP_Or(uint32_t d, uint32_t c, uint32_t m);
+uint32_t ROP_NotOr(uint32_t d, uint32_t c, uint32_t m);
+
+extern const uint32_t off_mask[2]; // half of an even, odd column
+extern const uint32_t len_mask[3]; // a run ending after 0, 1, 2 pixels of a word
+extern const COLOR convert[16];    // 4-bit palette
+COLOR convert8to16(uint8_t index); // 8-bit RRRGGGBB palette
+
+// The frame the page copy shows.
+extern uint32_t *pCurrentMem;
+// 1 when the pages are composed by the pixel pipeline.
+extern uint8_t fPxpEnable;
+
+// Closes the frame buffer and forgets every buffer (tests).
+void VDR_Reset();
+
+// The "screenshot FILE" command of the control socket.
+void VDR_CtlRegister();
+
+// Video manager and playback.
 extern uint8_t StillOpened;
 void VIDM_Init();
 void VideoPlayStreamInit();

@@ -4,6 +4,7 @@
 //   panelctl [--root DIR] reg get %R1
 //   panelctl [--root DIR] reg set %SR167 20
 //   panelctl [--root DIR] media insert sd      (or: remove, usb)
+//   panelctl [--root DIR] screenshot out.png   (the visible screen as PNG)
 //
 // Exit status: 0 answered "ok", 1 the panel refused the request, 2 no panel
 // answered or bad usage.
@@ -21,7 +22,7 @@ namespace {
 int usage() {
     std::fprintf(stderr, "usage: panelctl [--root DIR] COMMAND [ARGS...]\n"
                          "commands: status | reg get NAME | reg set NAME VALUE |\n"
-                         "          media insert|remove sd|usb\n");
+                         "          media insert|remove sd|usb | screenshot FILE.png\n");
     return 2;
 }
 } // namespace
@@ -37,6 +38,14 @@ int main(int argc, char **argv) {
     }
     if (root.empty()) root = "var/panel";
     if (i >= argc) return usage();
+    // The panel writes the screenshot: a relative name is taken from here.
+    std::string shot;
+    if (std::strcmp(argv[i], "screenshot") == 0 && i + 1 < argc && argv[i + 1][0] != '/') {
+        char cwd[4096];
+        if (!getcwd(cwd, sizeof cwd)) return usage();
+        shot = std::string(cwd) + "/" + argv[i + 1];
+        argv[i + 1] = shot.data();
+    }
     std::string line;
     for (; i < argc; ++i) line += (line.empty() ? "" : " ") + std::string(argv[i]);
     if (line.find('\n') != std::string::npos) return usage();

@@ -9,10 +9,15 @@
 #include "core/plc_reg.h"
 #include "core/sys.h"
 #include "core/tick.h"
+#include "gdi/gdi.h"
+#include "gdi/jpeg.h"
+#include "gdi/pxp.h"
 #include "host/clock.h"
 #include "host/config.h"
 #include "host/media.h"
 #include "host/devmem.h"
+#include "host/fb.h"
+#include "host/physmem.h"
 #include "host/powerfail.h"
 #include "host/root.h"
 #include "host/shell.h"
@@ -21,6 +26,7 @@
 #include "platform/cf_api.h"
 #include "platform/media.h"
 #include "platform/spi.h"
+#include "platform/video.h"
 
 #include <cstdlib>
 #include <fstream>
@@ -41,6 +47,12 @@ void panel_reset_all() {
     PlcReg_Reset();
     Sys_Reset();
     Loop_Reset();
+    GDI_Reset();
+    VDR_Reset();
+    PXP_Reset();
+    Jpeg_Reset();
+    host::fb_reset();
+    host::phys_reset();
     host::media_reset();
     Media_Reset();
     CfApi_Reset();

@@ -201,3 +201,24 @@ TEST_F(PanelProcessTest, PanelctlWithoutAPanel) {
     EXPECT_EQ(r.rc, 2);
     EXPECT_NE(r.out.find("no panel answers"), std::string::npos);
 }
+
+TEST_F(PanelProcessTest, ScreenshotWritesTheVisibleScreen) {
+    start();
+    // A relative name is taken from panelctl's own folder.
+    Result r = run("cd '" + root_dir + "' && " + bin("panelctl") + " --root " + root_dir +
+                   " screenshot shot.png");
+    EXPECT_EQ(r.rc, 0) << r.out;
+    EXPECT_EQ(r.out, root_dir + "/shot.png\n");
+    std::string png = slurp(root_dir + "/shot.png");
+    ASSERT_GT(png.size(), 24u);
+    EXPECT_EQ(png.substr(1, 3), "PNG");
+    auto be32 = [&png](size_t at) {
+        return uint32_t(uint8_t(png[at])) << 24 | uint32_t(uint8_t(png[at + 1])) << 16 |
+               uint32_t(uint8_t(png[at + 2])) << 8 | uint8_t(png[at + 3]);
+    };
+    EXPECT_EQ(be32(16), 800u) << "width";
+    EXPECT_EQ(be32(20), 480u) << "height";
+    Result bad = ctl("screenshot /no/such/folder/x.png");
+    EXPECT_EQ(bad.rc, 1);
+    EXPECT_NE(bad.out.find("cannot write"), std::string::npos) << bad.out;
+}
