@@ -8,7 +8,6 @@
 #include "core/pgm.h"
 #include "core/plc_reg.h"
 #include "core/reglink.h"
-#include "core/rtc.h"
 #include "core/run_ctrl.h"
 #include "core/sys.h"
 #include "core/touch.h"
@@ -64,22 +63,6 @@ void ExceptionISR(int sig) {
     // No crash screen yet: end the way an unhandled signal would.
     host::fatal_default(sig);
 }
-
-// Real-time clock.
-const uint16_t rtc_default[7] = {0, 0, 0, 1, 1, 2000, 7};
-uint8_t dstActive;
-void RtcGet(uint16_t *cal) {
-    trace("RtcGet");
-    std::memset(cal, 0, 14);
-}
-int RtcCheck(const uint16_t *) {
-    trace("RtcCheck");
-    return 0;
-}
-void RtcSet(const uint16_t *) { trace("RtcSet"); }
-void RtcTimeSet(const uint16_t *) { trace("RtcTimeSet"); }
-void RtcDateSet(const uint16_t *) { trace("RtcDateSet"); }
-void SyncUtcWithRtc(const uint16_t *, uint16_t *, int, int) { trace("SyncUtcWithRtc"); }
 
 // Touch, beeper, screen saver, 10 ms tick.
 void TimerISR() { trace("TimerISR"); }

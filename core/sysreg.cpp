@@ -39,7 +39,7 @@ const SrInfo sr_info[192] = {
     /* %SR25  */ kNone, kNone, kNone, kNone, w16(1, 253), w16(0, 4), kStatus, w16(1, 40),
     /* %SR33  */ w16(0, 1), w16(0, 1), kNone, kNone, kNone, kNone, kNone, kNone,
     /* %SR41  */ kNone, kNone, kNone, {96, 0, 59}, clock_field(0, 59), clock_field(0, 23), {48, 1, 31}, clock_field(1, 12),
-    /* %SR49  */ clock_field(1900, 1999), clock_field(1, 7), kNone, kNone, kNone, kNone, kStatus, kNone,
+    /* %SR49  */ clock_field(1, 2099), clock_field(1, 7), kNone, kNone, kNone, kNone, kStatus, kNone,
     /* %SR57  */ w16(0, 255), kAny16, kNone, kNone, kNone, kAny16, w16(0, 0), kNone,
     /* %SR65  */ kNone, kNone, kNone, kNone, kNone, kNone, kNone, kNone,
     /* %SR73  */ kNone, kNone, kNone, kNone, kNone, kNone, kNone, kNone,
@@ -74,35 +74,17 @@ uint64_t read_value(const uint8_t *p, uint32_t bytes) {
     return v;
 }
 
-// Day of the week, 1 = Sunday, of a Gregorian date.
-uint16_t day_of_week(int day, int month, int year) {
-    constexpr int kMonthOffset[12] = {0, 3, 2, 5, 0, 3, 5, 1, 4, 6, 2, 4};
-    if (month < 3) year -= 1;
-    return uint16_t(
-        (year + year / 4 - year / 100 + year / 400 + kMonthOffset[month - 1] + day) % 7 + 1);
-}
-
 // %SR44..%SR50 are the clock. It is set as a whole: 96 bits at %SR44 (time and
 // date), 48 bits at %SR44 (time) or at %SR47 (date). The clock code refreshes
-// the registers, so nothing is stored here.
+// the registers, so nothing is stored here; a calendar the clock refuses is a
+// refused write.
 int clock_write(uint32_t ref, const uint8_t *in, uint32_t bits) {
-    uint16_t w[6] = {};
+    uint16_t w[7] = {};
     for (uint32_t i = 0; i < bits / 16 && i < 6; i++)
         w[i] = le16(in + 2 * i);
-    if (ref == sr_ref(44) && bits == 96) {
-        uint16_t cal[7] = {w[0], w[1], w[2], w[3], w[4], w[5], sr_get(50)};
-        if (w[4] >= 1 && w[4] <= 12) cal[6] = day_of_week(w[3], w[4], w[5]);
-        RtcSet(cal);
-        return 1;
-    }
-    if (ref == sr_ref(44) && bits == 48) {
-        RtcTimeSet(w);
-        return 1;
-    }
-    if (ref == sr_ref(47) && bits == 48) {
-        RtcDateSet(w);
-        return 1;
-    }
+    if (ref == sr_ref(44) && bits == 96) return RtcSet(w); // the clock works out the weekday
+    if (ref == sr_ref(44) && bits == 48) return RtcTimeSet(w);
+    if (ref == sr_ref(47) && bits == 48) return RtcDateSet(w);
     return 0;
 }
 

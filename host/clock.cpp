@@ -63,6 +63,16 @@ void sleep_ms(unsigned ms) {
     }
 }
 
+void sleep_us(unsigned us) {
+    if (g_virtual) {
+        clock_advance_ns(uint64_t(us) * 1000);
+        return;
+    }
+    timespec ts{time_t(us / 1'000'000), long(us % 1'000'000) * 1000L};
+    while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+    }
+}
+
 void park_forever() {
     for (;;) {
         timespec ts{1, 0};
@@ -70,12 +80,14 @@ void park_forever() {
     }
 }
 
-int64_t wall_ns() {
-    if (g_virtual) return int64_t(g_virtual_ns.load()) + g_wall_offset_ns;
+int64_t host_time_ns() {
+    if (g_virtual) return int64_t(g_virtual_ns.load());
     timespec ts;
     clock_gettime(CLOCK_REALTIME, &ts);
-    return int64_t(ts.tv_sec) * 1'000'000'000ll + ts.tv_nsec + g_wall_offset_ns;
+    return int64_t(ts.tv_sec) * 1'000'000'000ll + ts.tv_nsec;
 }
+
+int64_t wall_ns() { return host_time_ns() + g_wall_offset_ns; }
 
 void set_wall_ns(int64_t ns) {
     g_wall_offset_ns = 0;

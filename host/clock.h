@@ -20,6 +20,8 @@ inline void clock_advance_ms(uint64_t ms) { clock_advance_ns(ms * 1'000'000ull);
 void wait_step();
 // Sleeps (real) or advances (virtual) by `ms`.
 void sleep_ms(unsigned ms);
+// The same in microseconds (bus pauses and transfer times of the devices).
+void sleep_us(unsigned us);
 // Never returns; sleeps in real time (a thread that waits for a reset).
 [[noreturn]] void park_forever();
 
@@ -27,6 +29,10 @@ void sleep_ms(unsigned ms);
 // panel's time only, never the host's.
 int64_t wall_ns();
 void set_wall_ns(int64_t ns);
+// The host's own time in nanoseconds since 1970 (the virtual clock in tests),
+// which the board's clock chips run from; setting the panel's wall clock does
+// not move it.
+int64_t host_time_ns();
 
 // The one-shot slice timer (ITIMER_REAL on the board). Arming with 0 disarms.
 // The signal handler only marks the timer as fired; the firmware takes the

@@ -2,6 +2,7 @@
 
 #include "host/board.h"
 #include "host/config.h"
+#include "host/i2c.h"
 #include "host/pxp_block.h"
 
 #include <atomic>
@@ -198,6 +199,7 @@ void board_defaults() {
     g_board[soc::kSsp1]    = {soc::kSsp1,    soc::kBlockSize, [] { return board_make_ssp(1); }, nullptr};
     g_board[soc::kSsp2]    = {soc::kSsp2,    soc::kBlockSize, [] { return board_make_ssp(2); }, nullptr};
     g_board[soc::kSsp3]    = {soc::kSsp3,    soc::kBlockSize, [] { return board_make_ssp(3); }, nullptr};
+    g_board[kI2c0]         = {kI2c0,         soc::kBlockSize, board_make_i2c0, nullptr};
     g_board[kPxpPhys]      = {kPxpPhys,      soc::kBlockSize, board_make_pxp, nullptr};
     // clang-format on
 }

@@ -2,6 +2,7 @@
 
 #include "host/config.h"
 #include "host/root.h"
+#include "host/rtc_dev.h"
 #include "host/trace.h"
 
 #include <fcntl.h>
@@ -96,6 +97,8 @@ int emulate(std::vector<std::string> words) {
         output += "\n";
     } else if (cmd == "uname") {
         output = config("uname", "Linux panel 2.6.35.3-1045 #1 PREEMPT armv5tejl GNU/Linux") + "\n";
+    } else if (cmd == "hwclock") {
+        status = hwclock_command(words);
     } else if (cmd == "rm" || cmd == "cp" || cmd == "mkdir") {
         std::vector<std::string> argv{cmd};
         for (size_t i = 1; i < words.size(); ++i)

@@ -1,5 +1,6 @@
 // System-register writes: widths, limits and the registers that act at once.
 #include "core/plc_reg.h"
+#include "core/rtc.h"
 #include "core/sysreg.h"
 #include "host/trace.h"
 #include "support/panel_fixture.h"
@@ -121,7 +122,7 @@ TEST_F(SysRegTest, LimitsForTheIecBridge) {
     };
     // clang-format off
     const Row rows[] = {
-        {43, 0, 59}, {44, 0, 59}, {45, 0, 23}, {46, 1, 31}, {47, 1, 12}, {48, 1900, 1999},
+        {43, 0, 59}, {44, 0, 59}, {45, 0, 23}, {46, 1, 31}, {47, 1, 12}, {48, 1, 2099},
         {49, 1, 7}, {3, 1, 0}, {154, 135, 1500}, {156, 0, 0xFFFF}, {10, 0, 0},
     };
     // clang-format on
@@ -145,24 +146,37 @@ TEST_F(SysRegTest, SingleClockFieldsAreRefused) {
 }
 
 TEST_F(SysRegTest, ClockIsSetAsAWhole) {
-    const uint8_t cal[12] = {30, 0, 15, 0, 10, 0, 29, 0, 2, 0, 0xE8, 0x07}; // 10:15:30 29.2.2024
     struct Case {
         int n;
         uint32_t bits;
+        std::vector<uint16_t> words;
         Calls calls;
+        int taken;
     };
     const Case cases[] = {
-        {44, 96, {"RtcSet"}}, {44, 48, {"RtcTimeSet"}}, {47, 48, {"RtcDateSet"}}, {44, 32, {}},
-        {47, 96, {}},
+        {44, 96, {30, 15, 10, 29, 2, 2024}, {"RtcSet"}, 1},
+        {44, 48, {0, 45, 23}, {"RtcTimeSet"}, 1},
+        {47, 48, {31, 12, 2030}, {"RtcDateSet"}, 1},
+        {47, 48, {29, 2, 2023}, {"RtcDateSet"}, 0}, // the clock refuses the calendar
+        {44, 32, {1, 2}, {}, 0},
+        {47, 96, {1, 1, 2000, 1, 1, 2000}, {}, 0},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(std::to_string(c.n) + "/" + std::to_string(c.bits));
+        uint8_t in[12] = {};
+        for (size_t i = 0; i < c.words.size(); i++) {
+            in[2 * i] = uint8_t(c.words[i]);
+            in[2 * i + 1] = uint8_t(c.words[i] >> 8);
+        }
         host::trace_start();
-        EXPECT_EQ(SysReg_Write(sr_ref(c.n), cal, c.bits), c.calls.empty() ? 0 : 1);
+        EXPECT_EQ(SysReg_Write(sr_ref(c.n), in, c.bits), c.taken);
         EXPECT_EQ(host::trace_calls(), c.calls);
         EXPECT_EQ(sr_get(44), 0) << "the clock code refreshes the registers";
         EXPECT_EQ(sr_get(47), 0);
     }
+    uint16_t now[7] = {};
+    RtcGet(now);
+    EXPECT_EQ(std::vector<uint16_t>(now, now + 7), (std::vector<uint16_t>{0, 45, 23, 31, 12, 2030, 3}));
 }
 
 TEST_F(SysRegTest, WidthRule) {

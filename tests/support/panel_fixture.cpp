@@ -7,6 +7,7 @@
 #include "core/nv_debug.h"
 #include "core/nvram.h"
 #include "core/plc_reg.h"
+#include "core/rtc.h"
 #include "core/sys.h"
 #include "core/tick.h"
 #include "gdi/gdi.h"
@@ -17,13 +18,16 @@
 #include "host/media.h"
 #include "host/devmem.h"
 #include "host/fb.h"
+#include "host/i2c.h"
 #include "host/physmem.h"
 #include "host/powerfail.h"
 #include "host/root.h"
+#include "host/rtc_dev.h"
 #include "host/shell.h"
 #include "host/trace.h"
 #include "host/watchdog.h"
 #include "platform/cf_api.h"
+#include "platform/i2c.h"
 #include "platform/media.h"
 #include "platform/spi.h"
 #include "platform/video.h"
@@ -58,6 +62,10 @@ void panel_reset_all() {
     CfApi_Reset();
     FwUpdate_Reset();
     Spi_Reset();
+    I2c_Reset();
+    host::i2c_reset();
+    Rtc_Reset();
+    host::rtc0_reset();
     Fram_Reset();
     AppFile_Reset();
     Nvram_Reset();
