@@ -3,3 +3,23 @@
 
 void CFM_Open();
 void CFM_TheLoop(int n);
+
+// Loggers, messages, reports and the alarm log: started when the controller
+// leaves run mode 0, stopped when it enters it, stepped once per scan.
+void LOG_Start();
+void LOG_Stop();
+void LOG_Update();
+void SMS_Start();
+void SMS_Stop();
+void SMS_Scanner();
+void REPORT_Start();
+void REPORT_Stop();
+void REPORT_Scanner();
+void AlarmLogToCF_Start();
+void AlarmLogToCF_Stop();
+void AlarmLogToCF_Scanner();
+void DLOG_Update();
+// One step of the e-mail client (an Ethernet module is installed).
+void EtnEmailScan(int n);
+// The recipe instruction: program counter after the opcode word.
+uint8_t RecipeLadderBlock(uint32_t *pc, uint8_t power);

@@ -1,5 +1,6 @@
 // Entry points of the data services that are not built yet.
 #include "core/fwupdate.h"
+#include "core/ladder_ops.h"
 #include "core/plc_reg.h"
 #include "core/tick.h"
 #include "data/data.h"
@@ -35,4 +36,25 @@ void CFM_TheLoop(int) {
     sr_put32(176, free);
     sr_put32(178, total);
     if (sr_get(154) & 0x200) GetFirmwareDir(0);
+}
+
+using host::trace;
+void LOG_Start() { trace("LOG_Start"); }
+void LOG_Stop() { trace("LOG_Stop"); }
+void LOG_Update() { trace("LOG_Update"); }
+void SMS_Start() { trace("SMS_Start"); }
+void SMS_Stop() { trace("SMS_Stop"); }
+void SMS_Scanner() { trace("SMS_Scanner"); }
+void REPORT_Start() { trace("REPORT_Start"); }
+void REPORT_Stop() { trace("REPORT_Stop"); }
+void REPORT_Scanner() { trace("REPORT_Scanner"); }
+void AlarmLogToCF_Start() { trace("AlarmLogToCF_Start"); }
+void AlarmLogToCF_Stop() { trace("AlarmLogToCF_Stop"); }
+void AlarmLogToCF_Scanner() { trace("AlarmLogToCF_Scanner"); }
+void DLOG_Update() { trace("DLOG_Update"); }
+void EtnEmailScan(int) { trace("EtnEmailScan"); }
+// The recipe instruction's operands are its own: the scan stops there.
+uint8_t RecipeLadderBlock(uint32_t *pc, uint8_t power) {
+    Ladder_SkipOperands(pc);
+    return power;
 }

@@ -3,3 +3,8 @@
 
 void KEY_Init();
 void KEY_Flush();
+#include <cstdint>
+
+// The ladder key-press instruction: program counter after the opcode word;
+// reads and skips its own operands; 1 when it acted.
+uint8_t PressKeyProcess(uint32_t *pc, uint8_t power);

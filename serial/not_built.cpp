@@ -1,4 +1,5 @@
 // Entry points of the serial layer that are not built yet.
+#include "core/ladder_ops.h"
 #include "host/trace.h"
 #include "serial/serial.h"
 
@@ -29,3 +30,30 @@ void PMGR_TheLoop(int) { trace("PMGR_TheLoop"); }
 uint8_t crc_header[4];
 uint8_t CmdNetIoConfigUpdated;
 void NetIoConfig() { trace("NetIoConfig"); }
+
+// Run control and the ladder communication instructions. An instruction whose
+// operands only its handler knows stops the scan until the handler is built.
+uint8_t Cmd_Override;
+uint8_t CmdRun;
+uint8_t ladder_olp[kLadderOlpSize];
+void PMGR_Start() { trace("PMGR_Start"); }
+void PMGR_Stop() { trace("PMGR_Stop"); }
+void PMGR_Scan() { trace("PMGR_Scan"); }
+int TalkOpened(int) { return 0; }
+void TalkClosed(int) { trace("TalkClosed"); }
+void Talk_ModeChange(int) { trace("Talk_ModeChange"); }
+void TalkInit() { trace("TalkInit"); }
+namespace {
+uint8_t not_built(uint32_t *pc, uint8_t power) {
+    Ladder_SkipOperands(pc);
+    return power;
+}
+} // namespace
+uint8_t TalkOpen(uint32_t *pc, uint8_t power) { return not_built(pc, power); }
+uint8_t TalkClose(uint32_t *pc, uint8_t power) { return not_built(pc, power); }
+uint8_t TalkModem(uint32_t *pc, uint8_t power) { return not_built(pc, power); }
+uint8_t TalkModbus(uint32_t *pc, uint8_t power) { return not_built(pc, power); }
+uint8_t IEC_TalkModbus(uint32_t *pc, uint8_t power) { return not_built(pc, power); }
+uint8_t IEC_TalkSend(uint32_t *pc, uint8_t power, int) { return not_built(pc, power); }
+uint8_t IEC_TalkReceive(uint32_t *pc, uint8_t power, int) { return not_built(pc, power); }
+uint8_t TalkSelect(uint32_t *pc, uint8_t power, int) { return not_built(pc, power); }

@@ -29,3 +29,33 @@ extern uint8_t crc_header[4];
 // Re-applies the network and I/O configuration while CmdNetIoConfigUpdated is set.
 extern uint8_t CmdNetIoConfigUpdated;
 void NetIoConfig();
+
+// What the run control and the ladder engine reach of the serial layer.
+extern uint8_t Cmd_Override; // cleared by every run-mode change
+extern uint8_t CmdRun;       // 255: the protocol's run flag
+// The online-edit program (a control program block: check word, length,
+// data), downloaded while OLPMode is on.
+constexpr uint32_t kLadderOlpSize = 65536;
+extern uint8_t ladder_olp[kLadderOlpSize];
+void PMGR_Start();
+void PMGR_Stop();
+void PMGR_Scan();
+// Programming channels 0..2 opened by the logic's communication instructions.
+int TalkOpened(int channel);
+void TalkClosed(int channel);
+// A run-mode change hands an open channel back: reopened with the
+// programming protocol's own mode.
+void Talk_ModeChange(int channel);
+// Resets the communication instructions' port state (first scan).
+void TalkInit();
+// Communication instructions: the program counter stands after the opcode
+// word; each reads and skips its own operands and returns the new power flow.
+uint8_t TalkOpen(uint32_t *pc, uint8_t power);
+uint8_t TalkClose(uint32_t *pc, uint8_t power);
+uint8_t TalkModem(uint32_t *pc, uint8_t power);
+uint8_t TalkModbus(uint32_t *pc, uint8_t power);
+uint8_t IEC_TalkModbus(uint32_t *pc, uint8_t power);
+uint8_t IEC_TalkSend(uint32_t *pc, uint8_t power, int form);
+uint8_t IEC_TalkReceive(uint32_t *pc, uint8_t power, int form);
+// The further communication forms of the selector instruction (selector 0..2).
+uint8_t TalkSelect(uint32_t *pc, uint8_t power, int selector);

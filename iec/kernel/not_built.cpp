@@ -23,3 +23,14 @@ int DelTrevantRetentiveFile() {
     host::trace("DelTrevantRetentiveFile");
     return 0;
 }
+
+uint8_t iVmAlive;
+uint8_t TrevantFirstRun;
+uint8_t TrevantS9;
+void _VMThread() { host::trace("_VMThread"); }
+void TrevantUpdateWordSRRegs() { host::trace("TrevantUpdateWordSRRegs"); }
+void TrevantUpdateBitSysRegs() { host::trace("TrevantUpdateBitSysRegs"); }
+void TrevantUpdateBitInputRegs() { host::trace("TrevantUpdateBitInputRegs"); }
+void TrevantUpdateWordInputRegs() { host::trace("TrevantUpdateWordInputRegs"); }
+void TrevantUpdateBitOutputRegs() { host::trace("TrevantUpdateBitOutputRegs"); }
+void TrevantUpdateWordOutputRegs() { host::trace("TrevantUpdateWordOutputRegs"); }

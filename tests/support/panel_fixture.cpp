@@ -6,8 +6,10 @@
 #include "core/loop.h"
 #include "core/nv_debug.h"
 #include "core/nvram.h"
+#include "core/ladder.h"
 #include "core/plc_reg.h"
 #include "core/rtc.h"
+#include "core/run_ctrl.h"
 #include "core/sys.h"
 #include "core/tick.h"
 #include "gdi/gdi.h"
@@ -70,6 +72,8 @@ void panel_reset_all() {
     AppFile_Reset();
     Nvram_Reset();
     NvDebug_Reset();
+    Ladder_Reset();
+    RunCtrl_Reset();
     host::devmem_reset();
     host::powerfail_reset();
 }

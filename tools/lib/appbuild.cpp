@@ -2,6 +2,7 @@
 
 #include "core/appfile.h"
 #include "core/crc16.h"
+#include "core/ladasm.h"
 #include "core/le.h"
 
 #include <fstream>
@@ -118,10 +119,32 @@ Bytes part_data(const json &desc, const std::string &name, const std::string &ba
     return contents(c, name, base_dir);
 }
 
+// A ladder program from its assembly text: {"ladasm": "file.lad"} or
+// {"ladasm": {"text": "..."}}. The text carries its own feature word.
+Bytes ladder_source(const json &v, const std::string &base_dir) {
+    std::string text;
+    if (v.is_string()) {
+        std::string name = v.get<std::string>();
+        std::string full = (!name.empty() && name[0] == '/') || base_dir.empty() ? name : base_dir + "/" + name;
+        std::ifstream in(full, std::ios::binary);
+        if (!in) fail("ladder", "cannot read " + full);
+        text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    } else if (v.is_object() && v.contains("text") && v["text"].is_string()) {
+        text = v["text"].get<std::string>();
+    } else {
+        fail("ladder", "\"ladasm\" takes a file name or {\"text\": ...}");
+    }
+    Bytes b;
+    std::string error;
+    if (!Ladasm_Assemble(text, &b, &error)) fail("ladder", error);
+    return b;
+}
+
 Bytes ladder_data(const json &desc, const std::string &base_dir) {
     if (!desc.contains("ladder") || !desc["ladder"].is_object())
         return part_data(desc, "ladder", base_dir);
     const json &l = desc["ladder"];
+    if (l.contains("ladasm")) return ladder_source(l["ladasm"], base_dir);
     if (l.contains("xti")) {
         const json &x = l["xti"];
         if (!x.is_object() || !x.contains("code")) fail("ladder", "\"xti\" needs \"code\"");

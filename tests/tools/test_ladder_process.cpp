@@ -1,0 +1,160 @@
+// A ladder program in the running panel: built with mkapp from its assembly
+// text, run in mode 2, the mode kept over a restart, a corrupt program refused.
+#include "panel_fixture.h"
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+namespace {
+std::string bin(const std::string &name) {
+    const char *dir = std::getenv("PANEL_BIN");
+    return std::string(dir ? dir : "build/bin") + "/" + name;
+}
+// A file of the source tree ($PANEL_SRC, else two folders above the binaries).
+std::string src(const std::string &name) {
+    const char *dir = std::getenv("PANEL_SRC");
+    return (dir ? std::string(dir) : bin("../..")) + "/" + name;
+}
+std::string run(const std::string &cmd, int *rc = nullptr) {
+    std::string out;
+    FILE *p = popen((cmd + " 2>&1").c_str(), "r");
+    if (!p) return out;
+    char buf[512];
+    while (size_t n = fread(buf, 1, sizeof buf, p))
+        out.append(buf, n);
+    int st = pclose(p);
+    if (rc) *rc = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    return out;
+}
+template <class F> bool wait_for(F cond, int ms) {
+    for (int waited = 0; waited < ms; waited += 50) {
+        if (cond()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return cond();
+}
+} // namespace
+
+class LadderProcessTest : public PanelTest {
+protected:
+    void SetUp() override {
+        PanelTest::SetUp();
+        write_file("/host.conf", "uname = Linux panel 2.6.35.3-1037 #1\n");
+    }
+    void TearDown() override {
+        stop();
+        PanelTest::TearDown();
+    }
+    void start() {
+        supervisor = fork();
+        if (supervisor == 0) {
+            freopen("/dev/null", "w", stdout);
+            execl(bin("supervisor").c_str(), "supervisor", "--root", root_dir.c_str(), "--",
+                  bin("panel").c_str(), static_cast<char *>(nullptr));
+            _exit(127);
+        }
+        ASSERT_TRUE(
+            wait_for([&] { return ctl("status").find("run_mode") != std::string::npos; }, 10000));
+    }
+    void stop() {
+        if (supervisor <= 0) return;
+        kill(supervisor, SIGTERM);
+        int st;
+        waitpid(supervisor, &st, 0);
+        supervisor = -1;
+    }
+    std::string ctl(const std::string &args) {
+        return run(bin("panelctl") + " --root " + root_dir + " " + args);
+    }
+    // The value of a register as panelctl reads it.
+    long reg(const std::string &name) {
+        std::string out = ctl("reg get " + name);
+        size_t eq = out.find(" = ");
+        return eq == std::string::npos ? -1 : std::strtol(out.c_str() + eq + 3, nullptr, 10);
+    }
+    std::string field(const std::string &name) {
+        std::string out = ctl("status");
+        size_t at = out.find(name + ": ");
+        if (at == std::string::npos) return "";
+        size_t end = out.find('\n', at);
+        return out.substr(at + name.size() + 2, end - at - name.size() - 2);
+    }
+    // The application files of the example program, built by mkapp into the
+    // panel's internal flash.
+    void install(const std::string &description) {
+        int rc = 0;
+        std::string out = run(bin("mkapp") + " -o " + root_dir + "/mnt/cfg " + description, &rc);
+        ASSERT_EQ(rc, 0) << out;
+    }
+    pid_t supervisor = -1;
+};
+
+TEST_F(LadderProcessTest, ExampleProgramRunsAndItsModeSurvivesARestart) {
+    // A new unit loads its defaults over whatever files it finds: start it
+    // once, then put the program in place.
+    start();
+    stop();
+    install(src("examples/scan_count.json"));
+    start();
+    ASSERT_EQ(field("run_mode"), "0 Idle");
+    ASSERT_NE(ctl("reg set %SR5 2").find("= 2"), std::string::npos);
+    EXPECT_EQ(field("run_mode"), "2 Run");
+    ASSERT_NE(ctl("reg set %M1 1").find("= 1"), std::string::npos);
+    EXPECT_TRUE(wait_for([&] { return reg("%Q1") == 1; }, 2000)) << "%Q1 follows %M1";
+    long first = reg("%R1");
+    EXPECT_TRUE(wait_for([&] { return reg("%R1") != first; }, 2000)) << "%R1 counts the scans";
+    ctl("reg set %M1 0");
+    EXPECT_TRUE(wait_for([&] { return reg("%Q1") == 0; }, 2000));
+
+    stop();
+    start();
+    EXPECT_EQ(field("run_mode"), "2 Run") << "the mode was saved with the registers";
+    first = reg("%R1");
+    EXPECT_TRUE(wait_for([&] { return reg("%R1") != first; }, 2000)) << "counting again";
+}
+
+TEST_F(LadderProcessTest, ProgramWithABadCrcIsReplacedAndReported) {
+    start();
+    stop();
+    // Bytes that do not match the program's CRC: the start-up validation
+    // replaces the program and reports the user program fault.
+    install(src("examples/scan_count.json"));
+    std::string file = read_file("/mnt/cfg/ladder.pgm");
+    file[9] ^= 0x20;
+    write_file("/mnt/cfg/ladder.pgm", file);
+    start();
+    EXPECT_EQ(std::strtol(field("status_word").c_str(), nullptr, 16) & 0x4, 0x4)
+        << field("status_word");
+    ctl("reg set %M1 1");
+    ctl("reg set %SR5 2");
+    EXPECT_EQ(field("run_mode"), "0 Idle") << "the fault keeps the controller idle";
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(reg("%Q1"), 0);
+}
+
+TEST_F(LadderProcessTest, ProgramThatFailsTheLoadCheckNeverRuns) {
+    start();
+    stop();
+    // A good CRC but an undefined instruction: the load check refuses it with
+    // the logic fault and its position.
+    write_file("/prog/bad.lad", ".tokens 16\nLD %M1\nOUT %Q1\n.word 0x0100\nEND\n");
+    write_file("/prog/bad.json", "{\"ladder\": {\"ladasm\": \"bad.lad\"}}");
+    install(root_dir + "/prog/bad.json");
+    start();
+    EXPECT_EQ(std::strtol(field("status_word").c_str(), nullptr, 16) & 0x104, 0x100)
+        << field("status_word");
+    EXPECT_EQ(reg("%SR53"), 4) << "the undefined instruction is word 4";
+    ctl("reg set %M1 1");
+    ctl("reg set %SR5 2");
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(field("run_mode"), "0 Idle");
+    EXPECT_EQ(reg("%Q1"), 0) << "not one instruction ran";
+}
