@@ -57,10 +57,16 @@ bool parse_value(const std::string &text, uint32_t bits, uint64_t *out, std::str
 }
 
 bool is_checked_sr(uint32_t ref) { return ref >= 3072 && ref <= 6143 && ref != 3200; }
+bool is_clock_sr(uint32_t ref) { return ref >= sr_ref(44) && ref < sr_ref(51); }
+
+// Several values for a word register write that many consecutive words at
+// once: the clock is set this way (6 words at %SR44, or 3 for the time at
+// %SR44 or the date at %SR47).
+constexpr size_t kMaxWords = 16;
 
 std::string cmd_reg(const std::vector<std::string> &a) {
     if (a.size() < 3 || (a[1] != "get" && a[1] != "set"))
-        return "error: usage: reg get NAME | reg set NAME VALUE";
+        return "error: usage: reg get NAME | reg set NAME VALUE...";
     uint32_t ref = 0, bits = 0;
     std::string err;
     if (!RegName_Parse(a[2], &ref, &bits, &err)) return "error: " + a[2] + ": " + err;
@@ -71,27 +77,46 @@ std::string cmd_reg(const std::vector<std::string> &a) {
         std::string v = read_value(ref, bits, &ok);
         return ok ? "ok " + name + " = " + v : "error: " + name + " cannot be read";
     }
-    if (a.size() != 4) return "error: usage: reg set NAME VALUE";
-    uint64_t value = 0;
-    if (!parse_value(a[3], bits, &value, &err)) return "error: " + name + ": " + err;
-    uint8_t buf[8];
-    for (int i = 0; i < 8; ++i) buf[i] = uint8_t(value >> (8 * i));
-    if (bits == 1) buf[0] = value ? 1 : 0;
+    size_t count = a.size() - 3;
+    if (count == 0) return "error: usage: reg set NAME VALUE...";
+    if (count > 1 && bits != 16) return "error: " + name + " takes one value";
+    if (count > kMaxWords)
+        return "error: at most " + std::to_string(kMaxWords) + " words in one write";
+    uint8_t buf[2 * kMaxWords] = {};
+    for (size_t i = 0; i < count; ++i) {
+        uint64_t value = 0;
+        if (!parse_value(a[3 + i], bits, &value, &err)) return "error: " + name + ": " + err;
+        if (bits == 1) buf[0] = value ? 1 : 0;
+        else
+            for (size_t b = 0; b < bits / 8 && (bits / 8) * i + b < sizeof buf; ++b)
+                buf[(bits / 8) * i + b] = uint8_t(value >> (8 * b));
+    }
+    uint32_t width = bits == 1 ? 1 : uint32_t(bits * count);
+    std::string given = a[3];
+    for (size_t i = 1; i < count; ++i) given += " " + a[3 + i];
     if (is_checked_sr(ref)) {
-        if (!SysReg_Write(ref, buf, bits)) {
+        if (!SysReg_Write(ref, buf, width)) {
+            if (is_clock_sr(ref))
+                return "error: " + name + " refused " + given +
+                       " (the clock is set with seconds minutes hours day month year at %SR44, "
+                       "seconds minutes hours at %SR44, or day month year at %SR47, as a valid "
+                       "calendar)";
             const SrInfo &row = sr_info[(ref - 3072) / 16];
             if (row.width == 0 || row.min > row.max)
                 return "error: " + name + " is read-only";
-            if (bits > row.width)
+            if (width > row.width)
                 return "error: " + name + " takes at most " + std::to_string(row.width) + " bits";
-            return "error: " + name + " refused " + a[3] + " (allowed " + std::to_string(row.min) +
+            return "error: " + name + " refused " + given + " (allowed " + std::to_string(row.min) +
                    ".." + std::to_string(row.max) + ")";
         }
+        // The clock code refreshes its registers at the next scan.
+        if (is_clock_sr(ref)) return "ok " + name + " = " + given + " (clock set)";
     } else {
-        if (!PlcReg_Ptr(ref, bits)) return "error: " + name + " cannot be written";
-        PlcReg_Set(ref, buf, bits);
+        if (!PlcReg_Ptr(ref, width)) return "error: " + name + " cannot be written";
+        PlcReg_Set(ref, buf, width);
     }
     std::string v = read_value(ref, bits, &ok);
+    for (size_t i = 1; i < count; ++i) v += " " + read_value(ref + 16 * uint32_t(i), bits, &ok);
     return "ok " + name + " = " + v;
 }
 

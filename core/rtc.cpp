@@ -53,7 +53,7 @@ bool valid(const uint16_t *cal, const uint8_t *lengths, int max_year) {
 }
 
 // RtcCheck without its trace (the clock's own checks).
-bool local_valid(const uint16_t *cal) { return valid(cal, days[cal[5] % 4 == 0 ? 1 : 0], 2099); }
+bool local_valid(const uint16_t *cal) { return valid(cal, days[cal[5] % 4 == 0 ? 1 : 0], 2100); }
 
 long floor_div(long a, long b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
 
@@ -329,5 +329,4 @@ void Rtc_Reset() {
     if (g.RTCfile >= 0) host::rtc0_close(g.RTCfile);
     g = RtcState{};
     dstActive = RtcUpdated = UtcUpdated = DstUpdated = NTP_UserModifiedTime = 0;
-    host::rtc0_reset();
 }

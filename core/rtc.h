@@ -16,7 +16,8 @@
 void RtcGet(uint16_t *cal);
 // 1 for a calendar the clock takes: seconds and minutes 0-59, hours 0-23,
 // month 1-12, day within the month (29 days in February of every year
-// divisible by 4), year 1-2099. The day of week is not looked at.
+// divisible by 4, as the chip counts, so 29 February 2100 passes), year
+// 1-2100. The day of week is not looked at.
 int RtcCheck(const uint16_t *cal);
 // Sets the clock from a 7-word calendar (the day of week is taken from the
 // date). 1, or 0 when the calendar is invalid or the clock cannot be set.

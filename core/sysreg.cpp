@@ -39,7 +39,7 @@ const SrInfo sr_info[192] = {
     /* %SR25  */ kNone, kNone, kNone, kNone, w16(1, 253), w16(0, 4), kStatus, w16(1, 40),
     /* %SR33  */ w16(0, 1), w16(0, 1), kNone, kNone, kNone, kNone, kNone, kNone,
     /* %SR41  */ kNone, kNone, kNone, {96, 0, 59}, clock_field(0, 59), clock_field(0, 23), {48, 1, 31}, clock_field(1, 12),
-    /* %SR49  */ clock_field(1, 2099), clock_field(1, 7), kNone, kNone, kNone, kNone, kStatus, kNone,
+    /* %SR49  */ clock_field(1, 2100), clock_field(1, 7), kNone, kNone, kNone, kNone, kStatus, kNone,
     /* %SR57  */ w16(0, 255), kAny16, kNone, kNone, kNone, kAny16, w16(0, 0), kNone,
     /* %SR65  */ kNone, kNone, kNone, kNone, kNone, kNone, kNone, kNone,
     /* %SR73  */ kNone, kNone, kNone, kNone, kNone, kNone, kNone, kNone,

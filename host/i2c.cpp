@@ -41,7 +41,7 @@ bool I2cBus::start(uint8_t address) {
     if (refuse_[address >> 1] > 0) --refuse_[address >> 1];
     else if (dev) ack = dev->start(address);
     active_ = ack ? dev : nullptr;
-    if (recording_ && log_.size() < 100000) log_.push_back({address, ack, {}});
+    if (recording_ && log_.size() < 100000) log_.push_back({address, ack, {}, false, speed_hz_});
     return ack;
 }
 

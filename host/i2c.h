@@ -56,6 +56,7 @@ struct I2cTransfer {
     bool acked;      // the device answered its address
     std::vector<uint8_t> bytes;
     bool nacked = false; // a written byte was not acknowledged
+    uint32_t hz = 0;     // bus speed
 };
 
 class I2cBus {

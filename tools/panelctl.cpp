@@ -3,6 +3,7 @@
 //   panelctl [--root DIR] status
 //   panelctl [--root DIR] reg get %R1
 //   panelctl [--root DIR] reg set %SR167 20
+//   panelctl [--root DIR] reg set %SR44 0 30 12 1 6 2024   (consecutive words: the clock)
 //   panelctl [--root DIR] media insert sd      (or: remove, usb)
 //   panelctl [--root DIR] screenshot out.png   (the visible screen as PNG)
 //
@@ -21,7 +22,7 @@
 namespace {
 int usage() {
     std::fprintf(stderr, "usage: panelctl [--root DIR] COMMAND [ARGS...]\n"
-                         "commands: status | reg get NAME | reg set NAME VALUE |\n"
+                         "commands: status | reg get NAME | reg set NAME VALUE... |\n"
                          "          media insert|remove sd|usb | screenshot FILE.png\n");
     return 2;
 }
