@@ -498,6 +498,20 @@ private:
                     emit(uint16_t(v));
                 }
                 break;
+            case 'V': {
+                // A register token, or a number below 1024 written as a token.
+                if (!(t = next("a value or register"))) return false;
+                Reg r;
+                if (is_register(*t)) {
+                    if (!reg(*t, &r)) return false;
+                } else {
+                    if (!number(*t, 0, 1023, &v)) return false;
+                    r.ref = uint32_t(v);
+                    r.raw = true;
+                }
+                if (!token(r, 'V')) return false;
+                break;
+            }
             case 'k':
             case 'x':
                 if (!(t = next("a value")) || !number(*t, -32768, 0xFFFF, &v)) return false;
@@ -682,6 +696,8 @@ private:
             const LadOperand &o = ins->operand[i];
             if (std::string("bwydqr").find(o.kind) != std::string::npos && reg_text(o).empty())
                 return false;
+            if (o.kind == 'V' && o.value >= 1024 && reg_text(o).empty()) return false;
+            if (o.kind == 'V' && o.value < 1024 && o.raw != o.value) return false;
             // Odd inline bytes: the pad byte must be the assembler's 0.
             if (o.kind == 's' && (o.value % 2) && p_[2 * o.pos + o.value] != 0) return false;
         }
@@ -748,6 +764,9 @@ private:
             case 'v':
                 t = o.value >= 1024 && !name_of(o.value).empty() ? name_of(o.value)
                                                                  : std::to_string(o.value);
+                break;
+            case 'V':
+                t = o.value < 1024 ? std::to_string(o.value) : reg_text(o);
                 break;
             case 'K':
                 t = std::to_string(o.value);

@@ -94,6 +94,7 @@ LadDecode Lad_Decode(const uint8_t *prog, uint32_t words, uint32_t pos, bool tok
         case 'y':
         case 'd':
         case 'q':
+        case 'V':
             need = tokens16 ? 1 : 2;
             break;
         case 'K':
@@ -123,6 +124,7 @@ LadDecode Lad_Decode(const uint8_t *prog, uint32_t words, uint32_t pos, bool tok
         case 'y':
         case 'd':
         case 'q':
+        case 'V':
             if (!tokens16) {
                 o.value = Lad_Fold(le32(prog + 2 * at));
             } else if (word(at) == kLadEscape1 || word(at) == kLadEscape2) {
@@ -170,6 +172,8 @@ LadDecode Lad_Decode(const uint8_t *prog, uint32_t words, uint32_t pos, bool tok
         bool is_ref = std::string_view("bwydqr").find(*s) != std::string_view::npos;
         if (is_ref && !Lad_RefValid(o.value, bits_of(*s))) result = LadDecode::BadReference;
         if (*s == 'v' && o.value > 1024 && !Lad_RefValid(o.value, 16))
+            result = LadDecode::BadReference;
+        if (*s == 'V' && o.value >= 1024 && !Lad_RefValid(o.value, 16))
             result = LadDecode::BadReference;
         if (*s == 'j' || *s == 'J') {
             int64_t target = *s == 'j' ? int64_t(at) + int16_t(word(o.pos))

@@ -18,6 +18,8 @@ enum class LadFlow : uint8_t { Next, End, Jump, Call, Return, Skip };
 //   Q  64-bit constant (four words)     j  J16 jump offset   J  J32 jump offset
 //   n  N16 count of words to skip       x  a plain word
 //   v  a value-or-register word (small values are numbers, larger a reference)
+//   V  a value-or-register token: a word operand whose decoded value below
+//      1024 is a number, 1024 or more a register whose value is used
 //   L  K16 byte count of the inline bytes that follow (s)
 //   s  inline bytes, padded to whole words        t  20 inline bytes of text
 // A shape ending in '?' has further operands that only its handler knows; a

@@ -105,15 +105,6 @@ uint32_t Alarm_Handler(uint32_t pos, uint8_t *) {
     Ladder_SkipOperands(&pos);
     return pos;
 }
-uint8_t Schedule_TimeOfDay(uint32_t *pc, uint8_t p) { return skip_after_opcode(pc, p); }
-uint8_t Schedule_DayOfWeekImm(uint32_t *pc, uint8_t p) { return skip_after_opcode(pc, p); }
-uint8_t Schedule_DayOfWeekReg(uint32_t *pc, uint8_t p) { return skip_after_opcode(pc, p); }
-uint8_t Schedule_DayOfMonthImm(uint32_t *pc, uint8_t p) { return skip_after_opcode(pc, p); }
-uint8_t Schedule_DayOfMonthReg(uint32_t *pc, uint8_t p) { return skip_after_opcode(pc, p); }
-uint8_t Schedule_MonthOfYearImm(uint32_t *pc, uint8_t p) { return skip_after_opcode(pc, p); }
-uint8_t Schedule_MonthOfYearReg(uint32_t *pc, uint8_t p) { return skip_after_opcode(pc, p); }
-uint8_t Schedule_YearImm(uint32_t *pc, uint8_t p) { return skip_after_opcode(pc, p); }
-uint8_t Schedule_YearReg(uint32_t *pc, uint8_t p) { return skip_after_opcode(pc, p); }
 uint8_t LogicLreal(uint32_t *pc, uint8_t *, uint8_t p) { return skip_after_opcode(pc, p); }
 uint8_t Flow_Funs(uint32_t *pc, uint8_t p) { return skip_after_opcode(pc, p); }
 uint8_t File_Access(uint32_t *pc, uint8_t p) { return skip_at_opcode(pc, p); }

@@ -80,6 +80,9 @@ std::string every_shaped_opcode(bool tokens16) {
             case 'v':
                 v = "%R3";
                 break;
+            case 'V':
+                v = "%R9";
+                break;
             case 'j':
             case 'J':
             case 'n':
