@@ -158,3 +158,38 @@ TEST_F(LadderProcessTest, ProgramThatFailsTheLoadCheckNeverRuns) {
     EXPECT_EQ(field("run_mode"), "0 Idle");
     EXPECT_EQ(reg("%Q1"), 0) << "not one instruction ran";
 }
+
+TEST_F(LadderProcessTest, ScheduleRungFollowsTheClockSetThroughPanelctl) {
+    auto status_word = [&] { return std::strtol(field("status_word").c_str(), nullptr, 16); };
+    start();
+    EXPECT_EQ(reg("%SR49"), 2000) << "a new clock chip holds no time: the default was set";
+    stop();
+    write_file("/prog/clock.lad", ".tokens 16\nLD %M1\nSCHTOD 12, 31, 12, 32\nOUT %Q1\n"
+                                  "LD %M1\nSCHYR 2031, 2031\nOUT %Q2\nEND\n");
+    write_file("/prog/clock.json", "{\"ladder\": {\"ladasm\": \"clock.lad\"}}");
+    install(root_dir + "/prog/clock.json");
+    start();
+    EXPECT_EQ(status_word() & 0x200, 0) << "the chip kept the default";
+    ctl("reg set %M1 1");
+    ctl("reg set %SR5 2");
+
+    // The whole calendar at once: seconds, minutes, hours, day, month, year.
+    int rc = 0;
+    std::string out = run(bin("panelctl") + " --root " + root_dir + " reg set %SR44 57 30 12 1 6 2031", &rc);
+    ASSERT_EQ(rc, 0) << out;
+    EXPECT_TRUE(wait_for([&] { return reg("%SR49") == 2031; }, 3000)) << "the clock registers follow";
+    EXPECT_EQ(reg("%SR50"), 1) << "1 June 2031 is a Sunday";
+    EXPECT_TRUE(wait_for([&] { return reg("%Q2") == 1; }, 2000)) << "the year 2031";
+    EXPECT_TRUE(wait_for([&] { return reg("%Q1") == 1; }, 6000)) << "on from 12:31";
+    EXPECT_EQ(reg("%SR45"), 31);
+
+    out = run(bin("panelctl") + " --root " + root_dir + " reg set %SR47 29 2 2031", &rc);
+    EXPECT_EQ(rc, 1) << out;
+    EXPECT_EQ(reg("%SR48"), 6) << "a calendar the clock refuses changes nothing";
+
+    stop();
+    start();
+    EXPECT_EQ(reg("%SR49"), 2031) << "kept by the clock chip";
+    EXPECT_EQ(reg("%SR46"), 12);
+    EXPECT_EQ(status_word() & 0x200, 0);
+}
