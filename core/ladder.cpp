@@ -120,6 +120,25 @@ int32_t run(const uint8_t *prog, uint32_t words) {
             continue;
         }
         cmd_group = uint8_t(w >> 6);
+        // The most frequent rung instructions, inline: AND, OR and the output
+        // coil with a one-word operand. Everything else goes through the table.
+        if (w == 0x0024 || w == 0x0023) {
+            if (l_sp == 0) return int32_t(lad_pc);
+            uint8_t a = l_stack[l_sp--];
+            if (w == 0x0024 ? !a : a != 0) l_stack[l_sp] = w == 0x0024 ? 0x00 : 0xFF;
+            continue;
+        }
+        if (w == 0x0026 && RegTokLen_16b && lad_pc < words) {
+            uint32_t ref = le16(prog + 2 * lad_pc);
+            if (ref >= 1024 && l_sp != 0) {
+                ++lad_pc;
+                uint32_t bit = ref - 1024;
+                uint8_t mask = uint8_t(1u << (bit & 7));
+                uint8_t &b = plc_reg[bit >> 3];
+                b = l_stack[l_sp--] ? uint8_t(b | mask) : uint8_t(b & ~mask);
+                continue;
+            }
+        }
         if (w == 0x0009) { // END
             if (TrevantRuntime) return kLadderScanDone;
             end_of_scan();
@@ -173,6 +192,10 @@ int32_t LogicUpdate(const uint8_t *ladder, uint32_t bytes) {
     int32_t verdict = verdict_for(ladder, bytes, RegTokLen_16b != 0);
     if (verdict != kLadderScanDone) return verdict;
     return run(ladder, bytes / 2);
+}
+
+int32_t Ladder_RunUnchecked(const uint8_t *ladder, uint32_t bytes) {
+    return run(ladder, ladder ? bytes / 2 : 0);
 }
 
 void Ladder_Reset() {

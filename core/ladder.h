@@ -22,6 +22,10 @@ constexpr int32_t kLadderScanDone = -1;
 // `ladder` up to and including the last word read at the stop.
 int32_t LogicUpdate(const uint8_t *ladder, uint32_t bytes);
 
+// One ladder scan without the load check, for tests and the fuzz target that
+// exercise the run-time bounds (token width from RegTokLen_16b).
+int32_t Ladder_RunUnchecked(const uint8_t *ladder, uint32_t bytes);
+
 // Checks a program before it runs: every instruction that can be reached from
 // the first word decodes to a defined opcode with all its operands inside the
 // program, register operands lie inside the register image, jump, call and

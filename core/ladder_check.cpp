@@ -115,7 +115,8 @@ LadDecode Lad_Decode(const uint8_t *prog, uint32_t words, uint32_t pos, bool tok
             break;
         }
         if (uint64_t(at) + need > words) return LadDecode::Truncated;
-        o.raw = need >= 2 ? le32(prog + 2 * at) : word(at);
+        // Inline bytes of length 0 take no word at all.
+        o.raw = need >= 2 ? le32(prog + 2 * at) : need == 1 ? word(at) : 0;
         switch (*s) {
         case 'b':
             o.value = tokens16 ? word(at) : Lad_Fold(le32(prog + 2 * at));

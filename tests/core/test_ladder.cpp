@@ -498,3 +498,15 @@ TEST_F(LadderTest, EveryShapedHandlerConsumesExactlyItsOperands) {
         EXPECT_EQ(r, kLadderScanDone) << o.name;
     }
 }
+
+TEST(LadderTable, EveryCodeHasAHandlerAndEveryNameOneCode) {
+    for (uint16_t op = 0; op < kLadContactMin; ++op) {
+        const LadOp &o = Lad_Op(op);
+        if (op != 0x009) {
+            EXPECT_NE(o.handler, nullptr) << std::hex << op;
+        }
+        if (!o.name) continue;
+        EXPECT_EQ(Lad_Opcode(o.name), op) << o.name;
+        EXPECT_LT(op, kLadOpcodes) << o.name;
+    }
+}
