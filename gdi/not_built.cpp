@@ -11,9 +11,6 @@ int GDI_SelectFont(DC *, int, int *, int *) {
 int GDI_SetTextAlign(DC *, int) {
     return 0;
 }
-int GDI_Rectangle(DC *, int, int, int, int) {
-    return 0;
-}
 int GDI_ByteTextOut(DC *, int, int, const char *) {
     return 0;
 }

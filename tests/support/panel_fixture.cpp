@@ -15,6 +15,7 @@
 #include "gdi/gdi.h"
 #include "gdi/jpeg.h"
 #include "gdi/pxp.h"
+#include "gdi/shapes.h"
 #include "host/clock.h"
 #include "host/config.h"
 #include "host/media.h"
@@ -54,6 +55,7 @@ void panel_reset_all() {
     Sys_Reset();
     Loop_Reset();
     GDI_Reset();
+    Shapes_Reset();
     VDR_Reset();
     PXP_Reset();
     Jpeg_Reset();
