@@ -32,7 +32,7 @@ constexpr uint8_t days[2][12] = {{31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31
 constexpr uint8_t kMonthOffset[12] = {0, 3, 2, 5, 0, 3, 5, 1, 4, 6, 2, 4};
 
 struct RtcState {
-    int RTCfile = -1;     // "/dev/rtc0", -1 while closed
+    int RTCfile = -1;      // "/dev/rtc0", -1 while closed
     uint16_t RTCTime[7]{}; // last calendar read or set
     bool have_time = false;
     uint32_t LastTickRTC = 0, LastTickUTC = 0; // tick of the last whole second
@@ -53,9 +53,13 @@ bool valid(const uint16_t *cal, const uint8_t *lengths, int max_year) {
 }
 
 // RtcCheck without its trace (the clock's own checks).
-bool local_valid(const uint16_t *cal) { return valid(cal, days[cal[5] % 4 == 0 ? 1 : 0], 2100); }
+bool local_valid(const uint16_t *cal) {
+    return valid(cal, days[cal[5] % 4 == 0 ? 1 : 0], 2100);
+}
 
-long floor_div(long a, long b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
+long floor_div(long a, long b) {
+    return a / b - ((a % b != 0) && ((a < 0) != (b < 0)));
+}
 
 // `out` (six words) = `in` moved by `minutes`, carrying through hours, days,
 // months and years.
@@ -87,7 +91,9 @@ void shift_minutes(const uint16_t *in, uint16_t *out, long minutes) {
     out[5] = uint16_t(year);
 }
 
-uint16_t weekday(const uint16_t *cal) { return uint16_t(DayOfWeek(cal[5], cal[4], cal[3]) + 1); }
+uint16_t weekday(const uint16_t *cal) {
+    return uint16_t(DayOfWeek(cal[5], cal[4], cal[3]) + 1);
+}
 
 // The chip's registers 0-6, one at a time, as a calendar. The chip keeps a
 // two-digit year; the century is ours.
@@ -102,8 +108,10 @@ bool chip_read(uint16_t *cal) {
     cal[3] = BCDToDecimal(r[4] & 0x3F);
     cal[4] = BCDToDecimal(r[5] & 0x1F);
     uint16_t yy = BCDToDecimal(r[6]);
-    if (g.ov_year == 0) g.ov_year = yy < 95 ? 20 : 19;
-    else if (yy == 0 && g.have_time && g.RTCTime[5] % 100 == 99) ++g.ov_year;
+    if (g.ov_year == 0)
+        g.ov_year = yy < 95 ? 20 : 19;
+    else if (yy == 0 && g.have_time && g.RTCTime[5] % 100 == 99)
+        ++g.ov_year;
     cal[5] = uint16_t(g.ov_year * 100 + yy);
     return true;
 }
@@ -172,9 +180,9 @@ int set_clock(const uint16_t *in, bool sync) {
     // first, so that a refused calendar leaves the chip's time alone.
     struct rtc_time t = kernel_time(cal);
     if (host::rtc0_set_time(g.RTCfile, &t) != 0) return 0;
-    const uint8_t regs[7] = {DecimalToBCD(uint8_t(cal[0])), DecimalToBCD(uint8_t(cal[1])),
-                             DecimalToBCD(uint8_t(cal[2])), DecimalToBCD(uint8_t(cal[6])),
-                             DecimalToBCD(uint8_t(cal[3])), DecimalToBCD(uint8_t(cal[4])),
+    const uint8_t regs[7] = {DecimalToBCD(uint8_t(cal[0])),      DecimalToBCD(uint8_t(cal[1])),
+                             DecimalToBCD(uint8_t(cal[2])),      DecimalToBCD(uint8_t(cal[6])),
+                             DecimalToBCD(uint8_t(cal[3])),      DecimalToBCD(uint8_t(cal[4])),
                              DecimalToBCD(uint8_t(cal[5] % 100))};
     if (I2C_write_mem(regs, 0, 7, kChipMode + 1) != 0) return 0;
     g.ov_year = uint16_t(cal[5] / 100);
@@ -191,23 +199,32 @@ int set_clock(const uint16_t *in, bool sync) {
 
 // ------------------------------------------------------------ arithmetic
 
-int CheckLeap(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+int CheckLeap(int year) {
+    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
 
 int DayOfWeek(int year, int month, int day) {
     if (month < 1 || month > 12) return 0;
     if (month < 3) --year; // years counted from March
-    return ((year + year / 4 - year / 100 + year / 400 + kMonthOffset[month - 1] + day) % 7 + 7) % 7;
+    return ((year + year / 4 - year / 100 + year / 400 + kMonthOffset[month - 1] + day) % 7 + 7) %
+           7;
 }
 
-uint8_t DecimalToBCD(uint8_t value) { return uint8_t(((value / 10) << 4) | (value % 10)); }
-uint8_t BCDToDecimal(uint8_t value) { return uint8_t((value >> 4) * 10 + (value & 0xF)); }
+uint8_t DecimalToBCD(uint8_t value) {
+    return uint8_t(((value / 10) << 4) | (value % 10));
+}
+uint8_t BCDToDecimal(uint8_t value) {
+    return uint8_t((value >> 4) * 10 + (value & 0xF));
+}
 
 int RtcCheck(const uint16_t *cal) {
     host::trace("RtcCheck");
     return local_valid(cal) ? 1 : 0;
 }
 
-int UtcCheck(const uint16_t *cal, int leap) { return valid(cal, days[leap ? 1 : 0], 2036) ? 1 : 0; }
+int UtcCheck(const uint16_t *cal, int leap) {
+    return valid(cal, days[leap ? 1 : 0], 2036) ? 1 : 0;
+}
 
 void UtcGet(const uint16_t *cal, UtcTime *time) {
     // Days since 1970 by the civil-calendar count (years from March).
@@ -227,9 +244,11 @@ int UtcSet(const UtcTime *time, uint16_t *cal) {
     c[2] = uint16_t(s / 3600 % 24);
     long day = long(s / 86400);
     int year = 1970;
-    while (day >= 365 + CheckLeap(year)) day -= 365 + CheckLeap(year++);
+    while (day >= 365 + CheckLeap(year))
+        day -= 365 + CheckLeap(year++);
     int month = 1;
-    while (day >= month_length(month, year)) day -= month_length(month++, year);
+    while (day >= month_length(month, year))
+        day -= month_length(month++, year);
     c[3] = uint16_t(day + 1);
     c[4] = uint16_t(month);
     c[5] = uint16_t(year);
@@ -273,7 +292,8 @@ void UtcUpdate(uint16_t *cal) {
     if (FPGA_GetFrt() - g.LastTickUTC >= kTicksPerSecond) {
         g.LastTickUTC += kTicksPerSecond;
         uint16_t u[6];
-        for (int i = 0; i < 6; ++i) u[i] = sr_get(kUtcFirst + i);
+        for (int i = 0; i < 6; ++i)
+            u[i] = sr_get(kUtcFirst + i);
         if (++u[0] >= 60) {
             u[0] = 0;
             if (++u[1] >= 60) {
@@ -290,10 +310,12 @@ void UtcUpdate(uint16_t *cal) {
                 }
             }
         }
-        for (int i = 0; i < 6; ++i) sr_put(kUtcFirst + i, u[i]);
+        for (int i = 0; i < 6; ++i)
+            sr_put(kUtcFirst + i, u[i]);
     }
     if (cal)
-        for (int i = 0; i < 6; ++i) cal[i] = sr_get(kUtcFirst + i);
+        for (int i = 0; i < 6; ++i)
+            cal[i] = sr_get(kUtcFirst + i);
 }
 
 void SyncUtcWithRtc(const uint16_t *local, uint16_t *utc, int offset, int dst) {

@@ -26,11 +26,19 @@ bool in_window(uint16_t sh, uint16_t sm, uint16_t eh, uint16_t em, const Clock &
 }
 
 // Bit (value - 1) of a mask; a value of 0 or above 32 selects no bit.
-bool selected(uint32_t mask, uint16_t value) { return value >= 1 && value <= 32 && ((mask >> (value - 1)) & 1); }
+bool selected(uint32_t mask, uint16_t value) {
+    return value >= 1 && value <= 32 && ((mask >> (value - 1)) & 1);
+}
 
-bool weekday_in(uint32_t mask, const Clock &c) { return mask < 128 && selected(mask, c.weekday); }
-bool day_in(uint32_t mask, const Clock &c) { return !(mask & 0x80000000u) && selected(mask, c.day); }
-bool month_in(uint32_t mask, const Clock &c) { return mask < 4096 && selected(mask, c.month); }
+bool weekday_in(uint32_t mask, const Clock &c) {
+    return mask < 128 && selected(mask, c.weekday);
+}
+bool day_in(uint32_t mask, const Clock &c) {
+    return !(mask & 0x80000000u) && selected(mask, c.day);
+}
+bool month_in(uint32_t mask, const Clock &c) {
+    return mask < 4096 && selected(mask, c.month);
+}
 bool year_in(uint16_t start, uint16_t end, const Clock &c) {
     return start >= 2000 && end <= 2100 && start <= c.year && c.year <= end;
 }
@@ -50,11 +58,15 @@ uint16_t word_register(uint32_t *pc) {
 }
 
 // Two consecutive registers (low word first).
-const uint8_t *register_pair(uint32_t *pc) { return Lad_Word32(Lad_WordRef(pc)); }
+const uint8_t *register_pair(uint32_t *pc) {
+    return Lad_Word32(Lad_WordRef(pc));
+}
 
 // The operands are consumed whatever the power flow; power passes on only
 // when it came in and the clock matches.
-uint8_t pass(uint8_t power, bool match) { return power && match && !lad_fault ? power : 0; }
+uint8_t pass(uint8_t power, bool match) {
+    return power && match && !lad_fault ? power : 0;
+}
 
 } // namespace
 
@@ -108,9 +120,15 @@ int TrSchedule_TimeOfDay(uint16_t start_hour, uint16_t start_minute, uint16_t en
                          uint16_t end_minute) {
     return in_window(start_hour, start_minute, end_hour, end_minute, snapshot()) ? 1 : 0;
 }
-int TrSchedule_DayOfWeek(uint16_t mask) { return weekday_in(mask, snapshot()) ? 1 : 0; }
-int TrSchedule_DayOfMonth(int32_t mask) { return day_in(uint32_t(mask), snapshot()) ? 1 : 0; }
-int TrSchedule_MonthOfYear(uint16_t mask) { return month_in(mask, snapshot()) ? 1 : 0; }
+int TrSchedule_DayOfWeek(uint16_t mask) {
+    return weekday_in(mask, snapshot()) ? 1 : 0;
+}
+int TrSchedule_DayOfMonth(int32_t mask) {
+    return day_in(uint32_t(mask), snapshot()) ? 1 : 0;
+}
+int TrSchedule_MonthOfYear(uint16_t mask) {
+    return month_in(mask, snapshot()) ? 1 : 0;
+}
 int TrSchedule_Year(const uint16_t *years) {
     return years && year_in(years[0], years[1], snapshot()) ? 1 : 0;
 }

@@ -18,7 +18,9 @@ struct State {
 };
 State g;
 
-bool present() { return config_int("rtc0", 1) != 0; }
+bool present() {
+    return config_int("rtc0", 1) != 0;
+}
 
 int64_t kernel_ns() {
     if (!g.started) {
@@ -68,7 +70,9 @@ struct rtc_time time_of(int64_t ns) {
 
 } // namespace
 
-int rtc0_open() { return present() ? g.next_fd++ : -1; }
+int rtc0_open() {
+    return present() ? g.next_fd++ : -1;
+}
 
 void rtc0_close(int) {}
 
@@ -93,8 +97,10 @@ int hwclock_command(const std::vector<std::string> &words) {
     bool to_system = false, to_rtc = false;
     for (size_t i = 1; i < words.size(); ++i) {
         const std::string &w = words[i];
-        if (w == "-s" || w == "--hctosys") to_system = true;
-        else if (w == "-w" || w == "--systohc") to_rtc = true;
+        if (w == "-s" || w == "--hctosys")
+            to_system = true;
+        else if (w == "-w" || w == "--systohc")
+            to_rtc = true;
     }
     if (to_system) {
         // The kernel clock keeps whole seconds.
@@ -111,6 +117,8 @@ int hwclock_command(const std::vector<std::string> &words) {
     return 0;
 }
 
-void rtc0_reset() { g = State{}; }
+void rtc0_reset() {
+    g = State{};
+}
 
 } // namespace host

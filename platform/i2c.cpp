@@ -42,10 +42,18 @@ struct I2cState {
 };
 I2cState g;
 
-uint32_t rd(uint32_t reg) { return host::reg_read(g.regs, reg); }
-void wr(uint32_t reg, uint32_t v) { host::reg_write(g.regs, reg, v); }
-void set(uint32_t reg, uint32_t bits) { wr(reg + kSet, bits); }
-void clr(uint32_t reg, uint32_t bits) { wr(reg + kClr, bits); }
+uint32_t rd(uint32_t reg) {
+    return host::reg_read(g.regs, reg);
+}
+void wr(uint32_t reg, uint32_t v) {
+    host::reg_write(g.regs, reg, v);
+}
+void set(uint32_t reg, uint32_t bits) {
+    wr(reg + kSet, bits);
+}
+void clr(uint32_t reg, uint32_t bits) {
+    wr(reg + kClr, bits);
+}
 
 // Polls until (register & mask) is `want`, at most kPolls times; a time-out
 // goes unreported.
@@ -131,8 +139,10 @@ int i2c_timing(int mode) {
         g.cmd.timing = uint32_t(mode);
         return 1;
     }
-    if (mode == 1) set_timing(0x780030, 0x780030, 0x32001E);
-    else if (mode == 2) set_timing(0xF0007, 0x1F000F, 0x15000D);
+    if (mode == 1)
+        set_timing(0x780030, 0x780030, 0x32001E);
+    else if (mode == 2)
+        set_timing(0xF0007, 0x1F000F, 0x15000D);
     return 1;
 }
 
@@ -167,7 +177,8 @@ int i2c_data_read(uint8_t address, uint8_t *buffer, int count) {
     wait_for(kCtrl1, kCompleteIrq, kCompleteIrq);
     for (int i = 0; i < count; i += 4) {
         uint32_t word = rd(kData);
-        for (int b = 0; b < 4 && i + b < count; ++b) buffer[i + b] = uint8_t(word >> (8 * b));
+        for (int b = 0; b < 4 && i + b < count; ++b)
+            buffer[i + b] = uint8_t(word >> (8 * b));
     }
     clr(kCtrl1, kCompleteIrq);
     settle_bus();

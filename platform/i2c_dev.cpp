@@ -20,12 +20,12 @@ struct I2cDevState {
 I2cDevState g;
 
 constexpr uint8_t kSensor12 = 0x9E, kClockChip = 0x64;
-constexpr int kReadPiece = 4;       // bytes per memory read
-constexpr int kBlockPiece = 100;    // bytes per block-mode write
-constexpr int kBlockMax = 1023;     // longest block-mode write
-constexpr int kMaxRefusals = 1000;  // refused byte writes in a row
-constexpr int kCyclePolls = 1002;   // polls for the end of the write cycle
-constexpr unsigned kPauseUs = 500;  // around each byte write
+constexpr int kReadPiece = 4;      // bytes per memory read
+constexpr int kBlockPiece = 100;   // bytes per block-mode write
+constexpr int kBlockMax = 1023;    // longest block-mode write
+constexpr int kMaxRefusals = 1000; // refused byte writes in a row
+constexpr int kCyclePolls = 1002;  // polls for the end of the write cycle
+constexpr unsigned kPauseUs = 500; // around each byte write
 
 bool ready() {
     if (!g.controller_ready) g.controller_ready = i2c0_init() != 0;
@@ -42,14 +42,21 @@ struct MemForm {
 
 MemForm mem_form(uint32_t addr, int mode) {
     switch (mode & 0xFF) {
-    case 0: return {1, uint8_t(0xA0 | ((addr >> 8) & 7) << 1), 1};
-    case 1: return {2, uint8_t(0xA0 | ((addr >> 16) & 7) << 1), 2};
-    case 2: return {1, uint8_t(((addr >> 8) & 0x7F) << 1), 1};
-    case 3: return {2, uint8_t(addr >> 16), 2};
-    case 4: return {mode, uint8_t(((addr >> 8) & 0x7F) << 1), 1};
+    case 0:
+        return {1, uint8_t(0xA0 | ((addr >> 8) & 7) << 1), 1};
+    case 1:
+        return {2, uint8_t(0xA0 | ((addr >> 16) & 7) << 1), 2};
+    case 2:
+        return {1, uint8_t(((addr >> 8) & 0x7F) << 1), 1};
+    case 3:
+        return {2, uint8_t(addr >> 16), 2};
+    case 4:
+        return {mode, uint8_t(((addr >> 8) & 0x7F) << 1), 1};
     case 5:
-    case 6: return {1, kClockChip, 1};
-    default: return {0, uint8_t(addr), 0};
+    case 6:
+        return {1, kClockChip, 1};
+    default:
+        return {0, uint8_t(addr), 0};
     }
 }
 
@@ -73,15 +80,24 @@ struct IoForm {
 
 IoForm io_form(int mode, int n) {
     switch (mode & 0xFF) {
-    case 0: return {1, 1, 1, nullptr, nullptr};
-    case 1: return {2, 2, 2, nullptr, nullptr};
-    case 2: return {2, 1, 3, nullptr, i2cbytemap1};
-    case 3: return {2, 2, n, i2cbytemap1, nullptr};
-    case 5: return {2, (mode >> 8) + 1, mode >> 8, nullptr, nullptr};
-    case 6: return {2, 3, n, i2cbytemap2, nullptr};
-    case 7: return {2, 1, n, nullptr, nullptr};
-    case 8: return {2, 3, 2, nullptr, nullptr};
-    default: return {0, n, n, nullptr, nullptr};
+    case 0:
+        return {1, 1, 1, nullptr, nullptr};
+    case 1:
+        return {2, 2, 2, nullptr, nullptr};
+    case 2:
+        return {2, 1, 3, nullptr, i2cbytemap1};
+    case 3:
+        return {2, 2, n, i2cbytemap1, nullptr};
+    case 5:
+        return {2, (mode >> 8) + 1, mode >> 8, nullptr, nullptr};
+    case 6:
+        return {2, 3, n, i2cbytemap2, nullptr};
+    case 7:
+        return {2, 1, n, nullptr, nullptr};
+    case 8:
+        return {2, 3, 2, nullptr, nullptr};
+    default:
+        return {0, n, n, nullptr, nullptr};
     }
 }
 
@@ -160,7 +176,8 @@ int I2C_read_io(uint8_t dev, uint8_t *buf, int mode, int n) {
     if (!form.read_map) return i2c_data_read(dev, buf, form.read) ? 0 : 1;
     uint8_t raw[3];
     if (!i2c_data_read(dev, raw, form.read)) return 1;
-    for (int i = 0; i < form.read; ++i) buf[i] = raw[form.read_map[i]];
+    for (int i = 0; i < form.read; ++i)
+        buf[i] = raw[form.read_map[i]];
     return 0;
 }
 
@@ -170,7 +187,8 @@ int I2C_write_io(uint8_t dev, const uint8_t *buf, int mode, int n) {
     if (form.timing) i2c_timing(form.timing);
     if (!form.write_map) return i2c_data_write(dev, buf, form.written) ? 0 : 1;
     uint8_t ordered[3];
-    for (int i = 0; i < form.written; ++i) ordered[i] = buf[form.write_map[i]];
+    for (int i = 0; i < form.written; ++i)
+        ordered[i] = buf[form.write_map[i]];
     return i2c_data_write(dev, ordered, form.written) ? 0 : 1;
 }
 
@@ -196,4 +214,6 @@ int I2C_query(uint8_t dev) {
     return i2c0_query(dev, 1) ? 0 : 1;
 }
 
-void I2cDev_Reset() { g = I2cDevState{}; }
+void I2cDev_Reset() {
+    g = I2cDevState{};
+}

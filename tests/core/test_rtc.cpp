@@ -38,12 +38,14 @@ Cal now() {
 
 Cal utc_regs() {
     Cal u;
-    for (int n = 212; n <= 217; ++n) u.push_back(sr_get(n));
+    for (int n = 212; n <= 217; ++n)
+        u.push_back(sr_get(n));
     return u;
 }
 
 void put_utc(const Cal &u) {
-    for (int i = 0; i < 6; ++i) sr_put(212 + i, u[i]);
+    for (int i = 0; i < 6; ++i)
+        sr_put(212 + i, u[i]);
 }
 
 int64_t epoch_seconds(const Cal &c) {
@@ -62,7 +64,8 @@ protected:
     }
     // Loads the chip's registers 0-6 as they would stand after a power-up.
     void load_chip(const std::vector<uint8_t> &regs) {
-        for (int i = 0; i < 7; ++i) chip()->set_register(i, regs[size_t(i)]);
+        for (int i = 0; i < 7; ++i)
+            chip()->set_register(i, regs[size_t(i)]);
     }
     void set(const Cal &c) { ASSERT_EQ(RtcSet(c.data()), 1); }
     // A restart of the panel: the process state goes, the root folder stays.

@@ -16,14 +16,16 @@ namespace {
 void clock(uint16_t hour, uint16_t minute, uint16_t day = 15, uint16_t month = 6,
            uint16_t year = 2024, uint16_t weekday = 7, uint16_t second = 30) {
     const uint16_t c[7] = {second, minute, hour, day, month, year, weekday};
-    for (int i = 0; i < 7; ++i) sr_put(44 + i, c[i]);
+    for (int i = 0; i < 7; ++i)
+        sr_put(44 + i, c[i]);
 }
 
 class ScheduleTest : public LadderTest {
 protected:
     // One rung: %M1 -> instruction -> %Q1; a second rung shows the scan went on.
     void rung(const std::string &instruction, const std::string &tokens = "32") {
-        load(".tokens " + tokens + "\nLD %M1\n" + instruction + "\nOUT %Q1\nLD %M2\nOUT %Q2\nEND\n");
+        load(".tokens " + tokens + "\nLD %M1\n" + instruction +
+             "\nOUT %Q1\nLD %M2\nOUT %Q2\nEND\n");
         set_bit("%M1", 1);
         set_bit("%M2", 1);
     }
@@ -167,10 +169,12 @@ TEST_F(ScheduleTest, TheLoadCheckKnowsTheOperandsAndLadasmWritesThemBack) {
     // A value operand of 1024 or more is a register and must lie in the image.
     std::vector<uint8_t> bad;
     std::string error;
-    ASSERT_TRUE(Ladasm_Assemble("LD %M1\nSCHTOD @0x7FFFFFF0, 0, 6, 0\nOUT %Q1\nEND\n", &bad, &error))
+    ASSERT_TRUE(
+        Ladasm_Assemble("LD %M1\nSCHTOD @0x7FFFFFF0, 0, 6, 0\nOUT %Q1\nEND\n", &bad, &error))
         << error;
     EXPECT_EQ(Ladder_Check(bad.data(), uint32_t(bad.size()), false), 4) << "at its first operand";
-    EXPECT_FALSE(Ladasm_Assemble("SCHTOD 1024, 0, 6, 0\nEND\n", &bad, &error)) << "numbers stop at 1023";
+    EXPECT_FALSE(Ladasm_Assemble("SCHTOD 1024, 0, 6, 0\nEND\n", &bad, &error))
+        << "numbers stop at 1023";
 }
 
 // The control scan keeps the clock registers current from the clock chip, so

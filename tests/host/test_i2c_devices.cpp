@@ -18,7 +18,8 @@ protected:
     host::I2cBus &bus() { return host::i2c_bus(); }
     bool write(uint8_t address, const Bytes &bytes) {
         bool ok = bus().start(address);
-        for (uint8_t b : bytes) ok = ok && bus().write(b);
+        for (uint8_t b : bytes)
+            ok = ok && bus().write(b);
         bus().stop();
         return ok;
     }
@@ -26,7 +27,8 @@ protected:
         Bytes out;
         if (!write(address, {pointer})) return out;
         if (!bus().start(uint8_t(address | 1))) return out;
-        for (size_t i = 0; i < n; ++i) out.push_back(bus().read());
+        for (size_t i = 0; i < n; ++i)
+            out.push_back(bus().read());
         bus().stop();
         return out;
     }
@@ -77,8 +79,8 @@ TEST_F(I2cDeviceTest, TemperatureReadings) {
         uint16_t raw;
     };
     const Case cases[] = {
-        {"tmp 25.3", 0xFF, 0x1900}, // 9 bits at power-up: 25.0
-        {"tmp 25.3", 0x60, 0x1950}, // 12 bits: 405/16
+        {"tmp 25.3", 0xFF, 0x1900},  // 9 bits at power-up: 25.0
+        {"tmp 25.3", 0x60, 0x1950},  // 12 bits: 405/16
         {"lm92 25.3", 0xFF, 0x0CA8}, // 13 bits
         {"lm92 -10.25", 0xFF, 0xFAE0},
     };

@@ -39,12 +39,14 @@ protected:
     const std::vector<host::I2cTransfer> &xfers() { return bus().transfers(); }
     size_t count(uint8_t address, bool acked) {
         size_t n = 0;
-        for (auto &t : xfers()) n += t.address == address && t.acked == acked;
+        for (auto &t : xfers())
+            n += t.address == address && t.acked == acked;
         return n;
     }
     void eeprom_contents(const std::string &file, size_t size) {
         std::string data(size, '\0');
-        for (size_t i = 0; i < size; ++i) data[i] = char(i);
+        for (size_t i = 0; i < size; ++i)
+            data[i] = char(i);
         write_file(file, data);
     }
 };
@@ -55,7 +57,8 @@ std::string name(const ::testing::TestParamInfo<Driver> &info) {
 
 } // namespace
 
-INSTANTIATE_TEST_SUITE_P(Drivers, I2cTest, ::testing::Values(Driver::Kernel, Driver::Registers), name);
+INSTANTIATE_TEST_SUITE_P(Drivers, I2cTest, ::testing::Values(Driver::Kernel, Driver::Registers),
+                         name);
 
 TEST_P(I2cTest, TheKernelBuildPicksTheDriver) {
     bus();
@@ -75,14 +78,10 @@ TEST_P(I2cTest, MemoryModesAddressTheirDevices) {
         uint32_t kernel_hz; // 0: the speed stays as it was
     };
     const Row rows[] = {
-        {0, 0x0312, 0xA6, {0x12}, 100000},
-        {1, 0x051234, 0xAA, {0x12, 0x34}, 400000},
-        {2, 0x4C07, 0x98, {0x07}, 100000},
-        {3, 0x1C0102, 0x1C, {0x01, 0x02}, 400000},
-        {0x304, 0x2005, 0x40, {0x05}, 25000},
-        {5, 0x03, 0x64, {0x03}, 100000},
-        {6, 0x03, 0x64, {0x03}, 100000},
-        {9, 0x9C, 0x9C, {}, 0},
+        {0, 0x0312, 0xA6, {0x12}, 100000},    {1, 0x051234, 0xAA, {0x12, 0x34}, 400000},
+        {2, 0x4C07, 0x98, {0x07}, 100000},    {3, 0x1C0102, 0x1C, {0x01, 0x02}, 400000},
+        {0x304, 0x2005, 0x40, {0x05}, 25000}, {5, 0x03, 0x64, {0x03}, 100000},
+        {6, 0x03, 0x64, {0x03}, 100000},      {9, 0x9C, 0x9C, {}, 0},
     };
     for (const Row &r : rows)
         if (r.device != 0x64) plug(r.device, "regs");
@@ -132,7 +131,8 @@ TEST_P(I2cTest, ReadsGoInPiecesOfFourBytes) {
 TEST_P(I2cTest, BlockWritesGoInPiecesOf100Bytes) {
     plug(0x1C, "eeprom 8192 8192 0"); // a memory window: no pages, no write cycle
     Bytes data(250);
-    for (size_t i = 0; i < data.size(); ++i) data[i] = uint8_t(i * 7);
+    for (size_t i = 0; i < data.size(); ++i)
+        data[i] = uint8_t(i * 7);
     bus();
     EXPECT_EQ(I2C_write_mem(data.data(), 0x1C0100, 0, 3), 0);
     EXPECT_EQ(I2C_write_mem(data.data(), 0x1C0100, 1024, 3), 0);
@@ -258,7 +258,8 @@ TEST_P(I2cTest, JunctionTemperatureSensors) {
     ASSERT_EQ(I2C_read_LM92(0x9E, &t), 0);
     EXPECT_EQ(bus().model<host::I2cTempSensor>(0x9E)->config(), 0x60);
     size_t configs = 0;
-    for (auto &x : xfers()) configs += x.address == 0x9E && x.bytes == Bytes{0x01, 0x60};
+    for (auto &x : xfers())
+        configs += x.address == 0x9E && x.bytes == Bytes{0x01, 0x60};
     EXPECT_EQ(configs, 1u) << "configured at the first use only";
 
     bus().model<host::I2cTempSensor>(0x96)->set_celsius(-10.25);
