@@ -172,6 +172,23 @@ TEST_F(RtcTest, SettingTheClockReachesTheChipInBcdAndTheKernelClock) {
     EXPECT_EQ(chip_regs()[5], 0x02);
 }
 
+TEST_F(RtcTest, AClockSetThroughTheRegistersReachesTheChip) {
+    auto write = [](int n, std::vector<uint16_t> words) {
+        uint8_t in[12] = {};
+        for (size_t i = 0; i < words.size(); ++i) {
+            in[2 * i] = uint8_t(words[i]);
+            in[2 * i + 1] = uint8_t(words[i] >> 8);
+        }
+        return SysReg_Write(sr_ref(n), in, uint32_t(16 * words.size()));
+    };
+    ASSERT_EQ(write(44, {0, 15, 7, 24, 12, 2031}), 1);
+    EXPECT_EQ(chip_regs(), (std::vector<uint8_t>{0x00, 0x15, 0x07, 0x04, 0x24, 0x12, 0x31}));
+    ASSERT_EQ(write(47, {29, 2, 2032}), 1);
+    EXPECT_EQ(chip_regs(), (std::vector<uint8_t>{0x00, 0x15, 0x07, 0x01, 0x29, 0x02, 0x32}));
+    EXPECT_EQ(write(44, {0, 60, 7}), 0) << "minute 60";
+    EXPECT_EQ(chip_regs()[1], 0x15);
+}
+
 TEST_F(RtcTest, TimeAndDateAloneKeepTheRest) {
     set({0, 0, 8, 15, 6, 2024, 0});
     const uint16_t hms[3] = {30, 59, 23};
