@@ -26,6 +26,7 @@ using runctl::installed;
 bool g_probed = false; // the modules are probed once
 int g_unsupported = 0; // bit i: slot i holds a module the driver does not support
 constexpr uint16_t kNone = 0xFF;
+constexpr uint16_t kEthernetModule = 64000;
 
 // Slot states.
 enum Status { kEmpty = 1, kMatch = 2, kMissing = 3, kOther = 4, kUnexpected = 5, kUnsupported = 6 };
@@ -122,6 +123,10 @@ int IoConfig(int) {
             }
         }
         uint16_t inst = installed[s];
+        // The Ethernet module of slot 2 is part of every unit: an application
+        // that configures nothing there takes it as it is, rather than showing
+        // a configuration fault on every panel with the default configuration.
+        if (s == 2 && conf == kNone && inst == kEthernetModule) conf = inst;
         int status;
         if (inst == conf || family_match(inst, conf)) {
             status = inst == kNone ? kEmpty : kMatch;

@@ -1,6 +1,7 @@
 #include "host/board.h"
 
 #include "host/config.h"
+#include "host/fpga.h"
 #include "host/power.h"
 #include "host/root.h"
 
@@ -141,8 +142,14 @@ public:
             fram_ = std::make_unique<FramDevice>();
             attach(2, 27, true, fram_.get());
         }
+        if (port == 1 && config("fpga") != "none") {
+            fpga_ = std::make_unique<FpgaModel>();
+            attach(2, 15, true, fpga_->config_port());
+            attach(2, 5, true, fpga_->register_port());
+        }
     }
     FramDevice *fram() { return fram_.get(); }
+    FpgaModel *fpga() { return fpga_.get(); }
 
 protected:
     bool plain(uint32_t reg) const override {
@@ -235,6 +242,7 @@ private:
     PinctrlModel *pins_ = nullptr;
     std::vector<Wired> wired_;
     std::unique_ptr<FramDevice> fram_;
+    std::unique_ptr<FpgaModel> fpga_;
     std::deque<uint32_t> tx_, rx_;
 };
 
@@ -363,6 +371,11 @@ uint8_t FramDevice::exchange(uint8_t out) {
 FramDevice *fram_device() {
     auto ssp = devmem_model<SspModel>(soc::kSsp3);
     return ssp ? ssp->fram() : nullptr;
+}
+
+FpgaModel *fpga_model() {
+    auto ssp = devmem_model<SspModel>(soc::kSsp1);
+    return ssp ? ssp->fpga() : nullptr;
 }
 
 ShiftChainState &shift_chain() {

@@ -119,6 +119,10 @@ void plug(I2cBus &bus, uint8_t address, const std::string &line) {
         std::string v;
         while (in >> v) init.push_back(uint8_t(std::strtoul(v.c_str(), nullptr, 0)));
         bus.attach(address, std::make_shared<I2cRegDevice>(init));
+    } else if (kind == "expander") {
+        std::string v = "0xFFFF";
+        in >> v;
+        bus.attach(address, std::make_shared<I2cExpander>(uint16_t(std::strtoul(v.c_str(), nullptr, 0))));
     } else if (kind == "lm92" || kind == "tmp") {
         double c = 25.0;
         in >> c;
@@ -126,8 +130,21 @@ void plug(I2cBus &bus, uint8_t address, const std::string &line) {
     }
 }
 
+// A module of the local I/O rack, as its identity shows on the bus.
+void plug_module(I2cBus &bus, int slot, const std::string &line) {
+    uint16_t id = uint16_t(std::strtoul(line.c_str(), nullptr, 0));
+    if (line.empty() || id == 0 || id == 0xFF) return;
+    const uint8_t expander = slot == 0 ? 0x4C : 0x4E, suffix = slot == 0 ? 0x0E : 0x0F;
+    if ((id & 0xFF) == suffix)
+        bus.attach(expander, std::make_shared<I2cExpander>(uint16_t(id | 0xFF)));
+    else
+        bus.attach(uint8_t(id >> 8), std::make_shared<I2cRegDevice>());
+}
+
 void populate(I2cBus &bus) {
     plug(bus, 0x64, "clock");
+    plug_module(bus, 0, config("io.slot0"));
+    plug_module(bus, 1, config("io.slot1"));
     for (int a = 0; a < 256; a += 2) {
         char upper[16], lower[16];
         std::snprintf(upper, sizeof upper, "i2c.0x%02X", a);
@@ -516,6 +533,28 @@ bool I2cRegDevice::write(uint8_t byte) {
 }
 
 uint8_t I2cRegDevice::read() { return regs[pointer++]; }
+
+// ------------------------------------------------------- port expander
+
+bool I2cExpander::start(uint8_t) {
+    phase_ = 0;
+    return true;
+}
+
+bool I2cExpander::write(uint8_t byte) {
+    if (phase_ == 0) latch = uint16_t((latch & 0xFF00) | byte);
+    else latch = uint16_t((latch & 0x00FF) | (byte << 8));
+    phase_ ^= 1;
+    if (phase_ == 0) ++writes;
+    return true;
+}
+
+uint8_t I2cExpander::read() {
+    uint16_t v = uint16_t(latch & pins);
+    uint8_t b = phase_ == 0 ? uint8_t(v) : uint8_t(v >> 8);
+    phase_ ^= 1;
+    return b;
+}
 
 // ----------------------------------------------------- temperature sensor
 

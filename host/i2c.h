@@ -20,6 +20,15 @@
 //   i2c.0x96 = lm92 31.5              temperature sensor, 13-bit reading
 //   i2c.0x9E = tmp 25                 temperature sensor whose resolution follows
 //                                     its configuration register (12-bit at 0x60)
+//   i2c.0x4E = expander 0x7FFF        16-bit quasi-bidirectional port expander:
+//                                     the levels its pins are driven to from
+//                                     outside (a written 1 lets a pin follow them)
+//
+// The local I/O rack: "io.slot0 = 0xDF0E", "io.slot1 = 0x500F" plug in what
+// the module of that identity shows on the bus: an expander at 0x4C (slot 0)
+// or 0x4E (slot 1) whose upper pins carry the identity's high byte when its
+// low byte is the slot's expander suffix (0x0E, 0x0F), else a register device
+// at the identity's high byte (the module's own address).
 //
 // Memories and the clock chip keep their contents in files under "/dev" of the
 // root folder ("/dev/eeprom_a0", "/dev/rtc_chip"), so they survive a restart;
@@ -192,6 +201,22 @@ public:
 
 private:
     bool first_byte_ = false;
+};
+
+// Port expander: two bytes written set the output latches (low port first);
+// a read returns the latches ANDed with the outside levels, low port first.
+class I2cExpander : public I2cDevice {
+public:
+    explicit I2cExpander(uint16_t levels) : pins(levels) {}
+    bool start(uint8_t address) override;
+    bool write(uint8_t byte) override;
+    uint8_t read() override;
+    uint16_t latch = 0xFFFF;
+    uint16_t pins; // levels driven from outside
+    uint16_t writes = 0; // words written so far
+
+private:
+    int phase_ = 0;
 };
 
 // Temperature sensor: pointer 0 temperature (two bytes, big-endian, left

@@ -6,6 +6,7 @@
 #include "platform/io.h"
 #include "platform/keys.h"
 #include "platform/video.h"
+#include "serial/serial.h"
 
 using host::trace;
 
@@ -15,59 +16,31 @@ void VIDM_Init() { trace("VIDM_Init"); }
 void VideoPlayStreamInit() { trace("VideoPlayStreamInit"); }
 void KEY_Init() { trace("KEY_Init"); }
 void KEY_Flush() { trace("KEY_Flush"); }
-void Fpga_Init() { trace("Fpga_Init"); }
-uint8_t FPGA_GetVer() {
-    trace("FPGA_GetVer");
-    return 0;
-}
 void factory_calib() { trace("factory_calib"); }
 
-// I/O-module interface: no module answers.
+// I/O-module driver: until it lands, a slot with a known module answers the
+// identification and the query from the identity table and takes every
+// other command without acting on it.
 void io_driver(IoMsg *msg) {
     trace("io_driver");
-    msg->status = 0x80;
-}
-int get_io_info(uint16_t *ids) {
-    trace("get_io_info");
-    for (int i = 0; i < kIoSlots; ++i)
-        ids[i] = 0xFF;
-    return kIoSlots;
-}
-int IoInit(const uint16_t *, int) {
-    trace("IoInit");
-    return 0;
-}
-int IoCfg(IoCfgRec *, int) {
-    trace("IoCfg");
-    return 0;
-}
-int IoStop() {
-    trace("IoStop");
-    return 0;
-}
-int IoGetIs(uint8_t *, int, int, int) {
-    trace("IoGetIs");
-    return 0;
-}
-int IoPutQs(uint8_t *, int, int, int) {
-    trace("IoPutQs");
-    return 0;
-}
-int IoGetAIs(uint8_t *, int, int, int) {
-    trace("IoGetAIs");
-    return 0;
-}
-int IoPutAQs(uint8_t *, int, int, int) {
-    trace("IoPutAQs");
-    return 0;
-}
-int IoService(int) {
-    trace("IoService");
-    return 0;
-}
-int write_io_eeprom(int, int, int, const uint8_t *, int) {
-    trace("write_io_eeprom");
-    return 0;
+    uint16_t type = 0xFFFF;
+    if (msg->slot < kIoSlots && slotinfo[msg->slot].kind != 255) {
+        int row = IoIdentRow(slotinfo[msg->slot].id);
+        type = row >= 0 ? uint16_t(row) : 0xFFFF;
+    }
+    if (msg->command == 1 || msg->command == 3) {
+        msg->status = 0;
+        return;
+    }
+    if (!msg_slot_ok(msg, type)) return;
+    if (msg->command == 7 || msg->command > 14) {
+        msg->status = 0x20;
+    } else if (msg->command == 2) {
+        const IoIdent &r = io_ident[type];
+        msg->name = crc_header[3] == 0x80 ? io_ident_oem_names[type] : r.name;
+        for (int i = 0; i < 4; ++i)
+            msg->sizes[i] = r.sizes[i];
+    }
 }
 int IoSlotDevice(int) { return 0; }
 bool IoRemoteBase(const char *) { return false; }

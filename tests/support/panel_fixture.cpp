@@ -34,6 +34,7 @@
 #include "platform/media.h"
 #include "platform/spi.h"
 #include "platform/video.h"
+#include "platform/io.h"
 
 #include <cstdlib>
 #include <fstream>
@@ -76,6 +77,8 @@ void panel_reset_all() {
     NvDebug_Reset();
     Ladder_Reset();
     RunCtrl_Reset();
+    IoIf_Reset();
+    Fpga_Reset();
     host::devmem_reset();
     host::powerfail_reset();
 }
