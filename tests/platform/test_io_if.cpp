@@ -241,3 +241,25 @@ TEST(IoIfText, StrmcpyAlwaysTerminates) {
     EXPECT_EQ(strmcpy(d, "AB", 6), d + 2);
     EXPECT_STREQ(d, "AB");
 }
+
+TEST_F(IoIfTest, CalibrationRequestsAnswerFromTheBuffer) {
+    uint16_t ids[3] = {0xDF0E, 0xFF, 64000};
+    IoInit(ids, 3);
+    for (int slot : {0, 2}) {
+        host::trace_start();
+        uint8_t req[16] = {5, 0, uint8_t(slot), 0x11, 0x22, 0x33};
+        IoCal(req);
+        EXPECT_EQ(req[0], 3) << slot;
+        EXPECT_EQ(req[1], 0x11);
+        EXPECT_EQ(req[3], 0x33);
+        EXPECT_EQ(count(host::trace_calls(), "io_driver"), slot == 2 ? 0u : 1u);
+        host::trace_stop();
+        host::trace_clear();
+    }
+    // A request longer than the 64-byte buffer is cut to it, never copied past it.
+    std::vector<uint8_t> big(300, 0xAB);
+    big[0] = 255;
+    big[2] = 0;
+    IoCal(big.data());
+    EXPECT_EQ(big[0], 64);
+}
