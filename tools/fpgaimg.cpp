@@ -1,7 +1,6 @@
 // fpgaimg: writes an FPGA image file for the board's FPGA model.
 //
-//   fpgaimg [-c 0|1|2] [-v VERSION] -o FILE [BODY]
-//     -c  compression: 0 none (default), 1 runs of 0xFF, 2 runs of 0x00
+//   fpgaimg [-v VERSION] -o FILE [BODY]
 //     -v  the version number of the header (0-999, default 1)
 //     BODY  the configuration body (at most 4092 bytes, padded with 0xFF);
 //           without it a fixed test pattern
@@ -15,7 +14,7 @@
 #include <iterator>
 
 int main(int argc, char **argv) {
-    int comp = 0, version = 1;
+    int version = 1;
     const char *out = nullptr, *body_file = nullptr;
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--algorithm")) {
@@ -24,8 +23,6 @@ int main(int argc, char **argv) {
                 std::printf("0x%02X,%s", a[k], k % 12 == 11 ? "\n" : " ");
             std::printf("\n");
             return 0;
-        } else if (!std::strcmp(argv[i], "-c") && i + 1 < argc) {
-            comp = std::atoi(argv[++i]);
         } else if (!std::strcmp(argv[i], "-v") && i + 1 < argc) {
             version = std::atoi(argv[++i]);
         } else if (!std::strcmp(argv[i], "-o") && i + 1 < argc) {
@@ -37,9 +34,9 @@ int main(int argc, char **argv) {
             break;
         }
     }
-    if (!out || comp < 0 || comp > 2 || version < 0 || version > 999) {
+    if (!out || version < 0 || version > 999) {
         std::fprintf(stderr,
-                     "usage: fpgaimg [-c 0|1|2] [-v VERSION] -o FILE [BODY] | --algorithm\n");
+                     "usage: fpgaimg [-v VERSION] -o FILE [BODY] | --algorithm\n");
         return 2;
     }
     fpgaimg::Bytes body;
@@ -60,9 +57,9 @@ int main(int argc, char **argv) {
             body.push_back(uint8_t(i * 7 + (i >> 8)));
     }
     body.resize(fpgaimg::kBodyBytes, 0xFF);
-    // The algorithm built into the firmware reads an uncompressed data image;
-    // a compressed one needs the algorithm of its flag.
-    fpgaimg::Bytes data = fpgaimg::data_image(fpgaimg::stream(body), uint8_t(comp ? 1 : 0), comp);
+    // The algorithm built into the firmware reads an uncompressed data image
+    // (tests make compressed ones with the library and their own algorithm).
+    fpgaimg::Bytes data = fpgaimg::data_image(fpgaimg::stream(body), 0);
     fpgaimg::Bytes file = fpgaimg::image_file(data, version);
     std::ofstream o(out, std::ios::binary);
     o.write(reinterpret_cast<const char *>(file.data()), std::streamsize(file.size()));
