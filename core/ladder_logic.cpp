@@ -525,7 +525,7 @@ constexpr Row kRows[] = {
     keep(0x11E, "EQSB", "", D), keep(0x11F, "GTSB", "", D), keep(0x120, "GESB", "", D),
     keep(0x0C0, "RNGW", "", D), keep(0x0C1, "RNGD", "", D), keep(0x0C2, "RNGF", "", D),
     // Indexed and pointer access.
-    row(0x154, "LDIX",  "bw", D, 0, 1),  row(0x155, "OUTIX", "bw", D, -1),
+    row(0x154, "LDIX",  "bw", D, 0, 1),  row(0x155, "OUTIX", "bw", D, 1),
     keep(0x156, "LDIXB", "yw", D), keep(0x157, "STIXB", "yw", D),
     keep(0x158, "LDIXW", "ww", D), keep(0x159, "STIXW", "ww", D),
     keep(0x15A, "LDIXD", "dw", D), keep(0x15B, "STIXD", "dw", D),

@@ -87,16 +87,7 @@ uint8_t skip_at_opcode(uint32_t *pc, uint8_t power) {
     return skip_after_opcode(pc, power);
 }
 } // namespace
-void LadData_Exec(uint16_t) { Ladder_SkipOperands(&lad_pc); }
 void LadSpecial_Exec(uint16_t) { Ladder_SkipOperands(&lad_pc); }
-uint8_t LogicCounters(uint32_t *pc, uint8_t power) { return skip_at_opcode(pc, power); }
-uint8_t Logic32bCounters(uint32_t *pc, uint8_t power) { return skip_after_opcode(pc, power); }
-uint8_t LogicTimers(uint32_t *pc, uint8_t power, uint16_t) { return skip_at_opcode(pc, power); }
-uint8_t Logic32bTimers(uint32_t *pc, uint8_t power, uint16_t) { return skip_at_opcode(pc, power); }
-uint8_t Multi_Shift(uint32_t *pc) { return skip_after_opcode(pc, Lad_Top()); }
-uint8_t Multi_Rotate(uint32_t *pc) { return skip_after_opcode(pc, Lad_Top()); }
-uint8_t IEC_Multi_Shift(uint32_t *pc) { return skip_after_opcode(pc, Lad_Top()); }
-uint8_t IEC_Multi_Rotate(uint32_t *pc) { return skip_after_opcode(pc, Lad_Top()); }
 uint32_t IEC_NON_IEC_PidParser(uint32_t pos, uint16_t, uint32_t, uint8_t *, int) {
     Ladder_SkipOperands(&pos);
     return pos;
@@ -105,7 +96,6 @@ uint32_t Alarm_Handler(uint32_t pos, uint8_t *) {
     Ladder_SkipOperands(&pos);
     return pos;
 }
-uint8_t LogicLreal(uint32_t *pc, uint8_t *, uint8_t p) { return skip_after_opcode(pc, p); }
 uint8_t Flow_Funs(uint32_t *pc, uint8_t p) { return skip_after_opcode(pc, p); }
 uint8_t File_Access(uint32_t *pc, uint8_t p) { return skip_at_opcode(pc, p); }
 void File_Init() { trace("File_Init"); }
