@@ -646,7 +646,7 @@ void build_span_rows(DIB *dib, uint32_t capacity) {
     const int cols = dib->bytes_per_row / 2;
     std::vector<uint8_t> &out = g.scratch;
     out.clear();
-    auto put16 = [&out](unsigned v) {
+    auto put16 = [&](unsigned v) {
         out.push_back(uint8_t(v));
         out.push_back(uint8_t(v >> 8));
     };
