@@ -88,14 +88,6 @@ uint8_t skip_at_opcode(uint32_t *pc, uint8_t power) {
 }
 } // namespace
 void LadSpecial_Exec(uint16_t) { Ladder_SkipOperands(&lad_pc); }
-uint32_t IEC_NON_IEC_PidParser(uint32_t pos, uint16_t, uint32_t, uint8_t *, int) {
-    Ladder_SkipOperands(&pos);
-    return pos;
-}
-uint32_t Alarm_Handler(uint32_t pos, uint8_t *) {
-    Ladder_SkipOperands(&pos);
-    return pos;
-}
 uint8_t Flow_Funs(uint32_t *pc, uint8_t p) { return skip_after_opcode(pc, p); }
 uint8_t File_Access(uint32_t *pc, uint8_t p) { return skip_at_opcode(pc, p); }
 void File_Init() { trace("File_Init"); }

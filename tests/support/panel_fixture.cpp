@@ -6,6 +6,7 @@
 #include "core/loop.h"
 #include "core/nv_debug.h"
 #include "core/nvram.h"
+#include "core/pid.h"
 #include "core/ladder.h"
 #include "core/plc_reg.h"
 #include "core/rtc.h"
@@ -53,6 +54,8 @@ void panel_reset_all() {
     host::wdt_reset();
     Tick_Reset();
     PlcReg_Reset();
+    Pid_Reset();
+    Pid_LadderReset();
     Sys_Reset();
     Loop_Reset();
     GDI_Reset();
