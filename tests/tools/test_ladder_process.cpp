@@ -1,6 +1,7 @@
 // A ladder program in the running panel: built with mkapp from its assembly
 // text, run in mode 2, the mode kept over a restart, a corrupt program refused.
 #include "panel_fixture.h"
+#include "process_util.h"
 
 #include <signal.h>
 #include <sys/wait.h>
@@ -14,32 +15,10 @@
 #include <thread>
 
 namespace {
-std::string bin(const std::string &name) {
-    const char *dir = std::getenv("PANEL_BIN");
-    return std::string(dir ? dir : "build/bin") + "/" + name;
-}
 // A file of the source tree ($PANEL_SRC, else two folders above the binaries).
 std::string src(const std::string &name) {
     const char *dir = std::getenv("PANEL_SRC");
     return (dir ? std::string(dir) : bin("../..")) + "/" + name;
-}
-std::string run(const std::string &cmd, int *rc = nullptr) {
-    std::string out;
-    FILE *p = popen((cmd + " 2>&1").c_str(), "r");
-    if (!p) return out;
-    char buf[512];
-    while (size_t n = fread(buf, 1, sizeof buf, p))
-        out.append(buf, n);
-    int st = pclose(p);
-    if (rc) *rc = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    return out;
-}
-template <class F> bool wait_for(F cond, int ms) {
-    for (int waited = 0; waited < ms; waited += 50) {
-        if (cond()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return cond();
 }
 } // namespace
 

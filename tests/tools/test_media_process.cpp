@@ -3,6 +3,7 @@
 // update started by the supervisor.
 #include "host/root.h"
 #include "panel_fixture.h"
+#include "process_util.h"
 
 #include <signal.h>
 #include <sys/stat.h>
@@ -16,31 +17,6 @@
 #include <sstream>
 #include <thread>
 
-namespace {
-std::string bin(const std::string &name) {
-    const char *dir = std::getenv("PANEL_BIN");
-    return std::string(dir ? dir : "build/bin") + "/" + name;
-}
-
-std::string run(const std::string &cmd, int *rc = nullptr) {
-    std::string out;
-    FILE *p = popen((cmd + " 2>&1").c_str(), "r");
-    if (!p) return out;
-    char buf[512];
-    while (size_t n = fread(buf, 1, sizeof buf, p)) out.append(buf, n);
-    int st = pclose(p);
-    if (rc) *rc = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    return out;
-}
-
-template <class F> bool wait_for(F cond, int ms) {
-    for (int waited = 0; waited < ms; waited += 100) {
-        if (cond()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    return cond();
-}
-} // namespace
 
 class MediaProcessTest : public PanelTest {
 protected:

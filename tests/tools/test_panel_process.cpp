@@ -1,5 +1,6 @@
 // The panel as people run it: the supervisor, the panel process and panelctl.
 #include "panel_fixture.h"
+#include "process_util.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -17,41 +18,15 @@
 #include <thread>
 
 namespace {
-std::string bin(const std::string &name) {
-    const char *dir = std::getenv("PANEL_BIN");
-    return std::string(dir ? dir : "build/bin") + "/" + name;
-}
-
 struct Result {
     int rc;
     std::string out;
 };
 
-// Runs a command line, capturing standard output and error together.
-Result run(const std::string &cmd) {
+Result run_rc(const std::string &cmd) {
     Result r{-1, ""};
-    FILE *p = popen((cmd + " 2>&1").c_str(), "r");
-    if (!p) return r;
-    char buf[512];
-    while (size_t n = fread(buf, 1, sizeof buf, p)) r.out.append(buf, n);
-    int st = pclose(p);
-    r.rc = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    r.out = run(cmd, &r.rc);
     return r;
-}
-
-std::string slurp(const std::string &file) {
-    std::ifstream in(file);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-template <class F> bool wait_for(F cond, int ms) {
-    for (int waited = 0; waited < ms; waited += 50) {
-        if (cond()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return cond();
 }
 } // namespace
 
@@ -87,7 +62,7 @@ protected:
         ASSERT_TRUE(wait_for([&] { return ctl("status").rc == 0; }, 10000)) << ctl("status").out;
     }
     Result ctl(const std::string &args) {
-        return run(bin("panelctl") + " --root " + root_dir + " " + args);
+        return run_rc(bin("panelctl") + " --root " + root_dir + " " + args);
     }
     std::string status_field(const std::string &field) {
         std::string out = ctl("status").out;
@@ -191,7 +166,7 @@ TEST_F(PanelProcessTest, StoppedProcessIsResetBySupervisor) {
 }
 
 TEST_F(PanelProcessTest, OpenFileLimitFailureEndsThePanel) {
-    Result r = run("PANEL_ROOT=" + root_dir + " prlimit --nofile=64:64 " + bin("panel"));
+    Result r = run_rc("PANEL_ROOT=" + root_dir + " prlimit --nofile=64:64 " + bin("panel"));
     EXPECT_EQ(r.rc, 255);
     EXPECT_NE(r.out.find("Failed to set limit..\n"), std::string::npos) << r.out;
 }
@@ -205,7 +180,7 @@ TEST_F(PanelProcessTest, PanelctlWithoutAPanel) {
 TEST_F(PanelProcessTest, ScreenshotWritesTheVisibleScreen) {
     start();
     // A relative name is taken from panelctl's own folder.
-    Result r = run("cd '" + root_dir + "' && " + bin("panelctl") + " --root " + root_dir +
+    Result r = run_rc("cd '" + root_dir + "' && " + bin("panelctl") + " --root " + root_dir +
                    " screenshot shot.png");
     EXPECT_EQ(r.rc, 0) << r.out;
     EXPECT_EQ(r.out, root_dir + "/shot.png\n");

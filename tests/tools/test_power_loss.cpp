@@ -3,6 +3,7 @@
 // then a restart that must find %R, %EM and the battery-backed image of one
 // complete pass, never a mixture or garbage. Also the power-fail signal.
 #include "panel_fixture.h"
+#include "process_util.h"
 
 #include "core/le.h"
 
@@ -18,21 +19,6 @@
 #include <thread>
 
 namespace {
-std::string bin(const std::string &name) {
-    const char *dir = std::getenv("PANEL_BIN");
-    return std::string(dir ? dir : "build/bin") + "/" + name;
-}
-
-std::string run(const std::string &cmd, int *rc = nullptr) {
-    std::string out;
-    FILE *p = popen((cmd + " 2>&1").c_str(), "r");
-    if (!p) return out;
-    char buf[512];
-    while (size_t n = fread(buf, 1, sizeof buf, p)) out.append(buf, n);
-    int st = pclose(p);
-    if (rc) *rc = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    return out;
-}
 
 void sleep_ms(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
