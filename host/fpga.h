@@ -60,7 +60,6 @@ private:
     uint32_t counter_rate_[4] = {};
     int64_t counted_ns_ = 0;
     std::vector<uint8_t> reg_bytes_; // bytes of the open register access
-    uint32_t reg_value_ = 0;
     std::vector<uint8_t> window_;
     uint32_t status_word_ = 0;
     bool cfg_open_ = false;

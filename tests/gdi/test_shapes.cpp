@@ -658,7 +658,8 @@ TEST_F(ShapesTest, FiguresLargerThanTheScreenStayInsideTheClip) {
         GDI_SetClipRect(dc, &clip, nullptr);
         const auto t0 = std::chrono::steady_clock::now();
         draw(dc);
-        EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(2)) << name;
+        // A guard against a figure that runs away (a loop over 32-bit extents), not a timing.
+        EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(30)) << name;
         const auto drawn = marked(dc);
         EXPECT_FALSE(drawn.empty()) << name;
         for (auto [x, y] : drawn) {
