@@ -61,16 +61,6 @@ void TCH_Beep(int) { trace("TCH_Beep"); }
 void TCH_BeepEnable(int) { trace("TCH_BeepEnable"); }
 void TCH_ScreenSaver(int) { trace("TCH_ScreenSaver"); }
 
-// Sign-on texts.
-int Oem_GetSignon(char *, int, int) {
-    trace("Oem_GetSignon");
-    return 0;
-}
-int Oem_GetModel(char *, int, int) {
-    trace("Oem_GetModel");
-    return 0;
-}
-
 // File instructions and media workers.
 pthread_t RmDeleteOpsThreadId, RmDelAllOpsThreadId, RmDelFromObjOpsThreadId, RmFormatOpsThreadId;
 

@@ -4,5 +4,9 @@
 
 uint8_t ParviServerState;
 uint8_t ParviHttp, ParviFtping, ParviThreadCreated, ParviUpdateNewIp;
+namespace {
+uint8_t oem_record[64];
+}
+uint8_t *ParviOemPtr = oem_record;
 void parvi_thread_create() { host::trace("parvi_thread_create"); }
 void parvi_check_ftp_state() { host::trace("parvi_check_ftp_state"); }

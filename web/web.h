@@ -7,3 +7,6 @@ extern uint8_t ParviServerState;
 extern uint8_t ParviHttp, ParviFtping, ParviThreadCreated, ParviUpdateNewIp;
 void parvi_thread_create();
 void parvi_check_ftp_state();
+// The server's OEM record (bytes 36 and 37: offset and length of the model
+// name in the sign-on text); null while there is none.
+extern uint8_t *ParviOemPtr;
