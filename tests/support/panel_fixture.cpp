@@ -17,6 +17,8 @@
 #include "gdi/jpeg.h"
 #include "gdi/pxp.h"
 #include "gdi/shapes.h"
+#include "gdi/text.h"
+#include "gdi/tty.h"
 #include "host/clock.h"
 #include "host/config.h"
 #include "host/media.h"
@@ -63,6 +65,8 @@ void panel_reset_all() {
     VDR_Reset();
     PXP_Reset();
     Jpeg_Reset();
+    Text_Reset();
+    TTY_Reset();
     host::fb_reset();
     host::phys_reset();
     host::media_reset();
