@@ -15,4 +15,4 @@ ensure_packages() {
 }
 
 BUILD_PACKAGES=(cmake ninja-build g++ ccache pkg-config libpng-dev nlohmann-json3-dev libjpeg62-turbo-dev)
-TEST_PACKAGES=(clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev libjpeg-turbo-progs)
+TEST_PACKAGES=(clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev libjpeg-turbo-progs python3)
