@@ -36,20 +36,6 @@ uint32_t unfold(uint32_t ref) {
     return ref;
 }
 
-uint32_t bits_of(char kind) {
-    switch (kind) {
-    case 'b':
-        return 1;
-    case 'y':
-        return 8;
-    case 'd':
-        return 32;
-    case 'q':
-        return 64;
-    default:
-        return 16;
-    }
-}
 
 // "%R5" for a reference that names a register exactly, "%R5.3" for a bit
 // inside a word register; empty when neither.
@@ -309,7 +295,7 @@ private:
         uint32_t ref = r.ref;
         if (!r.raw) {
             uint32_t folded = Lad_Fold(ref);
-            if (!Lad_RefValid(folded, bits_of(kind)))
+            if (!Lad_RefValid(folded, Lad_OperandBits(kind)))
                 return fail(RegName_Format(ref, 1) + " lies outside the register image");
         }
         if (!tokens16_) {
@@ -727,7 +713,7 @@ private:
         } else {
             canonical = o.raw == unfold(ref);
         }
-        if (!name.empty() && canonical && Lad_RefValid(ref, bits_of(o.kind))) return name;
+        if (!name.empty() && canonical && Lad_RefValid(ref, Lad_OperandBits(o.kind))) return name;
         if (l_.tokens16) {
             if (o.escape) return "";
             if (o.kind != 'b' && (o.raw == kLadEscape1 || o.raw == kLadEscape2)) return "";

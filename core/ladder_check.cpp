@@ -24,20 +24,6 @@ constexpr Fold kFolds[] = {
     {0x10030000u, 0x10030FFFu, 0x0FF5BC00u}, // %ESR
 };
 
-uint32_t bits_of(char kind) {
-    switch (kind) {
-    case 'b':
-        return 1;
-    case 'y':
-        return 8;
-    case 'd':
-        return 32;
-    case 'q':
-        return 64;
-    default:
-        return 16;
-    }
-}
 } // namespace
 
 uint32_t Lad_Fold(uint32_t ref32) {
@@ -171,7 +157,7 @@ LadDecode Lad_Decode(const uint8_t *prog, uint32_t words, uint32_t pos, bool tok
         out->count++;
         if (result != LadDecode::Ok) continue;
         bool is_ref = std::string_view("bwydqr").find(*s) != std::string_view::npos;
-        if (is_ref && !Lad_RefValid(o.value, bits_of(*s))) result = LadDecode::BadReference;
+        if (is_ref && !Lad_RefValid(o.value, Lad_OperandBits(*s))) result = LadDecode::BadReference;
         if (*s == 'v' && o.value > 1024 && !Lad_RefValid(o.value, 16))
             result = LadDecode::BadReference;
         if (*s == 'V' && o.value >= 1024 && !Lad_RefValid(o.value, 16))

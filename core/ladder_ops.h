@@ -82,3 +82,14 @@ uint32_t Lad_Fold(uint32_t ref32);
 // True when `bits` bits at the decoded reference lie in the register area (a
 // word or wider access is taken at its word, a byte access at its byte).
 bool Lad_RefValid(uint32_t ref, uint32_t bits);
+// Width in bits of a register operand by its shape letter: b bit, y byte,
+// d double word, q 64-bit, anything else a word.
+inline uint32_t Lad_OperandBits(char kind) {
+    switch (kind) {
+    case 'b': return 1;
+    case 'y': return 8;
+    case 'd': return 32;
+    case 'q': return 64;
+    default: return 16;
+    }
+}
