@@ -1,5 +1,7 @@
 // Network protocols and services.
 #pragma once
+#include "platform/can.h" // the CAN driver entry points the network set-up uses
+
 #include <cstdint>
 
 int Net_Test(int cmd);
@@ -16,10 +18,6 @@ void Net_Init(const uint8_t *net_init); // the 16-byte set-up record
 void Net_Restart();
 void Net_RxHandler();
 void Net_SendPackets(int count);
-// The channel's u16 statistics counters (null when none); `clear` zeroes them.
-const uint16_t *_Can_Data(int channel, int clear);
-int _Can_Lockup();
-void _Can_SetEvent(int channel, int event, int function);
 // Remote I/O over the CAN network.
 void InitBrikScanner(const uint8_t *io_config);
 void BrikScanner();

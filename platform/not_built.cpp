@@ -2,7 +2,6 @@
 // call and returns the "nothing there" value.
 #include "core/ladder_ops.h"
 #include "host/trace.h"
-#include "platform/can.h"
 #include "platform/io.h"
 #include "platform/keys.h"
 #include "platform/video.h"
@@ -10,7 +9,6 @@
 
 using host::trace;
 
-void Can_Isr() { trace("Can_Isr"); }
 uint8_t StillOpened;
 void VIDM_Init() { trace("VIDM_Init"); }
 void VideoPlayStreamInit() { trace("VideoPlayStreamInit"); }

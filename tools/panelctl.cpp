@@ -6,6 +6,8 @@
 //   panelctl [--root DIR] reg set %SR44 0 30 12 1 6 2024   (consecutive words: the clock)
 //   panelctl [--root DIR] media insert sd      (or: remove, usb)
 //   panelctl [--root DIR] screenshot out.png   (the visible screen as PNG)
+//   panelctl [--root DIR] can                  (CAN port state, received frames)
+//   panelctl [--root DIR] can send 123#1122    (a frame from the panel)
 //
 // Exit status: 0 answered "ok", 1 the panel refused the request, 2 no panel
 // answered or bad usage.
@@ -23,7 +25,8 @@ namespace {
 int usage() {
     std::fprintf(stderr, "usage: panelctl [--root DIR] COMMAND [ARGS...]\n"
                          "commands: status | reg get NAME | reg set NAME VALUE... |\n"
-                         "          media insert|remove sd|usb | screenshot FILE.png\n");
+                         "          media insert|remove sd|usb | screenshot FILE.png |\n"
+                         "          can | can send ID#DATA\n");
     return 2;
 }
 } // namespace

@@ -20,6 +20,7 @@
 #include "gdi/text.h"
 #include "gdi/tty.h"
 #include "host/clock.h"
+#include "host/canbus.h"
 #include "host/config.h"
 #include "host/media.h"
 #include "host/devmem.h"
@@ -32,6 +33,7 @@
 #include "host/shell.h"
 #include "host/trace.h"
 #include "host/watchdog.h"
+#include "platform/can.h"
 #include "platform/cf_api.h"
 #include "platform/i2c.h"
 #include "platform/media.h"
@@ -88,6 +90,8 @@ void panel_reset_all() {
     Fpga_Reset();
     host::devmem_reset();
     host::powerfail_reset();
+    Can_Reset();
+    host::canbus_reset();
 }
 
 void PanelTest::SetUp() {
