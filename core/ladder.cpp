@@ -218,6 +218,7 @@ void Ladder_Reset() {
     lad_pc = 0;
     lad_fault = 0;
     g_verdict = Verdict{};
+    LadSpecial_Reset();
 }
 
 // ---------------------------------------------------------------------------

@@ -14,6 +14,8 @@ void LadData_Exec(uint16_t op);
 // String, block, clock, position, network and key instructions of the opcode
 // map that the interpreter does not run itself (same convention).
 void LadSpecial_Exec(uint16_t op);
+// Clears the state the node-number change keeps across scans.
+void LadSpecial_Reset();
 
 // Timers and counters. The program counter stands on the opcode word
 // (Logic32bCounters: on the sub-code word after it); the result is the new

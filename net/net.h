@@ -18,6 +18,18 @@ void Net_Init(const uint8_t *net_init); // the 16-byte set-up record
 void Net_Restart();
 void Net_RxHandler();
 void Net_SendPackets(int count);
+// Global data and heartbeats of the CAN network nodes (1 or nonzero on
+// success, 0 when refused or not available). `start` and `count` are in words:
+// 4 digital and 32 analog global words per node.
+int Net_ReqQG(int node);
+int Net_ReqAQG(int node);
+int Net_GetQG(int node, int start, uint16_t *dst, int count);
+int Net_GetAQG(int node, int start, uint16_t *dst, int count);
+int Net_QueQG(int node, int start, const uint16_t *src, int count);
+int Net_QueAQG(int node, int start, const uint16_t *src, int count);
+int Net_PutIHB(int node, int interval_ms);
+int Net_PutQHB(int node, int interval_ms);
+int Net_GetQHB(int node, int timeout_ms);
 // Remote I/O over the CAN network.
 void InitBrikScanner(const uint8_t *io_config);
 void BrikScanner();

@@ -25,6 +25,42 @@ void Net_Init(const uint8_t *settings) {
 void Net_Restart() { trace("Net_Restart"); }
 void Net_RxHandler() { trace("Net_RxHandler"); }
 void Net_SendPackets(int) { trace("Net_SendPackets"); }
+int Net_ReqQG(int) {
+    trace("Net_ReqQG");
+    return 0;
+}
+int Net_ReqAQG(int) {
+    trace("Net_ReqAQG");
+    return 0;
+}
+int Net_GetQG(int, int, uint16_t *, int) {
+    trace("Net_GetQG");
+    return 0;
+}
+int Net_GetAQG(int, int, uint16_t *, int) {
+    trace("Net_GetAQG");
+    return 0;
+}
+int Net_QueQG(int, int, const uint16_t *, int) {
+    trace("Net_QueQG");
+    return 0;
+}
+int Net_QueAQG(int, int, const uint16_t *, int) {
+    trace("Net_QueAQG");
+    return 0;
+}
+int Net_PutIHB(int, int) {
+    trace("Net_PutIHB");
+    return 0;
+}
+int Net_PutQHB(int, int) {
+    trace("Net_PutQHB");
+    return 0;
+}
+int Net_GetQHB(int, int) {
+    trace("Net_GetQHB");
+    return 0;
+}
 void InitBrikScanner(const uint8_t *) { trace("InitBrikScanner"); }
 void BrikScanner() { trace("BrikScanner"); }
 void Sr_VibusInit(const uint8_t *) { trace("Sr_VibusInit"); }
