@@ -40,9 +40,9 @@ int EraseBackupData() {
     return 0;
 }
 
-// Register links.
-void SYS_ResetRCBs(int) { trace("SYS_ResetRCBs"); }
-void SYS_LoadRCBs() { trace("SYS_LoadRCBs"); }
+// The open screen program's page link table, until the screen program
+// manager sets it up.
+uint8_t *pPGM_ExtRef;
 
 // System services still to come.
 void SYS_MenuOption(int, int) { trace("SYS_MenuOption"); }

@@ -36,3 +36,9 @@ void BrikScanner();
 void Sr_VibusInit(const uint8_t *io_config);
 void Sr_VibusIo();
 void Etn_UpdateStatus();
+
+// Per-interface network configuration records, by interface number. Other
+// subsystems reach the first items by offset: u32 IPv4 address, mask, gateway
+// and DNS server at bytes 4, 8, 12 and 16, the DHCP flag (u8) at byte 56.
+constexpr int kDprInterfaces = 4, kDprConfigHead = 64;
+extern uint8_t Dpr_Configuration[kDprInterfaces][kDprConfigHead];

@@ -66,3 +66,5 @@ void BrikScanner() { trace("BrikScanner"); }
 void Sr_VibusInit(const uint8_t *) { trace("Sr_VibusInit"); }
 void Sr_VibusIo() { trace("Sr_VibusIo"); }
 void Etn_UpdateStatus() { trace("Etn_UpdateStatus"); }
+
+uint8_t Dpr_Configuration[kDprInterfaces][kDprConfigHead];

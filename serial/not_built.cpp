@@ -57,3 +57,5 @@ uint8_t IEC_TalkModbus(uint32_t *pc, uint8_t power) { return not_built(pc, power
 uint8_t IEC_TalkSend(uint32_t *pc, uint8_t power, int) { return not_built(pc, power); }
 uint8_t IEC_TalkReceive(uint32_t *pc, uint8_t power, int) { return not_built(pc, power); }
 uint8_t TalkSelect(uint32_t *pc, uint8_t power, int) { return not_built(pc, power); }
+
+uint8_t dpram[kDpramBytes];

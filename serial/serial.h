@@ -59,3 +59,8 @@ uint8_t IEC_TalkSend(uint32_t *pc, uint8_t power, int form);
 uint8_t IEC_TalkReceive(uint32_t *pc, uint8_t power, int form);
 // The further communication forms of the selector instruction (selector 0..2).
 uint8_t TalkSelect(uint32_t *pc, uint8_t power, int selector);
+
+// The shared mailbox block (16-bit words little-endian); words 2-5 carry the
+// alarm register request (reference low, high, size in bits low, high).
+constexpr int kDpramBytes = 16384;
+extern uint8_t dpram[kDpramBytes];

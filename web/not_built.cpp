@@ -10,3 +10,4 @@ uint8_t oem_record[64];
 uint8_t *ParviOemPtr = oem_record;
 void parvi_thread_create() { host::trace("parvi_thread_create"); }
 void parvi_check_ftp_state() { host::trace("parvi_check_ftp_state"); }
+uint8_t user_details_list[kUserDetailsBytes];

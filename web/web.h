@@ -10,3 +10,7 @@ void parvi_check_ftp_state();
 // The server's OEM record (bytes 36 and 37: offset and length of the model
 // name in the sign-on text); null while there is none.
 extern uint8_t *ParviOemPtr;
+
+// Logged-in web users; byte 152 is non-zero while a user is logged in.
+constexpr int kUserDetailsBytes = 160;
+extern uint8_t user_details_list[kUserDetailsBytes];

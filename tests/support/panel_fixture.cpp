@@ -7,6 +7,7 @@
 #include "core/nv_debug.h"
 #include "core/nvram.h"
 #include "core/pid.h"
+#include "core/reglink.h"
 #include "core/ladder.h"
 #include "core/plc_reg.h"
 #include "core/rtc.h"
@@ -85,6 +86,7 @@ void panel_reset_all() {
     Nvram_Reset();
     NvDebug_Reset();
     Ladder_Reset();
+    RegLink_Reset();
     RunCtrl_Reset();
     IoIf_Reset();
     Fpga_Reset();
