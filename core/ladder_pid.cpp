@@ -94,12 +94,11 @@ uint32_t IEC_NON_IEC_PidParser(uint32_t pos, uint16_t op, uint32_t now, uint8_t 
 
     PidCall call{now, loop, 0, 0};
     if (tune_form) {
-        call.tune_mode = uint8_t(tune_word & 0xFF);
+        // The request input gives bit 1 of the tune mode; the operand word
+        // (mode in its low byte, options in its high byte) is ORed over it,
+        // so a mode word with bit 1 set tunes whatever the input says.
+        call.tune_mode = uint8_t((Lad_GetBit(req_ref) ? 2u : 0u) | (tune_word & 0xFFu));
         call.tune_opts = uint8_t(tune_word >> 8);
-        if (Lad_GetBit(req_ref))
-            call.tune_mode |= 2;
-        else
-            call.tune_mode &= uint8_t(~2u);
     }
     uint8_t *out = Lad_Word16(out_ref);
     if (lad_fault || !out) return pos;

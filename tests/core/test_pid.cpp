@@ -302,3 +302,37 @@ TEST_F(PidTest, LadderInstructionDecodesAndGuardsItsBlock) {
 }
 
 } // namespace
+
+namespace {
+
+// The tuning forms: the request input gives bit 1 of the tune mode, the mode
+// word's low byte is ORed over it, and its high byte holds the options.
+TEST_F(PidTest, TuneModeWordAndRequestInput) {
+    struct Case {
+        int request;
+        uint16_t word;
+        bool tunes;
+    };
+    const Case cases[] = {
+        {0, 0x0000, false}, {1, 0x0000, true}, {0, 0x0002, true},
+        {0, 0x0200, false}, // bit 1 of the options (rule row), not the request
+        {1, 0x6A00, true},
+    };
+    for (const Case &c : cases) {
+        Pid_Reset();
+        load("LD %M1\nPIDT 3, %R100, %R20, %R21, %M2, %M3, %M4, %M5, " +
+             std::to_string(c.word) + ", %R22, %M6\nEND\n");
+        set_bit("%M1", 1);
+        set_bit("%M5", c.request);
+        set_word("%R20", 1000);
+        set_word("%R21", 0);
+        set_word("%R103", 100);
+        set_word("%R107", 10000);
+        ASSERT_EQ(scan(), kLadderScanDone); // first scan: initialise
+        host::clock_advance_ns(20'000'000);
+        ASSERT_EQ(scan(), kLadderScanDone);
+        EXPECT_EQ(Pid_TuneState(3) != 0, c.tunes) << c.request << " " << c.word;
+    }
+}
+
+} // namespace
