@@ -8,6 +8,7 @@
 #include "core/sysreg.h"
 #include "host/config.h"
 #include "host/ctl.h"
+#include "host/io_modules.h"
 #include "platform/can.h"
 #include "platform/video.h"
 #include "host/media.h"
@@ -150,6 +151,7 @@ void CtlCmds_Register() {
     host::ctl_register("status", cmd_status);
     host::ctl_register("debug", cmd_debug);
     host::media_ctl_register();
+    host::io_ctl_register();
     VDR_CtlRegister();
     Can_CtlRegister();
 }

@@ -2,6 +2,7 @@
 
 #include "host/clock.h"
 #include "host/config.h"
+#include "host/io_modules.h"
 #include "host/root.h"
 
 #include <fcntl.h>
@@ -139,12 +140,14 @@ void plug_module(I2cBus &bus, int slot, const std::string &line) {
         bus.attach(expander, std::make_shared<I2cExpander>(uint16_t(id | 0xFF)));
     else
         bus.attach(uint8_t(id >> 8), std::make_shared<I2cRegDevice>());
+    io_modules_plug(bus, slot, id);
 }
 
 void populate(I2cBus &bus) {
     plug(bus, 0x64, "clock");
     plug_module(bus, 0, config("io.slot0"));
     plug_module(bus, 1, config("io.slot1"));
+    io_modules_memories(bus);
     for (int a = 0; a < 256; a += 2) {
         char upper[16], lower[16];
         std::snprintf(upper, sizeof upper, "i2c.0x%02X", a);

@@ -19,6 +19,8 @@ struct IoMsg {
     const char *name;       // query answer: the module's model name (6 characters)
 };
 void io_driver(IoMsg *msg);
+// Forgets the driver's per-slot state (test fixtures).
+void IoDriver_Reset();
 
 // One local I/O slot as the I/O configuration step keeps it: the slot's
 // configuration data, and the board's 28-byte record from its byte 4 on.

@@ -5,6 +5,8 @@
 //   panelctl [--root DIR] reg set %SR167 20
 //   panelctl [--root DIR] reg set %SR44 0 30 12 1 6 2024   (consecutive words: the clock)
 //   panelctl [--root DIR] media insert sd      (or: remove, usb)
+//   panelctl [--root DIR] io set 0 ai1 12mA    (an input of a local I/O module)
+//   panelctl [--root DIR] io get 1 aq1         (an output; "io get 1": all of the slot)
 //   panelctl [--root DIR] screenshot out.png   (the visible screen as PNG)
 //   panelctl [--root DIR] can                  (CAN port state, received frames)
 //   panelctl [--root DIR] can send 123#1122    (a frame from the panel)
@@ -26,7 +28,8 @@ int usage() {
     std::fprintf(stderr, "usage: panelctl [--root DIR] COMMAND [ARGS...]\n"
                          "commands: status | reg get NAME | reg set NAME VALUE... |\n"
                          "          media insert|remove sd|usb | screenshot FILE.png |\n"
-                         "          can | can send ID#DATA\n");
+                         "          can | can send ID#DATA |\n"
+                         "          io set SLOT NAME VALUE | io get SLOT [NAME]\n");
     return 2;
 }
 } // namespace

@@ -249,9 +249,13 @@ TEST_F(IoIfTest, CalibrationRequestsAnswerFromTheBuffer) {
         host::trace_start();
         uint8_t req[16] = {5, 0, uint8_t(slot), 0x11, 0x22, 0x33};
         IoCal(req);
-        EXPECT_EQ(req[0], 3) << slot;
-        EXPECT_EQ(req[1], 0x11);
-        EXPECT_EQ(req[3], 0x33);
+        // The Ethernet module's answer is the request itself; the driver
+        // answers a sub-command it does not know with status 0 alone.
+        EXPECT_EQ(req[0], slot == 2 ? 3 : 1) << slot;
+        EXPECT_EQ(req[1], slot == 2 ? 0x11 : 0);
+        if (slot == 2) {
+            EXPECT_EQ(req[3], 0x33);
+        }
         EXPECT_EQ(count(host::trace_calls(), "io_driver"), slot == 2 ? 0u : 1u);
         host::trace_stop();
         host::trace_clear();
@@ -259,7 +263,7 @@ TEST_F(IoIfTest, CalibrationRequestsAnswerFromTheBuffer) {
     // A request longer than the 64-byte buffer is cut to it, never copied past it.
     std::vector<uint8_t> big(300, 0xAB);
     big[0] = 255;
-    big[2] = 0;
+    big[2] = 2;
     IoCal(big.data());
     EXPECT_EQ(big[0], 64);
 }

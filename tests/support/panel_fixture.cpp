@@ -27,6 +27,7 @@
 #include "host/devmem.h"
 #include "host/fb.h"
 #include "host/i2c.h"
+#include "host/io_modules.h"
 #include "host/physmem.h"
 #include "host/powerfail.h"
 #include "host/root.h"
@@ -79,6 +80,7 @@ void panel_reset_all() {
     Spi_Reset();
     I2c_Reset();
     host::i2c_reset();
+    host::io_modules_reset();
     Rtc_Reset();
     host::rtc0_reset();
     Fram_Reset();
@@ -89,6 +91,7 @@ void panel_reset_all() {
     RegLink_Reset();
     RunCtrl_Reset();
     IoIf_Reset();
+    IoDriver_Reset();
     Fpga_Reset();
     host::devmem_reset();
     host::powerfail_reset();

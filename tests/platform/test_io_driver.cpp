@@ -1,0 +1,398 @@
+// The I/O-module driver through a scan: inputs injected into the module
+// models reach the register image, outputs of the register image reach the
+// modules, the FPGA counters count, pulse outputs follow their registers, and
+// the calibration sub-commands of the programming protocol.
+#include "core/le.h"
+#include "core/plc_reg.h"
+#include "host/clock.h"
+#include "host/config.h"
+#include "host/fpga.h"
+#include "host/i2c.h"
+#include "host/io_modules.h"
+#include "platform/io.h"
+#include "platform/io_drv.h"
+#include "support/panel_fixture.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+// A slot's configuration block, built field by field.
+struct Cfg {
+    std::vector<uint8_t> b = std::vector<uint8_t>(176, 0);
+    Cfg &mode(int ch, uint8_t m) {
+        b[size_t(2 * ch)] = m;
+        return *this;
+    }
+    Cfg &features(uint16_t f) {
+        b[9] = uint8_t(f);
+        b[10] = uint8_t(f >> 8);
+        return *this;
+    }
+    Cfg &u16(size_t at, uint16_t v) {
+        put_le16(b.data() + at, v);
+        return *this;
+    }
+    Cfg &u32(size_t at, uint32_t v) {
+        put_le32(b.data() + at, v);
+        return *this;
+    }
+    Cfg &ref(int n, uint32_t r) { return u32(size_t(92 + 4 * n), r); }
+};
+
+constexpr uint32_t R(int n) {
+    return reg::kRefR + 16u * unsigned(n - 1);
+}
+constexpr uint32_t AQ(int n) {
+    return reg::kRefAQ + 16u * unsigned(n - 1);
+}
+
+class IoDriverTest : public PanelTest {
+protected:
+    void SetUp() override {
+        PanelTest::SetUp();
+        std::memcpy(plc_reg + sr_offset(201), "2.6.35.45", 10); // kernel I2C service
+    }
+    // Plugs the modules, probes and configures both slots.
+    void rack(uint16_t s0, uint16_t s1, const Cfg *c0 = nullptr, const Cfg *c1 = nullptr) {
+        char v[16];
+        std::snprintf(v, sizeof v, "0x%04X", s0);
+        if (s0) host::config_set("io.slot0", v);
+        std::snprintf(v, sizeof v, "0x%04X", s1);
+        if (s1) host::config_set("io.slot1", v);
+        ASSERT_EQ(Fpga_Init(), 1);
+        sr_put(40, FPGA_GetVer());
+        configure(c0, c1);
+    }
+    void configure(const Cfg *c0, const Cfg *c1) {
+        uint16_t ids[3] = {};
+        get_io_info(ids);
+        ASSERT_EQ(IoInit(ids, 3), 0);
+        const Cfg *c[2] = {c0, c1};
+        for (int s = 0; s < 2; ++s) {
+            cfg[s] = c[s] ? c[s]->b : std::vector<uint8_t>{};
+            IoCfgRec r{cfg[s].empty() ? nullptr : cfg[s].data(), uint32_t(cfg[s].size()), {}};
+            IoCfg(&r, s);
+            if (ids[s] != 0xFF) {
+                ASSERT_EQ(r.rec[iocfg::kQuery], 0) << "slot " << s;
+            }
+        }
+    }
+    void set(int slot, const std::string &name, const std::string &value) {
+        std::string err;
+        ASSERT_TRUE(host::io_set(slot, name, value, &err)) << name << ": " << err;
+    }
+    std::string get(int slot, const std::string &name) {
+        std::string out;
+        EXPECT_TRUE(host::io_get(slot, name, &out)) << name;
+        return out;
+    }
+    long get_n(int slot, const std::string &name) { return std::stol(get(slot, name)); }
+    int16_t ai(int ch) { return int16_t(le16(plc_reg + reg::kAI + 2 * ch)); }
+    void put_aq(int ch, uint16_t v) { put_le16(plc_reg + reg::kAQ + 2 * ch, v); }
+    uint32_t r32(int n) { return le32(plc_reg + reg::kR + 2 * (n - 1)); }
+    void put_r32(uint32_t ref, uint32_t v) {
+        uint8_t b[4];
+        put_le32(b, v);
+        PlcReg_Set(ref, b, 32);
+    }
+    uint32_t fpga(uint16_t reg, int bytes) {
+        uint32_t v = 0;
+        for (int i = 0; i < bytes; ++i)
+            v |= uint32_t(host::fpga_model()->reg(uint16_t(reg + i))) << (8 * i);
+        return v;
+    }
+    // Calibration request to a slot: the answer (status first).
+    std::vector<uint8_t> cal(int slot, std::vector<uint8_t> data) {
+        std::vector<uint8_t> req(80, 0);
+        req[0] = uint8_t(data.size() + 2);
+        req[2] = uint8_t(slot);
+        std::copy(data.begin(), data.end(), req.begin() + 3);
+        IoCal(req.data());
+        return std::vector<uint8_t>(req.begin() + 1, req.begin() + 1 + req[0]);
+    }
+    std::vector<uint8_t> cfg[2];
+};
+
+} // namespace
+
+TEST_F(IoDriverTest, SixInputBoardAndAnalogOutputModuleThroughAScan) {
+    Cfg c0;
+    c0.mode(0, 2).mode(1, 0).mode(2, 1);
+    rack(0xDF0E, 0x8F0F, &c0);
+
+    // The 4-20 mA input at its ends and in between.
+    struct Case {
+        const char *in;
+        int16_t want;
+    };
+    for (const Case &c : {Case{"12mA", 16000}, Case{"4mA", 0}, Case{"20mA", 32000},
+                          Case{"25mA", 32000}, Case{"0mA", -8000}, Case{"6399", -1},
+                          Case{"6400", 0}, Case{"2mA", -4000}}) {
+        set(0, "ai1", c.in);
+        IoGetAIs(plc_reg + reg::kAI, 0, 0, 12);
+        EXPECT_EQ(ai(0), c.want) << c.in;
+    }
+    set(0, "ai2", "5V");
+    set(0, "ai3", "10mA");
+    IoGetAIs(plc_reg + reg::kAI, 0, 0, 12);
+    EXPECT_EQ(ai(1), 16000);
+    EXPECT_EQ(ai(2), 16000);
+    EXPECT_EQ(ai(6), 0) << "beyond the converted channels";
+
+    set(0, "i", "0x0305");
+    IoGetIs(plc_reg + reg::kI, 0, 0, 32);
+    EXPECT_EQ(plc_reg[reg::kI], 0x05);
+    EXPECT_EQ(plc_reg[reg::kI + 1], 0x03);
+
+    plc_reg[reg::kQ] = 0xA5;
+    plc_reg[reg::kQ + 1] = 0x01;
+    IoPutQs(plc_reg + reg::kQ, 0, 0, 40);
+    EXPECT_EQ(get_n(0, "q"), 0x01A5);
+
+    put_aq(0, 1234);
+    IoPutAQs(plc_reg + reg::kAQ, 0, 0, 14);
+    EXPECT_EQ(get_n(0, "aq1"), 1234);
+
+    // The analog output module follows the slot's area, in voltage mode
+    // with its default constants.
+    const uint16_t words[4] = {16000, 32000, 0, 40000};
+    for (int n = 0; n < 4; ++n)
+        put_aq(14 + n, words[n]);
+    IoPutAQs(plc_reg + reg::kAQ, 1, 14, 4);
+    EXPECT_EQ(get_n(1, "aq1"), 1999);
+    EXPECT_EQ(get_n(1, "aq2"), 3998);
+    EXPECT_EQ(get_n(1, "aq3"), 0);
+    EXPECT_EQ(get_n(1, "aq4"), 4095) << "clamped to the converter's range";
+}
+
+TEST_F(IoDriverTest, ExpanderBoardInputsThroughItsConverterAndFilter) {
+    Cfg c0;
+    c0.mode(0, 0).mode(1, 2);
+    c0.b[8] = 2; // filter weight 1/4
+    rack(0xA60F, 0, &c0);
+    set(0, "ai1", "5V");
+    set(0, "ai2", "12mA");
+    // Each pass does one step of the converter's cycle over its four
+    // channels; settle 20 ms per channel.
+    for (int i = 0; i < 8; ++i) {
+        host::clock_advance_ms(25);
+        IoGetAIs(plc_reg + reg::kAI, 0, 0, 12);
+    }
+    EXPECT_EQ(ai(0), 16000);
+    EXPECT_EQ(ai(1), 16000);
+    // A step of the input moves the filtered value a quarter of the way each reading.
+    set(0, "ai1", "10V");
+    int16_t prev = ai(0);
+    int rising = 0;
+    for (int i = 0; i < 24; ++i) {
+        host::clock_advance_ms(25);
+        IoGetAIs(plc_reg + reg::kAI, 0, 0, 12);
+        if (ai(0) > prev) ++rising;
+        EXPECT_LT(ai(0), 32000);
+        prev = ai(0);
+    }
+    // Three readings of the channel: 16000 + 16000 x (1 - (3/4)^3).
+    EXPECT_EQ(rising, 3);
+    EXPECT_NEAR(ai(0), 25250, 2);
+
+    set(0, "i", "0x5A");
+    IoGetIs(plc_reg + reg::kI, 0, 0, 16);
+    EXPECT_EQ(plc_reg[reg::kI], 0x5A);
+    plc_reg[reg::kQ] = 0x15;
+    IoPutQs(plc_reg + reg::kQ, 0, 0, 24);
+    EXPECT_EQ(get_n(0, "q"), 0x15);
+}
+
+TEST_F(IoDriverTest, DigitalInputsWaitForAMatchingFpgaVersion) {
+    rack(0xDF0E, 0);
+    set(0, "i", "0x0F");
+    sr_put(40, uint16_t(FPGA_GetVer() + 1));
+    IoGetIs(plc_reg + reg::kI, 0, 0, 32);
+    EXPECT_EQ(plc_reg[reg::kI], 0) << "an FPGA of another version: inputs left alone";
+    sr_put(40, FPGA_GetVer());
+    IoGetIs(plc_reg + reg::kI, 0, 0, 32);
+    EXPECT_EQ(plc_reg[reg::kI], 0x0F);
+}
+
+TEST_F(IoDriverTest, CountersCountIntoTheirRegisters) {
+    host::config_set("fpga.counter1", "1000");
+    host::config_set("fpga.counter2", "500");
+    Cfg c0;
+    c0.features(0x0001).ref(ioref::kCntValues, R(1)); // counter 1 only
+    rack(0xDF0E, 0, &c0);
+    IoGetAIs(plc_reg + reg::kAI, 0, 0, 12); // the first pass starts the counters
+    EXPECT_EQ(fpga(3, 1), 1u);
+    EXPECT_EQ(fpga(0xC2, 1), 0xFFu);
+    EXPECT_EQ(fpga(0xE2, 1), 0u) << "counter 2 is not enabled";
+    host::clock_advance_ms(1000);
+    IoGetAIs(plc_reg + reg::kAI, 0, 0, 12);
+    EXPECT_NEAR(double(r32(1)), 1000.0, 2.0);
+    EXPECT_EQ(r32(5), 0u) << "nothing for counter 2";
+    // An injected count shows at the next pass.
+    set(0, "cnt1", "123456");
+    IoGetAIs(plc_reg + reg::kAI, 0, 0, 12);
+    EXPECT_NEAR(double(r32(1)), 123456.0, 2.0);
+    IoStop();
+    EXPECT_EQ(fpga(3, 1), 0u);
+    EXPECT_EQ(fpga(0xC2, 1), 0u);
+}
+
+TEST_F(IoDriverTest, PulseOutputsFollowTheirOutputBitsAndRegisters) {
+    Cfg c0;
+    // Output 1 PWM, output 2 profile; parameters from %AQ21 on.
+    c0.features(0x0010 | 0x0400).ref(ioref::kPulse, AQ(21));
+    rack(0xDF0E, 0, &c0);
+    EXPECT_EQ(fpga(0x41, 1), 0x11u);
+    EXPECT_EQ(fpga(0x81, 1), 0x12u);
+    put_r32(AQ(21), 16000); // duty half
+    put_r32(AQ(23), 1000);  // 1 kHz
+    put_r32(AQ(31), 100);   // start 100 Hz
+    put_r32(AQ(33), 1000);  // run 1 kHz
+    put_r32(AQ(35), 45000); // acceleration pulses
+    put_r32(AQ(37), 5000);  // run pulses
+    put_r32(AQ(39), 180000); // deceleration pulses
+    IoPutAQs(plc_reg + reg::kAQ, 0, 0, 14);
+    EXPECT_EQ(fpga(0x48, 3), 9999u);
+    EXPECT_EQ(fpga(0x44, 3), 4999u);
+    EXPECT_EQ(fpga(0x84, 3), 99999u) << "start period";
+    EXPECT_EQ(fpga(0x88, 3), 9999u) << "run period";
+    EXPECT_EQ(fpga(0x8C, 4), 45000u);
+    EXPECT_EQ(fpga(0x90, 4), 5000u);
+    EXPECT_EQ(fpga(0x94, 4), 180000u);
+    EXPECT_EQ(fpga(0x9C, 4), 1u) << "two period steps per pulse while accelerating";
+    EXPECT_EQ(fpga(0x98, 2), 0xFFFFu);
+    EXPECT_EQ(fpga(0xA0, 4), 1u) << "one step every two pulses while decelerating";
+    EXPECT_EQ(fpga(0x9A, 2), 0x7FFFu);
+    put_r32(AQ(23), 2000);
+    IoPutAQs(plc_reg + reg::kAQ, 0, 0, 14);
+    EXPECT_EQ(fpga(0x48, 3), 4999u) << "a new frequency reaches the FPGA";
+
+    plc_reg[reg::kQ] = 0x03;
+    IoPutQs(plc_reg + reg::kQ, 0, 0, 40);
+    EXPECT_EQ(fpga(0x40, 1), 1u);
+    EXPECT_EQ(fpga(0x80, 1), 1u);
+    EXPECT_EQ(get(0, "pulse1"), "on=1 mode=0x11 period=4999 duty=2499");
+    plc_reg[reg::kQ] = 0x02;
+    IoPutQs(plc_reg + reg::kQ, 0, 0, 40);
+    EXPECT_EQ(fpga(0x40, 1), 0u);
+    EXPECT_EQ(fpga(0x80, 1), 1u);
+    IoStop();
+    EXPECT_EQ(fpga(0x80, 1), 0u) << "pulse outputs off at stop";
+}
+
+TEST(IoPulseRamp, StepAndSpreadOfTheRamp) {
+    struct Case {
+        uint32_t d, a, step;
+        uint16_t spread;
+    };
+    for (const Case &c : {Case{90000, 45000, 1, 0xFFFF}, Case{90000, 180000, 1, 0x7FFF},
+                          Case{10, 25, 1, uint16_t(5 * 0x7FFF / 10)},
+                          Case{25, 10, 1, uint16_t(0x8000 | 5 * 0x7FFF / 10)},
+                          Case{0, 10, 0, 0}}) {
+        PulseRamp r = pulse_ramp(c.d, c.a);
+        EXPECT_EQ(r.step, c.step) << c.d << "/" << c.a;
+        EXPECT_EQ(r.spread, c.spread) << c.d << "/" << c.a;
+    }
+}
+
+TEST_F(IoDriverTest, StopAppliesStopValuesAndHoldsTheRest) {
+    Cfg c0;
+    c0.u16(32, 0x000F).u16(34, 0x0005); // low nibble to 0101 at stop
+    c0.b[36] = 0x01;                     // analog output 1 takes its stop value
+    c0.u32(40, 777);
+    rack(0xDF0E, 0, &c0);
+    plc_reg[reg::kQ] = 0xFF;
+    IoPutQs(plc_reg + reg::kQ, 0, 0, 40);
+    put_aq(0, 1000);
+    put_aq(1, 2000);
+    IoPutAQs(plc_reg + reg::kAQ, 0, 0, 14);
+    IoStop();
+    EXPECT_EQ(get_n(0, "q"), 0xF5);
+    EXPECT_EQ(get_n(0, "aq1"), 777);
+    EXPECT_EQ(get_n(0, "aq2"), 2000) << "held";
+}
+
+TEST_F(IoDriverTest, CalibrationSubCommands) {
+    host::config_set("i2c.0xA4", "eeprom 256"); // the output module's memory
+    rack(0, 0x8F0F);
+
+    std::vector<uint8_t> id = cal(1, {0});
+    ASSERT_EQ(id.size(), 26u);
+    EXPECT_EQ(le16(id.data() + 3), 309);
+    EXPECT_EQ(le16(id.data() + 5), 0x8F0F);
+    EXPECT_EQ(std::string(id.begin() + 7, id.begin() + 13), std::string(io_ident[18].name, 6));
+    EXPECT_EQ(le16(id.data() + 1) & ioflag::kValid, 0) << "no constants in the memory yet";
+
+    std::vector<uint8_t> gains = cal(1, {14});
+    ASSERT_EQ(gains.size(), 33u);
+    EXPECT_EQ(le16(gains.data() + 1), 32752) << "default constants";
+    EXPECT_EQ(le16(gains.data() + 5), 31868);
+
+    // Calibration: new constants for channel 1's voltage pair, outputs frozen.
+    EXPECT_EQ(cal(1, {2, 0, 0, 0, 0}), std::vector<uint8_t>{0});
+    EXPECT_EQ(cal(1, {3, 0x01, 0, 0, 0x30, 0x75, 5, 0}), std::vector<uint8_t>{0}); // 30000, +5
+    put_aq(0, 16000);
+    IoPutAQs(plc_reg + reg::kAQ, 1, 0, 4);
+    EXPECT_EQ(get_n(1, "aq1"), 0) << "outputs do nothing during calibration";
+    EXPECT_EQ(le16(cal(1, {14}).data() + 1), 30000);
+    EXPECT_EQ(le16(cal(1, {15}).data() + 1), 5);
+
+    // Stored in the module's memory with the marker; marked invalid and valid.
+    cal(1, {4, 0, 0});
+    std::string mem = read_file("/dev/eeprom_a4");
+    ASSERT_GE(mem.size(), 66u);
+    EXPECT_EQ(le16(reinterpret_cast<const uint8_t *>(mem.data())), 30000);
+    EXPECT_EQ(le16(reinterpret_cast<const uint8_t *>(mem.data()) + 0x40), kCalMarker);
+    EXPECT_NE(le16(cal(1, {0}).data() + 1) & ioflag::kValid, 0);
+    cal(1, {6, 0, 0});
+    mem = read_file("/dev/eeprom_a4");
+    EXPECT_EQ(le16(reinterpret_cast<const uint8_t *>(mem.data()) + 0x40), 0);
+    EXPECT_EQ(le16(cal(1, {0}).data() + 1) & ioflag::kValid, 0);
+    cal(1, {5, 0, 0});
+    EXPECT_NE(le16(cal(1, {0}).data() + 1) & ioflag::kValid, 0);
+
+    // Leaving calibration lets the outputs run with the new constants.
+    cal(1, {7});
+    IoPutAQs(plc_reg + reg::kAQ, 1, 0, 4);
+    EXPECT_EQ(get_n(1, "aq1"), 5 + (16000 * 30000 >> 18));
+
+    // Read: the last outputs of an output module.
+    std::vector<uint8_t> read = cal(1, {1});
+    EXPECT_EQ(le16(read.data() + 1), 16000);
+
+    // A new configuration loads the stored constants.
+    configure(nullptr, nullptr);
+    EXPECT_EQ(le16(cal(1, {14}).data() + 1), 30000);
+}
+
+TEST_F(IoDriverTest, InputsFromTheHostConfigurationAndBadValuesRefused) {
+    host::config_set("io.slot0.ai1", "12mA");
+    host::config_set("io.slot0.i", "0x81");
+    Cfg c0;
+    c0.mode(0, 2);
+    rack(0xDF0E, 0, &c0);
+    IoGetAIs(plc_reg + reg::kAI, 0, 0, 12);
+    IoGetIs(plc_reg + reg::kI, 0, 0, 32);
+    EXPECT_EQ(ai(0), 16000);
+    EXPECT_EQ(plc_reg[reg::kI], 0x81);
+
+    struct Bad {
+        int slot;
+        const char *name, *value;
+    };
+    for (const Bad &b : {Bad{0, "ai1", "twelve"}, Bad{0, "ai1", "12furlongs"},
+                         Bad{0, "ai1", "100ohm"}, Bad{0, "ai99", "1V"}, Bad{0, "i3", "2"},
+                         Bad{0, "x", "1"}, Bad{1, "ai1", "1V"}, Bad{2, "ai1", "1V"}}) {
+        std::string err;
+        EXPECT_FALSE(host::io_set(b.slot, b.name, b.value, &err)) << b.name << " " << b.value;
+        EXPECT_FALSE(err.empty());
+    }
+    EXPECT_EQ(host::io_ctl({"io", "set", "0", "ai1", "4mA"}), "ok slot 0 ai1 = 4mA");
+    EXPECT_EQ(host::io_ctl({"io", "set", "0", "ai1", "4 mA"}).rfind("error", 0), 0u);
+    EXPECT_EQ(host::io_ctl({"io", "get", "3"}).rfind("error", 0), 0u);
+    EXPECT_NE(host::io_ctl({"io", "get", "0"}).find("aq14 = "), std::string::npos);
+}

@@ -1,0 +1,93 @@
+// The local I/O of a running panel: an analog rack whose inputs are set and
+// whose outputs are read through panelctl.
+#include "panel_fixture.h"
+#include "process_util.h"
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+namespace {
+// A file of the source tree ($PANEL_SRC, else two folders above the binaries).
+std::string src(const std::string &name) {
+    const char *dir = std::getenv("PANEL_SRC");
+    return (dir ? std::string(dir) : bin("../..")) + "/" + name;
+}
+} // namespace
+
+class IoProcessTest : public PanelTest {
+protected:
+    void SetUp() override {
+        PanelTest::SetUp();
+        write_file("/host.conf", "io.slot0 = 0xDF0E\nio.slot1 = 0x8F0F\n");
+    }
+    void TearDown() override {
+        stop();
+        PanelTest::TearDown();
+    }
+    void start() {
+        supervisor = fork();
+        if (supervisor == 0) {
+            freopen("/dev/null", "w", stdout);
+            execl(bin("supervisor").c_str(), "supervisor", "--root", root_dir.c_str(), "--",
+                  bin("panel").c_str(), static_cast<char *>(nullptr));
+            _exit(127);
+        }
+        ASSERT_TRUE(
+            wait_for([&] { return ctl("status").find("run_mode") != std::string::npos; }, 10000));
+    }
+    void stop() {
+        if (supervisor <= 0) return;
+        kill(supervisor, SIGTERM);
+        int st;
+        waitpid(supervisor, &st, 0);
+        supervisor = -1;
+    }
+    std::string ctl(const std::string &args, int *rc = nullptr) {
+        return run(bin("panelctl") + " --root " + root_dir + " " + args, rc);
+    }
+    // The number after " = " in an answer of panelctl, -99999 when none.
+    static long value(const std::string &out) {
+        size_t eq = out.find(" = ");
+        return eq == std::string::npos ? -99999 : std::strtol(out.c_str() + eq + 3, nullptr, 10);
+    }
+    pid_t supervisor = -1;
+};
+
+TEST_F(IoProcessTest, CurrentInputAndAnalogOutputOfTheExampleRack) {
+    // A new unit loads its defaults over whatever files it finds: start it
+    // once, then put the application in place.
+    start();
+    stop();
+    int rc = 0;
+    std::string out = run(bin("mkapp") + " -o " + root_dir + "/mnt/cfg " +
+                              src("examples/analog_rack.json"),
+                          &rc);
+    ASSERT_EQ(rc, 0) << out;
+    start();
+    ASSERT_NE(ctl("reg set %SR5 2").find("= 2"), std::string::npos);
+
+    // 12 mA on the 4-20 mA input is the middle of its range.
+    ASSERT_EQ(ctl("io set 0 ai1 12mA"), "slot 0 ai1 = 12mA\n");
+    EXPECT_TRUE(wait_for([&] { return value(ctl("reg get %AI1")) == 16000; }, 3000))
+        << ctl("reg get %AI1");
+    ctl("io set 0 ai1 4mA");
+    EXPECT_TRUE(wait_for([&] { return value(ctl("reg get %AI1")) == 0; }, 3000));
+
+    // The output module's first channel follows %AQ15 (after the 14 of slot 0).
+    ASSERT_NE(ctl("reg set %AQ15 16000").find("= 16000"), std::string::npos);
+    EXPECT_TRUE(wait_for([&] { return value(ctl("io get 1 aq1")) == 1999; }, 3000))
+        << ctl("io get 1 aq1");
+
+    // Refusals leave the inputs as they were.
+    out = ctl("io set 0 ai1 5 mA", &rc);
+    EXPECT_EQ(rc, 1) << out;
+    out = ctl("io set 0 ai1 5furlongs", &rc);
+    EXPECT_EQ(rc, 1);
+    EXPECT_NE(out.find("unit"), std::string::npos) << out;
+    EXPECT_EQ(value(ctl("reg get %AI1")), 0);
+}
