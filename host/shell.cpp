@@ -1,6 +1,7 @@
 #include "host/shell.h"
 
 #include "host/config.h"
+#include "host/player.h"
 #include "host/root.h"
 #include "host/rtc_dev.h"
 #include "host/trace.h"
@@ -15,13 +16,18 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <mutex>
 #include <set>
+#include <sys/stat.h>
 
 namespace host {
 namespace {
 std::vector<std::string> g_log;
 std::map<std::string, ShellHandler> g_handlers;
 std::set<pid_t> g_children;
+// The video thread runs commands too: the log, the handlers and the children
+// are shared.
+std::mutex g_mutex;
 
 std::vector<std::string> split_words(const std::string &line) {
     std::vector<std::string> out;
@@ -66,6 +72,16 @@ int write_board_file(const std::string &target, const std::string &text, bool ap
     std::string file = path(target);
     size_t slash = file.rfind('/');
     if (slash != std::string::npos) make_dirs(file.substr(root().size(), slash - root().size()));
+    // A named pipe is written only while something reads it: opening one
+    // without a reader would wait for ever.
+    struct stat st;
+    if (::stat(file.c_str(), &st) == 0 && S_ISFIFO(st.st_mode)) {
+        int fd = ::open(file.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) return 1;
+        ssize_t n = ::write(fd, text.data(), text.size());
+        ::close(fd);
+        return n == ssize_t(text.size()) ? 0 : 1;
+    }
     FILE *f = std::fopen(file.c_str(), append ? "a" : "w");
     if (!f) return 1;
     std::fputs(text.c_str(), f);
@@ -89,9 +105,16 @@ int emulate(std::vector<std::string> words) {
     const std::string &cmd = words[0];
     std::string output;
     int status = 0;
-    auto h = g_handlers.find(cmd);
-    if (h != g_handlers.end()) {
-        status = h->second(words);
+    ShellHandler handler;
+    {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        auto h = g_handlers.find(cmd);
+        if (h != g_handlers.end()) handler = h->second;
+    }
+    if (handler) {
+        status = handler(words);
+    } else if (cmd == kPlayerCommand) {
+        status = player_start(words) > 0 ? 0 : 127;
     } else if (cmd == "echo") {
         for (size_t i = 1; i < words.size(); ++i) output += (i > 1 ? " " : "") + words[i];
         output += "\n";
@@ -113,6 +136,15 @@ int emulate(std::vector<std::string> words) {
     if (!output.empty()) std::fputs(output.c_str(), stdout);
     return status;
 }
+void remember_child(pid_t pid) {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_children.insert(pid);
+}
+void forget_child(pid_t pid) {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_children.erase(pid);
+}
+
 // A child of the panel ends with it (the board's children die with the
 // board), and records nothing: locks held by other threads at the fork stay
 // held in the child.
@@ -123,17 +155,28 @@ void child_setup() {
 } // namespace
 
 int shell(const std::string &cmdline) {
-    g_log.push_back(cmdline);
+    {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        g_log.push_back(cmdline);
+    }
     return emulate(split_words(cmdline));
 }
 
 void shell_register(const std::string &command, ShellHandler handler) {
+    std::lock_guard<std::mutex> lock(g_mutex);
     g_handlers[command] = std::move(handler);
 }
 
-const std::vector<std::string> &shell_log() { return g_log; }
-void shell_log_clear() { g_log.clear(); }
+std::vector<std::string> shell_log() {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    return g_log;
+}
+void shell_log_clear() {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_log.clear();
+}
 void shell_reset() {
+    std::lock_guard<std::mutex> lock(g_mutex);
     g_log.clear();
     g_handlers.clear();
 }
@@ -145,7 +188,7 @@ int run_argv(const std::vector<std::string> &argv) {
     while (waitpid(pid, &st, 0) < 0) {
         if (errno != EINTR) return -1;
     }
-    g_children.erase(pid);
+    forget_child(pid);
     return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
 }
 
@@ -157,7 +200,7 @@ pid_t spawn(const std::function<void()> &fn) {
         fn();
         _exit(0);
     }
-    if (pid > 0) g_children.insert(pid);
+    if (pid > 0) remember_child(pid);
     return pid;
 }
 
@@ -182,11 +225,12 @@ pid_t spawn_exec(const std::vector<std::string> &argv, int stdin_fd, int close_f
         execvp(args[0], args.data());
         _exit(127);
     }
-    if (pid > 0) g_children.insert(pid);
+    if (pid > 0) remember_child(pid);
     return pid;
 }
 
 void reap_children() {
+    std::lock_guard<std::mutex> lock(g_mutex);
     for (auto it = g_children.begin(); it != g_children.end();) {
         int st;
         pid_t r = waitpid(*it, &st, WNOHANG);
@@ -196,12 +240,15 @@ void reap_children() {
 }
 
 bool end_child(pid_t pid) {
-    if (pid <= 0 || !g_children.count(pid)) return false;
+    {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        if (pid <= 0 || !g_children.count(pid)) return false;
+    }
     kill(pid, SIGTERM);
     int st;
     for (int i = 0; i < 100; ++i) {
         if (waitpid(pid, &st, WNOHANG) == pid) {
-            g_children.erase(pid);
+            forget_child(pid);
             return true;
         }
         usleep(10000);
@@ -209,7 +256,7 @@ bool end_child(pid_t pid) {
     kill(pid, SIGKILL);
     while (waitpid(pid, &st, 0) < 0 && errno == EINTR) {
     }
-    g_children.erase(pid);
+    forget_child(pid);
     return true;
 }
 

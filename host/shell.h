@@ -19,7 +19,7 @@ int shell(const std::string &cmdline);
 using ShellHandler = std::function<int(const std::vector<std::string> &words)>;
 void shell_register(const std::string &command, ShellHandler handler);
 
-const std::vector<std::string> &shell_log();
+std::vector<std::string> shell_log(); // a copy: other threads may run commands
 void shell_log_clear();
 void shell_reset();
 

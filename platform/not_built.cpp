@@ -11,7 +11,6 @@ using host::trace;
 
 uint8_t StillOpened;
 void VIDM_Init() { trace("VIDM_Init"); }
-void VideoPlayStreamInit() { trace("VideoPlayStreamInit"); }
 void KEY_Init() { trace("KEY_Init"); }
 void KEY_Flush() { trace("KEY_Flush"); }
 void factory_calib() { trace("factory_calib"); }

@@ -9,6 +9,7 @@
 #pragma once
 #include "gdi/gdi.h"
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -91,4 +92,35 @@ void VDR_CtlRegister();
 // Video manager and playback.
 extern uint8_t StillOpened;
 void VIDM_Init();
+
+// Video playback through the outside media player, steered by a thread of
+// its own through the control block that the video-stream screen object
+// fills. The screen object writes source, rate, input, command, file name and
+// the rectangle; the thread writes state, status and busy and clears the
+// command word.
+struct VidpsCntrl {
+    std::atomic<uint16_t> source;       // 2 camera, else a file
+    std::atomic<uint16_t> frame_rate;   // 1-30, else 30
+    std::atomic<uint16_t> camera_input; // 1-4
+    uint16_t reserved;
+    std::atomic<uint32_t> command; // bit 0 play, bit 1 pause (toggle), bit 6 scale
+    std::atomic<const char *> file_name;
+    std::atomic<uint32_t> state;  // bit 0 may play, 0x2 player runs, 0x8 player stopped
+    std::atomic<uint16_t> status; // bit 0 playing, 1 paused, 0x10 bad input, 0x20 bad file
+    std::atomic<uint16_t> busy;
+    std::atomic<int32_t> x, y, width, height;
+    char pipe[20];
+};
+constexpr uint32_t kVidPlay = 0x1, kVidPause = 0x2, kVidScale = 0x40;
+constexpr uint32_t kVidMayPlay = 0x1, kVidRunning = 0x2, kVidStopped = 0x8;
+constexpr uint16_t kVidPlaying = 0x1, kVidPaused = 0x2, kVidBadInput = 0x10, kVidBadFile = 0x20;
+
 void VideoPlayStreamInit();
+VidpsCntrl *VidpsConfig();
+// Asks the thread to stop a running player.
+void VideoStop();
+// Builds the command line and starts the player; stops it.
+void VideoStart();
+void VideoSendStop();
+// Ends the thread and a running player (tests).
+void Video_Reset();

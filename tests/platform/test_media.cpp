@@ -25,7 +25,7 @@ std::string chk(const char *path, int drive = 255, int *mounted = nullptr) {
 }
 
 bool logged(const std::string &cmd) {
-    auto &log = host::shell_log();
+    auto log = host::shell_log();
     return std::find(log.begin(), log.end(), cmd) != log.end();
 }
 } // namespace

@@ -66,6 +66,7 @@ void panel_reset_all() {
     Loop_Reset();
     GDI_Reset();
     Shapes_Reset();
+    Video_Reset();
     VDR_Reset();
     PXP_Reset();
     Jpeg_Reset();
