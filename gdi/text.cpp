@@ -110,7 +110,9 @@ template <class Ch> int text_out(DC *dc, int x, int y, const Ch *text) {
         draw(text[i], x, y, &w);
         switch (align) {
         case 3: y += h; break;
-        case 4: y -= (i + 1 < n ? glyph_width(f, text[i + 1]) : w); break;
+        // Turned upward a glyph covers y - width + 1 .. y, so the next one
+        // starts the drawn glyph's width higher.
+        case 4: y -= w; break;
         case 5: y += w; break;
         default: x += w; break;
         }

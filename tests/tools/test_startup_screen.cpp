@@ -1,0 +1,72 @@
+// The started panel's screen as its user sees it through panelctl: the
+// start-up console with the self-test result in the console font.
+#include "panel_fixture.h"
+#include "png_snapshot.h"
+#include "process_util.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+class StartupScreenTest : public PanelTest {
+protected:
+    void TearDown() override {
+        if (supervisor > 0) {
+            kill(supervisor, SIGTERM);
+            int st;
+            waitpid(supervisor, &st, 0);
+        }
+        PanelTest::TearDown();
+    }
+    std::string ctl(const std::string &args, int *rc = nullptr) {
+        return run(bin("panelctl") + " --root " + root_dir + " " + args, rc);
+    }
+    pid_t supervisor = -1;
+};
+
+TEST_F(StartupScreenTest, ScreenshotShowsTheSelfTestOnTheConsole) {
+    write_file("/host.conf", "screen = 800x480\nuname = Linux panel 2.6.35.3-1045 #1\n");
+    std::vector<std::string> args = {bin("supervisor"), "--root", root_dir, "--", bin("panel")};
+    supervisor = fork();
+    if (supervisor == 0) {
+        int null = open("/dev/null", O_WRONLY);
+        dup2(null, 1);
+        std::vector<char *> argv;
+        for (auto &a : args)
+            argv.push_back(const_cast<char *>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    int rc = -1;
+    ASSERT_TRUE(wait_for(
+        [&] {
+            ctl("status", &rc);
+            return rc == 0;
+        },
+        10000));
+    // The same picture as the in-process start-up: the sign-on line and the
+    // failed self-test (this unit has no battery), in the console font.
+    const std::string shot = root_dir + "/shot.png";
+    std::string diff;
+    EXPECT_TRUE(wait_for(
+        [&] {
+            ctl("screenshot " + shot);
+            std::vector<uint8_t> rgb;
+            int w = 0, h = 0;
+            if (!png_read_rgb(shot, &rgb, &w, &h)) return false;
+            diff = png_snapshot_diff("tests/core/snapshots/startup_selftest_result.png", rgb, w, h);
+            return diff.empty();
+        },
+        10000))
+        << diff;
+    // Before the result, the console said the self-test was running.
+    const std::string log = slurp(root_dir + "/var/log/console.log");
+    const size_t running = log.find("Self-test Running...");
+    EXPECT_NE(running, std::string::npos) << log;
+    EXPECT_LT(running, log.find("*** Self-Test FAILED ***")) << log;
+}
