@@ -172,3 +172,29 @@ TEST_F(LadderProcessTest, ScheduleRungFollowsTheClockSetThroughPanelctl) {
     EXPECT_EQ(reg("%SR46"), 12);
     EXPECT_EQ(status_word() & 0x200, 0);
 }
+
+TEST_F(LadderProcessTest, PidExampleSettlesItsSimulatedPlant) {
+    start();
+    stop();
+    // A PID loop and a first-order plant computed in the ladder itself.
+    install(src("examples/pid_plant.json"));
+    start();
+    ASSERT_NE(ctl("reg set %SR5 2").find("= 2"), std::string::npos);
+    auto settled = [&](long sp) {
+        for (int i = 0; i < 4; ++i) {
+            long pv = reg("%R21");
+            if (pv < sp - 50 || pv > sp + 50) return false;
+        }
+        return true;
+    };
+    EXPECT_TRUE(wait_for([&] { return reg("%R20") == 5000 && settled(5000); }, 20000))
+        << "PV " << reg("%R21") << ", output " << reg("%R22");
+    // A new set point: the plant follows and settles again.
+    ASSERT_NE(ctl("reg set %R20 2500").find("= 2500"), std::string::npos);
+    EXPECT_TRUE(wait_for([&] { return reg("%R21") < 4000; }, 5000)) << "the plant moves";
+    EXPECT_TRUE(wait_for([&] { return settled(2500); }, 20000))
+        << "PV " << reg("%R21") << ", output " << reg("%R22");
+    long out = reg("%R22");
+    EXPECT_GT(out, 2300) << "the output holds the plant";
+    EXPECT_LT(out, 2700);
+}
