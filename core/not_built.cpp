@@ -43,6 +43,10 @@ int EraseBackupData() {
 // The open screen program's page link table, until the screen program
 // manager sets it up.
 uint8_t *pPGM_ExtRef;
+// Its text tables, strings and no-data option as the data fields use them.
+uint8_t *pPGM_TextTbls;
+uint8_t *pPGM_Strings;
+bool PGM_bShowAsterixForNodata;
 
 // System services still to come.
 void SYS_MenuOption(int, int) { trace("SYS_MenuOption"); }

@@ -13,7 +13,7 @@ struct RCB {
     uint32_t ref;  // register reference as linked
     uint32_t rref; // reference read and written (ref plus the SYS_ModLink offset)
     uint16_t bits; // operand width in bits
-    uint8_t bytes; // low 7 bits: width in bytes; kRcbSigned: sign-extend
+    uint8_t bytes; // low 7 bits: width in bytes; rcb::kSigned: sign-extend
     uint8_t fixed; // linked with link value 1, or holds a pseudo-reference
 };
 

@@ -14,6 +14,7 @@
 #include "core/run_ctrl.h"
 #include "core/sys.h"
 #include "core/tick.h"
+#include "gdi/field.h"
 #include "gdi/gdi.h"
 #include "gdi/jpeg.h"
 #include "gdi/pxp.h"
@@ -71,6 +72,7 @@ void panel_reset_all() {
     PXP_Reset();
     Jpeg_Reset();
     Text_Reset();
+    Field_Reset();
     TTY_Reset();
     host::fb_reset();
     host::phys_reset();
