@@ -21,6 +21,7 @@
 #include "gdi/shapes.h"
 #include "gdi/text.h"
 #include "gdi/tty.h"
+#include "gdi/util.h"
 #include "host/clock.h"
 #include "host/canbus.h"
 #include "host/config.h"
@@ -74,6 +75,7 @@ void panel_reset_all() {
     Text_Reset();
     Field_Reset();
     TTY_Reset();
+    UTIL_Reset();
     host::fb_reset();
     host::phys_reset();
     host::media_reset();
