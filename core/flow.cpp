@@ -57,14 +57,13 @@ void Flow_Ipts68(double t, bool fahrenheit, double *celsius, double *fahrenheit_
 bool Flow_Factors(double t, double p, double rho60, const FlowCommodity &c, FlowFactors *out) {
     if (!within(t, flow::kTempMin, flow::kTempMax) || !within(p, flow::kPressMin, flow::kPressMax))
         return false;
+    double k0, k1, k2;
+    coefficients(c, &k0, &k1, &k2);
     // A density of 0 or below has no correction (it would divide by zero).
-    if (!(rho60 > 0) || !is_finite(rho60) || !is_finite(c.alpha60) || !is_finite(c.k0) ||
-        !is_finite(c.k1) || !is_finite(c.k2))
+    if (!(rho60 > 0) || !is_finite(rho60) || !is_finite(k0) || !is_finite(k1) || !is_finite(k2))
         return false;
     double c68, t68;
     Flow_Ipts68(t, true, &c68, &t68);
-    double k0, k1, k2;
-    coefficients(c, &k0, &k1, &k2);
 
     // The base density on the IPTS-68 basis.
     double alpha = (k0 / rho60 + k1) / rho60 + k2;

@@ -158,11 +158,20 @@ TEST_F(FlowTest, CorrectionFactorsMatchTheReference) {
         {kGasoline, 120, 1000, 700}, {kLube, 200, 50, 900},   {kSpecial, 250, 700, 1000},
     };
     for (const Case &c : cases) {
-        // Input block: t, P, base density, observed volume, alpha60, K0..K2.
-        const double in[8] = {c.t, c.p, c.rho, 1000.0, c.k.k2, c.k.k0, c.k.k1, c.k.k2};
+        // Input block: t, P, base density, observed volume, alpha60, K0..K2;
+        // the values the commodity word does not select are not read.
+        bool special = c.k.k0 == 0 && c.k.k1 == 0;
+        const double unused = std::nan("");
+        const double in[8] = {c.t,
+                              c.p,
+                              c.rho,
+                              1000.0,
+                              special ? c.k.k2 : unused,
+                              special ? unused : c.k.k0,
+                              special ? unused : c.k.k1,
+                              special ? unused : c.k.k2};
         for (int i = 0; i < 8; ++i)
             put_lreal(100 + 4 * i, in[i]);
-        bool special = c.k.k0 == 0 && c.k.k1 == 0;
         std::string instr = "FLOW 1, 0, %R100, " + std::to_string(special ? 0 : 1) + ", 0, %R200";
         ASSERT_EQ(rung(instr), 1) << c.t;
         Ref r = ref_factors(c.t, c.p, c.rho, c.k);
