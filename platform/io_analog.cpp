@@ -12,9 +12,6 @@ constexpr Ad5tRow kTc15{800, 15, 0x3FFFFFFF, 0x0D};
 constexpr Ad5tRow kTc14{800, 14, 0x3FFFFFFF, 0x0D};
 constexpr Ad5tRow kTcS{800, 15, 0x3FFFFFFF, 0x0C};
 
-constexpr int32_t cjy[8] = {42352, 33204, 21696, 64822, 24611, 8921, 9100, 0};
-constexpr int32_t cjysq[8] = {8143, 11383, 10518, 2366, 8646, 8038, 8906, 28093};
-
 // Interpolation between table[v / step] and the next entry; the two ends
 // hold beyond the table.
 int32_t interpolate(int32_t v, const uint16_t *table, int entries, int shift) {
@@ -111,7 +108,8 @@ int32_t ai_scale_tc_board(int mode, int32_t raw, uint16_t gain, uint16_t offset,
     default:
         break;
     }
-    if (mode < aimode::kTcFirst || tc == nullptr) return 0;
+    if (mode < aimode::kTcFirst) return 0;
+    if (tc == nullptr) tc = tctbl[mode - aimode::kTcFirst];
     const int64_t c = (v >> m.shift) + 0x8000 + comp;
     return tc_table(int32_t(clamp64(c, 0, 0xFFFF)), tc);
 }

@@ -1,7 +1,7 @@
 // Analog conversion of the local I/O: the channel mode table, linearisation
-// of resistance thermometers, cold-junction terms, the input filter, scaling
-// of raw readings by calibration constants, the analog output conversion and
-// the calibration block kept in module EEPROM and FRAM.
+// of thermocouples and resistance thermometers, cold-junction terms, the
+// input filter, scaling of raw readings by calibration constants, the analog
+// output conversion and the calibration block kept in module EEPROM and FRAM.
 //
 // These are pure computations: the driver owns the per-slot state and calls
 // them each pass.
@@ -28,7 +28,17 @@ extern const Ad5tRow ad5t[32];
 constexpr int kRtdEntries = 257;
 extern const uint16_t pt100e_tab[kRtdEntries];
 extern const uint32_t kRtdMilliohmsLo, kRtdMilliohmsHi; // resistance at the first and last entry
-constexpr int kTcEntries = 513; // thermocouple tables: steps of 128 counts, 0x8000 = 0 mV
+
+// Thermocouple tables of modes 24-31: 513 entries in steps of 128 counts of
+// the compensated input (0x8000 = 0 mV), same unit and offset as the Pt100
+// table, generated from the types' reference functions at each mode's input
+// gain (tools/gen_tc_table.py).
+constexpr int kTcEntries = 513;
+extern const uint16_t tctbl[8][kTcEntries];
+extern const char kTcTypes[9];            // type letter of each mode, "JRKTSENB"
+extern const uint16_t kTcCountsPerMv[8];  // input counts per millivolt of each mode
+// Cold-junction constants of each mode's type at its input gain (see cj_comp).
+extern const int32_t cjy[8], cjysq[8];
 
 // Linear interpolation in a thermocouple table (v 0..0xFFFF) or the RTD table
 // (v 0..16384); the result is in 1/20 degree Celsius. Inputs beyond the table
@@ -51,9 +61,9 @@ int32_t ai_scale(int32_t raw, uint16_t gain, uint16_t offset);      // plug-in m
 int32_t ai_scale_base(int32_t raw, uint16_t gain, uint16_t offset); // on-chip ADC of the base unit
 int32_t ai_4_20(int32_t v); // 0..32000 of 0-20 mA to 4-20 mA (below 4 mA negative)
 // The thermocouple board: the pair of the mode, the junction term of the
-// mode's type and its table (thermocouple modes only).
+// mode's type and, for thermocouple modes, a table in place of the mode's own.
 int32_t ai_scale_tc_board(int mode, int32_t raw, uint16_t gain, uint16_t offset, int32_t comp,
-                          const uint16_t *tc);
+                          const uint16_t *tc = nullptr);
 
 // Analog output value (0..0xFFF) of register word v for a channel mode, from
 // the channel's three constant pairs (gain[3n..3n+2], offset[3n..3n+2]).

@@ -119,8 +119,8 @@ TEST(ColdJunction, Terms) {
     cj_comp(0, c);
     for (int32_t v : c)
         EXPECT_EQ(v, 0);
-    cj_comp(1000, c); // 25 degrees
-    const int32_t at25[8] = {653, 511, 336, 1015, 382, 143, 145, 0};
+    cj_comp(1000, c); // 25 degrees: each type's emf at 25 degrees in counts of its input
+    const int32_t at25[8] = {653, 71, 511, 1015, 35, 1530, 673, 0};
     for (int i = 0; i < 8; ++i)
         EXPECT_EQ(c[i], at25[i]) << i;
     cj_comp(-400, c); // -10 degrees: linear term truncated toward zero
