@@ -13,7 +13,10 @@ uint8_t StillOpened;
 void VIDM_Init() { trace("VIDM_Init"); }
 void KEY_Init() { trace("KEY_Init"); }
 void KEY_Flush() { trace("KEY_Flush"); }
-void factory_calib() { trace("factory_calib"); }
+uint16_t IoBaseAdc_StandIn[4];
+uint16_t IoBaseAdc(int input) {
+    return input >= 0 && input < 4 ? IoBaseAdc_StandIn[input] : 0;
+}
 
 int IoSlotDevice(int) { return 0; }
 bool IoRemoteBase(const char *) { return false; }

@@ -44,6 +44,7 @@
 #include "platform/spi.h"
 #include "platform/video.h"
 #include "platform/io.h"
+#include "platform/io_fcal.h"
 
 #include <cstdlib>
 #include <fstream>
@@ -97,6 +98,7 @@ void panel_reset_all() {
     RunCtrl_Reset();
     IoIf_Reset();
     IoDriver_Reset();
+    FactoryCal_Reset();
     Fpga_Reset();
     host::devmem_reset();
     host::powerfail_reset();
