@@ -266,6 +266,9 @@ bool to_raw(Family f, double v, const std::string &unit, int32_t *raw, std::stri
     case Family::Expander: // default constants 8771 (volts), 13213 (current)
         counts = reg * 16384.0 / (unit == "v" ? 8771.0 : 13213.0);
         break;
+    case Family::Protected: // one default constant of 8771 per channel
+        counts = reg * 16384.0 / 8771.0;
+        break;
     case Family::ThermoBoard: // default constants 39226 (volts), 32783 (current)
         counts = reg * 8192.0 / (unit == "v" ? 39226.0 : 32783.0);
         break;
@@ -383,6 +386,9 @@ void io_modules_plug(I2cBus &bus, int slot, uint16_t id) {
             bus.attach(0x98, std::make_shared<Dac>(true));
             bus.attach(0x9A, std::make_shared<Dac>(true));
         }
+        break;
+    case Family::Protected:
+        bus.attach(0x90, std::make_shared<SixInputBoard>(slot));
         break;
     case Family::AnalogOut:
         bus.attach(0x20, std::make_shared<Dac>(false));

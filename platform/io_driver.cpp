@@ -81,6 +81,10 @@ void configure(IoSlotState &s, IoMsg *msg) {
     const int slot = msg->slot;
     if (s.flags & ioflag::kCal) return;
     s.flags = uint16_t((s.flags & ~0x300u) | (msg->status & 3u) << 8);
+    if (io_is_generic(s)) {
+        io_get_gen_cfg(s, slot);
+        return;
+    }
     io_get_cal_const(s, slot);
     if (!msg->data) return;
     if (slot == 1 && s.type == iorow::kComm5) {
@@ -336,6 +340,7 @@ void calibrate(IoSlotState &s, IoMsg *msg) {
 void stop(IoSlotState &s, int slot) {
     if (io_has_fpga_counters(s) || io_has_fpga_pulse(s)) io_counters_stop(s);
     s.pulse_active = false;
+    if (io_is_generic(s)) io_gen_control(s, 0);
     if (slot == 0) {
         const uint16_t now = uint16_t(s.out[0] | s.out[1] << 8);
         const uint16_t v = uint16_t((now & ~s.dstop_mask) | (s.dstop_values & s.dstop_mask));
@@ -484,6 +489,13 @@ void io_driver(IoMsg *msg) {
         msg->name = crc_header[3] == 0x80 ? io_ident_oem_names[s.type] : r.name;
         for (int i = 0; i < 4; ++i)
             msg->sizes[i] = r.sizes[i];
+        if (io_is_generic(s) && s.gen_ok) {
+            // The module's own name and sizes, from its header.
+            msg->name = s.gen_name;
+            const int order[4] = {4, 6, 5, 7};
+            for (int i = 0; i < 4; ++i)
+                msg->sizes[i] = s.gen_hdr[order[i]];
+        }
         if (s.type == iorow::kV2 && hsc_module_present) {
             msg->sizes[0] = 32;
             msg->sizes[1] = 32;
@@ -503,7 +515,8 @@ void io_driver(IoMsg *msg) {
         }
         break;
     case 6:
-        break; // generic I2C modules only
+        if (io_is_generic(s)) io_gen2xfer(s, msg->slot);
+        break;
     case 8:
         calibrate(s, msg);
         break;

@@ -79,6 +79,20 @@ struct IoSlotState {
     bool cj_read_once = false;
     int16_t cj_reading = 0;
     bool cj_present = false;
+
+    // Protected-output module: scaled channel values and the protection.
+    int32_t value[5]{};
+    uint32_t trip_ms[5]{};
+    double overload = 0;
+    uint32_t protect_at = 0;
+    bool protect_started = false;
+
+    // Generic I2C module: its header, memory address and transfer mode.
+    uint8_t gen_hdr[16]{};
+    char gen_name[9]{};
+    uint32_t gen_base = 0;
+    int gen_alg = 0;
+    bool gen_ok = false;
 };
 
 struct IoDriverState {
@@ -119,6 +133,18 @@ struct PulseRamp {
     uint16_t spread;
 };
 PulseRamp pulse_ramp(uint32_t d, uint32_t a);
+
+// Generic I2C modules (io_generic.cpp): the header read at configuration, the
+// exchange of each service call, the control byte at stop.
+inline bool io_is_generic(const IoSlotState &s) {
+    return s.type == iorow::kGeneric1 || s.type == iorow::kGeneric2;
+}
+void io_get_gen_cfg(IoSlotState &s, int slot);
+void io_gen2xfer(IoSlotState &s, int slot);
+void io_gen_control(IoSlotState &s, uint8_t value);
+
+// Output protection of the protected-output module, after its input pass.
+void protect_Q4K(IoSlotState &s);
 
 // Output image to the hardware (io_driver.cpp).
 void io_q_put(int slot, int mode);

@@ -8,6 +8,7 @@
 #include "platform/io_drv.h"
 
 #include <algorithm>
+#include <cmath>
 #include <iterator>
 
 namespace {
@@ -90,11 +91,13 @@ void ext_adc_step(IoSlotState &s, int channels) {
     s.adc_state = 0;
 }
 
-// Reading of a channel of the board with six converted channels.
-bool v6_read(int ch, int32_t *raw) {
+// Reading of a channel of the board with six converted channels (and of
+// the protected-output module's converter, which answers the same way).
+constexpr uint8_t kProtectedAdc = 0x90;
+bool v6_read(int ch, int32_t *raw, uint8_t dev = 0x40) {
     const uint8_t cmd = uint8_t(0x20 + ch);
     uint8_t b[2] = {};
-    if (I2C_write_io(0x40, &cmd, 0, 1) || I2C_read_io(0x40, b, 1, 2)) return false;
+    if (I2C_write_io(dev, &cmd, 0, 1) || I2C_read_io(dev, b, 1, 2)) return false;
     *raw = b[0] | b[1] << 8;
     return true;
 }
@@ -144,6 +147,22 @@ void input_ais(IoSlotState &s, IoMsg *msg) {
             // The unscaled values follow at word 32, when the area reaches there.
             put_word(msg, 32 + ch, v);
         }
+        break;
+    case iorow::kProtected:
+        // Five channels from the module's converter; its conversion cycle is
+        // held while the fifth is read.
+        for (int ch = 0; ch < conv; ++ch) {
+            if (ch == 4) io_q_put(msg->slot, 2);
+            int32_t raw;
+            const bool ok = v6_read(ch, &raw, kProtectedAdc);
+            if (ch == 4) io_q_put(msg->slot, 0);
+            if (!ok) continue;
+            s.raw[ch] = raw;
+            const int32_t v = ai_filter(s.filter[ch], raw, s.filter_shift, restart);
+            s.value[ch] = ai_scale(v, s.cal.gain[ch], s.cal.offset[ch]);
+            put_word(msg, ch, s.value[ch]);
+        }
+        if (s.features & iofeat::kProtection) protect_Q4K(s);
         break;
     case iorow::kV1:
     case iorow::kV2:
@@ -363,5 +382,76 @@ void io_pulse_update(IoSlotState &s) {
         pulse_put(s, n, kDecelSpread, down.spread);
         pulse_put(s, n, kAccelStep, up.step);
         pulse_put(s, n, kDecelStep, down.step);
+    }
+}
+
+// ------------------------------------------------------ output protection
+
+namespace {
+struct Curve {
+    double a, k, c;
+};
+constexpr Curve kCurves[7] = {{2.0, 6.407, 0.025}, {2.0, 2.885, 0.0712}, {0.02, 0.0086, 0.0185},
+                              {0.04, 0.05, 0},     {0.02, 0.14, 0},     {1.0, 13.5, 0},
+                              {2.0, 80.0, 0}};
+constexpr uint32_t kRefR1 = reg::kRefR, kRefR9900 = reg::kRefR + 16u * 9899;
+} // namespace
+
+void protect_Q4K(IoSlotState &s) {
+    const uint32_t base = s.protect_ref ? std::min(s.protect_ref, kRefR9900) : kRefR1;
+    auto w = [&](int n) { return io_reg_get16(base + 16u * unsigned(n)); };
+    auto put = [&](int n, uint16_t v) { io_reg_put16(base + 16u * unsigned(n), v); };
+    const uint32_t now = FPGA_GetFrt();
+    const uint32_t ticks = s.protect_started ? now - s.protect_at : 0;
+    s.protect_at = now;
+    s.protect_started = true;
+
+    // Instantaneous trip: above the pick-up for the delay.
+    const uint16_t inst = w(0), pickup = w(1);
+    const uint32_t delay = std::min<uint32_t>(w(2), 10000);
+    uint16_t latched = w(4), now_bits = 0;
+    for (int ch = 0; ch < 5; ++ch) {
+        if (!(inst & (1u << ch)) || s.value[ch] <= pickup) {
+            s.trip_ms[ch] = 0;
+            continue;
+        }
+        s.trip_ms[ch] += ticks / 10;
+        if (s.trip_ms[ch] >= delay) {
+            now_bits = uint16_t(now_bits | 1u << ch);
+            latched = uint16_t(latched | 1u << ch);
+        }
+    }
+    put(4, latched);
+    put(5, now_bits);
+
+    // Overload: an inverse-time curve of the highest channel.
+    const uint16_t mask = w(6);
+    const double full = std::max<uint16_t>(w(7), 1);
+    const Curve &cv = kCurves[std::min<uint16_t>(w(8), 6)];
+    const uint16_t tm = w(9);
+    // The multiplier counts tenths, as dt does: the curve's time in seconds
+    // comes out multiplied by (multiplier / 10).
+    const double mult = tm < 1 ? 10 : std::min<uint16_t>(tm, 999);
+    const double cool = std::max<uint16_t>(w(10), 1);
+    int32_t high = 0;
+    uint16_t over = 0;
+    for (int ch = 0; ch < 5; ++ch) {
+        if (!(mask & (1u << ch))) continue;
+        high = std::max(high, s.value[ch]);
+        if (s.value[ch] > full) over = uint16_t(over | 1u << ch);
+    }
+    const double m = high / full, dt = ticks / 1000.0; // tenths of a second
+    if (m > 1.0) {
+        const double p = std::pow(m, cv.a) - 1.0;
+        s.overload += dt * p / ((cv.k + cv.c * p) * mult);
+    } else {
+        s.overload = std::max(0.0, s.overload + dt * (m * m - 1.0) / cool);
+    }
+    if (s.overload >= 1.0) {
+        put(12, uint16_t(w(12) | over));
+        put(13, 1);
+    } else if (s.overload <= 0.0 && w(13)) {
+        put(12, 0);
+        put(13, 0);
     }
 }

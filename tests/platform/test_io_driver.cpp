@@ -396,3 +396,94 @@ TEST_F(IoDriverTest, InputsFromTheHostConfigurationAndBadValuesRefused) {
     EXPECT_EQ(host::io_ctl({"io", "get", "3"}).rfind("error", 0), 0u);
     EXPECT_NE(host::io_ctl({"io", "get", "0"}).find("aq14 = "), std::string::npos);
 }
+
+TEST_F(IoDriverTest, GenericModuleExchangesWhatItsHeaderAnnounces) {
+    // Header: control, mark 0xE2, -, -, 16 input bits, 2 input words, output
+    // bits on, 1 output word, the name; inputs at 16 and 32.
+    host::config_set("i2c.0x0A", "regs 0 0xE2 0 0 16 2 1 1 71 69 78 77 79 68 32 32 "
+                                 "0x34 0x12 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0x10 0 0x20 0");
+    rack(0, 0xAE0F);
+    IoCfgRec r{nullptr, 0, {}};
+    IoCfg(&r, 1);
+    EXPECT_EQ(std::string(reinterpret_cast<const char *>(r.rec + iocfg::kName), 6), "GENMOD");
+    EXPECT_EQ(le16(r.rec + iocfg::kInBits), 16);
+    EXPECT_EQ(le16(r.rec + iocfg::kOutBits), 1);
+    EXPECT_EQ(le16(r.rec + iocfg::kAnIn), 2);
+    EXPECT_EQ(le16(r.rec + iocfg::kAnOut), 1);
+
+    plc_reg[reg::kQ + 32] = 0x81;                // %Q257..
+    put_le16(plc_reg + reg::kAQ + 512, 0xBEEF); // %AQ257
+    IoService(1);
+    auto *m = host::i2c_bus().model<host::I2cRegDevice>(0x0A);
+    ASSERT_NE(m, nullptr);
+    EXPECT_EQ(plc_reg[reg::kI + 32], 0x34) << "%I257..";
+    EXPECT_EQ(plc_reg[reg::kI + 33], 0x12);
+    EXPECT_EQ(le16(plc_reg + reg::kAI + 512), 0x10) << "%AI257";
+    EXPECT_EQ(le16(plc_reg + reg::kAI + 514), 0x20);
+    EXPECT_EQ(m->regs[0], 1) << "control byte";
+    EXPECT_EQ(m->regs[16], 0x81) << "output bits: as many as the input bits";
+    EXPECT_EQ(m->regs[32], 0xEF);
+    EXPECT_EQ(m->regs[33], 0xBE);
+    EXPECT_EQ(m->regs[34], 0x20) << "one output word only";
+    IoStop();
+    EXPECT_EQ(m->regs[0], 0);
+}
+
+TEST_F(IoDriverTest, OutputProtectionTripsAndOverloads) {
+    Cfg c0;
+    c0.features(iofeat::kProtection).u32(60, R(100));
+    rack(0x7F0E, 0, &c0);
+    auto put = [&](int n, uint16_t v) { put_le16(plc_reg + reg::kR + 2 * (n - 1), v); };
+    auto word = [&](int n) { return le16(plc_reg + reg::kR + 2 * (n - 1)); };
+    put(100, 0x01);  // instantaneous trip on channel 1
+    put(101, 20000); // pick-up
+    put(102, 100);   // ms
+    put(106, 0x01);  // overload on channel 1
+    put(107, 8000);  // full load
+    put(108, 4);     // standard inverse: 0.14 / (M^0.02 - 1) s
+    put(109, 10);    // multiplier 1.0
+    put(110, 10);    // cooling divisor
+    auto pass = [&](int ms) {
+        host::clock_advance_ms(uint64_t(ms));
+        IoGetAIs(plc_reg + reg::kAI, 0, 0, 5);
+    };
+
+    set(0, "ai1", "5V"); // 16000: twice the full load, below the pick-up
+    pass(0);
+    EXPECT_EQ(ai(0), 16000);
+    int tripped_at = 0;
+    for (int t = 500; t <= 15000 && !tripped_at; t += 500) {
+        pass(500);
+        if (word(113)) tripped_at = t;
+    }
+    EXPECT_GE(tripped_at, 9500) << "about 10 s at twice the full load";
+    EXPECT_LE(tripped_at, 11000);
+    EXPECT_EQ(word(112), 0x01);
+    EXPECT_EQ(word(105), 0) << "never above the pick-up";
+
+    set(0, "ai1", "10V"); // above the pick-up
+    pass(50);
+    EXPECT_EQ(word(105), 0) << "not for the whole delay yet";
+    pass(50);
+    EXPECT_EQ(word(105), 0x01);
+    EXPECT_EQ(word(104), 0x01);
+    set(0, "ai1", "0V");
+    pass(50);
+    EXPECT_EQ(word(105), 0);
+    EXPECT_EQ(word(104), 0x01) << "latched";
+    for (int i = 0; i < 30 && word(113); ++i)
+        pass(100);
+    EXPECT_EQ(word(113), 0) << "cooled down";
+    EXPECT_EQ(word(112), 0);
+}
+
+TEST_F(IoDriverTest, ProtectionWithoutABlockUsesR1) {
+    Cfg c0;
+    c0.features(iofeat::kProtection);
+    rack(0x7F0E, 0, &c0);
+    put_le16(plc_reg + reg::kR, 0x01); // %R1 mask, %R2 pick-up 100, %R3 no delay
+    put_le16(plc_reg + reg::kR + 2, 100);
+    set(0, "ai1", "1V");
+    IoGetAIs(plc_reg + reg::kAI, 0, 0, 5);
+    EXPECT_EQ(le16(plc_reg + reg::kR + 8), 0x01) << "%R5";
+}
