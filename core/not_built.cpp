@@ -33,13 +33,6 @@ void PGM_SetSlice(int) { trace("PGM_SetSlice"); }
 void PGM_SetPopupMode(int) { trace("PGM_SetPopupMode"); }
 void PGM_InitRunCtrl() { trace("PGM_InitRunCtrl"); }
 
-// Backup and restore of retentive data.
-void RestoreSRReg(int, int, int) { trace("RestoreSRReg"); }
-int EraseBackupData() {
-    trace("EraseBackupData");
-    return 0;
-}
-
 // The open screen program's page link table, until the screen program
 // manager sets it up.
 uint8_t *pPGM_ExtRef;
@@ -52,6 +45,8 @@ bool PGM_bShowAsterixForNodata;
 void SYS_MenuOption(int, int) { trace("SYS_MenuOption"); }
 void SYS_MenuOption2(int) { trace("SYS_MenuOption2"); }
 void SYS_ExtendedOption(int) { trace("SYS_ExtendedOption"); }
+// Records the request and returns; the real one saves and reboots.
+void SYS_WarmReset() { trace("SYS_WarmReset"); }
 
 // Crash handling.
 void ExceptionISR(int sig) {
@@ -64,6 +59,7 @@ void TimerISR() { trace("TimerISR"); }
 void TCH_Beep(int) { trace("TCH_Beep"); }
 void TCH_BeepEnable(int) { trace("TCH_BeepEnable"); }
 void TCH_ScreenSaver(int) { trace("TCH_ScreenSaver"); }
+void TCH_BeepOvrd(int) { trace("TCH_BeepOvrd"); }
 
 // File instructions and media workers.
 pthread_t RmDeleteOpsThreadId, RmDelAllOpsThreadId, RmDelFromObjOpsThreadId, RmFormatOpsThreadId;

@@ -13,6 +13,8 @@ void SYS_MenuOption(int which, int on);
 void SYS_MenuOption2(int code);
 void SYS_ExtendedOption(int on);
 void SYS_Contrast(int level);
+// Saves the registers and restarts the system; does not return on the board.
+void SYS_WarmReset();
 
 extern int wdog;                 // watchdog descriptor, -1 while closed
 extern int32_t WatchDogDisable;  // started with more than one argument

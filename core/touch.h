@@ -5,3 +5,4 @@ void TimerISR();
 void TCH_Beep(int count);
 void TCH_BeepEnable(int on);
 void TCH_ScreenSaver(int minutes);
+void TCH_BeepOvrd(int on);
