@@ -127,10 +127,13 @@ std::string cmd_status(const std::vector<std::string> &a) {
     unsigned mode = sr_get(5);
     char sr4[16];
     std::snprintf(sr4, sizeof sr4, "0x%04X", sr_get(4));
+    char fault[16];
+    std::snprintf(fault, sizeof fault, "0x%04X", PGM_fault);
     return "ok\nrun_mode: " + std::to_string(mode) + " " + run_mode_name(mode) +
            "\npasses: " + std::to_string(PassCount) +
            "\nsliced_passes: " + std::to_string(SlicedPassCount) +
-           "\nPGM_state: " + std::to_string(PGM_state) + "\nstatus_word: " + sr4 +
+           "\nPGM_state: " + std::to_string(PGM_state) + "\nPGM_fault: " + fault +
+           "\nstatus_word: " + sr4 +
            "\nboot_mode: " + std::to_string(BootMode);
 }
 

@@ -29,6 +29,7 @@ volatile uint8_t Sliced;
 volatile uint8_t Vint;
 uint8_t PmgrBusy;
 uint8_t Sys_AutoLoad, Sys_AppLoad, Sys_ALstmcInited;
+uint8_t Sys_CFinitTime;
 uint8_t RecoverMode, ForceRecoveryDetectFlag;
 uint8_t DntTmeSlc;
 uint8_t BootMode;
@@ -248,6 +249,7 @@ void Loop_Reset() {
     Vint = 0;
     PmgrBusy = 0;
     Sys_AutoLoad = Sys_AppLoad = Sys_ALstmcInited = 0;
+    Sys_CFinitTime = 0;
     RecoverMode = ForceRecoveryDetectFlag = 0;
     DntTmeSlc = BootMode = 0;
     BIS = 0;

@@ -12,6 +12,7 @@ extern volatile uint8_t Sliced;
 extern volatile uint8_t Vint;
 extern uint8_t PmgrBusy; // bit i: protocol driver slot i is running
 extern uint8_t Sys_AutoLoad, Sys_AppLoad, Sys_ALstmcInited;
+extern uint8_t Sys_CFinitTime; // media requests served since the card was ready (counts to 6)
 extern uint8_t RecoverMode, ForceRecoveryDetectFlag;
 extern uint8_t DntTmeSlc;
 extern uint8_t BootMode;

@@ -20,35 +20,20 @@
 
 using host::trace;
 
-// Screen program manager.
-uint8_t PGM_state;
-void PGM_TheLoop(int) {
-    trace("PGM_TheLoop");
-    // Until the screen manager is built, only its choice of system screen runs,
-    // so the loader and recovery modes show in %SR3.
-    sr_put(3, PGM_ScreenChoice(sr_get(3)));
-}
-void PGM_Create(int) { trace("PGM_Create"); }
-void PGM_SetSlice(int) { trace("PGM_SetSlice"); }
-void PGM_SetPopupMode(int) { trace("PGM_SetPopupMode"); }
-void PGM_InitRunCtrl() { trace("PGM_InitRunCtrl"); }
-
-// The open screen program's page link table, until the screen program
-// manager sets it up.
-uint8_t *pPGM_ExtRef;
-// Its text tables, strings and no-data option as the data fields use them.
-uint8_t *pPGM_TextTbls;
-uint8_t *pPGM_Strings;
-bool PGM_bShowAsterixForNodata;
-
 // System services still to come.
 void SYS_MenuOption(int, int) { trace("SYS_MenuOption"); }
 void SYS_MenuOption2(int) { trace("SYS_MenuOption2"); }
 void SYS_ExtendedOption(int) { trace("SYS_ExtendedOption"); }
 // Records the request and returns; the real one saves and reboots.
 void SYS_WarmReset() { trace("SYS_WarmReset"); }
+void SYS_InitGFX() { trace("SYS_InitGFX"); }
+void SYS_Update() { trace("SYS_Update"); }
+void SYS_ClearCmd() { trace("SYS_ClearCmd"); }
+void SYS_InitBBR() { trace("SYS_InitBBR"); }
+void BKLT_Ctrl(int, int) { trace("BKLT_Ctrl"); }
 
 // Crash handling.
+uint8_t SYS_Exception;
 void ExceptionISR(int sig) {
     // No crash screen yet: end the way an unhandled signal would.
     host::fatal_default(sig);
@@ -59,6 +44,7 @@ void TimerISR() { trace("TimerISR"); }
 void TCH_Beep(int) { trace("TCH_Beep"); }
 void TCH_BeepEnable(int) { trace("TCH_BeepEnable"); }
 void TCH_ScreenSaver(int) { trace("TCH_ScreenSaver"); }
+void TCH_TickleSaver() { trace("TCH_TickleSaver"); }
 void TCH_BeepOvrd(int) { trace("TCH_BeepOvrd"); }
 
 // File instructions and media workers.

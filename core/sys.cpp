@@ -4,6 +4,7 @@
 
 #include "core/appfile.h"
 #include "core/crash.h"
+#include "core/le.h"
 #include "core/plc_reg.h"
 #include "host/root.h"
 #include "host/shell.h"
@@ -153,6 +154,18 @@ int SYS_BattTest() {
 }
 
 void SYS_Contrast(int) {}
+
+int SYS_RunMode() { return sr_get(5); }
+
+int SYS_GetRunLed() {
+    if (sr_get(5) == 0) return 0;
+    return sr_get(5) == 2 && le16(ladder_bl + 8) != 0x0009 ? 1 : 2;
+}
+
+int SYS_GetOkLed() {
+    if (sr_get(34) == 0 || sbit_get(11)) return 2;
+    return sr_get(55) == 0 ? 1 : 0;
+}
 
 void Sys_Reset() {
     if (wdog >= 0) host::wdt_close(wdog);

@@ -15,6 +15,18 @@ void SYS_ExtendedOption(int on);
 void SYS_Contrast(int level);
 // Saves the registers and restarts the system; does not return on the board.
 void SYS_WarmReset();
+// The screen program's share of the system services.
+void SYS_InitGFX();
+void SYS_Update();
+int SYS_RunMode();
+// Status LEDs: run 0 off, 1 running a program, 2 otherwise; OK 2 while the
+// self-test has not passed or outputs are forced, 1 good, 0 a fault.
+int SYS_GetRunLed();
+int SYS_GetOkLed();
+void SYS_ClearCmd();
+void SYS_InitBBR();
+// Backlight: keep = 0 limits the level to 100 and stores it in %SR57 first.
+void BKLT_Ctrl(int keep, int level);
 
 extern int wdog;                 // watchdog descriptor, -1 while closed
 extern int32_t WatchDogDisable;  // started with more than one argument

@@ -5,4 +5,5 @@ void TimerISR();
 void TCH_Beep(int count);
 void TCH_BeepEnable(int on);
 void TCH_ScreenSaver(int minutes);
+void TCH_TickleSaver();
 void TCH_BeepOvrd(int on);

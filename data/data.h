@@ -3,6 +3,13 @@
 
 void CFM_Open();
 void CFM_TheLoop(int n);
+// Links the media manager's registers from the loaded screen program; one
+// media service step per screen pass.
+void CFM_Init();
+void CFM_Update();
+// Alarm records from the loaded screen program; one alarm pass.
+void ALRM_Init();
+void ALRM_Update();
 
 // Loggers, messages, reports and the alarm log: started when the controller
 // leaves run mode 0, stopped when it enters it, stepped once per scan.

@@ -52,6 +52,10 @@ void AlarmLogToCF_Start() { trace("AlarmLogToCF_Start"); }
 void AlarmLogToCF_Stop() { trace("AlarmLogToCF_Stop"); }
 void AlarmLogToCF_Scanner() { trace("AlarmLogToCF_Scanner"); }
 void DLOG_Update() { trace("DLOG_Update"); }
+void CFM_Init() { trace("CFM_Init"); }
+void CFM_Update() { trace("CFM_Update"); }
+void ALRM_Init() { trace("ALRM_Init"); }
+void ALRM_Update() { trace("ALRM_Update"); }
 void EtnEmailScan(int) { trace("EtnEmailScan"); }
 // The recipe instruction's operands are its own: the scan stops there.
 uint8_t RecipeLadderBlock(uint32_t *pc, uint8_t power) {

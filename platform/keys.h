@@ -3,6 +3,7 @@
 
 void KEY_Init();
 void KEY_Flush();
+void KEY_FlushTouch();
 #include <cstdint>
 
 // The ladder key-press instruction: program counter after the opcode word;

@@ -92,6 +92,7 @@ void VDR_CtlRegister();
 // Video manager and playback.
 extern uint8_t StillOpened;
 void VIDM_Init();
+void VIDM_Update();
 
 // Video playback through the outside media player, steered by a thread of
 // its own through the control block that the video-stream screen object

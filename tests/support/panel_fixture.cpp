@@ -6,6 +6,7 @@
 #include "core/loop.h"
 #include "core/nv_debug.h"
 #include "core/nvram.h"
+#include "core/pgm.h"
 #include "core/pid.h"
 #include "core/reglink.h"
 #include "core/ladder.h"
@@ -45,6 +46,7 @@
 #include "platform/video.h"
 #include "platform/io.h"
 #include "platform/io_fcal.h"
+#include "screens/screens.h"
 
 #include <cstdlib>
 #include <fstream>
@@ -104,6 +106,8 @@ void panel_reset_all() {
     host::powerfail_reset();
     Can_Reset();
     host::canbus_reset();
+    Pgm_Reset();
+    Screens_Reset();
 }
 
 void PanelTest::SetUp() {

@@ -92,7 +92,9 @@ protected:
 TEST_F(PanelProcessTest, StatusRegistersAndRefusals) {
     start();
     EXPECT_EQ(status_field("run_mode"), "0 Idle");
-    EXPECT_EQ(status_field("PGM_state"), "4");
+    // The default application has no screens: the display-fault page shows.
+    EXPECT_TRUE(wait_for([&] { return status_field("PGM_state") == "1"; }, 2000));
+    EXPECT_EQ(status_field("PGM_fault"), "0x0800");
     EXPECT_NE(slurp(root_dir + "/var/log/console.log").find("Self-test Running..."), std::string::npos);
 
     Result r = ctl("reg set %SR167 1");

@@ -1,5 +1,6 @@
-// The started panel's screen as its user sees it through panelctl: the
-// start-up console with the self-test result in the console font.
+// The started panel's screen as its user sees it through panelctl: after the
+// start-up console with the self-test result, a unit without an application
+// shows the display-fault page in the console font.
 #include "panel_fixture.h"
 #include "png_snapshot.h"
 #include "process_util.h"
@@ -49,8 +50,7 @@ TEST_F(StartupScreenTest, ScreenshotShowsTheSelfTestOnTheConsole) {
             return rc == 0;
         },
         10000));
-    // The same picture as the in-process start-up: the sign-on line and the
-    // failed self-test (this unit has no battery), in the console font.
+    // The default application has no screens.
     const std::string shot = root_dir + "/shot.png";
     std::string diff;
     EXPECT_TRUE(wait_for(
@@ -59,14 +59,17 @@ TEST_F(StartupScreenTest, ScreenshotShowsTheSelfTestOnTheConsole) {
             std::vector<uint8_t> rgb;
             int w = 0, h = 0;
             if (!png_read_rgb(shot, &rgb, &w, &h)) return false;
-            diff = png_snapshot_diff("tests/core/snapshots/startup_selftest_result.png", rgb, w, h);
+            diff = png_snapshot_diff("tests/core/snapshots/fault_no_user_screens_800x480.png", rgb,
+                                     w, h);
             return diff.empty();
         },
         10000))
         << diff;
-    // Before the result, the console said the self-test was running.
+    // Before that, the console said the self-test was running, then its
+    // result (this unit has no battery).
     const std::string log = slurp(root_dir + "/var/log/console.log");
     const size_t running = log.find("Self-test Running...");
     EXPECT_NE(running, std::string::npos) << log;
     EXPECT_LT(running, log.find("*** Self-Test FAILED ***")) << log;
+    EXPECT_LT(log.find("*** Self-Test FAILED ***"), log.find("No User Screens to Display")) << log;
 }

@@ -4,7 +4,9 @@
 #include "core/crc16.h"
 #include "core/ladasm.h"
 #include "core/le.h"
+#include "screens/screens.h"
 
+#include <algorithm>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -37,6 +39,118 @@ uint64_t number(const json &v, const std::string &where, uint64_t max) {
 
 Bytes contents(const json &c, const std::string &where, const std::string &base_dir);
 
+// Checks that an object has only the given keys.
+void only_keys(const json &o, const std::string &where, std::initializer_list<const char *> keys) {
+    if (!o.is_object()) fail(where, "expected an object");
+    for (auto it = o.begin(); it != o.end(); ++it)
+        if (std::find_if(keys.begin(), keys.end(), [&](const char *k) { return it.key() == k; }) ==
+            keys.end())
+            fail(where, "unknown key \"" + it.key() + "\"");
+}
+
+uint64_t number_or(const json &o, const char *key, uint64_t dflt, const std::string &where,
+                   uint64_t max) {
+    return o.contains(key) ? number(o[key], where + "." + key, max) : dflt;
+}
+
+// An object record: type word, flags, no state register, the rectangle,
+// class fields zero up to the class's record length.
+Bytes screen_object(const json &o, const std::string &where) {
+    only_keys(o, where, {"type", "flags", "rect", "length"});
+    if (!o.contains("type")) fail(where, "an object needs \"type\"");
+    uint16_t type = uint16_t(number(o["type"], where + ".type", 0xFFFF));
+    uint32_t flags = uint32_t(number_or(o, "flags", 1, where, 0xFFFFFFFFu));
+    size_t length = ObjClass_RecordLength(type & 0x0FFF);
+    if (length == 0) length = 32; // no class: the shortest record
+    if (o.contains("length")) {
+        length = number(o["length"], where + ".length", 0xFFFF);
+        if (length < 32) fail(where, "an object record has at least 32 bytes");
+        flags |= 0x1000;
+    }
+    Bytes b;
+    append_le(b, type, 2);
+    append_le(b, flags, 4);
+    append_le(b, 0, 4); // state mask and register link
+    int16_t rect[4] = {};
+    if (o.contains("rect")) {
+        const json &r = o["rect"];
+        if (!r.is_array() || r.size() != 4) fail(where, "\"rect\" takes [left, top, right, bottom]");
+        for (int i = 0; i < 4; ++i) {
+            if (!r[i].is_number_integer()) fail(where, "\"rect\" takes whole numbers");
+            int64_t v = r[i].get<int64_t>();
+            if (v < -32768 || v > 32767) fail(where, "rectangle out of range");
+            rect[i] = int16_t(v);
+        }
+    }
+    for (int16_t v : rect) append_le(b, uint16_t(v), 2);
+    b.resize(length, 0);
+    if (flags & 0x1000) {
+        b[30] = uint8_t(length);
+        b[31] = uint8_t(length >> 8);
+    }
+    return b;
+}
+
+// A page record (version 2, no gradient) and its objects.
+Bytes screen_page(const json &p, const std::string &where) {
+    only_keys(p, where, {"screen", "background", "fault", "objects"});
+    if (!p.contains("screen")) fail(where, "a page needs \"screen\"");
+    uint64_t screen = number(p["screen"], where + ".screen", 1023);
+    if (screen == 0) fail(where, "screen numbers start at 1");
+    if (p.contains("fault") && !p["fault"].is_boolean()) fail(where, "\"fault\" takes true or false");
+    bool fault_marker = p.value("fault", false);
+    const json objects = p.contains("objects") ? p["objects"] : json::array();
+    if (!objects.is_array()) fail(where, "\"objects\" takes a list");
+    if (objects.size() > 1024) fail(where, "at most 1024 objects");
+    Bytes b;
+    append_le(b, screen - 1, 2);
+    append_le(b, fault_marker ? 0xFFFF : 0, 2);
+    append_le(b, objects.size(), 2);
+    append_le(b, number_or(p, "background", 0xFFDF, where, 0xFFFF), 2);
+    append_le(b, 2, 2); // version
+    append_le(b, 0, 4); // link table
+    append_le(b, 0, 4); // dynamic scan list
+    append_le(b, 0, 4);
+    append_le(b, 0, 2); // page flags
+    for (size_t i = 0; i < objects.size(); ++i) {
+        Bytes o = screen_object(objects[i], where + ".objects[" + std::to_string(i) + "]");
+        b.insert(b.end(), o.begin(), o.end());
+    }
+    return b;
+}
+
+// The screen program: its header, then the pages.
+Bytes screen_program(const json &s, const std::string &where) {
+    only_keys(s, where, {"start_screen", "flags", "header_length", "size", "page_count",
+                         "language_register", "languages", "touch_register", "fonts_check",
+                         "pages"});
+    uint32_t hlen = uint32_t(number_or(s, "header_length", 56, where, 0xFFFF));
+    if (hlen < 16 || hlen > 56) fail(where, "\"header_length\" is 16 to 56");
+    const json pages = s.contains("pages") ? s["pages"] : json::array();
+    if (!pages.is_array()) fail(where, "\"pages\" takes a list");
+    uint64_t start = number_or(s, "start_screen", 1, where, 65536);
+    Bytes b;
+    append_le(b, number_or(s, "size", hlen, where, 0xFFFFFFFFu), 4);
+    append_le(b, 0, 4);
+    append_le(b, hlen, 2);
+    append_le(b, number_or(s, "page_count", pages.size(), where, 0xFFFF), 2);
+    append_le(b, uint16_t(start - 1), 2); // the start page; screen 0 means none
+    append_le(b, number_or(s, "flags", 0, where, 0xFFFF), 2);
+    append_le(b, 0, 4); // alarms
+    append_le(b, number_or(s, "fonts_check", 0, where, 0xFFFFFFFFu), 4);
+    append_le(b, number_or(s, "language_register", 0, where, 0xFFFFFFFFu), 4);
+    append_le(b, number_or(s, "languages", 1, where, 0xFFFFFFFFu), 4);
+    append_le(b, 0, 16); // video, screen capture, media manager, link table
+    append_le(b, number_or(s, "touch_register", 0, where, 0xFFFFFFFFu), 4);
+    append_le(b, 0, 4); // menus
+    b.resize(hlen);
+    for (size_t i = 0; i < pages.size(); ++i) {
+        Bytes p = screen_page(pages[i], where + ".pages[" + std::to_string(i) + "]");
+        b.insert(b.end(), p.begin(), p.end());
+    }
+    return b;
+}
+
 Bytes from_object(const json &c, const std::string &where, const std::string &base_dir) {
     if (c.size() != 1) fail(where, "a contents object has exactly one key");
     const std::string &key = c.begin().key();
@@ -61,6 +175,8 @@ Bytes from_object(const json &c, const std::string &where, const std::string &ba
     } else if (key == "text") {
         if (!v.is_string()) fail(where, "\"text\" takes a string");
         for (char ch : v.get<std::string>()) b.push_back(uint8_t(ch));
+    } else if (key == "screens") {
+        b = screen_program(v, where);
     } else if (key == "zeros") {
         b.assign(number(v, where, 1u << 24), 0);
     } else if (key == "file") {

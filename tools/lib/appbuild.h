@@ -19,6 +19,18 @@
 //   {"zeros": 80}              that many zero bytes
 //   {"file": "name"}           a file's bytes (relative to the description's folder)
 //   [ ..., ... ]               the contents one after the other
+//   {"screens": {...}}         a screen program (for "kesta_pgm"): its header
+//       and pages. Keys: "start_screen" (default 1; 0 = no start page),
+//       "flags" (0x100 Unicode texts, 0x200 asterisks for missing data),
+//       "header_length" (16 to 56, default 56), "size" (default the header
+//       length), "page_count" (default the number of pages),
+//       "language_register", "languages" (default 1), "touch_register",
+//       "fonts_check", and "pages": [{"screen": 1-1023, "background": colour,
+//       "fault": true (shows the display-fault message), "objects":
+//       [{"type": T, "flags": F (default 1), "rect": [l, t, r, b],
+//       "length": N (own record length)}]}]. Objects get their class's record
+//       length with zero class fields; sections after the pages are not
+//       written (their offsets are 0).
 // The control program also takes {"program": <contents>, "features": N},
 // which appends the feature word the programming tool leaves at the end, and
 // {"xti": {"code": <contents>, "varloc": <contents>}}, an IEC application,

@@ -1,0 +1,32 @@
+// The screen program manager taking a screen program into use: any contents
+// of the screen program block must be set up or refused with a display fault,
+// and any screen selection afterwards must open a page or fault, never crash,
+// hang or read outside the block.
+//
+// Input: the first four bytes are the values of %SR1 and %SR2 for the passes
+// after the set-up; the rest is the data of the screen program block.
+#include "core/appfile.h"
+#include "core/le.h"
+#include "core/pgm.h"
+#include "core/plc_reg.h"
+
+#include <cstring>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    if (size < 4) return 0;
+    const size_t max = app::kConfigParts[3].capacity - 8;
+    size_t n = size - 4 < max ? size - 4 : max;
+    Pgm_Reset();
+    std::memcpy(kesta_pgm_bl + 8, data + 4, n);
+    put_le32(kesta_pgm_bl + 4, uint32_t(n));
+    PGM_Create(1);
+    PGM_TheLoop(0);
+    sr_put(1, le16(data));
+    PGM_TheLoop(0);
+    sr_put(2, le16(data + 2));
+    PGM_TheLoop(0);
+    PGM_FaultPageRecover();
+    PGM_TheLoop(0);
+    std::memset(kesta_pgm_bl + 8, 0, n);
+    return 0;
+}

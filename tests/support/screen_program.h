@@ -1,0 +1,9 @@
+// Screen programs for tests: built by the application builder from its JSON
+// description (the "screens" contents of tools/lib/appbuild.h) and put into
+// the screen program block as the loader leaves it.
+#pragma once
+#include <string>
+
+// Loads the screen program described by `screens_json` (the value of the
+// "screens" key); false with a message when the builder refuses it.
+bool load_screen_program(const std::string &screens_json, std::string *error = nullptr);
