@@ -565,15 +565,16 @@ int ReadTchClb(uint32_t record[6]) {
     return 1;
 }
 
-void GenLogFile() {
+int GenLogFile() {
     void *frames[32];
     int n = backtrace(frames, 32);
     host::make_dirs("/mnt/cfg");
     int fd = ::open(host::path("/mnt/cfg/logfile").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0) return;
+    if (fd < 0) return 0;
     backtrace_symbols_fd(frames, n, fd);
     fdatasync(fd);
     ::close(fd);
+    return 1;
 }
 
 // ------------------------------------------------------------ MAC addresses

@@ -96,7 +96,7 @@ int CrtAutoSaveRegFile();
 void K7_WDCountCheck(int clear);
 int StrTchClb(const uint32_t record[6]);
 int ReadTchClb(uint32_t record[6]);
-void GenLogFile();
+int GenLogFile();
 int SaveAndSetMACID();
 int SaveMACID(uint8_t *identity, int index);
 int convert_MACSTR_MACINT(const char *text, uint8_t *bytes);

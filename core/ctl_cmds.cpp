@@ -1,5 +1,6 @@
 #include "core/ctl_cmds.h"
 
+#include "core/crash.h"
 #include "core/loop.h"
 #include "core/nv_debug.h"
 #include "core/pgm.h"
@@ -156,5 +157,6 @@ void CtlCmds_Register() {
     host::media_ctl_register();
     host::io_ctl_register();
     VDR_CtlRegister();
+    Crash_CtlRegister();
     Can_CtlRegister();
 }

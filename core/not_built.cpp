@@ -1,8 +1,8 @@
 // Entry points of controller-core services that are not built yet. Each one
 // records its call and returns the "nothing there" value; the work that
 // builds the service replaces its entry here.
+#include "core/appfile.h"
 #include "core/backup.h"
-#include "core/crash.h"
 #include "core/fileinst.h"
 #include "core/ladder.h"
 #include "core/ladder_fam.h"
@@ -13,6 +13,7 @@
 #include "core/reglink.h"
 #include "core/sys.h"
 #include "core/touch.h"
+#include "host/shell.h"
 #include "host/thread.h"
 #include "host/trace.h"
 
@@ -26,18 +27,21 @@ void SYS_MenuOption2(int) { trace("SYS_MenuOption2"); }
 void SYS_ExtendedOption(int) { trace("SYS_ExtendedOption"); }
 // Records the request and returns; the real one saves and reboots.
 void SYS_WarmReset() { trace("SYS_WarmReset"); }
+// Erases the application's files and returns; the real one also rewrites FRAM
+// and reboots.
+void SYS_VDG() {
+    trace("SYS_VDG");
+    DeleteProgram();
+    DelAutoRegFile();
+    ClrRegFile();
+    host::shell("sync");
+}
 void SYS_InitGFX() { trace("SYS_InitGFX"); }
 void SYS_Update() { trace("SYS_Update"); }
 void SYS_ClearCmd() { trace("SYS_ClearCmd"); }
 void SYS_InitBBR() { trace("SYS_InitBBR"); }
 void BKLT_Ctrl(int, int) { trace("BKLT_Ctrl"); }
 
-// Crash handling.
-uint8_t SYS_Exception;
-void ExceptionISR(int sig) {
-    // No crash screen yet: end the way an unhandled signal would.
-    host::fatal_default(sig);
-}
 
 // Touch, beeper, screen saver, 10 ms tick.
 void TimerISR() { trace("TimerISR"); }

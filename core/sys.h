@@ -15,6 +15,8 @@ void SYS_ExtendedOption(int on);
 void SYS_Contrast(int level);
 // Saves the registers and restarts the system; does not return on the board.
 void SYS_WarmReset();
+// Clear all: the application program and register files erased, then a reboot.
+void SYS_VDG();
 // The screen program's share of the system services.
 void SYS_InitGFX();
 void SYS_Update();

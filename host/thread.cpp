@@ -1,10 +1,15 @@
 #include "host/thread.h"
 
+#include <execinfo.h>
 #include <signal.h>
 #include <unistd.h>
 
 namespace host {
 namespace {
+// The alternate stack of the thread that installs the fatal handlers (the
+// main thread): the crash handler draws the whole crash screen on it.
+alignas(16) char g_fatal_stack[256 * 1024];
+
 void panel_signals(sigset_t *set) {
     sigemptyset(set);
     sigaddset(set, SIGALRM);
@@ -33,8 +38,20 @@ void block_panel_signals() {
 }
 
 void install_fatal_handler(int sig, void (*handler)(int)) {
+    stack_t current{};
+    if (sigaltstack(nullptr, &current) == 0 && (current.ss_flags & SS_DISABLE)) {
+        stack_t ss{};
+        ss.ss_sp = g_fatal_stack;
+        ss.ss_size = sizeof g_fatal_stack;
+        sigaltstack(&ss, nullptr);
+    }
+    // The first backtrace loads the unwinder (and allocates); do it now, not
+    // in a handler that may have come from a corrupted heap.
+    void *frame[1];
+    backtrace(frame, 1);
     struct sigaction sa {};
     sa.sa_handler = handler;
+    sa.sa_flags = SA_ONSTACK;
     sigemptyset(&sa.sa_mask);
     sigaction(sig, &sa, nullptr);
 }

@@ -11,7 +11,10 @@ constexpr int kPowerFailSignal = 44;
 int thread_create(pthread_t *thread, void *(*fn)(void *), void *arg, bool detached = false);
 // Blocks the same signals in the calling thread (used by test fixtures).
 void block_panel_signals();
-// Installs a handler for a fatal signal (empty mask, no flags).
+// Installs a handler for a fatal signal (empty mask). The handler runs on an
+// alternate stack of the calling thread, so that a stack overflow reaches it
+// too; while it runs, its own signal stays blocked, so a fault inside it ends
+// the process instead of re-entering it without end.
 void install_fatal_handler(int sig, void (*handler)(int));
 // Restores the default action of a signal and raises it again.
 [[noreturn]] void fatal_default(int sig);

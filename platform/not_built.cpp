@@ -15,6 +15,7 @@ void VIDM_Update() { trace("VIDM_Update"); }
 void KEY_Init() { trace("KEY_Init"); }
 void KEY_Flush() { trace("KEY_Flush"); }
 void KEY_FlushTouch() { trace("KEY_FlushTouch"); }
+int KEY_Check(int (*)(int, int, int)) { return 0; }
 uint16_t IoBaseAdc_StandIn[4];
 uint16_t IoBaseAdc(int input) {
     return input >= 0 && input < 4 ? IoBaseAdc_StandIn[input] : 0;

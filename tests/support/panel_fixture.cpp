@@ -1,6 +1,7 @@
 #include "panel_fixture.h"
 
 #include "core/appfile.h"
+#include "core/crash.h"
 #include "core/fram.h"
 #include "core/fwupdate.h"
 #include "core/loop.h"
@@ -68,6 +69,7 @@ void panel_reset_all() {
     Pid_Reset();
     Pid_LadderReset();
     Sys_Reset();
+    Crash_Reset();
     Loop_Reset();
     GDI_Reset();
     Shapes_Reset();
