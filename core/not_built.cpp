@@ -14,9 +14,11 @@
 #include "core/sys.h"
 #include "core/touch.h"
 #include "host/shell.h"
+#include "host/root.h"
 #include "host/thread.h"
 #include "host/trace.h"
 
+#include <cstdio>
 #include <cstring>
 
 using host::trace;
@@ -40,16 +42,26 @@ void SYS_InitGFX() { trace("SYS_InitGFX"); }
 void SYS_Update() { trace("SYS_Update"); }
 void SYS_ClearCmd() { trace("SYS_ClearCmd"); }
 void SYS_InitBBR() { trace("SYS_InitBBR"); }
-void BKLT_Ctrl(int, int) { trace("BKLT_Ctrl"); }
 
 
-// Touch, beeper, screen saver, 10 ms tick.
-void TimerISR() { trace("TimerISR"); }
-void TCH_Beep(int) { trace("TCH_Beep"); }
-void TCH_BeepEnable(int) { trace("TCH_BeepEnable"); }
-void TCH_ScreenSaver(int) { trace("TCH_ScreenSaver"); }
-void TCH_TickleSaver() { trace("TCH_TickleSaver"); }
-void TCH_BeepOvrd(int) { trace("TCH_BeepOvrd"); }
+// Function keys, resets and backlight of the system services.
+int SYS_KeyPut(uint8_t key) {
+    sr_put(56, key);
+    return 1;
+}
+int SYS_KeyEnabled() { return sr_get(173) == 0; }
+void BKLT_Ctrl(int keep, int level) {
+    trace("BKLT_Ctrl");
+    if (!keep) {
+        level = level > 100 ? 100 : level;
+        sr_put(57, uint16_t(level));
+    }
+    host::make_dirs("/sys/class/backlight/mxs-bl");
+    if (FILE *f = std::fopen(host::path("/sys/class/backlight/mxs-bl/brightness").c_str(), "w")) {
+        std::fprintf(f, "%d", level & 0xFF);
+        std::fclose(f);
+    }
+}
 
 // File instructions and media workers.
 pthread_t RmDeleteOpsThreadId, RmDelAllOpsThreadId, RmDelFromObjOpsThreadId, RmFormatOpsThreadId;

@@ -38,3 +38,8 @@ extern uint32_t InitRdVer;
 extern uint16_t PersistentStatus; // the processor's persistent status word
 extern const char *product;
 void Sys_Reset();
+
+// Function-key registers, keypad, resets and backlight.
+int SYS_KeyPut(uint8_t key); // 1 when the key was taken
+int SYS_KeyEnabled();
+void SYS_VDG();

@@ -3,3 +3,4 @@
 #include "objects/objects.h"
 
 void KEY_SlideInit() { host::trace("KEY_SlideInit"); }
+void OBJM_SlideKey() { host::trace("OBJM_SlideKey"); }

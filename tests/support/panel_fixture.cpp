@@ -16,6 +16,7 @@
 #include "core/run_ctrl.h"
 #include "core/sys.h"
 #include "core/tick.h"
+#include "core/touch.h"
 #include "gdi/field.h"
 #include "gdi/gdi.h"
 #include "gdi/jpeg.h"
@@ -40,6 +41,7 @@
 #include "host/trace.h"
 #include "host/watchdog.h"
 #include "platform/can.h"
+#include "platform/keys.h"
 #include "platform/cf_api.h"
 #include "platform/i2c.h"
 #include "platform/media.h"
@@ -92,6 +94,8 @@ void panel_reset_all() {
     host::i2c_reset();
     host::io_modules_reset();
     Rtc_Reset();
+    Touch_Reset();
+    Key_Reset();
     host::rtc0_reset();
     Fram_Reset();
     AppFile_Reset();
