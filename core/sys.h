@@ -42,4 +42,3 @@ void Sys_Reset();
 // Function-key registers, keypad, resets and backlight.
 int SYS_KeyPut(uint8_t key); // 1 when the key was taken
 int SYS_KeyEnabled();
-void SYS_VDG();
