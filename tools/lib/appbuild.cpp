@@ -26,7 +26,8 @@ struct Failure {
 }
 
 void append_le(Bytes &b, uint64_t v, int n) {
-    for (int i = 0; i < n; ++i) b.push_back(uint8_t(v >> (8 * i)));
+    // Fields wider than 8 bytes are zero beyond the value.
+    for (int i = 0; i < n; ++i) b.push_back(i < 8 ? uint8_t(v >> (8 * i)) : 0);
 }
 
 uint64_t number(const json &v, const std::string &where, uint64_t max) {
