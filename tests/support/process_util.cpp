@@ -32,3 +32,8 @@ std::string slurp(const std::string &file) {
     ss << in.rdbuf();
     return ss.str();
 }
+
+std::string src(const std::string &name) {
+    const char *dir = std::getenv("PANEL_SRC");
+    return (dir ? std::string(dir) : bin("../..")) + "/" + name;
+}

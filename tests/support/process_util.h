@@ -6,6 +6,8 @@
 
 // A program of the build ($PANEL_BIN, else build/bin).
 std::string bin(const std::string &name);
+// A file of the source tree ($PANEL_SRC, else two folders above the binaries).
+std::string src(const std::string &name);
 // Runs a command line; returns standard output and error together, and the
 // exit status in *rc (-1 when it did not exit normally).
 std::string run(const std::string &cmd, int *rc = nullptr);

@@ -1,7 +1,7 @@
 // The local I/O of a running panel: an analog rack whose inputs are set and
 // whose outputs are read through panelctl.
-#include "panel_fixture.h"
 #include "process_util.h"
+#include "supervised_panel.h"
 
 #include <signal.h>
 #include <sys/wait.h>
@@ -11,51 +11,17 @@
 #include <cstdlib>
 #include <string>
 
-namespace {
-// A file of the source tree ($PANEL_SRC, else two folders above the binaries).
-std::string src(const std::string &name) {
-    const char *dir = std::getenv("PANEL_SRC");
-    return (dir ? std::string(dir) : bin("../..")) + "/" + name;
-}
-} // namespace
-
-class IoProcessTest : public PanelTest {
+class IoProcessTest : public SupervisedPanelTest {
 protected:
     void SetUp() override {
-        PanelTest::SetUp();
+        SupervisedPanelTest::SetUp();
         write_file("/host.conf", "io.slot0 = 0xDF0E\nio.slot1 = 0x8F0F\n");
-    }
-    void TearDown() override {
-        stop();
-        PanelTest::TearDown();
-    }
-    void start() {
-        supervisor = fork();
-        if (supervisor == 0) {
-            freopen("/dev/null", "w", stdout);
-            execl(bin("supervisor").c_str(), "supervisor", "--root", root_dir.c_str(), "--",
-                  bin("panel").c_str(), static_cast<char *>(nullptr));
-            _exit(127);
-        }
-        ASSERT_TRUE(
-            wait_for([&] { return ctl("status").find("run_mode") != std::string::npos; }, 10000));
-    }
-    void stop() {
-        if (supervisor <= 0) return;
-        kill(supervisor, SIGTERM);
-        int st;
-        waitpid(supervisor, &st, 0);
-        supervisor = -1;
-    }
-    std::string ctl(const std::string &args, int *rc = nullptr) {
-        return run(bin("panelctl") + " --root " + root_dir + " " + args, rc);
     }
     // The number after " = " in an answer of panelctl, -99999 when none.
     static long value(const std::string &out) {
         size_t eq = out.find(" = ");
         return eq == std::string::npos ? -99999 : std::strtol(out.c_str() + eq + 3, nullptr, 10);
     }
-    pid_t supervisor = -1;
 };
 
 TEST_F(IoProcessTest, CurrentInputAndAnalogOutputOfTheExampleRack) {

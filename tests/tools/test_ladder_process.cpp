@@ -1,7 +1,7 @@
 // A ladder program in the running panel: built with mkapp from its assembly
 // text, run in mode 2, the mode kept over a restart, a corrupt program refused.
-#include "panel_fixture.h"
 #include "process_util.h"
+#include "supervised_panel.h"
 
 #include <signal.h>
 #include <sys/wait.h>
@@ -14,57 +14,17 @@
 #include <sstream>
 #include <thread>
 
-namespace {
-// A file of the source tree ($PANEL_SRC, else two folders above the binaries).
-std::string src(const std::string &name) {
-    const char *dir = std::getenv("PANEL_SRC");
-    return (dir ? std::string(dir) : bin("../..")) + "/" + name;
-}
-} // namespace
-
-class LadderProcessTest : public PanelTest {
+class LadderProcessTest : public SupervisedPanelTest {
 protected:
     void SetUp() override {
-        PanelTest::SetUp();
+        SupervisedPanelTest::SetUp();
         write_file("/host.conf", "uname = Linux panel 2.6.35.3-1037 #1\n");
-    }
-    void TearDown() override {
-        stop();
-        PanelTest::TearDown();
-    }
-    void start() {
-        supervisor = fork();
-        if (supervisor == 0) {
-            freopen("/dev/null", "w", stdout);
-            execl(bin("supervisor").c_str(), "supervisor", "--root", root_dir.c_str(), "--",
-                  bin("panel").c_str(), static_cast<char *>(nullptr));
-            _exit(127);
-        }
-        ASSERT_TRUE(
-            wait_for([&] { return ctl("status").find("run_mode") != std::string::npos; }, 10000));
-    }
-    void stop() {
-        if (supervisor <= 0) return;
-        kill(supervisor, SIGTERM);
-        int st;
-        waitpid(supervisor, &st, 0);
-        supervisor = -1;
-    }
-    std::string ctl(const std::string &args) {
-        return run(bin("panelctl") + " --root " + root_dir + " " + args);
     }
     // The value of a register as panelctl reads it.
     long reg(const std::string &name) {
         std::string out = ctl("reg get " + name);
         size_t eq = out.find(" = ");
         return eq == std::string::npos ? -1 : std::strtol(out.c_str() + eq + 3, nullptr, 10);
-    }
-    std::string field(const std::string &name) {
-        std::string out = ctl("status");
-        size_t at = out.find(name + ": ");
-        if (at == std::string::npos) return "";
-        size_t end = out.find('\n', at);
-        return out.substr(at + name.size() + 2, end - at - name.size() - 2);
     }
     // The application files of the example program, built by mkapp into the
     // panel's internal flash.
@@ -73,7 +33,6 @@ protected:
         std::string out = run(bin("mkapp") + " -o " + root_dir + "/mnt/cfg " + description, &rc);
         ASSERT_EQ(rc, 0) << out;
     }
-    pid_t supervisor = -1;
 };
 
 TEST_F(LadderProcessTest, ExampleProgramRunsAndItsModeSurvivesARestart) {

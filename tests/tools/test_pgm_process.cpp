@@ -1,9 +1,9 @@
 // Screen programs in the running panel: built with mkapp, taken into use by
 // the screen program manager (panelctl status), and a damaged one showing the
 // display-fault page (panelctl screenshot).
-#include "panel_fixture.h"
 #include "png_snapshot.h"
 #include "process_util.h"
+#include "supervised_panel.h"
 #include "tools/lib/appbuild.h"
 
 #include <signal.h>
@@ -13,42 +13,11 @@
 #include <cstdio>
 #include <fstream>
 
-class PgmProcessTest : public PanelTest {
+class PgmProcessTest : public SupervisedPanelTest {
 protected:
     void SetUp() override {
-        PanelTest::SetUp();
+        SupervisedPanelTest::SetUp();
         write_file("/host.conf", "screen = 480x272\nuname = Linux panel 2.6.35.3-1037 #1\n");
-    }
-    void TearDown() override {
-        stop();
-        PanelTest::TearDown();
-    }
-    void start() {
-        supervisor = fork();
-        if (supervisor == 0) {
-            freopen("/dev/null", "w", stdout);
-            execl(bin("supervisor").c_str(), "supervisor", "--root", root_dir.c_str(), "--",
-                  bin("panel").c_str(), static_cast<char *>(nullptr));
-            _exit(127);
-        }
-        ASSERT_TRUE(wait_for([&] { return field("run_mode") != ""; }, 10000));
-    }
-    void stop() {
-        if (supervisor <= 0) return;
-        kill(supervisor, SIGTERM);
-        int st;
-        waitpid(supervisor, &st, 0);
-        supervisor = -1;
-    }
-    std::string ctl(const std::string &args) {
-        return run(bin("panelctl") + " --root " + root_dir + " " + args);
-    }
-    std::string field(const std::string &name) {
-        std::string out = ctl("status");
-        size_t at = out.find(name + ": ");
-        if (at == std::string::npos) return "";
-        size_t end = out.find('\n', at);
-        return out.substr(at + name.size() + 2, end - at - name.size() - 2);
     }
     long passes() { return std::atol(field("passes").c_str()); }
     // Builds the application with mkapp into the panel's internal flash. A new
@@ -75,7 +44,6 @@ protected:
         EXPECT_EQ(h, 272);
         return rgb;
     }
-    pid_t supervisor = -1;
 };
 
 TEST_F(PgmProcessTest, ScreenProgramRunsAndShowsItsStartScreen) {

@@ -13,7 +13,7 @@
 
 namespace {
 
-class LadderSpecialTest : public LadderTest {
+class LadderStringsTest : public LadderTest {
 protected:
     static uint8_t *r_bytes(int n) { return plc_reg + reg::kR + 2 * (n - 1); }
     static std::string r_text(int n) { return reinterpret_cast<const char *>(r_bytes(n)); }
@@ -60,7 +60,7 @@ protected:
     }
 };
 
-TEST_F(LadderSpecialTest, ByteAreasCompareAndCopy) {
+TEST_F(LadderStringsTest, ByteAreasCompareAndCopy) {
     r_put_text(10, "abcdef");
     r_put_text(20, "abcxyz");
     EXPECT_EQ(run("CMPB 3, %R10, %R20"), 1);
@@ -78,7 +78,7 @@ TEST_F(LadderSpecialTest, ByteAreasCompareAndCopy) {
     EXPECT_EQ(plc_reg[reg::kESR + 0x1FF], last);
 }
 
-TEST_F(LadderSpecialTest, TextToValueByKind) {
+TEST_F(LadderStringsTest, TextToValueByKind) {
     r_put_text(10, "-1234");
     r_put_text(20, "123456");
     r_put_text(30, "2.5e3");
@@ -97,7 +97,7 @@ TEST_F(LadderSpecialTest, TextToValueByKind) {
     EXPECT_EQ(word("%R50"), 0);
 }
 
-TEST_F(LadderSpecialTest, FormattingAcceptsOnlyOneNumericConversion) {
+TEST_F(LadderStringsTest, FormattingAcceptsOnlyOneNumericConversion) {
     struct Case {
         const char *format;
         int kind, flag, field;
@@ -150,7 +150,7 @@ TEST_F(LadderSpecialTest, FormattingAcceptsOnlyOneNumericConversion) {
     EXPECT_EQ(run("FMT %R20, %R10, 1, 0, 0, \"%f\""), 0);
 }
 
-TEST_F(LadderSpecialTest, TextLengthAndUnsigned64Digits) {
+TEST_F(LadderStringsTest, TextLengthAndUnsigned64Digits) {
     r_put_text(10, "twelve chars");
     EXPECT_EQ(run("STRLEN %R50, %R10"), 1);
     EXPECT_EQ(word("%R50"), 12);
@@ -165,7 +165,7 @@ TEST_F(LadderSpecialTest, TextLengthAndUnsigned64Digits) {
     }
 }
 
-TEST_F(LadderSpecialTest, BlockCopyBetweenByteOffsets) {
+TEST_F(LadderStringsTest, BlockCopyBetweenByteOffsets) {
     r_put_text(10, "ABCDEFGH");
     r_put32(1, reg::kR + 2 * 9 + 1);  // source: one byte into %R10
     r_put32(3, reg::kR + 2 * 29 + 1); // destination: one byte into %R30
@@ -176,7 +176,7 @@ TEST_F(LadderSpecialTest, BlockCopyBetweenByteOffsets) {
     EXPECT_EQ(run("BMOVP %R3, %R1, 0"), 1); // a count of 0 does nothing
 }
 
-TEST_F(LadderSpecialTest, StringVariables) {
+TEST_F(LadderStringsTest, StringVariables) {
     r_put_strvar(10, 8, "abc");
     r_put_strvar(20, 10, "defghijk");
     point(1, 10);
@@ -217,7 +217,7 @@ TEST_F(LadderSpecialTest, StringVariables) {
     EXPECT_EQ(run("SAPP %R1, %R3"), 0);
 }
 
-TEST_F(LadderSpecialTest, ClockAndSolarPosition) {
+TEST_F(LadderStringsTest, ClockAndSolarPosition) {
     const uint16_t cal[7] = {30, 15, 10, 24, 6, 2026, 0}; // 10:15:30, 24 June 2026
     for (int i = 0; i < 7; ++i)
         set_word("%R" + std::to_string(10 + i), cal[i]);
@@ -243,7 +243,7 @@ TEST_F(LadderSpecialTest, ClockAndSolarPosition) {
     EXPECT_FLOAT_EQ(r_float(32), float(want.azimuth));
 }
 
-TEST_F(LadderSpecialTest, IndexedRegisterBlocks) {
+TEST_F(LadderStringsTest, IndexedRegisterBlocks) {
     set_word("%R1", 100); // X
     for (int i = 0; i < 3; ++i)
         set_word("%R" + std::to_string(20 + i), uint16_t(0xA0 + i));
@@ -263,7 +263,7 @@ TEST_F(LadderSpecialTest, IndexedRegisterBlocks) {
     EXPECT_EQ(run("RBLK062 0, 0, 2, 2, 7, 7"), 0);
 }
 
-TEST_F(LadderSpecialTest, NodeNumberChangeAsksTwiceThenGivesUp) {
+TEST_F(LadderStringsTest, NodeNumberChangeAsksTwiceThenGivesUp) {
     host::clock_use_virtual();
     sr_put(29, 1);
     sr_put(61, 1);
@@ -302,7 +302,7 @@ TEST_F(LadderSpecialTest, NodeNumberChangeAsksTwiceThenGivesUp) {
     EXPECT_EQ(sr_get(29), 5);
 }
 
-TEST_F(LadderSpecialTest, HeartbeatsChooseTheirServiceAndClearTheirBit) {
+TEST_F(LadderStringsTest, HeartbeatsChooseTheirServiceAndClearTheirBit) {
     sr_put(29, 3);
     sr_put(61, 2);
     host::trace_start();

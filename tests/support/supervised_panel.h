@@ -1,0 +1,51 @@
+// A panel running under its supervisor in the test's root folder, looked into
+// through panelctl.
+#pragma once
+#include "panel_fixture.h"
+#include "process_util.h"
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+
+class SupervisedPanelTest : public PanelTest {
+protected:
+    void TearDown() override {
+        stop();
+        PanelTest::TearDown();
+    }
+    // Starts the supervisor with the panel and waits until it answers.
+    void start() {
+        supervisor = fork();
+        if (supervisor == 0) {
+            freopen("/dev/null", "w", stdout);
+            execl(bin("supervisor").c_str(), "supervisor", "--root", root_dir.c_str(), "--",
+                  bin("panel").c_str(), static_cast<char *>(nullptr));
+            _exit(127);
+        }
+        ASSERT_TRUE(wait_for([&] { return field("run_mode") != ""; }, 10000));
+    }
+    void stop() {
+        if (supervisor <= 0) return;
+        kill(supervisor, SIGTERM);
+        int st;
+        waitpid(supervisor, &st, 0);
+        supervisor = -1;
+    }
+    std::string ctl(const std::string &args, int *rc = nullptr) {
+        return run(bin("panelctl") + " --root " + root_dir + " " + args, rc);
+    }
+    // A line "name: value" of panelctl status ("" when there is none).
+    std::string field(const std::string &name) {
+        std::string out = ctl("status");
+        size_t at = out.find(name + ": ");
+        if (at == std::string::npos) return "";
+        size_t end = out.find('\n', at);
+        return out.substr(at + name.size() + 2, end - at - name.size() - 2);
+    }
+
+    pid_t supervisor = -1;
+};
