@@ -3,6 +3,7 @@
 #include "core/ladder_ops.h"
 #include "core/plc_reg.h"
 #include "core/tick.h"
+#include "data/cfm.h"
 #include "data/data.h"
 #include "host/trace.h"
 #include "platform/cf_api.h"
@@ -12,8 +13,71 @@ uint32_t g_status_frt; // tick of the last media status update
 bool g_status_due;
 } // namespace
 
+CFCB tCFCB[kCfcbCount];
+CFCB *pUpdtCFCB, *pDpramCFCB, *pLoggerCFCB, *pDirCFCB, *pVidCFCB, *pReportCFCB, *pRecipeCFCB,
+    *pAlarmCFCB, *pEmailCFCB, *pTrendCFCB, *pTrendReadCFCB, *pParviTrendReadCFCB,
+    *pLoadSDFirmwareCFCB;
+uint16_t removeSafe;
+
+void CFM_ResetBlocks() {
+    for (CFCB &b : tCFCB) b = CFCB{};
+    CFCB **rows[kCfcbCount] = {&pUpdtCFCB,   &pDpramCFCB,   &pLoggerCFCB, &pDirCFCB,
+                               &pVidCFCB,    &pReportCFCB,  &pRecipeCFCB, &pAlarmCFCB,
+                               &pEmailCFCB,  &pTrendCFCB,   &pTrendReadCFCB,
+                               &pParviTrendReadCFCB, nullptr, &pLoadSDFirmwareCFCB};
+    for (int i = 0; i < kCfcbCount; ++i)
+        if (rows[i]) *rows[i] = &tCFCB[i];
+    removeSafe = 0;
+}
+
+// Until the media manager is built there is no request server: a loaded
+// request ends at once as failed, so that its client sees the end of it and
+// goes on (nothing is written to the media).
+void CFM_LoadReq(CFCB *b, uint32_t drive, uint32_t code, uintptr_t arg1, uintptr_t arg2) {
+    host::trace("CFM_LoadReq");
+    if (!b) return;
+    b->drive = drive;
+    b->code = code;
+    b->arg1 = arg1;
+    b->arg2 = arg2;
+    b->result = kCfmFailed;
+    b->state = kCfcbDone;
+}
+int CFM_PollReq(CFCB *b, uint32_t *result) {
+    if (!b) return 4;
+    switch (b->state) {
+    case kCfcbPending:
+    case kCfcbRunning: return 2;
+    case kCfcbDone:
+        b->state = kCfcbIdle;
+        if (result) *result = b->result;
+        return 4;
+    case kCfcbError: b->state = kCfcbIdle; break;
+    default: break;
+    }
+    if (result) *result = kCfmFailed;
+    return 4;
+}
+int CFM_IsBlkReady(CFCB *b) {
+    if (!b || b->state == kCfcbRunning || b->state == kCfcbCancelled) return 0;
+    b->state = kCfcbIdle;
+    return 1;
+}
+// No mailbox commands are served yet: nothing is queued.
+int CFM_LoadDpramReq() { return 0; }
+int CFM_LoadLoggerReq() { return 0; }
+int CFM_LoadReportReq() { return 0; }
+int CFM_LoadRecipeReq() { return 0; }
+int CFM_LoadAlarmReq() { return 0; }
+int CFM_LoadEmailReq() { return 0; }
+int CFM_LoadTrendReq() { return 0; }
+int CFM_LoadTrendReadReq() { return 0; }
+int CFM_ParviLoadTrendReadReq() { return 0; }
+int CFM_LoadDBGLoggerReq() { return 0; }
+
 void CFM_Open() {
     host::trace("CFM_Open");
+    CFM_ResetBlocks();
     CF_Init();
     g_status_frt = FPGA_GetFrt();
     g_status_due = true;

@@ -1,5 +1,6 @@
 #include "panel_fixture.h"
 
+#include "data/cfm.h"
 #include "core/appfile.h"
 #include "core/crash.h"
 #include "core/fram.h"
@@ -88,6 +89,7 @@ void panel_reset_all() {
     host::media_reset();
     Media_Reset();
     CfApi_Reset();
+    CFM_ResetBlocks();
     FwUpdate_Reset();
     Spi_Reset();
     I2c_Reset();
