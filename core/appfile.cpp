@@ -660,6 +660,8 @@ int SaveMACID(uint8_t *identity, int index) {
 
 void PowerDownSignaled(int) { PowerdownSignal = 1; }
 
+host::RegMap *GPIOPtr() { return gpio(); }
+
 void GPIOInit() {
     host::trace("GPIOInit");
     host::RegMap *m = gpio();

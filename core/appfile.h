@@ -8,6 +8,10 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace host {
+struct RegMap;
+}
+
 namespace app {
 enum class PartKind : uint8_t { Block, Security, Bitmaps };
 struct PartInfo {
@@ -74,6 +78,9 @@ extern uint8_t *trevant_ptr, *trevant_code_ptr, *TrevantI0_VarLoc;
 extern uint8_t J1939_init_start;
 
 void GPIOInit();
+// The processor's peripheral registers mapped by GPIOInit (mapped on first
+// use when GPIOInit has not run); null when "/dev/mem" cannot be opened.
+host::RegMap *GPIOPtr();
 void PowerDownSignaled(int sig);
 int LoadProgram();
 int SaveProgram();

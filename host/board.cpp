@@ -2,6 +2,7 @@
 
 #include "host/config.h"
 #include "host/fpga.h"
+#include "host/io_modules.h"
 #include "host/power.h"
 #include "host/root.h"
 
@@ -37,7 +38,7 @@ bool PinctrlModel::driven(int bank, int bit) { return (*slot(soc::doe(bank)) >> 
 
 uint32_t PinctrlModel::load(uint32_t reg) {
     for (int bank = 0; bank < 5; ++bank)
-        if (reg == soc::din(bank)) return (level(bank) & *slot(soc::doe(bank))) | (inputs_[bank] & ~*slot(soc::doe(bank)));
+        if (reg == soc::din(bank)) return (level(bank) & *slot(soc::doe(bank))) | (inputs(bank) & ~*slot(soc::doe(bank)));
     return SctRegBlock::load(reg);
 }
 
@@ -117,6 +118,45 @@ public:
         on_output(4, [this](uint32_t b, uint32_t a) { chain.changed(4, b, a); });
     }
     ShiftChain chain;
+
+protected:
+    // The base unit's digital inputs arrive on bank 3.
+    uint32_t inputs(int bank) override {
+        uint32_t v = PinctrlModel::inputs(bank);
+        if (bank == soc::kBaseBank)
+            v = (v & ~soc::kBaseInputPins) | (io_base_pins() << 10 & soc::kBaseInputPins);
+        return v;
+    }
+};
+
+// ------------------------------------------------ on-chip converter
+
+// A scheduled conversion ends at once. Channel 0 measures the base unit's
+// analog input that the selector pins choose; the other channels read 0.
+class AdcModel : public SctRegBlock {
+public:
+    AdcModel() : SctRegBlock(soc::kBlockSize) {}
+
+protected:
+    void stored(uint32_t reg, uint32_t, uint32_t now) override {
+        if (reg != soc::kAdcCtrl0 || !(now & 0xFF)) return;
+        for (int ch = 0; ch < 8; ++ch) {
+            if (!(now & (1u << ch))) continue;
+            uint32_t *r = slot(soc::adc_result(ch));
+            *r = (*r & ~0x3FFFFu) | (ch == 0 ? selected_input() : 0);
+            *slot(soc::kAdcCtrl1) |= 1u << ch;
+        }
+        *slot(soc::kAdcCtrl0) &= ~0xFFu;
+    }
+
+private:
+    static uint32_t selected_input() {
+        auto pins = devmem_model<PinctrlModel>(soc::kPinctrl);
+        if (!pins) return 0;
+        const uint32_t sel = pins->level(soc::kBaseBank) & soc::kBaseSelectPins;
+        const int input = sel == 0x30 ? 0 : sel == 0x20 ? 1 : sel == 0x10 ? 2 : 3;
+        return io_base_adc(input) & 0xFFF;
+    }
 };
 
 // ------------------------------------------------------------ SSP port
@@ -387,5 +427,6 @@ std::shared_ptr<RegBlock> board_make_pinctrl() { return std::make_shared<BoardPi
 std::shared_ptr<RegBlock> board_make_power() { return std::make_shared<PowerModel>(); }
 std::shared_ptr<RegBlock> board_make_rtc() { return std::make_shared<RtcModel>(); }
 std::shared_ptr<RegBlock> board_make_ssp(int port) { return std::make_shared<SspModel>(port); }
+std::shared_ptr<RegBlock> board_make_adc() { return std::make_shared<AdcModel>(); }
 
 } // namespace host

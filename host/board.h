@@ -13,7 +13,7 @@ namespace host {
 // Physical addresses of the blocks modelled here.
 namespace soc {
 constexpr uint32_t kPinctrl = 0x80018000, kClkctrl = 0x80040000, kPower = 0x80044000;
-constexpr uint32_t kRtc = 0x80056000;
+constexpr uint32_t kRtc = 0x80056000, kAdc = 0x80050000;
 constexpr uint32_t kSsp1 = 0x80012000, kSsp2 = 0x80014000, kSsp3 = 0x80016000;
 constexpr uint32_t kBlockSize = 0x2000;
 // Pin controller registers of GPIO bank n: output, input, output enable.
@@ -23,6 +23,16 @@ constexpr uint32_t doe(int bank) { return 0xB00 + 0x10 * uint32_t(bank); }
 // Clock block: persistent registers 0..5; power block: battery monitor, reset.
 constexpr uint32_t rtc_persistent(int n) { return 0x60 + 0x10 * uint32_t(n); }
 constexpr uint32_t kPowerBattMonitor = 0xE0, kPowerReset = 0x100;
+// On-chip converter: control 0 bit n schedules a conversion of channel n,
+// control 1 bit n is set when it is done; channel n's result (bits 0-17).
+constexpr uint32_t kAdcCtrl0 = 0x00, kAdcCtrl1 = 0x10;
+constexpr uint32_t adc_result(int ch) { return 0x50 + 0x10 * uint32_t(ch); }
+// The base unit's I/O on the processor's pins, all in bank 3: its four
+// digital inputs on pins 10-13, the selector of the analog input that the
+// converter's channel 0 sees on pins 4-5 (input 1 both high, 2 pin 5, 3 pin
+// 4, 4 neither).
+constexpr int kBaseBank = 3;
+constexpr uint32_t kBaseInputPins = 0x3C00, kBaseSelectPins = 0x30;
 } // namespace soc
 
 struct ShiftChainState;
@@ -45,6 +55,8 @@ public:
 protected:
     uint32_t load(uint32_t reg) override;
     void stored(uint32_t reg, uint32_t old, uint32_t now) override;
+    // Levels that outside devices drive onto the bank's pins.
+    virtual uint32_t inputs(int bank) { return inputs_[bank]; }
 
 private:
     std::vector<std::pair<int, Listener>> listeners_;
@@ -104,5 +116,6 @@ std::shared_ptr<RegBlock> board_make_pinctrl();
 std::shared_ptr<RegBlock> board_make_power();
 std::shared_ptr<RegBlock> board_make_rtc();
 std::shared_ptr<RegBlock> board_make_ssp(int port);
+std::shared_ptr<RegBlock> board_make_adc();
 
 } // namespace host

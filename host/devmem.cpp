@@ -196,6 +196,7 @@ void board_defaults() {
     g_board[soc::kClkctrl] = {soc::kClkctrl, soc::kBlockSize, sct(soc::kBlockSize), nullptr};
     g_board[soc::kPower]   = {soc::kPower,   soc::kBlockSize, board_make_power, nullptr};
     g_board[soc::kRtc]     = {soc::kRtc,     soc::kBlockSize, board_make_rtc, nullptr};
+    g_board[soc::kAdc]     = {soc::kAdc,     soc::kBlockSize, board_make_adc, nullptr};
     g_board[soc::kSsp1]    = {soc::kSsp1,    soc::kBlockSize, [] { return board_make_ssp(1); }, nullptr};
     g_board[soc::kSsp2]    = {soc::kSsp2,    soc::kBlockSize, [] { return board_make_ssp(2); }, nullptr};
     g_board[soc::kSsp3]    = {soc::kSsp3,    soc::kBlockSize, [] { return board_make_ssp(3); }, nullptr};

@@ -30,6 +30,8 @@ constexpr double kFullScale = 32000.0; // register value of 10 V or 20 mA
 struct SlotInputs {
     uint32_t bits = 0;
     int32_t raw[kChannels] = {};
+    double mv[kChannels] = {}; // millivolt inputs of the thermocouple board
+    bool is_mv[kChannels] = {};
 };
 struct State {
     SlotInputs in[2];
@@ -37,7 +39,7 @@ struct State {
 };
 State g;
 
-enum class Family { None, Expander, ThermoBoard, SixInputs, Protected, AnalogOut };
+enum class Family { None, Expander, ThermoBoard, SixInputs, Protected, AnalogOut, Base };
 
 uint16_t slot_id(int slot) {
     std::string v = config(slot == 0 ? "io.slot0" : "io.slot1");
@@ -60,6 +62,8 @@ Family family(uint16_t id) {
     case 0x8F0F:
     case 0x0F0F:
         return Family::AnalogOut;
+    case 0xEF0E:
+        return Family::Base;
     default:
         return Family::None;
     }
@@ -112,8 +116,9 @@ private:
 };
 
 // The external converter of the expander boards: a configuration byte
-// selects the channel (0x40 + 0x20 x channel), a read gives the value high
-// byte first and a status byte whose bit 7 clear means ready.
+// selects the channel (0x40 + 0x20 x channel) and the gain (1 << bits 0-1),
+// a read gives the value high byte first and a status byte whose bit 7 clear
+// means ready.
 class ExtAdc : public I2cDevice {
 public:
     explicit ExtAdc(int slot) : slot_(slot) {}
@@ -123,10 +128,11 @@ public:
     }
     bool write(uint8_t byte) override {
         channel_ = ((byte - 0x40) >> 5) & 7;
+        gain_ = 1 << (byte & 3);
         return true;
     }
     uint8_t read() override {
-        const uint16_t v = uint16_t(g.in[slot_].raw[channel_]);
+        const uint16_t v = uint16_t(counts());
         switch (index_++) {
         case 0:
             return uint8_t(v >> 8);
@@ -138,9 +144,19 @@ public:
     }
 
 private:
+    // A millivolt input: 256 counts per millivolt at gain 1, as the
+    // thermocouple inputs' default constant (31426 of 32768) reads them.
+    int32_t counts() const {
+        const SlotInputs &in = g.in[slot_];
+        if (!in.is_mv[channel_]) return in.raw[channel_];
+        const double c = in.mv[channel_] * 256.0 * gain_ * 32768.0 / kTcDefaultGain;
+        return int32_t(std::lround(std::clamp(c, -32768.0, 32767.0)));
+    }
+    static constexpr double kTcDefaultGain = 31426.0;
     int slot_;
     int index_ = 0;
     int channel_ = 0;
+    int gain_ = 1;
 };
 
 // A 12-bit converter: three-byte frames {0x30 + channel, value << 4 high
@@ -244,6 +260,10 @@ bool to_raw(Family f, double v, const std::string &unit, int32_t *raw, std::stri
         reg = v / 20.0 * kFullScale;
     } else if (unit.empty()) {
         *raw = int32_t(std::lround(v));
+        if (f == Family::Base && (v < 0 || v > 4095)) {
+            *error = "counts of the on-chip converter must lie in 0..4095";
+            return false;
+        }
         if (v < -32768 || v > 65535) {
             *error = "counts must lie in -32768..65535";
             return false;
@@ -258,7 +278,7 @@ bool to_raw(Family f, double v, const std::string &unit, int32_t *raw, std::stri
         return true;
     } else {
         *error = "unit '" + unit + "' not known for this module (V, mA" +
-                 std::string(f == Family::ThermoBoard ? ", ohm" : "") + " or plain counts)";
+                 std::string(f == Family::ThermoBoard ? ", mV, ohm" : "") + " or plain counts)";
         return false;
     }
     double counts = reg;
@@ -272,6 +292,10 @@ bool to_raw(Family f, double v, const std::string &unit, int32_t *raw, std::stri
     case Family::ThermoBoard: // default constants 39226 (volts), 32783 (current)
         counts = reg * 8192.0 / (unit == "v" ? 39226.0 : 32783.0);
         break;
+    case Family::Base: // 12-bit counts, shifted left 4, x 33250 (volts) or 33350 (current) / 65536
+        *raw = int32_t(std::lround(std::clamp(reg * 65536.0 / (unit == "v" ? 33250.0 : 33350.0) / 16.0,
+                                              0.0, 4095.0)));
+        return true;
     default: // unity constants
         break;
     }
@@ -314,6 +338,9 @@ bool output(int slot, const std::string &name, std::string *out) {
                     q |= uint32_t(uint8_t(~e->latch) & (id == 0xA20F ? 0x7F : 0xFF)) << 8;
         } else if (f == Family::Protected) {
             if (auto *e = expander(0x4C)) q = (~e->latch >> 4) & 0x0F;
+        } else if (f == Family::Base) {
+            // Output 1 on bit 7 of the first byte, outputs 2-4 on bits 0-2 of the second.
+            if (auto *e = expander(0x4C)) q = ((e->latch >> 7) & 1 ? 0 : 1) | ((~e->latch >> 8) & 7) << 1;
         }
         *out = std::to_string(q);
         return true;
@@ -350,7 +377,13 @@ bool output(int slot, const std::string &name, std::string *out) {
         return true;
     }
     if (index_of(name, "ai", 1, kChannels, &n)) {
-        *out = std::to_string(g.in[slot].raw[n - 1]) + " counts";
+        if (g.in[slot].is_mv[n - 1]) {
+            char buf[32];
+            std::snprintf(buf, sizeof buf, "%.3f mV", g.in[slot].mv[n - 1]);
+            *out = buf;
+        } else {
+            *out = std::to_string(g.in[slot].raw[n - 1]) + " counts";
+        }
         return true;
     }
     return false;
@@ -442,9 +475,19 @@ bool io_set(int slot, const std::string &name, const std::string &value, std::st
             *error = "not a value: '" + value + "'";
             return false;
         }
-        int32_t raw;
-        if (!to_raw(f, v, unit, &raw, error)) return false;
-        g.in[slot].raw[n - 1] = raw;
+        if (unit == "mv" && f == Family::ThermoBoard) {
+            if (std::fabs(v) > 1000) {
+                *error = "millivolts must lie in -1000..1000";
+                return false;
+            }
+            g.in[slot].mv[n - 1] = v;
+            g.in[slot].is_mv[n - 1] = true;
+        } else {
+            int32_t raw;
+            if (!to_raw(f, v, unit, &raw, error)) return false;
+            g.in[slot].raw[n - 1] = raw;
+            g.in[slot].is_mv[n - 1] = false;
+        }
     } else if (slot == 0 && index_of(name, "cnt", 1, 4, &n)) {
         errno = 0;
         unsigned long v = std::strtoul(value.c_str(), &end, 0);
@@ -505,6 +548,19 @@ std::string io_ctl(const std::vector<std::string> &a) {
 
 void io_ctl_register() {
     ctl_register("io", io_ctl);
+}
+
+uint32_t io_base_pins() {
+    if (family(slot_id(0)) != Family::Base) return 0;
+    uint32_t v = g.in[0].bits & 0x0F;
+    // Bit 0 of the front-end expander turns the inputs' polarity round.
+    if (auto *e = expander(0x4C); e && (e->latch & 1)) v ^= 0x0F;
+    return v;
+}
+
+uint16_t io_base_adc(int input) {
+    if (input < 0 || input > 3 || family(slot_id(0)) != Family::Base) return 0;
+    return uint16_t(std::clamp(g.in[0].raw[input], 0, 4095));
 }
 
 void io_modules_reset() {

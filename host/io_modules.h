@@ -10,7 +10,8 @@
 //   i         digital inputs, one number (bit 0 = first input)
 //   iN        one digital input, 0 or 1
 //   aiN       analog input N (from 1): a number with a unit: "V", "mA", "ohm"
-//             (resistance thermometer inputs) or none (raw converter counts)
+//             (resistance thermometer inputs), "mV" (thermocouple and
+//             millivolt inputs) or none (raw converter counts)
 //   cntN      high-speed counter N (1-4) of the on-board I/O: its count
 //   q         digital outputs (get), one number
 //   aqN       analog output N: the converter value last written (get)
@@ -21,6 +22,12 @@
 // full scale = 32000. The board with six converted inputs carries its factory
 // constants (unity gains) in its memory at 0xA0; a module without a memory
 // gets the driver's default constants, and the models assume those.
+//
+// The base unit's own I/O (identity 0xEF0E in slot 0) lives on the processor:
+// its digital inputs on GPIO pins, its analog inputs on the on-chip converter
+// (12-bit counts), its outputs and front-end switches on the expander at 0x4C.
+// A millivolt value reaches the thermocouple board's converter as the counts
+// of the gain that the driver selects for the channel.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -45,6 +52,12 @@ bool io_get(int slot, const std::string &name, std::string *out);
 // The "io" command of the control socket.
 std::string io_ctl(const std::vector<std::string> &args);
 void io_ctl_register();
+
+// The base unit's inputs as the processor sees them: the levels of its four
+// digital input pins (bits 0-3; the front-end expander's bit 0 inverts them)
+// and the converter counts (0-4095) of analog input `input` (0-3).
+uint32_t io_base_pins();
+uint16_t io_base_adc(int input);
 
 // Forgets the injected values (test fixtures).
 void io_modules_reset();

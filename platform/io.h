@@ -9,9 +9,6 @@ void factory_calib();
 // (0-3) selected on its GPIO lines: the 12-bit result (what the result
 // register holds when the conversion does not end in time).
 uint16_t IoBaseAdc(int input);
-// Until the I/O-module driver provides the conversion: the result each
-// input gives (tests set it).
-extern uint16_t IoBaseAdc_StandIn[4];
 
 // ---------------------------------------------------------------------------
 // I/O-module interface, as the run control uses it.

@@ -5,6 +5,7 @@
 #include "core/le.h"
 #include "platform/i2c.h"
 #include "platform/io_drv.h"
+#include "platform/io_fcal.h"
 
 #include <cstring>
 
@@ -60,6 +61,7 @@ void defaults(IoSlotState &s) {
         for (int i = 0; i < 8; ++i)
             c.gain[i] = i % 2 ? 33350 : 33250;
         std::memset(c.offset, 0, sizeof c.offset);
+        cal_RefreshTbl(c); // the factory table follows
         break;
     default:
         break;
@@ -84,16 +86,18 @@ void io_get_cal_const(IoSlotState &s, int) {
     bool ok = ee_read(io_cal_load_addr(row), img, kCalBlockBytes);
     if (ok) cal_unpack(img, s.cal);
     if (fram_row(row)) {
+        // The FRAM copy is the 66-byte block; the factory block behind it
+        // holds the 48-byte factory table, read as such and turned into a
+        // block (it becomes the new copy).
         uint8_t copy[kCalBlockBytes];
         if (FRAM_XChange_cal_Data(copy, kCalBlockBytes, 1)) {
             cal_unpack(copy, s.cal);
+            cal_RefreshTbl(s.cal);
             ok = true;
-        } else if (FRAM_XChange_cal_Data1(copy, kCalBlockBytes, 1)) {
-            // The factory table is taken as valid and becomes the new copy.
-            cal_unpack(copy, s.cal);
-            s.cal.marker = kCalMarker;
+        } else if (cal_ReadFactoryBlock(s.cal)) {
             cal_pack(s.cal, copy);
             FRAM_XChange_cal_Data(copy, kCalBlockBytes, 0);
+            cal_RefreshTbl(s.cal);
             ok = true;
         }
     }
@@ -109,8 +113,11 @@ void io_put_cal_const(IoSlotState &s, int slot, uint16_t sub) {
     io_q_put(slot, 1); // the module's memory takes writes
     ee_write(uint16_t(sub ^ io_eeaddr(s.type)), img, kCalBlockBytes);
     // Only the on-board I/O keeps a FRAM copy: another module's constants
-    // must not overwrite it.
-    if (fram_row(s.type)) FRAM_XChange_cal_Data(img, kCalBlockBytes, 0);
+    // must not overwrite it. The factory table follows the stored copy.
+    if (fram_row(s.type)) {
+        FRAM_XChange_cal_Data(img, kCalBlockBytes, 0);
+        cal_RefreshTbl(s.cal);
+    }
     io_q_put(slot, 0);
     s.flags |= ioflag::kValid;
 }

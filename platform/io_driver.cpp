@@ -122,7 +122,12 @@ void configure(IoSlotState &s, IoMsg *msg) {
     s.prescaler = b.u16(174);
     s.flags |= ioflag::kRestart;
 
-    if (s.type == iorow::kBase) io_q_put(slot, 0);
+    if (s.type == iorow::kBase) {
+        // The front end: voltage inputs and the inputs' polarity on the
+        // expander (with the outputs), the four input pins made inputs.
+        io_q_put(slot, 0);
+        io_base_enable_inputs();
+    }
     if (slot == 0 && (io_has_fpga_counters(s) || io_has_fpga_pulse(s))) setup_fpga(s);
     if (slot == 1 && (s.type == iorow::kAq4 || s.type == iorow::kAq2)) {
         // Bipolar channels start at the middle of their range.
@@ -186,6 +191,11 @@ void read_inputs(IoSlotState &s, IoMsg *msg) {
         n = 1;
         break;
     }
+    case iorow::kBase:
+        // The expander's polarity bit has the pins read inverted already.
+        if (!io_base_inputs(&in[0])) break;
+        n = 1;
+        break;
     case iorow::kV6: {
         const uint8_t cmd = 0x40;
         uint8_t b[2] = {};
@@ -371,12 +381,16 @@ void mirror_pulse_outputs(IoSlotState &s) {
     }
 }
 
-// Counters that are not enabled take a word from the configured registers.
+// Counters that are not enabled take a word from the configured registers,
+// or from the IEC variable (four words) when the IEC runtime owns the I/O.
 void load_idle_counters(IoSlotState &s) {
-    if (!s.refs[ioref::kCntLoad]) return;
+    const uint32_t ref = s.refs[ioref::kCntLoad];
+    if (!ref) return;
+    const uint8_t *var = io_iec_owns_io() ? PlcReg_Ptr(ref, 64) : nullptr;
+    if (io_iec_owns_io() && !var) return;
     for (int i = 0; i < 4; ++i) {
         if (s.features & (1u << i)) continue;
-        const uint16_t w = io_reg_get16(s.refs[ioref::kCntLoad] + 16u * unsigned(i));
+        const uint16_t w = var ? le16(var + 2 * i) : io_reg_get16(ref + 16u * unsigned(i));
         fpga_put(cnt_base(i), w, 2);
     }
 }

@@ -146,6 +146,11 @@ void io_gen_control(IoSlotState &s, uint8_t value);
 // Output protection of the protected-output module, after its input pass.
 void protect_Q4K(IoSlotState &s);
 
+// The base unit's processor pins (io_base.cpp): its four digital input pins
+// made inputs, and their levels (false when the registers are not mapped).
+void io_base_enable_inputs();
+bool io_base_inputs(uint8_t *bits);
+
 // Output image to the hardware (io_driver.cpp).
 void io_q_put(int slot, int mode);
 
@@ -153,6 +158,10 @@ void io_q_put(int slot, int mode);
 void io_get_cal_const(IoSlotState &s, int slot);
 void io_put_cal_const(IoSlotState &s, int slot, uint16_t sub);
 void io_put_ee_word(IoSlotState &s, uint16_t value, int offset, int slot, uint16_t sub);
+
+// True while the IEC runtime owns the I/O (its I/O configuration loaded and
+// its variables enumerated): status bits then go out one byte per bit.
+bool io_iec_owns_io();
 
 // Register helpers: read and write whole words of a register reference; a
 // reference of 0 or outside the image does nothing (reads give 0).

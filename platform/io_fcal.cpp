@@ -228,18 +228,30 @@ void cal_SetTbl(const CalBlock &b, uint16_t tbl[kCalTblWords]) {
     }
 }
 
+bool cal_ReadFactoryBlock(CalBlock &out) {
+    uint8_t factory[2 * kCalTblWords];
+    if (!FRAM_XChange_cal_Data1(factory, sizeof factory, 1)) return false;
+    uint16_t tbl[kCalTblWords];
+    for (int i = 0; i < kCalTblWords; ++i)
+        tbl[i] = le16(factory + 2 * i);
+    cal_GetTbl(tbl, out);
+    return true;
+}
+
+void cal_RefreshTbl(const CalBlock &b) {
+    cal_SetTbl(b, ram_calib_tbl);
+    reload();
+}
+
 int cal_LoadTbl(CalBlock &out) {
     uint8_t bytes[kCalBlockBytes];
-    uint8_t factory[2 * kCalTblWords];
     int from_fram = 1;
     if (FRAM_XChange_cal_Data(bytes, kCalBlockBytes, 1) &&
         (cal_unpack(bytes, out), out.marker == kCalMarker)) {
         cal_SetTbl(out, ram_calib_tbl);
-    } else if (FRAM_XChange_cal_Data1(factory, sizeof factory, 1)) {
-        for (int i = 0; i < kCalTblWords; ++i)
-            ram_calib_tbl[i] = le16(factory + 2 * i);
+    } else if (cal_ReadFactoryBlock(out)) {
+        cal_SetTbl(out, ram_calib_tbl);
         write_fram();
-        cal_GetTbl(ram_calib_tbl, out);
     } else {
         std::memcpy(ram_calib_tbl, def_calib_tbl, sizeof ram_calib_tbl);
         cal_GetTbl(ram_calib_tbl, out);

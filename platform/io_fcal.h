@@ -36,6 +36,13 @@ extern uint8_t Ch_Flag[kCalInputs][6];
 void cal_GetTbl(const uint16_t tbl[kCalTblWords], CalBlock &out);
 // The factory table from a calibration block (flags: gain not the default).
 void cal_SetTbl(const CalBlock &b, uint16_t tbl[kCalTblWords]);
+// The factory block (the second FRAM calibration block: the 48-byte factory
+// table itself, not a calibration block) as a calibration block, marked
+// valid; false when the block is not intact.
+bool cal_ReadFactoryBlock(CalBlock &out);
+// The factory table and its working copy from the calibration block of the
+// on-board inputs (stored or loaded by the I/O driver).
+void cal_RefreshTbl(const CalBlock &b);
 // Loads the factory table: from the FRAM calibration block when it is intact
 // and marked valid, else from the factory block in FRAM (then written as the
 // new calibration block), else the defaults. Fills `out` with the block the

@@ -1,9 +1,11 @@
 // The analog side of the I/O-module driver, run every scan: acquisition of
 // the analog inputs with their filter and scaling, the analog outputs to the
 // DACs, and the FPGA's high-speed counters and pulse outputs.
+#include "core/appfile.h"
 #include "core/le.h"
 #include "core/plc_reg.h"
 #include "core/tick.h"
+#include "iec/kernel/iec.h"
 #include "platform/i2c.h"
 #include "platform/io_drv.h"
 
@@ -28,11 +30,6 @@ uint32_t fpga_get(uint16_t reg, int width) {
 void put_word(IoMsg *msg, int i, int32_t v) {
     if (!msg->data || i >= msg->length) return;
     put_le16(msg->data + 2 * (msg->first + i), uint16_t(v));
-}
-
-// The thermocouple tables, once the generated tables are part of the build.
-const uint16_t *tc_table_of(int) {
-    return nullptr;
 }
 
 // Constant pair of a thermocouple-board channel for its mode.
@@ -136,6 +133,22 @@ void input_ais(IoSlotState &s, IoMsg *msg) {
     const int conv = io_ai_converted(s.type);
     const int all = s.type < kIoIdentRows ? io_ident[s.type].sizes[2] : 0;
     switch (s.type) {
+    case iorow::kBase:
+        // The on-chip converter, one input after the other; voltage inputs
+        // (mode 0) take the first pair of the input, the others the second.
+        for (int ch = 0; ch < conv; ++ch) {
+            if (s.mode[ch] == aimode::kOff) {
+                put_word(msg, ch, 0);
+                continue;
+            }
+            s.raw[ch] = int32_t(IoBaseAdc(ch)) << 4;
+            const int32_t v = ai_filter(s.filter[ch], s.raw[ch], s.filter_shift, restart);
+            const int k = s.mode[ch] == 0 ? 2 * ch : 2 * ch + 1;
+            int32_t r = ai_scale_base(v, s.cal.gain[k], s.cal.offset[k]);
+            if (s.mode[ch] == aimode::kMa4_20) r = ai_4_20(r);
+            put_word(msg, ch, r);
+        }
+        break;
     case iorow::kV6:
         for (int ch = 0; ch < conv; ++ch) {
             if (s.mode[ch] == aimode::kOff) continue;
@@ -192,8 +205,7 @@ void input_ais(IoSlotState &s, IoMsg *msg) {
                 const int mode = s.mode[ch] & 31;
                 const int k = tc_board_pair(ch, mode);
                 const int32_t comp = mode >= aimode::kTcFirst ? s.comp[mode - aimode::kTcFirst] : 0;
-                out = ai_scale_tc_board(mode, v, s.cal.gain[k & 15], s.cal.offset[k & 15], comp,
-                                        mode >= aimode::kTcFirst ? tc_table_of(mode) : nullptr);
+                out = ai_scale_tc_board(mode, v, s.cal.gain[k & 15], s.cal.offset[k & 15], comp);
             } else {
                 out = general(s, ch, v);
             }
@@ -303,16 +315,36 @@ void io_counters_copy(IoSlotState &s) {
     }
 }
 
+bool io_iec_owns_io() {
+    return J1939_init_start && trevant_variables_enumerateded;
+}
+
+namespace {
+// Status bits into their register: packed into one word, or, when the IEC
+// runtime owns the I/O, one byte per bit (an IEC boolean each).
+void put_status(uint32_t ref, uint16_t bits, int n) {
+    if (!io_iec_owns_io()) {
+        io_reg_put16(ref, bits);
+        return;
+    }
+    uint8_t *p = PlcReg_Ptr(ref, uint32_t(8 * n));
+    if (!p) return;
+    const uint8_t packed[2] = {uint8_t(bits), uint8_t(bits >> 8)};
+    Trevant_Bit_To_Byte(packed, p, uint32_t(n));
+}
+} // namespace
+
 void io_counter_status(IoSlotState &s) {
     if (s.refs[ioref::kCntStatus]) {
+        // A nibble per counter: four bytes per counter for the IEC runtime.
         uint16_t w = 0;
         for (int i = 0; i < 4; ++i)
             w = uint16_t(w | (fpga_get(uint16_t(cnt_base(i) + 0x0A), 1) & 0x0F) << (4 * i));
-        io_reg_put16(s.refs[ioref::kCntStatus], w);
+        put_status(s.refs[ioref::kCntStatus], w, 16);
     }
     if (io_has_fpga_pulse(s) && s.refs[ioref::kPulseStatus]) {
         const uint16_t w = uint16_t((fpga_get(0x42, 1) & 3) | (fpga_get(0x82, 1) & 3) << 2);
-        io_reg_put16(s.refs[ioref::kPulseStatus], w);
+        put_status(s.refs[ioref::kPulseStatus], w, 4);
     }
 }
 

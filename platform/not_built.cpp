@@ -11,10 +11,6 @@ using host::trace;
 uint8_t StillOpened;
 void VIDM_Init() { trace("VIDM_Init"); }
 void VIDM_Update() { trace("VIDM_Update"); }
-uint16_t IoBaseAdc_StandIn[4];
-uint16_t IoBaseAdc(int input) {
-    return input >= 0 && input < 4 ? IoBaseAdc_StandIn[input] : 0;
-}
 
 int IoSlotDevice(int) { return 0; }
 bool IoRemoteBase(const char *) { return false; }

@@ -7,7 +7,6 @@ uint8_t trevant_variables_enumerateded;
 void Trevant_Comm_service() { host::trace("Trevant_Comm_service"); }
 uint8_t *TrevantCalculateVmDbAddress(uint32_t, uint32_t) { return nullptr; }
 void Trevant_Byte_To_Bit(const uint8_t *, uint8_t *, uint32_t) {}
-void Trevant_Bit_To_Byte(const uint8_t *, uint8_t *, uint32_t) {}
 uint8_t Tr_init;
 int Trevant_init() {
     host::trace("Trevant_init");

@@ -2,6 +2,9 @@
 // models reach the register image, outputs of the register image reach the
 // modules, the FPGA counters count, pulse outputs follow their registers, and
 // the calibration sub-commands of the programming protocol.
+#include "core/appfile.h"
+#include "core/crc16.h"
+#include "core/fram.h"
 #include "core/le.h"
 #include "core/plc_reg.h"
 #include "host/clock.h"
@@ -9,8 +12,10 @@
 #include "host/fpga.h"
 #include "host/i2c.h"
 #include "host/io_modules.h"
+#include "iec/kernel/iec.h"
 #include "platform/io.h"
 #include "platform/io_drv.h"
+#include "platform/io_fcal.h"
 #include "support/panel_fixture.h"
 
 #include <cstdio>
@@ -486,4 +491,180 @@ TEST_F(IoDriverTest, ProtectionWithoutABlockUsesR1) {
     set(0, "ai1", "1V");
     IoGetAIs(plc_reg + reg::kAI, 0, 0, 5);
     EXPECT_EQ(le16(plc_reg + reg::kR + 8), 0x01) << "%R5";
+}
+
+// The base unit's own I/O: digital inputs on the processor's pins, analog
+// inputs on its on-chip converter, outputs and front-end switches on the
+// expander at 0x4C.
+TEST_F(IoDriverTest, BaseUnitInputsOutputsAndFrontEnd) {
+    FRAM_Init();
+    Cfg c0;
+    c0.mode(0, 0).mode(1, 2).mode(2, 1).mode(3, 10); // voltage, 4-20 mA, 0-20 mA, off
+    rack(0xEF0E, 0, &c0);
+    auto *fe = host::i2c_bus().model<host::I2cExpander>(0x4C);
+    ASSERT_NE(fe, nullptr);
+    EXPECT_EQ(fe->latch & 0x1F, 0x02) << "voltage switch of input 1 only, normal polarity";
+
+    struct Case {
+        const char *ai1, *ai2;
+        int want1, want2;
+    };
+    for (const Case &c : {Case{"5V", "12mA", 16000, 16000}, Case{"10V", "20mA", 32000, 32000},
+                          Case{"0V", "4mA", 0, 0}, Case{"2.5V", "0mA", 8000, -8000}}) {
+        set(0, "ai1", c.ai1);
+        set(0, "ai2", c.ai2);
+        IoGetAIs(plc_reg + reg::kAI, 0, 0, 2);
+        // One converter count is about 8 in the register (10 for 4-20 mA).
+        EXPECT_NEAR(ai(0), c.want1, 9) << c.ai1;
+        EXPECT_NEAR(ai(1), c.want2, 11) << c.ai2;
+    }
+    set(0, "ai1", "4095");
+    IoGetAIs(plc_reg + reg::kAI, 0, 0, 2);
+    EXPECT_EQ(uint16_t(ai(0)), (4095 << 4) * 33250ll / 65536) << "full converter scale, not clamped";
+    std::string err;
+    EXPECT_FALSE(host::io_set(0, "ai1", "4096", &err)) << "beyond the 12-bit converter";
+
+    set(0, "i", "0x05");
+    IoGetIs(plc_reg + reg::kI, 0, 0, 8);
+    EXPECT_EQ(plc_reg[reg::kI], 0x05);
+    for (uint8_t q : {0x0F, 0x05, 0x0A, 0x00}) {
+        plc_reg[reg::kQ] = q;
+        IoPutQs(plc_reg + reg::kQ, 0, 0, 8);
+        EXPECT_EQ(get_n(0, "q"), q);
+        EXPECT_EQ(fe->latch & 0x1F, 0x02) << "outputs leave the front end alone";
+    }
+
+    // Inverted inputs: the expander's polarity bit turns the pins round.
+    c0.features(iofeat::kInverted);
+    configure(&c0, nullptr);
+    EXPECT_EQ(fe->latch & 0x1F, 0x03);
+    IoGetIs(plc_reg + reg::kI, 0, 0, 8);
+    EXPECT_EQ(plc_reg[reg::kI], 0x0A);
+    set(0, "i4", "1");
+    IoGetIs(plc_reg + reg::kI, 0, 0, 8);
+    EXPECT_EQ(plc_reg[reg::kI], 0x02);
+}
+
+// A thermocouple channel from the millivolts at its terminals through the
+// board's converter, default constants, junction term and table.
+TEST_F(IoDriverTest, ThermocoupleThroughAScan) {
+    Cfg c0;
+    c0.mode(0, 26).mode(1, 27); // type K, type T
+    rack(0xA20F, 0, &c0);
+    auto scan = [&] {
+        for (int i = 0; i < 6; ++i) {
+            host::clock_advance_ms(100);
+            IoGetAIs(plc_reg + reg::kAI, 0, 0, 12);
+        }
+    };
+    set(0, "ai1", "4.096mV"); // K at 100 degrees
+    set(0, "ai2", "9.288mV"); // T at 200 degrees
+    scan();
+    EXPECT_NEAR(ai(0), 2000, 10) << "1/20 degree";
+    EXPECT_NEAR(ai(1), 4000, 10);
+    set(0, "ai1", "-3.554mV");
+    scan();
+    EXPECT_NEAR(ai(0), -2000, 10);
+    EXPECT_EQ(get(0, "ai1"), "-3.554 mV");
+    std::string err;
+    EXPECT_FALSE(host::io_set(0, "ai1", "5000mV", &err));
+}
+
+TEST_F(IoDriverTest, ThermocoupleWithAWarmJunction) {
+    host::config_set("i2c.0x96", "lm92 25");
+    Cfg c0;
+    c0.mode(0, 26);
+    rack(0xA20F, 0, &c0);
+    set(0, "ai1", "3.096mV"); // 100 degrees less the junction's 1.000 mV at 25
+    for (int i = 0; i < 6; ++i) {
+        host::clock_advance_ms(100);
+        IoGetAIs(plc_reg + reg::kAI, 0, 0, 12);
+    }
+    EXPECT_NEAR(ai(0), 2000, 12);
+    EXPECT_EQ(ai(2), 25 * 16) << "the junction sensor's reading in word 2";
+}
+
+// While the IEC runtime owns the I/O the counter and pulse status bits go
+// out one byte per bit, and idle counters load from the IEC variable.
+TEST_F(IoDriverTest, CounterStatusAsBytesWhenTheIecRuntimeOwnsTheIo) {
+    Cfg c0;
+    c0.features(0x0001 | 0x0010) // counter 1, pulse output 1
+        .ref(ioref::kCntStatus, R(10))
+        .ref(ioref::kPulseStatus, R(20))
+        .ref(ioref::kCntLoad, R(30));
+    rack(0xEF0E, 0, &c0);
+    host::FpgaModel *f = host::fpga_model();
+    const uint8_t nibbles[4] = {0x5, 0xA, 0x1, 0x8};
+    for (int i = 0; i < 4; ++i)
+        f->set_reg(uint16_t(0xCA + 0x20 * i), nibbles[i]);
+    f->set_reg(0x42, 0x2);
+    f->set_reg(0x82, 0x1);
+    for (int i = 0; i < 4; ++i)
+        put_le16(plc_reg + reg::kR + 2 * (30 - 1 + i), uint16_t(0x1110 * (i + 1)));
+
+    IoGetIs(plc_reg + reg::kI, 0, 0, 8);
+    EXPECT_EQ(le16(plc_reg + reg::kR + 2 * 9), 0x81A5) << "a nibble per counter";
+    EXPECT_EQ(le16(plc_reg + reg::kR + 2 * 19), 0x6);
+
+    J1939_init_start = 1;
+    trevant_variables_enumerateded = 1;
+    IoGetIs(plc_reg + reg::kI, 0, 0, 8);
+    plc_reg[reg::kQ] = 0;
+    IoPutQs(plc_reg + reg::kQ, 0, 0, 8);
+    J1939_init_start = 0;
+    trevant_variables_enumerateded = 0;
+    const uint8_t want[16] = {1, 0, 1, 0, 0, 1, 0, 1, 1, 0, 0, 0, 0, 0, 0, 1};
+    EXPECT_EQ(std::memcmp(plc_reg + reg::kR + 2 * 9, want, 16), 0);
+    const uint8_t pulse[4] = {0, 1, 1, 0};
+    EXPECT_EQ(std::memcmp(plc_reg + reg::kR + 2 * 19, pulse, 4), 0);
+    EXPECT_EQ(fpga(0xC0, 2), 0u) << "counter 1 is enabled: nothing loaded";
+    for (int i = 1; i < 4; ++i)
+        EXPECT_EQ(fpga(uint16_t(0xC0 + 0x20 * i), 2), 0x1110u * unsigned(i + 1)) << i;
+}
+
+// Constants stored for the on-board inputs reach the factory table and its
+// working copy; the factory block (48-byte table) loads as constants.
+TEST_F(IoDriverTest, StoredConstantsRefreshTheFactoryTable) {
+    FRAM_Init();
+    rack(0xEF0E, 0);
+    // Input 1: voltage pair 30000/-4, current pair 31000/6.
+    cal(0, {2, 0, 0, 0, 0});
+    cal(0, {3, 0x03, 0, 0, 0x30, 0x75, 0xFC, 0xFF, 0x18, 0x79, 6, 0});
+    EXPECT_EQ(ram_calib_tbl[caltbl::kVoltGain], caltbl::kVoltGainDefault) << "not before the store";
+    cal(0, {4, 0, 0});
+    cal(0, {7});
+    EXPECT_EQ(ram_calib_tbl[caltbl::kVoltGain], 30000);
+    EXPECT_EQ(ram_calib_tbl[caltbl::kVoltOffset], uint16_t(-4));
+    EXPECT_EQ(ram_calib_tbl[caltbl::kCurGain], 31000);
+    EXPECT_EQ(ram_calib_tbl[caltbl::kCurOffset], 6);
+    EXPECT_EQ(ram_calib_tbl[caltbl::kCurFlag], 1);
+    EXPECT_EQ(loc_calib_tbl[caltbl::kCurGain], 31000);
+    EXPECT_EQ(ram_calib_tbl[caltbl::kCurGain + 1], caltbl::kCurGainDefault);
+    uint8_t bytes[kCalBlockBytes];
+    ASSERT_EQ(FRAM_XChange_cal_Data(bytes, kCalBlockBytes, 1), 1);
+    EXPECT_EQ(le16(bytes + 2), 31000);
+
+    // A factory block alone in FRAM: the base unit's constants come from its
+    // table, which becomes the calibration block.
+    uint8_t img[60] = {};
+    uint16_t factory[kCalTblWords];
+    std::memcpy(factory, def_calib_tbl, sizeof factory);
+    factory[caltbl::kCurGain + 1] = 34000;
+    factory[caltbl::kVoltOffset + 3] = uint16_t(-12);
+    for (int i = 0; i < kCalTblWords; ++i)
+        put_le16(img + 12 + 2 * i, factory[i]);
+    put_le16(img + 4, crc16(img + 12, 48));
+    put_le32(img + 8, 48);
+    spi_RD_nWR_FRAM(img, 0, sizeof img / 2, 0);
+    configure(nullptr, nullptr);
+    const std::vector<uint8_t> gains = cal(0, {14}), offsets = cal(0, {15});
+    EXPECT_EQ(le16(gains.data() + 1 + 2 * 2), caltbl::kVoltGainDefault) << "input 2 voltage";
+    EXPECT_EQ(le16(gains.data() + 1 + 2 * 3), 34000) << "input 2 current";
+    EXPECT_EQ(le16(offsets.data() + 1 + 2 * 6), uint16_t(-12)) << "input 4 voltage";
+    EXPECT_EQ(le16(gains.data() + 1 + 2 * 8), 0) << "beyond the four inputs";
+    EXPECT_NE(le16(cal(0, {0}).data() + 1) & ioflag::kValid, 0);
+    EXPECT_EQ(ram_calib_tbl[caltbl::kCurGain + 1], 34000);
+    ASSERT_EQ(FRAM_XChange_cal_Data(bytes, kCalBlockBytes, 1), 1);
+    EXPECT_EQ(le16(bytes + 6), 34000);
+    EXPECT_EQ(le16(bytes + 0x40), kCalMarker);
 }

@@ -1,11 +1,14 @@
 // Factory calibration of the base unit's analog inputs: a test station's
-// command sequence through the registers, the constants it leaves in FRAM,
-// and the pairs that must not give constants.
+// command sequence through the registers, with the reference sources on the
+// on-chip converter's model, the constants it leaves in FRAM, and the pairs
+// that must not give constants.
 #include "core/crc16.h"
 #include "core/fram.h"
 #include "core/le.h"
 #include "core/plc_reg.h"
+#include "host/config.h"
 #include "host/i2c.h"
+#include "host/io_modules.h"
 #include "panel_fixture.h"
 #include "platform/io.h"
 #include "platform/io_analog.h"
@@ -37,12 +40,14 @@ protected:
     void SetUp() override {
         PanelTest::SetUp();
         FRAM_Init();
-        std::memset(IoBaseAdc_StandIn, 0, sizeof IoBaseAdc_StandIn);
+        host::config_set("io.slot0", "0xEF0E"); // the base unit's own I/O
         host::i2c_bus().attach(0x4C, expander);
     }
     // The reference source on input `ch` (1-4).
     void source(int ch, const Input &in, double value) {
-        IoBaseAdc_StandIn[ch - 1] = uint16_t(std::lround(in.slope * value + in.zero));
+        const long counts = std::lround(in.slope * value + in.zero);
+        std::string err;
+        ASSERT_TRUE(host::io_set(0, "ai" + std::to_string(ch), std::to_string(counts), &err)) << err;
     }
     void pass(int n = 1) {
         for (int i = 0; i < n; ++i)
