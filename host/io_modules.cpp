@@ -2,6 +2,7 @@
 #include "host/io_modules.h"
 
 #include "host/config.h"
+#include "host/clock.h"
 #include "host/ctl.h"
 #include "host/fpga.h"
 #include "host/i2c.h"
@@ -74,7 +75,10 @@ Family family(uint16_t id) {
 // The board with six converted inputs: a command byte, then data. 0x40
 // then a read: the digital inputs; 0x40 and two bytes: the outputs; 0x20 +
 // channel then a read: that input's converter value; 0x30 + channel and two
-// bytes: an analog output. Words travel low byte first.
+// bytes: an analog output. Words travel low byte first. Its analog front
+// end: 0x50 + channel and two bytes: the channel's setting (taken 2 ms
+// later: status 0x10 bit 0), 0x11 and 0x12 its identity words, 0x13-0x1A
+// diagnostic words (fixed values of a healthy board).
 class SixInputBoard : public I2cDevice {
 public:
     explicit SixInputBoard(int slot) : slot_(slot) {}
@@ -92,8 +96,14 @@ public:
         data_.push_back(byte);
         if (data_.size() == 2) {
             uint16_t w = uint16_t(data_[0] | data_[1] << 8);
-            if (cmd_ == 0x40) q = w;
-            else if ((cmd_ & 0xF0) == 0x30) aq[cmd_ & 0x0F] = w;
+            if (cmd_ == 0x40) {
+                q = w;
+            } else if ((cmd_ & 0xF0) == 0x30) {
+                aq[cmd_ & 0x0F] = w;
+            } else if ((cmd_ & 0xF0) == 0x50) {
+                setting[cmd_ & 0x0F] = w;
+                set_at_ = mono_ns();
+            }
             data_.clear();
         }
         return true;
@@ -102,12 +112,22 @@ public:
         uint16_t w = 0;
         if (cmd_ == 0x40) w = uint16_t(g.in[slot_].bits);
         else if ((cmd_ & 0xF0) == 0x20) w = uint16_t(g.in[slot_].raw[cmd_ & 0x0F]);
+        else if (cmd_ == 0x10) w = mono_ns() - set_at_ >= 2'000'000 ? 1 : 0;
+        else if (cmd_ >= 0x11 && cmd_ <= 0x1A) w = kFrontEndWords[cmd_ - 0x11];
         return uint8_t(index_++ % 2 == 0 ? w : w >> 8);
     }
     uint16_t q = 0;
     uint16_t aq[16] = {};
+    uint16_t setting[16] = {};
+
+    // Identity (0x11, 0x12), then diagnostics 0x13-0x1A: supply in mV, board
+    // temperature in 1/10 degree, reference in mV, (0x16 none), fault bits,
+    // open inputs, conversions per second, firmware revision.
+    static constexpr uint16_t kFrontEndWords[10] = {0x6A06, 0x0103, 24000, 312, 2500,
+                                                    0,      0,      0,     200, 0x0102};
 
 private:
+    uint64_t set_at_ = 0;
     int slot_;
     bool writing_ = false;
     int index_ = 0;
@@ -357,6 +377,15 @@ bool output(int slot, const std::string &name, std::string *out) {
             return false;
         }
         *out = std::to_string(v);
+        return true;
+    }
+    if (f == Family::SixInputs && index_of(name, "fe", 1, 6, &n)) {
+        // The front end's setting of an input: mode, then gain code.
+        uint16_t v = 0;
+        if (auto *b = bus.model<SixInputBoard>(0x40)) v = b->setting[n - 1];
+        char buf[32];
+        std::snprintf(buf, sizeof buf, "mode=%u gain=%u", v & 0xFF, v >> 8);
+        *out = buf;
         return true;
     }
     if (slot == 0 && index_of(name, "pulse", 1, 2, &n)) {

@@ -16,6 +16,8 @@
 //   q         digital outputs (get), one number
 //   aqN       analog output N: the converter value last written (get)
 //   pulseN    pulse output N (1-2): on/off, mode, period and duty registers (get)
+//   feN       the analog front-end setting of input N of the board with six
+//             converted inputs (get)
 //
 // An analog value is turned into the converter counts that the module's
 // factory constants scale to the register value of that input: 10 V, 20 mA

@@ -129,6 +129,7 @@ void configure(IoSlotState &s, IoMsg *msg) {
         io_base_enable_inputs();
     }
     if (slot == 0 && (io_has_fpga_counters(s) || io_has_fpga_pulse(s))) setup_fpga(s);
+    if (slot == 0 && s.type == iorow::kV6) io_v6_configure(s, msg->data, msg->length);
     if (slot == 1 && (s.type == iorow::kAq4 || s.type == iorow::kAq2)) {
         // Bipolar channels start at the middle of their range.
         for (int ch = 0; ch < 4; ++ch) {

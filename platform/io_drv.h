@@ -87,6 +87,12 @@ struct IoSlotState {
     uint32_t protect_at = 0;
     bool protect_started = false;
 
+    // Board with six converted inputs: its front end's gain codes, the
+    // registers of its identity and diagnostic words, settings taken.
+    uint8_t v6_gain[6]{};
+    uint32_t v6_id_ref = 0, v6_diag_ref = 0;
+    bool v6_ready = false;
+
     // Generic I2C module: its header, memory address and transfer mode.
     uint8_t gen_hdr[16]{};
     char gen_name[9]{};
@@ -142,6 +148,13 @@ inline bool io_is_generic(const IoSlotState &s) {
 void io_get_gen_cfg(IoSlotState &s, int slot);
 void io_gen2xfer(IoSlotState &s, int slot);
 void io_gen_control(IoSlotState &s, uint8_t value);
+
+// Analog front end of the board with six converted inputs (io_v6.cpp): its
+// settings from the configuration block at configuration, and the
+// diagnostic words asked for, after its sixth channel's reading.
+constexpr int kV6DiagWords = 7;
+void io_v6_configure(IoSlotState &s, const uint8_t *cfg, uint32_t n);
+void io_v6_diagnostics(IoSlotState &s);
 
 // Output protection of the protected-output module, after its input pass.
 void protect_Q4K(IoSlotState &s);

@@ -159,6 +159,7 @@ void input_ais(IoSlotState &s, IoMsg *msg) {
             put_word(msg, ch, general(s, ch, v));
             // The unscaled values follow at word 32, when the area reaches there.
             put_word(msg, 32 + ch, v);
+            if (ch == 5) io_v6_diagnostics(s);
         }
         break;
     case iorow::kProtected:

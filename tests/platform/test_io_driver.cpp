@@ -668,3 +668,37 @@ TEST_F(IoDriverTest, StoredConstantsRefreshTheFactoryTable) {
     EXPECT_EQ(le16(bytes + 6), 34000);
     EXPECT_EQ(le16(bytes + 0x40), kCalMarker);
 }
+
+// The six-input board's front end takes each input's mode and gain at
+// configuration, reports its identity once ready, and the diagnostic words
+// asked for follow the sixth input's reading.
+TEST_F(IoDriverTest, SixInputFrontEndSettingsIdentityAndDiagnostics) {
+    Cfg c0;
+    c0.mode(0, 0).mode(1, 2).mode(2, 1).mode(3, 10).u16(120, 0).u16(122, 1);
+    for (int ch = 0; ch < 6; ++ch)
+        c0.u16(size_t(124 + 2 * ch), uint16_t(ch + 1));
+    c0.u32(136, R(50)).u32(140, R(60));
+    put_le16(plc_reg + reg::kR + 2 * 59, 0x45); // ask for words 0, 2 and 6
+    for (int n = 61; n <= 67; ++n)
+        put_le16(plc_reg + reg::kR + 2 * (n - 1), 0xEEEE);
+    rack(0xDF0E, 0, &c0);
+    const char *want[6] = {"mode=0 gain=1", "mode=2 gain=2", "mode=1 gain=3",
+                           "mode=10 gain=4", "mode=0 gain=5", "mode=1 gain=6"};
+    for (int ch = 0; ch < 6; ++ch)
+        EXPECT_EQ(get(0, "fe" + std::to_string(ch + 1)), want[ch]) << ch;
+    auto r16 = [&](int n) { return le16(plc_reg + reg::kR + 2 * (n - 1)); };
+    EXPECT_EQ(r16(50), 0x6A06) << "identity, after waiting for the settings";
+    EXPECT_EQ(r16(51), 0x0103);
+
+    IoGetAIs(plc_reg + reg::kAI, 0, 0, 12);
+    EXPECT_EQ(r16(61), 24000) << "supply";
+    EXPECT_EQ(r16(62), 0xEEEE) << "not asked for";
+    EXPECT_EQ(r16(63), 2500) << "reference";
+    EXPECT_EQ(r16(67), 0x0102) << "revision";
+    // With the sixth input off nothing is read.
+    c0.u16(122, 10);
+    configure(&c0, nullptr);
+    put_le16(plc_reg + reg::kR + 2 * 60, 0);
+    IoGetAIs(plc_reg + reg::kAI, 0, 0, 12);
+    EXPECT_EQ(r16(61), 0);
+}
