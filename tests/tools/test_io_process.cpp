@@ -57,3 +57,24 @@ TEST_F(IoProcessTest, CurrentInputAndAnalogOutputOfTheExampleRack) {
     EXPECT_NE(out.find("unit"), std::string::npos) << out;
     EXPECT_EQ(value(ctl("reg get %AI1")), 0);
 }
+
+// A type K input of the thermocouple board, its millivolts set through
+// panelctl, reads its temperature in twentieths of a degree.
+TEST_F(IoProcessTest, ThermocoupleInputOfTheThermoRack) {
+    write_file("/host.conf", "io.slot0 = 0xA20F\n");
+    start();
+    stop();
+    int rc = 0;
+    std::string out = run(bin("mkapp") + " -o " + root_dir + "/mnt/cfg " +
+                              src("examples/thermo_rack.json"),
+                          &rc);
+    ASSERT_EQ(rc, 0) << out;
+    start();
+    ASSERT_NE(ctl("reg set %SR5 2").find("= 2"), std::string::npos);
+    ASSERT_EQ(ctl("io set 0 ai1 4.096mV"), "slot 0 ai1 = 4.096mV\n");
+    EXPECT_TRUE(wait_for([&] { return std::labs(value(ctl("reg get %AI1")) - 2000) <= 10; }, 3000))
+        << ctl("reg get %AI1");
+    ctl("io set 0 ai1 20.644mV"); // 500 degrees
+    EXPECT_TRUE(wait_for([&] { return std::labs(value(ctl("reg get %AI1")) - 10000) <= 10; }, 3000))
+        << ctl("reg get %AI1");
+}
