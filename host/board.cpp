@@ -38,7 +38,8 @@ bool PinctrlModel::driven(int bank, int bit) { return (*slot(soc::doe(bank)) >> 
 
 uint32_t PinctrlModel::load(uint32_t reg) {
     for (int bank = 0; bank < 5; ++bank)
-        if (reg == soc::din(bank)) return (level(bank) & *slot(soc::doe(bank))) | (inputs(bank) & ~*slot(soc::doe(bank)));
+        if (reg == soc::din(bank))
+            return (level(bank) & *slot(soc::doe(bank))) | (inputs(bank) & ~*slot(soc::doe(bank)));
     return SctRegBlock::load(reg);
 }
 
@@ -427,6 +428,8 @@ std::shared_ptr<RegBlock> board_make_pinctrl() { return std::make_shared<BoardPi
 std::shared_ptr<RegBlock> board_make_power() { return std::make_shared<PowerModel>(); }
 std::shared_ptr<RegBlock> board_make_rtc() { return std::make_shared<RtcModel>(); }
 std::shared_ptr<RegBlock> board_make_ssp(int port) { return std::make_shared<SspModel>(port); }
-std::shared_ptr<RegBlock> board_make_adc() { return std::make_shared<AdcModel>(); }
+std::shared_ptr<RegBlock> board_make_adc() {
+    return std::make_shared<AdcModel>();
+}
 
 } // namespace host

@@ -1,8 +1,8 @@
 // Models of the local I/O modules (see io_modules.h).
 #include "host/io_modules.h"
 
-#include "host/config.h"
 #include "host/clock.h"
+#include "host/config.h"
 #include "host/ctl.h"
 #include "host/fpga.h"
 #include "host/i2c.h"
@@ -112,8 +112,10 @@ public:
         uint16_t w = 0;
         if (cmd_ == 0x40) w = uint16_t(g.in[slot_].bits);
         else if ((cmd_ & 0xF0) == 0x20) w = uint16_t(g.in[slot_].raw[cmd_ & 0x0F]);
-        else if (cmd_ == 0x10) w = mono_ns() - set_at_ >= 2'000'000 ? 1 : 0;
-        else if (cmd_ >= 0x11 && cmd_ <= 0x1A) w = kFrontEndWords[cmd_ - 0x11];
+        else if (cmd_ == 0x10)
+            w = mono_ns() - set_at_ >= 2'000'000 ? 1 : 0;
+        else if (cmd_ >= 0x11 && cmd_ <= 0x1A)
+            w = kFrontEndWords[cmd_ - 0x11];
         return uint8_t(index_++ % 2 == 0 ? w : w >> 8);
     }
     uint16_t q = 0;
@@ -313,8 +315,8 @@ bool to_raw(Family f, double v, const std::string &unit, int32_t *raw, std::stri
         counts = reg * 8192.0 / (unit == "v" ? 39226.0 : 32783.0);
         break;
     case Family::Base: // 12-bit counts, shifted left 4, x 33250 (volts) or 33350 (current) / 65536
-        *raw = int32_t(std::lround(std::clamp(reg * 65536.0 / (unit == "v" ? 33250.0 : 33350.0) / 16.0,
-                                              0.0, 4095.0)));
+        *raw = int32_t(std::lround(
+            std::clamp(reg * 65536.0 / (unit == "v" ? 33250.0 : 33350.0) / 16.0, 0.0, 4095.0)));
         return true;
     default: // unity constants
         break;
@@ -360,7 +362,8 @@ bool output(int slot, const std::string &name, std::string *out) {
             if (auto *e = expander(0x4C)) q = (~e->latch >> 4) & 0x0F;
         } else if (f == Family::Base) {
             // Output 1 on bit 7 of the first byte, outputs 2-4 on bits 0-2 of the second.
-            if (auto *e = expander(0x4C)) q = ((e->latch >> 7) & 1 ? 0 : 1) | ((~e->latch >> 8) & 7) << 1;
+            if (auto *e = expander(0x4C))
+                q = ((e->latch >> 7) & 1 ? 0 : 1) | ((~e->latch >> 8) & 7) << 1;
         }
         *out = std::to_string(q);
         return true;

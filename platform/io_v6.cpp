@@ -54,8 +54,7 @@ void io_v6_configure(IoSlotState &s, const uint8_t *cfg, uint32_t n) {
     // The settings take a moment; the identity follows once they are taken.
     const uint32_t start = FPGA_GetFrt();
     uint16_t status = 0;
-    while (!(command_read(kStatus, &status) && (status & 1)) &&
-           FPGA_GetFrt() - start < kReadyTicks)
+    while (!(command_read(kStatus, &status) && (status & 1)) && FPGA_GetFrt() - start < kReadyTicks)
         host::wait_step();
     s.v6_ready = status & 1;
     if (!s.v6_id_ref) return;

@@ -520,7 +520,8 @@ TEST_F(IoDriverTest, BaseUnitInputsOutputsAndFrontEnd) {
     }
     set(0, "ai1", "4095");
     IoGetAIs(plc_reg + reg::kAI, 0, 0, 2);
-    EXPECT_EQ(uint16_t(ai(0)), (4095 << 4) * 33250ll / 65536) << "full converter scale, not clamped";
+    EXPECT_EQ(uint16_t(ai(0)), (4095 << 4) * 33250ll / 65536)
+        << "full converter scale, not clamped";
     std::string err;
     EXPECT_FALSE(host::io_set(0, "ai1", "4096", &err)) << "beyond the 12-bit converter";
 
@@ -682,7 +683,7 @@ TEST_F(IoDriverTest, SixInputFrontEndSettingsIdentityAndDiagnostics) {
     for (int n = 61; n <= 67; ++n)
         put_le16(plc_reg + reg::kR + 2 * (n - 1), 0xEEEE);
     rack(0xDF0E, 0, &c0);
-    const char *want[6] = {"mode=0 gain=1", "mode=2 gain=2", "mode=1 gain=3",
+    const char *want[6] = {"mode=0 gain=1",  "mode=2 gain=2", "mode=1 gain=3",
                            "mode=10 gain=4", "mode=0 gain=5", "mode=1 gain=6"};
     for (int ch = 0; ch < 6; ++ch)
         EXPECT_EQ(get(0, "fe" + std::to_string(ch + 1)), want[ch]) << ch;

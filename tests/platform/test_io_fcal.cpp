@@ -47,7 +47,8 @@ protected:
     void source(int ch, const Input &in, double value) {
         const long counts = std::lround(in.slope * value + in.zero);
         std::string err;
-        ASSERT_TRUE(host::io_set(0, "ai" + std::to_string(ch), std::to_string(counts), &err)) << err;
+        ASSERT_TRUE(host::io_set(0, "ai" + std::to_string(ch), std::to_string(counts), &err))
+            << err;
     }
     void pass(int n = 1) {
         for (int i = 0; i < n; ++i)
