@@ -7,6 +7,7 @@
 #include "core/fram.h"
 #include "core/le.h"
 #include "core/plc_reg.h"
+#include "host/board.h"
 #include "host/clock.h"
 #include "host/config.h"
 #include "host/fpga.h"
@@ -500,7 +501,11 @@ TEST_F(IoDriverTest, BaseUnitInputsOutputsAndFrontEnd) {
     FRAM_Init();
     Cfg c0;
     c0.mode(0, 0).mode(1, 2).mode(2, 1).mode(3, 10); // voltage, 4-20 mA, 0-20 mA, off
+    auto pins = host::devmem_model<host::PinctrlModel>(host::soc::kPinctrl);
+    host::reg_write(GPIOPtr(), host::soc::doe(3) + 4, host::soc::kBaseInputPins); // as outputs
     rack(0xEF0E, 0, &c0);
+    for (int bit = 10; bit <= 13; ++bit)
+        EXPECT_FALSE(pins->driven(3, bit)) << "input pin " << bit << " made an input";
     auto *fe = host::i2c_bus().model<host::I2cExpander>(0x4C);
     ASSERT_NE(fe, nullptr);
     EXPECT_EQ(fe->latch & 0x1F, 0x02) << "voltage switch of input 1 only, normal polarity";
