@@ -7,6 +7,7 @@
 #include "core/plc_reg.h"
 #include "core/regname.h"
 #include "core/sysreg.h"
+#include "core/touch.h"
 #include "host/config.h"
 #include "host/ctl.h"
 #include "host/io_modules.h"
@@ -135,7 +136,7 @@ std::string cmd_status(const std::vector<std::string> &a) {
            "\nsliced_passes: " + std::to_string(SlicedPassCount) +
            "\nPGM_state: " + std::to_string(PGM_state) + "\nPGM_fault: " + fault +
            "\nstatus_word: " + sr4 +
-           "\nboot_mode: " + std::to_string(BootMode);
+           "\nboot_mode: " + std::to_string(BootMode) + Touch_StatusLines();
 }
 
 std::string cmd_debug(const std::vector<std::string> &a) {
@@ -158,5 +159,6 @@ void CtlCmds_Register() {
     host::io_ctl_register();
     VDR_CtlRegister();
     Crash_CtlRegister();
+    Touch_CtlRegister();
     Can_CtlRegister();
 }

@@ -13,6 +13,7 @@
 #include "host/root.h"
 #include "host/touchdev.h"
 #include "host/trace.h"
+#include "net/tx.h"
 #include "objects/objects.h"
 #include "platform/keys.h"
 
@@ -135,15 +136,7 @@ void set_point(int x, int y) {
 // One complete sample: raw position and whether the screen is pressed.
 void sample(int rx, int ry, bool pressed) {
     int x = 0, y = 0;
-    if (pressed) {
-        int64_t cx = rx, cy = ry;
-        if (PrmTbl.xmax != 1 || PrmTbl.ymax != 1) {
-            cx = PrmTbl.xmax ? int64_t(width()) * rx / PrmTbl.xmax : 0;
-            cy = PrmTbl.ymax ? height() - int64_t(height()) * ry / PrmTbl.ymax : 0;
-        }
-        x = PrmTbl.xscale ? int(int64_t(width()) * (cx - PrmTbl.xoff) / PrmTbl.xscale) : 0;
-        y = PrmTbl.yscale ? int(int64_t(height()) * (cy - PrmTbl.yoff) / PrmTbl.yscale) : 0;
-    }
+    if (pressed) TCH_RawToScreen(rx, ry, &x, &y);
     switch (touch_state) {
     case 0:
         set_point(0, 0);
@@ -262,7 +255,7 @@ void event(uint16_t type, uint16_t code, int32_t value, bool with_pressure) {
 }
 
 void read_touch() {
-    bool with_pressure = KernelRevNumber() >= 3549;
+    bool with_pressure = TCH_MeasuresPressure();
     for (;;) {
         long n = host::touch_read(td.fd, td.buf + td.buffered, unsigned(sizeof td.buf - td.buffered));
         if (n < 0) {
@@ -285,6 +278,23 @@ void read_touch() {
 }
 } // namespace
 
+void TCH_RawToScreen(int rx, int ry, int *x, int *y) {
+    int64_t cx = rx, cy = ry;
+    if (PrmTbl.xmax != 1 || PrmTbl.ymax != 1) {
+        cx = PrmTbl.xmax ? int64_t(width()) * rx / PrmTbl.xmax : 0;
+        cy = PrmTbl.ymax ? height() - int64_t(height()) * ry / PrmTbl.ymax : 0;
+    }
+    *x = PrmTbl.xscale ? int(int64_t(width()) * (cx - PrmTbl.xoff) / PrmTbl.xscale) : 0;
+    *y = PrmTbl.yscale ? int(int64_t(height()) * (cy - PrmTbl.yoff) / PrmTbl.yscale) : 0;
+}
+
+int TCH_MeasuresPressure() { return KernelRevNumber() >= 3549; }
+
+long TCH_Pending() {
+    if (td.fd < 0) return 0;
+    return host::touch_pending(td.fd) + long(td.buffered);
+}
+
 int TCH_Open(TouchCallback cb) {
     host::trace("TCH_Open");
     touch_state = 0;
@@ -299,6 +309,7 @@ int TCH_Open(TouchCallback cb) {
                   int32_t(rec[3]), int32_t(rec[4]), int32_t(rec[5])};
     sysTic = 0;
     sysFlash = 1;
+    TxTimerTickEnabled = 1;
     host::touch_close(td.fd);
     td.fd = host::touch_open(kTouchDevice);
     td.buffered = 0;

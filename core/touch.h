@@ -1,6 +1,7 @@
 // Touch screen, beeper, screen saver and the polled 10 ms tick.
 #pragma once
 #include <cstdint>
+#include <string>
 
 // Touch calibration record, in the order of its file: x maximum, y maximum,
 // x offset, y offset, x scale, y scale. Maxima of 1: raw values are screen units.
@@ -39,8 +40,21 @@ void TCH_BeepOvrd(int on);
 void TCH_ScreenSaver(int minutes);
 void TCH_TickleSaver();
 
+// Screen point of a raw sample through the current calibration.
+void TCH_RawToScreen(int rx, int ry, int *x, int *y);
+// 1 when the kernel's touch driver measures pressure (else pressure only
+// marks the release, and the driver reports the axes exchanged).
+int TCH_MeasuresPressure();
+// Bytes of touch events that wait to be taken by TimerISR (0 without a device).
+long TCH_Pending();
+
 // Board path of the beeper's GPIO line (bank 0, pin 21): "1" sounding, "0" quiet.
 constexpr const char *kBeeperPath = "/sys/class/gpio/gpio21/value";
 constexpr const char *kTouchDevice = "/dev/input/ts0";
+
+// "touch X Y", "touch-drag X1 Y1 X2 Y2 [STEPS]" and "key N [PARAMETER]" of
+// the control socket, and the status lines of backlight, beeper and touch.
+void Touch_CtlRegister();
+std::string Touch_StatusLines();
 
 void Touch_Reset();

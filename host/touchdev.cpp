@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -32,6 +33,12 @@ long touch_read(int fd, void *buf, unsigned n) {
         if (r < 0 && errno == EINTR) continue;
         return long(r);
     }
+}
+
+long touch_pending(int fd) {
+    int n = 0;
+    if (::ioctl(fd, FIONREAD, &n) != 0) return 0;
+    return n;
 }
 
 bool touch_write(const std::string &board_path, const TouchEvent *ev, int count) {

@@ -15,6 +15,8 @@ int touch_open(const std::string &board_path);
 void touch_close(int fd);
 // Reads up to `n` bytes; -1 with errno set on failure (interruptions retried).
 long touch_read(int fd, void *buf, unsigned n);
+// Bytes waiting in the device (0 when none or on failure).
+long touch_pending(int fd);
 
 // Writes events to the device (panelctl and tests): one 16-byte event each.
 struct TouchEvent {

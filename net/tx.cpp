@@ -7,8 +7,10 @@
 #include <cstring>
 
 TxTimer *TimerPtr[kTxTimerSlots];
+uint8_t TxTimerTickEnabled;
 
 void Tx_Reset() {
+    TxTimerTickEnabled = 0;
     for (TxTimer *&slot : TimerPtr)
         slot = nullptr;
 }

@@ -117,6 +117,9 @@ uint32_t _txe_timer_delete(TxTimer *timer);
 void tx_timer_check();
 // Milliseconds: FPGA_GetFrt / 10, wrapping with the counter.
 uint32_t _tx_time_get();
+// The network stack's 10 ms timer tick runs once this is 1 (the touch
+// driver's open sets it).
+extern uint8_t TxTimerTickEnabled;
 
 // Event flags.
 uint32_t _txe_event_flags_create(TxEventFlags *group, const char *name);
@@ -140,5 +143,5 @@ uint32_t _txe_thread_preemption_change(TxThread *thread, uint32_t new_threshold,
 uint32_t _tx_thread_sleep(uint32_t ticks);
 void _tx_initialize_kernel_enter();
 
-// Frees every timer slot (test fixtures and restarts).
+// Frees every timer slot and stops the tick (test fixtures and restarts).
 void Tx_Reset();

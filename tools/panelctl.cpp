@@ -10,6 +10,9 @@
 //   panelctl [--root DIR] screenshot out.png   (the visible screen as PNG)
 //   panelctl [--root DIR] can                  (CAN port state, received frames)
 //   panelctl [--root DIR] can send 123#1122    (a frame from the panel)
+//   panelctl [--root DIR] touch 120 80         (touch the screen there and let go)
+//   panelctl [--root DIR] touch-drag 10 10 200 10 [STEPS]
+//   panelctl [--root DIR] key 5                (press and release panel key 5)
 //
 // Exit status: 0 answered "ok", 1 the panel refused the request, 2 no panel
 // answered or bad usage.
@@ -28,7 +31,8 @@ int usage() {
     std::fprintf(stderr, "usage: panelctl [--root DIR] COMMAND [ARGS...]\n"
                          "commands: status | reg get NAME | reg set NAME VALUE... |\n"
                          "          media insert|remove sd|usb | screenshot FILE.png |\n"
-                         "          can | can send ID#DATA |\n"
+                         "          can | can send ID#DATA | key N [PARAMETER] |\n"
+                         "          touch X Y | touch-drag X1 Y1 X2 Y2 [STEPS] |\n"
                          "          io set SLOT NAME VALUE | io get SLOT [NAME]\n");
     return 2;
 }

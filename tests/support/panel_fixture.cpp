@@ -18,6 +18,7 @@
 #include "core/sys.h"
 #include "core/tick.h"
 #include "core/touch.h"
+#include "net/tx.h"
 #include "gdi/field.h"
 #include "gdi/gdi.h"
 #include "gdi/jpeg.h"
@@ -97,6 +98,7 @@ void panel_reset_all() {
     host::io_modules_reset();
     Rtc_Reset();
     Touch_Reset();
+    Tx_Reset();
     Key_Reset();
     host::rtc0_reset();
     Fram_Reset();
