@@ -8,6 +8,8 @@ namespace host {
 
 constexpr int kPowerFailSignal = 44;
 
+// Each thread made here also gets an alternate signal stack of its own for
+// the fatal handlers, freed when the thread ends.
 int thread_create(pthread_t *thread, void *(*fn)(void *), void *arg, bool detached = false);
 // Blocks the same signals in the calling thread (used by test fixtures).
 void block_panel_signals();

@@ -6,6 +6,7 @@
 #include "host/clock.h"
 #include "host/power.h"
 #include "host/root.h"
+#include "host/thread.h"
 #include "host/trace.h"
 #include "tests/support/png_snapshot.h"
 #include "tests/support/video_fixture.h"
@@ -33,6 +34,16 @@ int scripted_poll() {
     }
     return 0;
 }
+
+// Recursion without end: overflows the stack of the thread it runs in.
+volatile int g_depth_limit = 1 << 30;
+int deep(int n) {
+    volatile char pad[1024];
+    pad[0] = char(n);
+    if (n >= g_depth_limit) return pad[0];
+    return deep(n + 1) + pad[0];
+}
+void *overflow_stack(void *) { return reinterpret_cast<void *>(intptr_t(deep(0))); }
 
 long count_of(const std::vector<std::string> &calls, const char *name) {
     return long(std::count(calls.begin(), calls.end(), name));
@@ -156,4 +167,23 @@ TEST_F(CrashTest, HandlerRebootsAfterTheAnswer) {
     EXPECT_EXIT(ExceptionISR(SIGSEGV), testing::ExitedWithCode(host::kExitReboot), "");
     struct stat st {};
     EXPECT_NE(stat(host::path("/mnt/cfg/ladder.pgm").c_str(), &st), 0) << "program kept";
+}
+
+// The handler runs on an alternate signal stack, and each thread needs its
+// own: a worker whose stack overflows still reaches the crash handler, which
+// writes the log and reboots after the answer.
+TEST_F(CrashTest, StackOverflowInAWorkerThreadReachesTheHandler) {
+    GTEST_FLAG_SET(death_test_style, "fast");
+    start(true, "800x480");
+    g_touch = {1000, 500, 160}; // "No"
+    EXPECT_EXIT(
+        {
+            host::install_fatal_handler(SIGSEGV, ExceptionISR);
+            pthread_t worker;
+            if (host::thread_create(&worker, overflow_stack, nullptr) == 0)
+                pthread_join(worker, nullptr);
+            _exit(1);
+        },
+        testing::ExitedWithCode(host::kExitReboot), "");
+    EXPECT_FALSE(read_file("/mnt/cfg/logfile").empty());
 }
