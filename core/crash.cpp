@@ -122,6 +122,9 @@ bool inside(const RECT &r, int x, int y) {
 
 int default_poll() {
     TimerISR();
+    // People and tests keep looking into the panel (screenshots, touches)
+    // while it waits.
+    host::ctl_poll();
     return KEY_Check(ExcpTch);
 }
 } // namespace

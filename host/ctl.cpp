@@ -8,6 +8,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -18,6 +19,7 @@ namespace {
 constexpr size_t kMaxRequest = 1024;
 int g_listen = -1;
 std::map<std::string, CtlHandler> g_commands;
+std::atomic<bool> g_serving{false};
 
 std::vector<std::string> split(const std::string &line) {
     std::vector<std::string> out;
@@ -115,6 +117,12 @@ std::string ctl_handle(const std::string &raw) {
 
 void ctl_poll() {
     if (g_listen < 0) return;
+    // One server at a time: the crash screen serves the socket from a signal
+    // handler, which may have interrupted a request, or run in another thread.
+    if (g_serving.exchange(true)) return;
+    struct Done {
+        ~Done() { g_serving = false; }
+    } done;
     for (int i = 0; i < 4; ++i) {
         int fd = ::accept4(g_listen, nullptr, nullptr, SOCK_CLOEXEC);
         if (fd < 0) return;
