@@ -23,6 +23,19 @@ extern CFCB tCFCB[kCfcbCount];
 extern CFCB *pUpdtCFCB, *pDpramCFCB, *pLoggerCFCB, *pDirCFCB, *pVidCFCB, *pReportCFCB,
     *pRecipeCFCB, *pAlarmCFCB, *pEmailCFCB, *pTrendCFCB, *pTrendReadCFCB, *pParviTrendReadCFCB,
     *pLoadSDFirmwareCFCB;
+// The debug-log mailbox's block (the otherwise unused row 12).
+extern CFCB *pDBGLoggerCFCB;
+
+// File-request slots of the shared mailbox block `dpram` (byte offsets): u8
+// request toggle, u8 answer toggle, u8 opcode, u8 drive, u32 result, then the
+// parameters. A slot is busy while its toggles differ.
+namespace mbox {
+constexpr uint32_t kGeneric = 8464, kLogger = 8728, kReport = 8752, kRecipe = 8776;
+constexpr uint32_t kAlarm = 8788, kEmail = 8812, kTrend = 74372, kTrendRead = 74396;
+constexpr uint32_t kParviTrendRead = 74420, kDebugLog = 74444;
+constexpr uint32_t kSlotBytes = 24; // the recipe slot is 12
+constexpr uint32_t kRequest = 0, kAnswer = 1, kOpcode = 2, kDrive = 3, kResult = 4;
+} // namespace mbox
 // Nonzero while a safe removal of the removable media is in progress.
 extern uint16_t removeSafe;
 

@@ -1,5 +1,6 @@
 // Media manager.
 #pragma once
+#include <cstdint>
 
 void CFM_Open();
 void CFM_TheLoop(int n);
@@ -10,6 +11,10 @@ void CFM_Update();
 // Alarm records from the loaded screen program; one alarm pass.
 void ALRM_Init();
 void ALRM_Update();
+// The alarms' trigger bits (96), refreshed on every screen pass from the
+// registers that the alarm request of the shared mailbox block names.
+constexpr int kAlarmBufBytes = 12;
+extern uint8_t alarmBuf[kAlarmBufBytes];
 
 // Loggers, messages, reports and the alarm log: started when the controller
 // leaves run mode 0, stopped when it enters it, stepped once per scan.

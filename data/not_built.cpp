@@ -16,15 +16,16 @@ bool g_status_due;
 CFCB tCFCB[kCfcbCount];
 CFCB *pUpdtCFCB, *pDpramCFCB, *pLoggerCFCB, *pDirCFCB, *pVidCFCB, *pReportCFCB, *pRecipeCFCB,
     *pAlarmCFCB, *pEmailCFCB, *pTrendCFCB, *pTrendReadCFCB, *pParviTrendReadCFCB,
-    *pLoadSDFirmwareCFCB;
+    *pLoadSDFirmwareCFCB, *pDBGLoggerCFCB;
 uint16_t removeSafe;
+uint8_t alarmBuf[kAlarmBufBytes];
 
 void CFM_ResetBlocks() {
     for (CFCB &b : tCFCB) b = CFCB{};
     CFCB **rows[kCfcbCount] = {&pUpdtCFCB,   &pDpramCFCB,   &pLoggerCFCB, &pDirCFCB,
                                &pVidCFCB,    &pReportCFCB,  &pRecipeCFCB, &pAlarmCFCB,
                                &pEmailCFCB,  &pTrendCFCB,   &pTrendReadCFCB,
-                               &pParviTrendReadCFCB, nullptr, &pLoadSDFirmwareCFCB};
+                               &pParviTrendReadCFCB, &pDBGLoggerCFCB, &pLoadSDFirmwareCFCB};
     for (int i = 0; i < kCfcbCount; ++i)
         if (rows[i]) *rows[i] = &tCFCB[i];
     removeSafe = 0;
@@ -63,17 +64,22 @@ int CFM_IsBlkReady(CFCB *b) {
     b->state = kCfcbIdle;
     return 1;
 }
-// No mailbox commands are served yet: nothing is queued.
-int CFM_LoadDpramReq() { return 0; }
-int CFM_LoadLoggerReq() { return 0; }
-int CFM_LoadReportReq() { return 0; }
-int CFM_LoadRecipeReq() { return 0; }
-int CFM_LoadAlarmReq() { return 0; }
-int CFM_LoadEmailReq() { return 0; }
-int CFM_LoadTrendReq() { return 0; }
-int CFM_LoadTrendReadReq() { return 0; }
-int CFM_ParviLoadTrendReadReq() { return 0; }
-int CFM_LoadDBGLoggerReq() { return 0; }
+// No mailbox command is served yet: each loader takes its slot's request
+// (outside a safe removal) and loads nothing, so that the poll of the idle
+// block answers it as failed (97), as for an opcode the slot does not take.
+namespace {
+int take_request() { return removeSafe ? 0 : 1; }
+} // namespace
+int CFM_LoadDpramReq() { return take_request(); }
+int CFM_LoadLoggerReq() { return take_request(); }
+int CFM_LoadReportReq() { return take_request(); }
+int CFM_LoadRecipeReq() { return take_request(); }
+int CFM_LoadAlarmReq() { return take_request(); }
+int CFM_LoadEmailReq() { return take_request(); }
+int CFM_LoadTrendReq() { return take_request(); }
+int CFM_LoadTrendReadReq() { return take_request(); }
+int CFM_ParviLoadTrendReadReq() { return take_request(); }
+int CFM_LoadDBGLoggerReq() { return take_request(); }
 
 void CFM_Open() {
     host::trace("CFM_Open");

@@ -96,6 +96,9 @@ int OBJM_CreatePopup(DC *, const uint8_t *, PopupCallback, int) {
     return 0;
 }
 
+// No system menu pages yet.
+const uint8_t *const pBasicMenu[28] = {};
+
 // The menu stays on the page it was given (pages 1 to 27).
 int MENU_GetPage() {
     trace("MENU_GetPage");

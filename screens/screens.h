@@ -41,7 +41,8 @@ extern const uint8_t *const badPage,
     *const faultPage, *const sysMenuPage, *const calTchPage, *const BootPage, *const RecoverPage;
 extern const uint8_t *const dialogObj;
 
-// System menu.
+// System menu: the table of its pages (copied by the system services).
+extern const uint8_t *const pBasicMenu[28];
 int MENU_GetPage();
 int MENU_SetPage(int n);
 

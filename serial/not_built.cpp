@@ -3,6 +3,8 @@
 #include "host/trace.h"
 #include "serial/serial.h"
 
+#include <cstdio>
+
 using host::trace;
 
 uint8_t Cmd_Downloading;
@@ -20,6 +22,7 @@ void Cmd_PortInit(int) { trace("Cmd_PortInit"); }
 void OCB_Open() { trace("OCB_Open"); }
 void OCB_Init() { trace("OCB_Init"); }
 void OCB_Update() { trace("OCB_Update"); }
+void OCB_DfltPortChange(int) { trace("OCB_DfltPortChange"); }
 void RCT_Init() { trace("RCT_Init"); }
 void RctISR(int) { trace("RctISR"); }
 void FxpMain(int) { trace("FxpMain"); }
@@ -39,6 +42,12 @@ uint8_t ladder_olp[kLadderOlpSize];
 void PMGR_Start() { trace("PMGR_Start"); }
 void PMGR_Stop() { trace("PMGR_Stop"); }
 void PMGR_Scan() { trace("PMGR_Scan"); }
+// No protocol driver is ever loaded yet.
+void PMGR_GetDrvInfo(char *rows, int count) {
+    trace("PMGR_GetDrvInfo");
+    for (int i = 0; rows && i < count; ++i)
+        std::snprintf(rows + i * kDrvInfoRow, kDrvInfoRow, "(None Loaded)");
+}
 int TalkOpened(int) { return 0; }
 void TalkClosed(int) { trace("TalkClosed"); }
 void Talk_ModeChange(int) { trace("Talk_ModeChange"); }

@@ -15,6 +15,9 @@ void Cmd_PortInit(int value);
 void OCB_Open();
 void OCB_Init();
 void OCB_Update();
+// Changes the option board port's default protocol or mode (codes 0, 1, 2, 3,
+// 4, 7, 10, 11 and 13).
+void OCB_DfltPortChange(int code);
 void RCT_Init();
 void RctISR(int n);
 void FxpMain(int n);
@@ -40,6 +43,10 @@ extern uint8_t ladder_olp[kLadderOlpSize];
 void PMGR_Start();
 void PMGR_Stop();
 void PMGR_Scan();
+// Name and version of the loadable protocol drivers for the system menu, one
+// row of kDrvInfoRow characters per port, "(None Loaded)" where none is.
+constexpr int kDrvInfoRow = 50;
+void PMGR_GetDrvInfo(char *rows, int count);
 // Programming channels 0..2 opened by the logic's communication instructions.
 int TalkOpened(int channel);
 void TalkClosed(int channel);
@@ -61,6 +68,7 @@ uint8_t IEC_TalkReceive(uint32_t *pc, uint8_t power, int form);
 uint8_t TalkSelect(uint32_t *pc, uint8_t power, int selector);
 
 // The shared mailbox block (16-bit words little-endian); words 2-5 carry the
-// alarm register request (reference low, high, size in bits low, high).
-constexpr int kDpramBytes = 16384;
+// alarm register request (reference low, high, size in bits low, high). It
+// ends with the debug log's file-request slot (data/cfm.h).
+constexpr int kDpramBytes = 74468;
 extern uint8_t dpram[kDpramBytes];

@@ -5,6 +5,7 @@
 #include "core/crc16.h"
 #include "core/le.h"
 #include "core/plc_reg.h"
+#include "host/power.h"
 #include "host/root.h"
 #include "host/trace.h"
 #include "iec/kernel/iec.h"
@@ -12,7 +13,9 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <cstdio>
 #include <cstring>
+#include <sstream>
 #include <vector>
 
 namespace {
@@ -65,34 +68,53 @@ TEST_F(BackupTest, StoreWritesTheImageTheFileAndTheStateBits) {
 }
 
 TEST_F(BackupTest, RestoreCopiesTheImageKeepsTheRunModeAndWarmResets) {
+    // The restore ends in a warm reset, which reboots: it runs in a child, and
+    // the register file that the reset saves shows the restored image.
+    const std::string trace_file = host::path("/restore.trace");
+    auto restore = [&](int keep) {
+        std::remove(trace_file.c_str());
+        EXPECT_EXIT(
+            {
+                host::trace_to_file(trace_file);
+                RestoreBBRAM(keep);
+            },
+            ::testing::ExitedWithCode(host::kExitReboot), "");
+        std::string regs = read_file("/mnt/cfg/autoreg.dta");
+        EXPECT_EQ(regs.size(), app::kRegFileSize);
+        regs.resize(app::kRegFileSize);
+        std::vector<uint8_t> image(regs.begin() + 8, regs.end());
+        return image;
+    };
     for (int keep : {0, 1}) {
         SCOPED_TRACE(keep);
         panel_reset_all();
-        host::trace_start();
+        ASSERT_EQ(CrtAutoSaveRegFile(), 1);
         crcsize_tbl[kFlag] = 255;
         store();
         put_le16(plc_reg + reg::kR, 99);
         sr_put(5, 2);
         sr_put(164, 0); // the present bit comes back only when it was set
-        RestoreBBRAM(keep);
-        EXPECT_EQ(le16(plc_reg + reg::kR), 1234);
-        EXPECT_EQ(sr_get(5), 2);
-        EXPECT_FALSE(bit164(3));
-        EXPECT_EQ(bit164(2), keep == 1);
-        EXPECT_EQ(crcsize_tbl[kFlag], keep == 1 ? 0 : 255);
-        // Taken over: the file says so too.
+        std::vector<uint8_t> image = restore(keep);
+        EXPECT_EQ(le16(image.data() + reg::kR), 1234);
+        EXPECT_EQ(le16(image.data() + sr_offset(5)), 2);
+        uint16_t sr164 = le16(image.data() + sr_offset(164));
+        EXPECT_FALSE((sr164 >> 3) & 1);
+        EXPECT_EQ((sr164 >> 2) & 1, keep == 1 ? 1 : 0);
+        // Taken over: the file says so.
         EXPECT_EQ(uint8_t(read_file(kFile).at(kFlag)), keep == 1 ? 0 : 255);
-        auto calls = host::trace_calls();
+        std::vector<std::string> calls;
+        std::istringstream lines(read_file("/restore.trace"));
+        for (std::string line; std::getline(lines, line);) calls.push_back(line);
         // The registers are saved before the reset.
-        ASSERT_GE(calls.size(), 2u);
-        EXPECT_EQ(calls[calls.size() - 2], "AutoSaveRegisters");
-        EXPECT_EQ(calls.back(), "SYS_WarmReset");
-        EXPECT_EQ(count(calls, "TCH_BeepOvrd"), 2u);
+        auto reset = std::find(calls.begin(), calls.end(), "SYS_WarmReset");
+        ASSERT_NE(reset, calls.end());
+        EXPECT_NE(std::find(calls.begin(), reset, "AutoSaveRegisters"), reset);
+        EXPECT_EQ(count(calls, "TCH_BeepOvrd"), 1u);
     }
     // A set present bit is kept through the restore.
     sr_put(164, 0x08);
-    RestoreBBRAM(0);
-    EXPECT_TRUE(bit164(3));
+    std::vector<uint8_t> image = restore(0);
+    EXPECT_TRUE((le16(image.data() + sr_offset(164)) >> 3) & 1);
 }
 
 TEST_F(BackupTest, AnInvalidBackupIsRefusedWithNothingChanged) {
@@ -206,7 +228,7 @@ TEST_F(BackupTest, IecRestoreCopiesTheRetainedBackupToTheWorkingFile) {
     write_file("/mnt/cfg/Tr_BKP.RET", retained);
     TrevantRuntime = 1;
     store();
-    RestoreBBRAM(0);
+    EXPECT_EXIT(RestoreBBRAM(0), ::testing::ExitedWithCode(host::kExitReboot), "");
     EXPECT_EQ(read_file("/mnt/cfg/tr.ret"), retained);
     EXPECT_EQ(read_file("/mnt/cfg/Tr_BKP.RET"), retained);
 }

@@ -123,7 +123,8 @@ TEST_F(PgmTest, SetUpCallsTheServicesInOrderAndShowsTheStartScreen) {
     Calls expected = {"PGM_TheLoop", "SYS_ClearCmd", "OBJM_Init", "SYS_InitBBR", "SYS_ResetRCBs",
         "ALRM_Init", "USRMGR_Init", "STR_Init", "VIDM_Init", "CFM_Init",
         "OBJM_ScanPage", "OBJM_ScanPage", "OBJM_ScanPage", "OBJM_ScanPage", "SYS_LoadRCBs",
-        "SYS_InitGFX", "KEY_Flush", "KEY_FlushTouch", "SYS_Update", "CFM_Update",
+        "SYS_InitGFX", "TCH_ScreenSaver", "TCH_BeepEnable", "BKLT_Ctrl", "PGM_SetPopupMode",
+        "PMGR_GetDrvInfo", "KEY_Flush", "KEY_FlushTouch", "SYS_Update", "CFM_Update",
         "TCH_TickleSaver", "OBJM_FlushUserScreens", "OBJM_OpenPage",
         "OBJM_Update", "ALRM_Update", "USRMGR_Update", "VIDM_Update", "STR_Update"};
     // clang-format on

@@ -248,7 +248,7 @@ TEST_F(SysRegTest, ImmediateActions) {
         {"network baud",          sr_ref(30),  16, 3,  1, {"Plc_NetInit"},              30},
         {"contrast",              sr_ref(32),  16, 20, 1, {},                           32},
         {"programming port",      sr_ref(34),  16, 1,  1, {"Cmd_PortInit"},             0},
-        {"menu option 2",         sr_ref(163), 16, 7,  1, {"SYS_MenuOption2"},          163},
+        {"menu option 2",         sr_ref(163), 16, 7,  1, {"SYS_MenuOption2", "OCB_DfltPortChange"}, 163},
         {"menu option word",      sr_ref(164), 16, 1,  1, {"SYS_MenuOption"},           164},
         {"menu option bit 0",     5680,        1,  1,  1, {"SYS_MenuOption"},           0},
         {"menu option bit 1",     5681,        1,  1,  1, {"SYS_MenuOption"},           0},
