@@ -6,6 +6,7 @@
 #include "host/ctl.h"
 #include "host/fpga.h"
 #include "host/i2c.h"
+#include "host/io_meter_slave.h"
 #include "host/root.h"
 
 #include <fcntl.h>
@@ -40,7 +41,7 @@ struct State {
 };
 State g;
 
-enum class Family { None, Expander, ThermoBoard, SixInputs, Protected, AnalogOut, Base };
+enum class Family { None, Expander, ThermoBoard, SixInputs, Protected, AnalogOut, Base, Meter, BusSlave };
 
 uint16_t slot_id(int slot) {
     std::string v = config(slot == 0 ? "io.slot0" : "io.slot1");
@@ -65,6 +66,11 @@ Family family(uint16_t id) {
         return Family::AnalogOut;
     case 0xEF0E:
         return Family::Base;
+    case 0x500F:
+    case 0x520F:
+        return Family::Meter;
+    case 0x9F0F:
+        return Family::BusSlave;
     default:
         return Family::None;
     }
@@ -459,6 +465,12 @@ void io_modules_plug(I2cBus &bus, int slot, uint16_t id) {
         bus.attach(0x20, std::make_shared<Dac>(false));
         if (id == 0x8F0F) bus.attach(0x22, std::make_shared<Dac>(false));
         break;
+    case Family::Meter:
+        meter_plug(bus, slot, id);
+        break;
+    case Family::BusSlave:
+        slave_plug(bus, slot);
+        break;
     default:
         break;
     }
@@ -479,6 +491,8 @@ bool io_set(int slot, const std::string &name, const std::string &value, std::st
         return false;
     }
     const Family f = family(slot_id(slot));
+    if (f == Family::Meter) return meter_set(slot, name, value, error);
+    if (f == Family::BusSlave) return slave_set(slot, name, value, error);
     if (f == Family::None) {
         *error = "slot " + std::to_string(slot) + " holds no I/O module with inputs";
         return false;
@@ -540,6 +554,16 @@ bool io_set(int slot, const std::string &name, const std::string &value, std::st
 
 bool io_get(int slot, const std::string &name, std::string *out) {
     if (slot < 0 || slot > 1) return false;
+    if (const Family f = family(slot_id(slot)); f == Family::Meter || f == Family::BusSlave) {
+        const bool meter = f == Family::Meter;
+        if (!name.empty()) return meter ? meter_get(slot, name, out) : slave_get(slot, name, out);
+        out->clear();
+        for (const std::string &n : meter ? meter_names() : slave_names()) {
+            std::string v;
+            if (meter ? meter_get(slot, n, &v) : slave_get(slot, n, &v)) *out += n + " = " + v + "\n";
+        }
+        return true;
+    }
     if (!name.empty()) return output(slot, name, out);
     out->clear();
     std::vector<std::string> names = {"q"};
@@ -597,6 +621,7 @@ uint16_t io_base_adc(int input) {
 
 void io_modules_reset() {
     g = State{};
+    meter_slave_reset();
 }
 
 } // namespace host

@@ -103,6 +103,10 @@ void io_get_cal_const(IoSlotState &s, int) {
     }
     const bool valid = ok && s.cal.marker == kCalMarker;
     if (!valid) defaults(s);
+    // The metering chip works with the constants in use.
+    if (io_is_meter(s))
+        for (int ch = 0; ch < 16; ++ch)
+            io_meter_send_cal(s, ch);
     s.flags = uint16_t((s.flags & ~ioflag::kValid) | ioflag::kRestart | (valid ? ioflag::kValid : 0));
 }
 

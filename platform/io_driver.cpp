@@ -86,6 +86,10 @@ void configure(IoSlotState &s, IoMsg *msg) {
         return;
     }
     io_get_cal_const(s, slot);
+    if (s.type == iorow::kBusSlave) {
+        io_slave_configure(s, msg->data, msg->length);
+        return;
+    }
     if (!msg->data) return;
     if (slot == 1 && s.type == iorow::kComm5) {
         IoCommReset(0, 0);
@@ -140,6 +144,7 @@ void configure(IoSlotState &s, IoMsg *msg) {
             io_q_put(slot, 0);
         }
     }
+    if (io_is_meter(s)) io_meter_config(s);
 }
 
 // --------------------------------------------------------- digital inputs
@@ -214,6 +219,13 @@ void read_inputs(IoSlotState &s, IoMsg *msg) {
         n = 2;
         break;
     }
+    case iorow::kMeter1:
+    case iorow::kMeter2:
+        if (io_meter_inputs(s, in)) n = 3;
+        break;
+    case iorow::kBusSlave:
+        io_slave_read_inputs(s, msg);
+        break;
     default:
         break;
     }
@@ -237,6 +249,7 @@ void calibrate(IoSlotState &s, IoMsg *msg) {
     const int slot = msg->slot, in = msg->count;
     const uint8_t sub = c[0];
     const uint16_t id = io_ident[s.type].id;
+    if (io_is_meter(s) && io_meter_cal(s, msg)) return;
     switch (sub) {
     case 0: {
         std::memset(c, 0, 26);
@@ -306,6 +319,7 @@ void calibrate(IoSlotState &s, IoMsg *msg) {
             if (at + 4 > in) break;
             s.cal.gain[ch] = le16(c + at);
             s.cal.offset[ch] = le16(c + at + 2);
+            if (io_is_meter(s)) io_meter_send_cal(s, ch);
             at += 4;
         }
         break;
@@ -352,6 +366,7 @@ void stop(IoSlotState &s, int slot) {
     if (io_has_fpga_counters(s) || io_has_fpga_pulse(s)) io_counters_stop(s);
     s.pulse_active = false;
     if (io_is_generic(s)) io_gen_control(s, 0);
+    if (s.type == iorow::kBusSlave) io_slave_stop(s, slot);
     if (slot == 0) {
         const uint16_t now = uint16_t(s.out[0] | s.out[1] << 8);
         const uint16_t v = uint16_t((now & ~s.dstop_mask) | (s.dstop_values & s.dstop_mask));
@@ -398,6 +413,10 @@ void load_idle_counters(IoSlotState &s) {
 
 void write_outputs(IoSlotState &s, IoMsg *msg) {
     if (s.type == iorow::kAq4 || s.type == iorow::kAq2) return;
+    if (s.type == iorow::kBusSlave) {
+        io_slave_write_outputs(s, msg);
+        return;
+    }
     if (msg->data)
         for (int i = 0; i < 4 && i < msg->length; ++i)
             s.out[i] = msg->data[msg->first + i];
@@ -461,6 +480,10 @@ void io_q_put(int slot, int mode) {
         I2C_write_io(0x4C, b, 1, 2);
         break;
     }
+    case iorow::kMeter1:
+    case iorow::kMeter2:
+        if (mode == 0) io_meter_q(s);
+        break;
     case iorow::kAq4:
     case iorow::kAq2: {
         uint8_t b0 = s.out[0];
@@ -511,6 +534,9 @@ void io_driver(IoMsg *msg) {
             for (int i = 0; i < 4; ++i)
                 msg->sizes[i] = s.gen_hdr[order[i]];
         }
+        if (s.type == iorow::kBusSlave)
+            for (int i = 0; i < 4; ++i)
+                msg->sizes[i] = s.slave.sizes[i];
         if (s.type == iorow::kV2 && hsc_module_present) {
             msg->sizes[0] = 32;
             msg->sizes[1] = 32;
@@ -542,7 +568,13 @@ void io_driver(IoMsg *msg) {
         write_outputs(s, msg);
         break;
     case 11:
-        if (!(s.flags & ioflag::kCal)) input_ais(s, msg);
+        if (s.flags & ioflag::kCal) break;
+        if (io_is_meter(s))
+            input_acm(s, msg);
+        else if (s.type == iorow::kBusSlave)
+            io_slave_read_analog(s, msg);
+        else
+            input_ais(s, msg);
         break;
     case 12:
         if (!(s.flags & ioflag::kCal)) output_aqx(s, msg, msg->slot);
@@ -551,7 +583,9 @@ void io_driver(IoMsg *msg) {
         stop(s, msg->slot);
         break;
     case 14:
-        break; // only the bus-slave module acts on the start
+        // Only the bus-slave module acts on the start.
+        if (s.type == iorow::kBusSlave) io_slave_start(s, msg->slot);
+        break;
     default:
         msg->status = 0x20;
         break;

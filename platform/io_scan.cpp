@@ -260,6 +260,13 @@ void output_aqx(IoSlotState &s, IoMsg *msg, int slot) {
             I2C_write_io(kBoardDac[n], b, 3, 2);
         }
         break;
+    case iorow::kMeter1:
+    case iorow::kMeter2:
+        io_meter_aqx(s);
+        break;
+    case iorow::kBusSlave:
+        io_slave_write_analog(s, msg);
+        break;
     case iorow::kV6: {
         const int n_out = msg->data ? std::min<int>(msg->length, channels) : kept;
         for (int n = 0; n < n_out; ++n) {

@@ -115,8 +115,11 @@ TEST_F(IoIfTest, EveryRowIsIdentifiedAndQueried) {
         EXPECT_EQ(IoCfg(&c, 0), 0);
         EXPECT_EQ(text(c.rec + iocfg::kText, 5), "     ");
         EXPECT_EQ(text(c.rec + iocfg::kName, 6), std::string(io_ident[found].name, 6)) << row;
+        // The bus-slave module answers the sizes of its configuration: none here.
         for (int i = 0; i < 4; ++i)
-            EXPECT_EQ(le16(c.rec + iocfg::kInBits + 2 * i), io_ident[found].sizes[i]) << row;
+            EXPECT_EQ(le16(c.rec + iocfg::kInBits + 2 * i),
+                      row == 13 ? 0 : io_ident[found].sizes[i])
+                << row;
         EXPECT_EQ(c.rec[iocfg::kPresent], 1);
         EXPECT_EQ(c.rec[iocfg::kQuery], 0);
     }
