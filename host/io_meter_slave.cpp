@@ -253,8 +253,8 @@ void meter_plug(I2cBus &bus, int slot, uint16_t id) {
 }
 
 std::vector<std::string> meter_names() {
-    return {"v1", "v2", "v3", "a1", "a2", "a3", "hz", "ea1", "ea2", "ea3", "er1", "er2",
-            "er3", "vpeak", "apeak", "i", "writes", "events"};
+    return {"v1",  "v2",  "v3",  "a1",  "a2",    "a3",    "hz", "ea1",    "ea2",
+            "ea3", "er1", "er2", "er3", "vpeak", "apeak", "i",  "writes", "events"};
 }
 
 bool meter_set(int slot, const std::string &name, const std::string &value, std::string *error) {
@@ -385,7 +385,9 @@ bool slave_set(int slot, const std::string &name, const std::string &value, std:
             *error = "a word takes -32768..65535";
             return false;
         }
-        const uint32_t at = name == "word" ? 0xFD : name == "startword" ? 2 : uint32_t(0x200 + 2 * (n - 1));
+        const uint32_t at = name == "word"        ? 0xFD
+                            : name == "startword" ? 2
+                                                  : uint32_t(0x200 + 2 * (n - 1));
         put_word_at(w, at, uint16_t(v));
     } else {
         *error = "no input '" + name + "' (status, i, iN, aiN, word, startword)";

@@ -20,9 +20,8 @@
 // Bus-slave module (identity 0x9F0F, memory window at 0x1C or 0x1E; layout
 // in platform/io_drv.h): inputs "status" (the status byte; 0xE0 at start),
 // "i", "iN" (digital input bytes from 0x100), "aiN" (input words from 0x200,
-// counts), "word" (the word at 0xFD), "startword" (the word at 2); outputs "q" (the first four output
-// bytes as one number), "aqN" (output words from 0x300), "control", "node",
-// "sizes".
+// counts), "word" (the word at 0xFD), "startword" (the word at 2); outputs "q" (the first four
+// output bytes as one number), "aqN" (output words from 0x300), "control", "node", "sizes".
 #pragma once
 #include <cstdint>
 #include <string>

@@ -288,8 +288,8 @@ bool io_meter_cal(IoSlotState &s, IoMsg *msg) {
         c[0] = 0;
         for (int i = 0; i < 12; ++i)
             put_le16(c + 1 + 2 * i, s.cal.offset[i]);
-        const double f[6] = {kVoltsPerCount, kAmpsPerCount, kEnergyPerCount, kHzPerCount,
-                             m.lpf1, double(m.val[6]) * kHzPerCount};
+        const double f[6] = {kVoltsPerCount, kAmpsPerCount, kEnergyPerCount,
+                             kHzPerCount,    m.lpf1,        double(m.val[6]) * kHzPerCount};
         for (int i = 0; i < 6; ++i)
             answer_float(c + 25 + 4 * i, f[i]);
         msg->count = 49;

@@ -58,7 +58,8 @@ void io_slave_configure(IoSlotState &s, const uint8_t *block, uint32_t n) {
 void io_slave_read_inputs(IoSlotState &s, IoMsg *msg) {
     const bool ok = exchanging(s);
     uint8_t w[2];
-    if (s.slave.scan_ref && rd(s, ioslave::kScanWord, 2, w)) io_reg_put16(s.slave.scan_ref, le16(w));
+    if (s.slave.scan_ref && rd(s, ioslave::kScanWord, 2, w))
+        io_reg_put16(s.slave.scan_ref, le16(w));
     if (!ok || !msg->data) return;
     const int n = std::min<int>(msg->length, in_bytes(s));
     uint8_t buf[256];

@@ -114,11 +114,11 @@ TEST_F(MeterTest, ReadingsScaledByRatiosAndFrequencyCorrection) {
     set("apeak", "100");
     scan();
     EXPECT_NEAR(kLpf1, 1.018323, 1e-6);
-    EXPECT_NEAR(fl(0), 427.1907, 1e-3);                       // 500000 x lpf1 x 0.000419504 x 2
-    EXPECT_NEAR(fl(2), 1000 * kLpf1 * 0.000419504, 1e-6);     // ratio 1
-    EXPECT_NEAR(fl(3), 307.7192, 1e-3);                       // 1000000 x 3.077192e-06 x 100
-    EXPECT_FLOAT_EQ(fl(6), 50.0f);                            // 800 x 1/16 Hz
-    EXPECT_NEAR(fl(12), 4000 * kLpf1 * 4.1947 * 1, 0.01);     // peaks of phase 2 (setting 1)
+    EXPECT_NEAR(fl(0), 427.1907, 1e-3);                   // 500000 x lpf1 x 0.000419504 x 2
+    EXPECT_NEAR(fl(2), 1000 * kLpf1 * 0.000419504, 1e-6); // ratio 1
+    EXPECT_NEAR(fl(3), 307.7192, 1e-3);                   // 1000000 x 3.077192e-06 x 100
+    EXPECT_FLOAT_EQ(fl(6), 50.0f);                        // 800 x 1/16 Hz
+    EXPECT_NEAR(fl(12), 4000 * kLpf1 * 4.1947 * 1, 0.01); // peaks of phase 2 (setting 1)
     EXPECT_NEAR(fl(13), 100 * 0.0345036 * 1, 1e-4);
     // No energy yet: no power, and a power factor of 0 rather than 0/0.
     for (int k : {7, 8, 9, 10, 11})
@@ -210,8 +210,7 @@ TEST_F(MeterTest, ChipWritesCalibrationAndDigitalInputs) {
     IoPutAQs(aq, 1, 0, 28);
     w = get("writes");
     EXPECT_NE(w.find("0x60=0x000100 0x61=0x000100"), std::string::npos) << w;
-    EXPECT_NE(w.find("0x68=0x000064 0x69=0x000000 0x6A=0x000000 0x6B=0x000010"),
-              std::string::npos)
+    EXPECT_NE(w.find("0x68=0x000064 0x69=0x000000 0x6A=0x000000 0x6B=0x000010"), std::string::npos)
         << w;
     const size_t before = w.size();
     std::vector<uint8_t> req = {2};
@@ -234,8 +233,7 @@ TEST_F(MeterTest, ChipWritesCalibrationAndDigitalInputs) {
     EXPECT_EQ(cal({3, 0x05, 0, 0, 0x34, 0x12, 0x07, 0, 0x00, 0x40, 0xFE, 0xFF}),
               std::vector<uint8_t>{0});
     w = get("writes");
-    EXPECT_NE(w.find("0x40=0x001234 0x50=0x000007 0x42=0x004000 0x52=0x00FFFE"),
-              std::string::npos)
+    EXPECT_NE(w.find("0x40=0x001234 0x50=0x000007 0x42=0x004000 0x52=0x00FFFE"), std::string::npos)
         << w;
     std::vector<uint8_t> g = cal({14});
     ASSERT_EQ(g.size(), 33u);
