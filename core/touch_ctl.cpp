@@ -25,7 +25,7 @@
 #include <vector>
 
 namespace {
-constexpr int kMaxDragSteps = 500; // the device's buffer holds them all
+constexpr int kMaxDragSteps = 500;  // the device's buffer holds them all
 constexpr int kDragStepPixels = 10; // within the driver's jitter limit
 constexpr int kTakeMs = 200;        // longest wait for the tick to take a sample
 
@@ -91,7 +91,9 @@ bool write_and_take(const std::vector<host::TouchEvent> &ev, const std::string &
     if (sr_get(3) != sr3) *out += ", %SR3 = " + std::to_string(sr_get(3));
     for (uint16_t i = wr; i != KEY_twr; i = uint16_t((i + 1) % kTouchRingSize)) {
         const TouchEntry &e = KEY_touch[i];
-        const char *name = e.code == kTouchDown ? "press" : e.code == kTouchUp ? "release" : "event";
+        const char *name = e.code == kTouchDown ? "press"
+                           : e.code == kTouchUp ? "release"
+                                                : "event";
         *out += std::string(", ") + name + " " + std::to_string(e.x) + " " + std::to_string(e.y);
     }
     return true;
@@ -187,7 +189,8 @@ std::string file_word(const char *board_path) {
         if (std::fgets(buf, sizeof buf, f)) v = buf;
         std::fclose(f);
     }
-    while (!v.empty() && (v.back() == '\n' || v.back() == ' ')) v.pop_back();
+    while (!v.empty() && (v.back() == '\n' || v.back() == ' '))
+        v.pop_back();
     return v;
 }
 } // namespace

@@ -3,8 +3,8 @@
 #include "core/le.h"
 #include "core/plc_reg.h"
 #include "core/touch.h"
-#include "host/ctl.h"
 #include "host/config.h"
+#include "host/ctl.h"
 #include "net/tx.h"
 #include "panel_fixture.h"
 #include "platform/keys.h"
@@ -25,7 +25,8 @@ protected:
     }
     void calibration(std::vector<int32_t> v) {
         std::string rec(24, '\0');
-        for (int i = 0; i < 6; ++i) put_le32(rec.data() + 4 * i, uint32_t(v[size_t(i)]));
+        for (int i = 0; i < 6; ++i)
+            put_le32(rec.data() + 4 * i, uint32_t(v[size_t(i)]));
         write_file("/mnt/cfg/cal.dta", rec);
     }
     void open(int build) {
@@ -82,16 +83,16 @@ TEST_F(TouchCtlTest, WithoutCalibrationTheSecondSampleAsksForTheCalibrationScree
     open(3549);
     EXPECT_EQ(TxTimerTickEnabled, 1);
     EXPECT_EQ(host::ctl_handle("touch 120 80"), "ok touch 120 80 (raw 120 80)\n"
-                                                 "sample 1: state 1\n"
-                                                 "sample 2: state 0, %SR3 = 21\n"
-                                                 "release: state 0\n");
+                                                "sample 1: state 1\n"
+                                                "sample 2: state 0, %SR3 = 21\n"
+                                                "release: state 0\n");
     EXPECT_TRUE(taken().empty());
     // The calibration screen's mode takes screen points as they are.
     TCH_Ctrl(2, 0);
     EXPECT_EQ(host::ctl_handle("touch 120 80"), "ok touch 120 80 (raw 120 80)\n"
-                                                 "sample 1: state 1\n"
-                                                 "sample 2: state 3, press 120 80\n"
-                                                 "release: state 0, release 120 80\n");
+                                                "sample 1: state 1\n"
+                                                "sample 2: state 3, press 120 80\n"
+                                                "release: state 0, release 120 80\n");
 }
 
 TEST_F(TouchCtlTest, DragReportsEachMoveInDragMode) {
@@ -101,8 +102,8 @@ TEST_F(TouchCtlTest, DragReportsEachMoveInDragMode) {
     std::string reply = host::ctl_handle("touch-drag 100 100 130 100 3");
     EXPECT_EQ(reply.rfind("ok touch-drag 100 100 130 100 in 3 steps", 0), 0u) << reply;
     // A move ends the press; the next sample presses again where it is.
-    EXPECT_EQ(taken(), (std::vector<std::vector<int>>{
-                           {512, 100, 100}, {512, 120, 100}, {256, 120, 100}}))
+    EXPECT_EQ(taken(),
+              (std::vector<std::vector<int>>{{512, 100, 100}, {512, 120, 100}, {256, 120, 100}}))
         << reply;
     // Without STEPS, steps of at most 10 pixels stay within the jitter limit.
     reply = host::ctl_handle("touch-drag 100 100 100 200");
@@ -154,8 +155,7 @@ TEST_F(TouchCtlTest, KeyQueuesThePressAndItsRelease) {
     EXPECT_EQ(host::ctl_handle("key 3").rfind("ok", 0), 0u);
     EXPECT_EQ(host::ctl_handle("key 4").rfind("ok", 0), 0u);
     EXPECT_EQ(host::ctl_handle("key 5"), "ok key 5 pressed and released (7 keys wait)\n");
-    EXPECT_EQ(host::ctl_handle("key 6"),
-              "error: the key ring is full (7 keys wait to be taken)\n");
+    EXPECT_EQ(host::ctl_handle("key 6"), "error: the key ring is full (7 keys wait to be taken)\n");
     EXPECT_EQ(KEY_Waiting(), 7);
 }
 

@@ -5,6 +5,7 @@
 #include "supervised_panel.h"
 
 #include <chrono>
+#include <cstdio>
 #include <vector>
 
 class TouchProcessTest : public SupervisedPanelTest {
@@ -37,7 +38,8 @@ TEST_F(TouchProcessTest, TouchReachesTheCalibrationRequestOrPresses) {
 
     std::string cal(24, '\0');
     const int32_t rec[6] = {4096, 4096, 0, 0, 800, 480};
-    for (int i = 0; i < 6; ++i) put_le32(cal.data() + 4 * i, uint32_t(rec[i]));
+    for (int i = 0; i < 6; ++i)
+        put_le32(cal.data() + 4 * i, uint32_t(rec[i]));
     write_file("/mnt/cfg/cal.dta", cal);
     start();
     std::string reply = ctl("touch 400 200");
@@ -47,6 +49,51 @@ TEST_F(TouchProcessTest, TouchReachesTheCalibrationRequestOrPresses) {
         << reply;
     EXPECT_EQ(field("touch_state"), "0");
     EXPECT_EQ(field("beeper"), "off");
+}
+
+// On the crash screen a touch on "No" resets the panel keeping the
+// application program; "Yes" erases it first.
+TEST_F(TouchProcessTest, TouchingNoOrYesOnTheCrashScreen) {
+    start();
+    stop();
+    write_file("/app.json", "{}");
+    int rc = -1;
+    std::string out =
+        run(bin("mkapp") + " -o " + root_dir + "/mnt/cfg " + root_dir + "/app.json", &rc);
+    ASSERT_EQ(rc, 0) << out;
+    std::string cal(24, '\0');
+    const int32_t rec[6] = {800, 480, 0, 0, 800, 480};
+    for (int i = 0; i < 6; ++i)
+        put_le32(cal.data() + 4 * i, uint32_t(rec[i]));
+    write_file("/mnt/cfg/cal.dta", cal);
+    std::string log = root_dir + "/var/log/supervisor.log";
+    auto restarts = [&] {
+        size_t n = 0;
+        std::string text = slurp(log);
+        for (size_t at = 0; (at = text.find("by reboot: restarting", at)) != std::string::npos;
+             ++at)
+            ++n;
+        return n;
+    };
+    start();
+    struct Case {
+        const char *touch;
+        bool program_kept;
+    };
+    // 800x480: "Yes" spans x 240-349, "No" 450-559, both y 147-173.
+    const Case cases[] = {{"touch 500 160", true}, {"touch 300 160", false}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.touch);
+        ASSERT_TRUE(wait_for([&] { return field("run_mode") != ""; }, 10000));
+        size_t before = restarts();
+        std::remove((root_dir + "/mnt/cfg/logfile").c_str());
+        EXPECT_EQ(ctl("crash segv"), "raising segv\n");
+        ASSERT_TRUE(wait_for([&] { return !read_file("/mnt/cfg/logfile").empty(); }, 5000));
+        std::string reply = ctl(c.touch);
+        EXPECT_NE(reply.find(", press "), std::string::npos) << reply;
+        ASSERT_TRUE(wait_for([&] { return restarts() == before + 1; }, 10000)) << slurp(log);
+        EXPECT_EQ(!read_file("/mnt/cfg/ladder.pgm").empty(), c.program_kept);
+    }
 }
 
 // A fault shows the crash screen, which counts down from 59 and then resets
@@ -69,8 +116,8 @@ TEST_F(TouchProcessTest, SlowCrashScreenCountsDownThenThePanelRestarts) {
     std::vector<uint8_t> shot;
     ASSERT_TRUE(wait_for(
         [&] {
-            return screenshot(&shot) && std::equal(ref.begin(), ref.begin() + long(above_count),
-                                                   shot.begin());
+            return screenshot(&shot) &&
+                   std::equal(ref.begin(), ref.begin() + long(above_count), shot.begin());
         },
         5000))
         << "the crash screen is not shown";
@@ -86,10 +133,11 @@ TEST_F(TouchProcessTest, SlowCrashScreenCountsDownThenThePanelRestarts) {
         << "the count does not move";
 
     // At 0 the panel resets and starts again.
-    ASSERT_TRUE(wait_for([&] { return slurp(log).find("by reboot: restarting") != std::string::npos; },
-                         75000))
+    ASSERT_TRUE(wait_for(
+        [&] { return slurp(log).find("by reboot: restarting") != std::string::npos; }, 75000))
         << slurp(log);
-    double waited = std::chrono::duration<double>(std::chrono::steady_clock::now() - crashed).count();
+    double waited =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - crashed).count();
     EXPECT_GT(waited, 57.0) << "the countdown ran 59 seconds";
     EXPECT_TRUE(wait_for([&] { return field("run_mode") != ""; }, 10000));
     EXPECT_NE(slurp(log).find("panel started"), slurp(log).rfind("panel started"))
