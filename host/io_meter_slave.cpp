@@ -31,6 +31,7 @@ struct MeterInputs {
     uint32_t events = 0;                              // 0x1A commands
 };
 
+constexpr size_t kWritesKept = 512;
 constexpr uint32_t kWindow = 0x400;
 struct SlaveWindow {
     uint8_t mem[kWindow] = {};
@@ -125,7 +126,11 @@ public:
             value_ = 0;
         } else if (cmd_ == 2 && index_ <= 4) {
             value_ = value_ << 8 | byte;
-            if (index_ == 4) in.writes.emplace_back(reg_, value_);
+            if (index_ == 4) {
+                // The latest writes are kept, so a long run does not grow the record.
+                if (in.writes.size() >= kWritesKept) in.writes.erase(in.writes.begin());
+                in.writes.emplace_back(reg_, value_);
+            }
         }
         ++index_;
         return true;

@@ -13,9 +13,9 @@
 //   i, iN     the 20 digital inputs
 // Volts and amps are turned into the counts that read back as that value
 // with transformer ratios of 1 (the voltages with the frequency correction
-// of the frequency set). Outputs: "writes", every register write the chip
-// received in order ("0x30=0x000034 ..."), and "events", the number of 0x1A
-// commands.
+// of the frequency set). Outputs: "writes", the register writes the chip
+// received in order ("0x30=0x000034 ...", the latest 512), and "events", the
+// number of 0x1A commands.
 //
 // Bus-slave module (identity 0x9F0F, memory window at 0x1C or 0x1E; layout
 // in platform/io_drv.h): inputs "status" (the status byte; 0xE0 at start),
