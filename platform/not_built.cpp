@@ -8,9 +8,5 @@
 
 using host::trace;
 
-uint8_t StillOpened;
-void VIDM_Init() { trace("VIDM_Init"); }
-void VIDM_Update() { trace("VIDM_Update"); }
-
 int IoSlotDevice(int) { return 0; }
 bool IoRemoteBase(const char *) { return false; }

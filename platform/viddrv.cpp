@@ -532,6 +532,11 @@ int VDR_IsPageCopied() {
 
 void VidPageUpdate() {}
 
+uint8_t *VDR_ViewBuffer(uint32_t *bytes) {
+    if (bytes) *bytes = uint32_t(g.view.size());
+    return g.view.empty() ? nullptr : g.view.data();
+}
+
 void VDR_BmpClrMem() {
     g.bmp_used = 0;
 }

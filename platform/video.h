@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 // Frames a context can draw into (VDR_Ioctl request 4).
 // 0 the drawing page shown by the page copy, 1 second page, 2 third page,
@@ -89,10 +90,45 @@ void VDR_Reset();
 // The "screenshot FILE" command of the control socket.
 void VDR_CtlRegister();
 
-// Video manager and playback.
+// The view buffer (twice a screen of 16-bit pixels): coded bitmaps are
+// decoded there, and still pictures are loaded there. Its size in `bytes`.
+uint8_t *VDR_ViewBuffer(uint32_t *bytes);
+
+// Video manager: shows a still picture and captures the screen for the media
+// manager.
+//
+// A whole-screen picture: 16-bit little-endian pixels, `width` of them a row.
+// As the still picture (ViewBMP), `options` is the row order: 0 rows
+// bottom-up with 15-bit pixels (red, green, blue 5 bits each), 1 rows
+// top-down in RGB565, any other value rows top-down with 15-bit pixels. As
+// the capture (CaptBMP), the pixels are 15-bit, `page` is the page shown
+// (plus 9000 for a system screen) and `options` the capture's option bits:
+// 0 rows bottom-up (a BMP file), else top-down (a JPEG file).
+struct VidBitmap {
+    uint32_t width, height;
+    uint8_t *pixels;
+    uint16_t page;
+    uint16_t options;
+};
+extern VidBitmap ViewBMP, CaptBMP;
+// One screen of 15-bit pixels, the capture taken at the request.
+extern std::vector<uint8_t> CaptBuf;
+// 1 while a still picture is shown.
 extern uint8_t StillOpened;
+constexpr int kVidmOpenStill = 12, kVidmCloseStill = 13;
+
 void VIDM_Init();
+int VIDM_Open();
+// 12 shows the still picture of ViewBMP, 13 closes it; others do nothing.
+void VIDM_Cmd(int command);
+// One step of the capture request per screen-loop pass.
 void VIDM_Update();
+void OpenStill();
+void CloseStill();
+// Copies the screen into CaptBuf and describes it in CaptBMP.
+void ScrnCapture();
+// Forgets the set-up, the capture and the still picture (tests).
+void VIDM_Reset();
 
 // Video playback through the outside media player, steered by a thread of
 // its own through the control block that the video-stream screen object

@@ -121,7 +121,7 @@ TEST_F(PgmTest, SetUpCallsTheServicesInOrderAndShowsTheStartScreen) {
     Calls calls = pass();
     // clang-format off
     Calls expected = {"PGM_TheLoop", "SYS_ClearCmd", "OBJM_Init", "SYS_InitBBR", "SYS_ResetRCBs",
-        "ALRM_Init", "USRMGR_Init", "STR_Init", "VIDM_Init", "CFM_Init",
+        "ALRM_Init", "USRMGR_Init", "STR_Init", "VIDM_Init", "GDI_CreateDC", "CFM_Init",
         "OBJM_ScanPage", "OBJM_ScanPage", "OBJM_ScanPage", "OBJM_ScanPage", "SYS_LoadRCBs",
         "SYS_InitGFX", "TCH_ScreenSaver", "TCH_BeepEnable", "BKLT_Ctrl", "PGM_SetPopupMode",
         "PMGR_GetDrvInfo", "KEY_Flush", "KEY_FlushTouch", "SYS_Update", "CFM_Update",

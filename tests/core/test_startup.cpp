@@ -64,7 +64,7 @@ TEST_F(StartupTest, NormalStartRunsTheStepsInOrder) {
         "Net_Test", "NetStatusDecode", "TickleWatchdogReal", "TickleWatchdogReal",
         "OCB_Open", "Cmd_Init", "OCB_Init", "KEY_Flush", "SYS_ResetRCBs", "CFM_Open",
         "PGM_InitRunCtrl", "RCT_Init", "SYS_LoadRCBs", "PGM_Create", "REC_ScreenInit",
-        "SetPlcMode", "VIDM_Init", "FPGA_GetVer", "Cf_Check", "Cf_Check"};
+        "SetPlcMode", "VIDM_Init", "GDI_CreateDC", "FPGA_GetVer", "Cf_Check", "Cf_Check"};
     // clang-format on
     std::set<std::string> names(expected.begin(), expected.end());
     Calls calls = host::trace_calls();

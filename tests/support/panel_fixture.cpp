@@ -78,6 +78,7 @@ void panel_reset_all() {
     GDI_Reset();
     Shapes_Reset();
     Video_Reset();
+    VIDM_Reset();
     VDR_Reset();
     PXP_Reset();
     Jpeg_Reset();

@@ -103,6 +103,10 @@ TEST(ScreenProgramBuilder, RefusedDescriptionsNameTheirPlace) {
         {R"({"pages": [{"screen": 1, "objects": [{"type": 1, "length": 8}]}]})",
                                                                "kesta_pgm.pages[0].objects[0]: an object record has at least 32 bytes"},
         {R"({"pages": [{"screen": 1, "fault": 1}]})",           "kesta_pgm.pages[0]: \"fault\" takes true or false"},
+        {R"({"header_length": 36, "capture": {}})",            "kesta_pgm: a capture set-up needs a header of at least 40 bytes"},
+        {R"({"capture": {"register": "%Z1"}})",                "kesta_pgm.capture.register: unknown register name"},
+        {R"({"capture": {"options": 4}})",                     "kesta_pgm.capture.options: number 4 too large"},
+        {R"({"capture": {"file": "x"}})",                      "kesta_pgm.capture: unknown key \"file\""},
     };
     // clang-format on
     for (const Case &c : cases) {

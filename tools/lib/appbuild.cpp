@@ -4,6 +4,7 @@
 #include "core/crc16.h"
 #include "core/ladasm.h"
 #include "core/le.h"
+#include "core/regname.h"
 #include "screens/screens.h"
 
 #include <algorithm>
@@ -120,11 +121,31 @@ Bytes screen_page(const json &p, const std::string &where) {
     return b;
 }
 
+// The screen-capture set-up: register reference, option bits, offset of the
+// file name in the string table.
+Bytes capture_setup(const json &c, const std::string &where) {
+    only_keys(c, where, {"register", "options", "name_offset"});
+    uint32_t ref = 0;
+    if (c.contains("register") && c["register"].is_string()) {
+        uint32_t bits = 0;
+        std::string error;
+        if (!RegName_Parse(c["register"].get<std::string>(), &ref, &bits, &error))
+            fail(where + ".register", error);
+    } else {
+        ref = uint32_t(number_or(c, "register", 0, where, 0xFFFFFFFFu));
+    }
+    Bytes b;
+    append_le(b, ref, 4);
+    append_le(b, number_or(c, "options", 0, where, 3), 4);
+    append_le(b, number_or(c, "name_offset", 0, where, 0xFFFFFFFFu), 4);
+    return b;
+}
+
 // The screen program: its header, then the pages.
 Bytes screen_program(const json &s, const std::string &where) {
     only_keys(s, where, {"start_screen", "flags", "header_length", "size", "page_count",
                          "language_register", "languages", "touch_register", "fonts_check",
-                         "pages"});
+                         "pages", "capture"});
     uint32_t hlen = uint32_t(number_or(s, "header_length", 56, where, 0xFFFF));
     if (hlen < 16 || hlen > 56) fail(where, "\"header_length\" is 16 to 56");
     const json pages = s.contains("pages") ? s["pages"] : json::array();
@@ -148,6 +169,12 @@ Bytes screen_program(const json &s, const std::string &where) {
     for (size_t i = 0; i < pages.size(); ++i) {
         Bytes p = screen_page(pages[i], where + ".pages[" + std::to_string(i) + "]");
         b.insert(b.end(), p.begin(), p.end());
+    }
+    if (s.contains("capture")) {
+        if (hlen < 40) fail(where, "a capture set-up needs a header of at least 40 bytes");
+        put_le32(b.data() + 36, uint32_t(b.size()));
+        Bytes c = capture_setup(s["capture"], where + ".capture");
+        b.insert(b.end(), c.begin(), c.end());
     }
     return b;
 }

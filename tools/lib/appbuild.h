@@ -29,8 +29,11 @@
 //       "fault": true (shows the display-fault message), "objects":
 //       [{"type": T, "flags": F (default 1), "rect": [l, t, r, b],
 //       "length": N (own record length)}]}]. Objects get their class's record
-//       length with zero class fields; sections after the pages are not
-//       written (their offsets are 0).
+//       length with zero class fields. "capture": {"register": "%R100" or a
+//       reference, "options": 0-3, "name_offset": N} writes the screen-capture
+//       set-up after the pages (u32 register reference, u32 option bits, u32
+//       offset of the file name in "string_table"; header offset 36). Other
+//       sections after the pages are not written (their offsets are 0).
 // The control program also takes {"program": <contents>, "features": N},
 // which appends the feature word the programming tool leaves at the end, and
 // {"xti": {"code": <contents>, "varloc": <contents>}}, an IEC application,
