@@ -20,8 +20,18 @@
 
 namespace host {
 namespace {
-int g_fd = -1;
-WatchdogState *g_state = nullptr;
+std::atomic<int> g_fd{-1};
+// The watchdog thread reads the device while the main thread may close it:
+// a closed device's mapping is retired, not unmapped at once, so a reader
+// holding the pointer of the previous opening never touches freed memory.
+std::atomic<WatchdogState *> g_state{nullptr};
+WatchdogState *g_retired = nullptr;
+
+void retire(WatchdogState *s) {
+    if (!s) return;
+    if (g_retired) munmap(g_retired, sizeof(WatchdogState));
+    g_retired = s;
+}
 bool g_magic_close = false;
 // The hardware watchdog counts real time: a device opened on the virtual clock
 // of a test never expires by itself.
@@ -77,13 +87,14 @@ int wdt_open() {
         ::close(fd);
         return -1;
     }
-    g_state = static_cast<WatchdogState *>(m);
-    std::memcpy(g_state->magic, "WDTSTATE", 8);
-    g_state->timeout_ms = 60000; // the kernel's default until the driver sets it
-    g_state->last_kick_ns = mono_ns();
-    g_state->pid = getpid();
-    g_state->expired = 0;
-    g_state->open = 1;
+    auto *st = static_cast<WatchdogState *>(m);
+    std::memcpy(st->magic, "WDTSTATE", 8);
+    st->timeout_ms = 60000; // the kernel's default until the driver sets it
+    st->last_kick_ns = mono_ns();
+    st->pid = getpid();
+    st->expired = 0;
+    st->open = 1;
+    g_state = st;
     g_fd = fd;
     g_magic_close = false;
     g_opened_real = !clock_is_virtual();
@@ -91,29 +102,33 @@ int wdt_open() {
 }
 
 void wdt_set_timeout(int fd, int seconds) {
-    if (fd != g_fd || !g_state || seconds <= 0) return;
-    g_state->timeout_ms = uint32_t(seconds) * 1000;
-    g_state->last_kick_ns = mono_ns();
+    WatchdogState *st = g_state;
+    if (fd != g_fd || !st || seconds <= 0) return;
+    st->timeout_ms = uint32_t(seconds) * 1000;
+    st->last_kick_ns = mono_ns();
 }
 
 void wdt_write(int fd, const char *data, size_t n) {
-    if (fd != g_fd || !g_state || n == 0) return;
-    g_state->last_kick_ns = mono_ns();
+    WatchdogState *st = g_state;
+    if (fd != g_fd || !st || n == 0) return;
+    st->last_kick_ns = mono_ns();
     g_magic_close = data[n - 1] == 'V';
 }
 
 int wdt_time_left_ms(int fd) {
-    if (fd != g_fd || !g_state) return -1;
-    uint64_t used = (mono_ns() - g_state->last_kick_ns) / 1'000'000ull;
-    return used >= g_state->timeout_ms ? 0 : int(g_state->timeout_ms - used);
+    WatchdogState *st = g_state;
+    if (fd != g_fd || !st) return -1;
+    uint64_t used = (mono_ns() - st->last_kick_ns) / 1'000'000ull;
+    return used >= st->timeout_ms ? 0 : int(st->timeout_ms - used);
 }
 
 void wdt_close(int fd) {
-    if (fd != g_fd || !g_state) return;
+    WatchdogState *st = g_state;
+    if (fd != g_fd || !st) return;
     // Without the magic character the device stays armed after the close.
-    if (g_magic_close) g_state->open = 0;
-    munmap(g_state, sizeof(WatchdogState));
+    if (g_magic_close) st->open = 0;
     g_state = nullptr;
+    retire(st);
     ::close(g_fd);
     g_fd = -1;
 }
@@ -135,7 +150,7 @@ bool wdt_read_state(const char *root_dir, WatchdogState *out) {
 
 void wdt_reset() {
     g_opened_real = false;
-    if (g_state) munmap(g_state, sizeof(WatchdogState));
+    retire(g_state.exchange(nullptr));
     if (g_fd >= 0) ::close(g_fd);
     g_state = nullptr;
     g_fd = -1;

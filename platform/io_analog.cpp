@@ -61,13 +61,17 @@ void cj_comp(int32_t t, int32_t comp[8]) {
 }
 
 int32_t ai_filter(AiFilter &f, int32_t raw, int k, bool restart) {
-    if (k == 0) return f.value = raw;
+    if (k <= 0) return f.value = raw;
+    // The shift comes from the configuration block: a shift past the
+    // accumulator's width would be undefined, and beyond 31 the filter is
+    // frozen anyway.
+    if (k > 31) k = 31;
     if (restart) {
-        f.acc = raw << k;
+        f.acc = int64_t(raw) << k;
         f.value = raw;
     } else {
         f.acc = f.acc - f.value + raw;
-        f.value = f.acc >> k;
+        f.value = int32_t(f.acc >> k);
     }
     return f.value;
 }

@@ -52,7 +52,8 @@ void cj_comp(int32_t t, int32_t comp[8]);
 
 // First-order filter of weight 1/2^k; k = 0 passes each reading through.
 struct AiFilter {
-    int32_t acc, value;
+    int64_t acc;
+    int32_t value;
 };
 int32_t ai_filter(AiFilter &f, int32_t raw, int k, bool restart);
 

@@ -141,6 +141,12 @@ TEST(Filter, Weights) {
         ai_filter(f, 2000, 2, false);
     EXPECT_NEAR(f.value, 2000, 3);
     EXPECT_EQ(ai_filter(f, 0, 2, true), 0);
+    // A full-scale reading with the widest shifts a configuration byte can
+    // hold neither overflows nor moves the held value.
+    for (int k : {16, 31, 200, 255}) {
+        EXPECT_EQ(ai_filter(f, 65520, k, true), 65520) << k;
+        EXPECT_EQ(ai_filter(f, 65520, k, false), 65520) << k;
+    }
 }
 
 TEST(AnalogOut, Conversion) {
