@@ -4,6 +4,7 @@
 
 #include "host/config.h"
 #include "host/i2c.h"
+#include "host/io_modules.h"
 
 #include <cctype>
 #include <cerrno>
@@ -47,15 +48,6 @@ State g;
 
 const char *slot_key(int slot) {
     return slot == 0 ? "io.slot0." : "io.slot1.";
-}
-
-bool index_of(const std::string &name, const char *prefix, int lo, int hi, int *n) {
-    const size_t len = std::strlen(prefix);
-    if (name.compare(0, len, prefix) != 0 || name.size() == len) return false;
-    for (size_t i = len; i < name.size(); ++i)
-        if (!std::isdigit(static_cast<unsigned char>(name[i]))) return false;
-    *n = std::atoi(name.c_str() + len);
-    return *n >= lo && *n <= hi;
 }
 
 bool parse_int(const std::string &text, long lo, long hi, long *v) {
@@ -266,12 +258,12 @@ bool meter_set(int slot, const std::string &name, const std::string &value, std:
     MeterInputs &in = g.meter[slot];
     int n = 0;
     long v = 0;
-    if (index_of(name, "v", 1, 3, &n)) return parse_quantity(value, "V", &in.volts[n - 1], error);
-    if (index_of(name, "a", 1, 3, &n)) return parse_quantity(value, "A", &in.amps[n - 1], error);
+    if (io_index_of(name, "v", 1, 3, &n)) return parse_quantity(value, "V", &in.volts[n - 1], error);
+    if (io_index_of(name, "a", 1, 3, &n)) return parse_quantity(value, "A", &in.amps[n - 1], error);
     if (name == "hz") return parse_quantity(value, "Hz", &in.hz, error);
     if (name == "vpeak") return parse_quantity(value, "V", &in.vpeak, error);
     if (name == "apeak") return parse_quantity(value, "A", &in.apeak, error);
-    if (index_of(name, "ea", 1, 3, &n) || index_of(name, "er", 1, 3, &n)) {
+    if (io_index_of(name, "ea", 1, 3, &n) || io_index_of(name, "er", 1, 3, &n)) {
         if (!parse_int(value, -32768, 32767, &v)) {
             *error = "energy counts lie in -32768..32767";
             return false;
@@ -287,7 +279,7 @@ bool meter_set(int slot, const std::string &name, const std::string &value, std:
         in.bits = uint32_t(v);
         return true;
     }
-    if (index_of(name, "i", 1, 20, &n)) {
+    if (io_index_of(name, "i", 1, 20, &n)) {
         if (value != "0" && value != "1") {
             *error = "a digital input takes 0 or 1";
             return false;
@@ -317,9 +309,9 @@ bool meter_get(int slot, const std::string &name, std::string *out) {
         }
     } else if (name == "events") {
         *out = std::to_string(in.events);
-    } else if (index_of(name, "v", 1, 3, &n)) {
+    } else if (io_index_of(name, "v", 1, 3, &n)) {
         *out = q(in.volts[n - 1], "V");
-    } else if (index_of(name, "a", 1, 3, &n)) {
+    } else if (io_index_of(name, "a", 1, 3, &n)) {
         *out = q(in.amps[n - 1], "A");
     } else if (name == "hz") {
         *out = q(in.hz, "Hz");
@@ -327,9 +319,9 @@ bool meter_get(int slot, const std::string &name, std::string *out) {
         *out = q(in.vpeak, "V");
     } else if (name == "apeak") {
         *out = q(in.apeak, "A");
-    } else if (index_of(name, "ea", 1, 3, &n)) {
+    } else if (io_index_of(name, "ea", 1, 3, &n)) {
         *out = std::to_string(in.ea[n - 1]);
-    } else if (index_of(name, "er", 1, 3, &n)) {
+    } else if (io_index_of(name, "er", 1, 3, &n)) {
         *out = std::to_string(in.er[n - 1]);
     } else if (name == "i") {
         *out = std::to_string(in.bits);
@@ -377,7 +369,7 @@ bool slave_set(int slot, const std::string &name, const std::string &value, std:
         }
         for (int b = 0; b < 4; ++b)
             w.mem[0x100 + b] = uint8_t(v >> (8 * b));
-    } else if (index_of(name, "i", 1, 32, &n)) {
+    } else if (io_index_of(name, "i", 1, 32, &n)) {
         if (value != "0" && value != "1") {
             *error = "a digital input takes 0 or 1";
             return false;
@@ -385,7 +377,7 @@ bool slave_set(int slot, const std::string &name, const std::string &value, std:
         uint8_t &byte = w.mem[0x100 + (n - 1) / 8];
         const uint8_t bit = uint8_t(1u << ((n - 1) % 8));
         byte = value == "1" ? uint8_t(byte | bit) : uint8_t(byte & ~bit);
-    } else if (index_of(name, "ai", 1, 128, &n) || name == "word" || name == "startword") {
+    } else if (io_index_of(name, "ai", 1, 128, &n) || name == "word" || name == "startword") {
         if (!parse_int(value, -32768, 65535, &v)) {
             *error = "a word takes -32768..65535";
             return false;
@@ -412,9 +404,9 @@ bool slave_get(int slot, const std::string &name, std::string *out) {
     } else if (name == "q") {
         *out = std::to_string(uint32_t(w.mem[0x140] | w.mem[0x141] << 8 | w.mem[0x142] << 16 |
                                        uint32_t(w.mem[0x143]) << 24));
-    } else if (index_of(name, "ai", 1, 128, &n)) {
+    } else if (io_index_of(name, "ai", 1, 128, &n)) {
         *out = std::to_string(word_at(w, uint32_t(0x200 + 2 * (n - 1))));
-    } else if (index_of(name, "aq", 1, 128, &n)) {
+    } else if (io_index_of(name, "aq", 1, 128, &n)) {
         *out = std::to_string(word_at(w, uint32_t(0x300 + 2 * (n - 1))));
     } else if (name == "word") {
         *out = std::to_string(word_at(w, 0xFD));

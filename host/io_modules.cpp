@@ -331,14 +331,6 @@ bool to_raw(Family f, double v, const std::string &unit, int32_t *raw, std::stri
     return true;
 }
 
-bool index_of(const std::string &name, const char *prefix, int lo, int hi, int *n) {
-    const size_t len = std::strlen(prefix);
-    if (name.compare(0, len, prefix) != 0 || name.size() == len) return false;
-    for (size_t i = len; i < name.size(); ++i)
-        if (!std::isdigit(static_cast<unsigned char>(name[i]))) return false;
-    *n = std::atoi(name.c_str() + len);
-    return *n >= lo && *n <= hi;
-}
 
 uint32_t fpga_word(uint16_t reg, int bytes) {
     FpgaModel *m = fpga_model();
@@ -374,7 +366,7 @@ bool output(int slot, const std::string &name, std::string *out) {
         *out = std::to_string(q);
         return true;
     }
-    if (index_of(name, "aq", 1, 14, &n)) {
+    if (io_index_of(name, "aq", 1, 14, &n)) {
         uint32_t v = 0;
         if (f == Family::SixInputs) {
             if (auto *b = bus.model<SixInputBoard>(0x40)) v = b->aq[n - 1];
@@ -388,7 +380,7 @@ bool output(int slot, const std::string &name, std::string *out) {
         *out = std::to_string(v);
         return true;
     }
-    if (f == Family::SixInputs && index_of(name, "fe", 1, 6, &n)) {
+    if (f == Family::SixInputs && io_index_of(name, "fe", 1, 6, &n)) {
         // The front end's setting of an input: mode, then gain code.
         uint16_t v = 0;
         if (auto *b = bus.model<SixInputBoard>(0x40)) v = b->setting[n - 1];
@@ -397,7 +389,7 @@ bool output(int slot, const std::string &name, std::string *out) {
         *out = buf;
         return true;
     }
-    if (slot == 0 && index_of(name, "pulse", 1, 2, &n)) {
+    if (slot == 0 && io_index_of(name, "pulse", 1, 2, &n)) {
         const uint16_t base = uint16_t(0x40 * n);
         char buf[96];
         std::snprintf(buf, sizeof buf, "on=%u mode=0x%02X period=%u duty=%u",
@@ -406,7 +398,7 @@ bool output(int slot, const std::string &name, std::string *out) {
         *out = buf;
         return true;
     }
-    if (slot == 0 && index_of(name, "cnt", 1, 4, &n)) {
+    if (slot == 0 && io_index_of(name, "cnt", 1, 4, &n)) {
         *out = std::to_string(fpga_word(uint16_t(0xD8 + 0x20 * (n - 1)), 4));
         return true;
     }
@@ -414,7 +406,7 @@ bool output(int slot, const std::string &name, std::string *out) {
         *out = std::to_string(g.in[slot].bits);
         return true;
     }
-    if (index_of(name, "ai", 1, kChannels, &n)) {
+    if (io_index_of(name, "ai", 1, kChannels, &n)) {
         if (g.in[slot].is_mv[n - 1]) {
             char buf[32];
             std::snprintf(buf, sizeof buf, "%.3f mV", g.in[slot].mv[n - 1]);
@@ -507,14 +499,14 @@ bool io_set(int slot, const std::string &name, const std::string &value, std::st
             return false;
         }
         g.in[slot].bits = uint32_t(v);
-    } else if (index_of(name, "i", 1, 32, &n)) {
+    } else if (io_index_of(name, "i", 1, 32, &n)) {
         if (value != "0" && value != "1") {
             *error = "a digital input takes 0 or 1";
             return false;
         }
         const uint32_t bit = 1u << (n - 1);
         g.in[slot].bits = value == "1" ? (g.in[slot].bits | bit) : (g.in[slot].bits & ~bit);
-    } else if (index_of(name, "ai", 1, kChannels, &n)) {
+    } else if (io_index_of(name, "ai", 1, kChannels, &n)) {
         double v;
         std::string unit;
         if (!parse_quantity(value, &v, &unit)) {
@@ -534,7 +526,7 @@ bool io_set(int slot, const std::string &name, const std::string &value, std::st
             g.in[slot].raw[n - 1] = raw;
             g.in[slot].is_mv[n - 1] = false;
         }
-    } else if (slot == 0 && index_of(name, "cnt", 1, 4, &n)) {
+    } else if (slot == 0 && io_index_of(name, "cnt", 1, 4, &n)) {
         errno = 0;
         unsigned long v = std::strtoul(value.c_str(), &end, 0);
         FpgaModel *m = fpga_model();
@@ -622,6 +614,15 @@ uint16_t io_base_adc(int input) {
 void io_modules_reset() {
     g = State{};
     meter_slave_reset();
+}
+
+bool io_index_of(const std::string &name, const char *prefix, int lo, int hi, int *n) {
+    const size_t len = std::strlen(prefix);
+    if (name.compare(0, len, prefix) != 0 || name.size() == len) return false;
+    for (size_t i = len; i < name.size(); ++i)
+        if (!std::isdigit(static_cast<unsigned char>(name[i]))) return false;
+    *n = std::atoi(name.c_str() + len);
+    return *n >= lo && *n <= hi;
 }
 
 } // namespace host

@@ -61,6 +61,10 @@ void io_ctl_register();
 uint32_t io_base_pins();
 uint16_t io_base_adc(int input);
 
+// Value names of the models: true when `name` is `prefix` followed by a
+// decimal number from lo to hi, which goes to *n ("ai3" with "ai").
+bool io_index_of(const std::string &name, const char *prefix, int lo, int hi, int *n);
+
 // Forgets the injected values (test fixtures).
 void io_modules_reset();
 
