@@ -101,6 +101,9 @@ void saver_step(uint32_t ticks) {
             touch_state = 0;
             KEY_Flush();
             KEY_FlushTouch();
+            // A touch swallowed while the screen woke last time is no
+            // request to wake this time.
+            td.wake_request = false;
             saver_state = 2;
         }
         break;

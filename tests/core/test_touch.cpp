@@ -264,3 +264,27 @@ TEST_F(TouchTest, TickFlashBeeperAndPowerFigures) {
     TCH_BeepOvrd(0);
     EXPECT_EQ(file(kBeeperPath), "0\n");
 }
+
+TEST_F(TouchTest, AFingerHeldWhileTheScreenWakesDoesNotWakeTheNextBlank) {
+    calibration(W, H);
+    open();
+    sr_put(57, 80);
+    TCH_ScreenSaver(1);
+    tick(60'010);
+    ASSERT_EQ(saver_state, 2);
+    // The finger stays down while the screen lights up: every sample of the
+    // waking time is swallowed as well.
+    for (int i = 0; i < 5; ++i) {
+        sample(100, 100);
+        tick(100);
+    }
+    release();
+    tick(1300);
+    ASSERT_EQ(saver_state, 1);
+    EXPECT_TRUE(g_ev.empty());
+    tick(60'000);
+    EXPECT_EQ(saver_state, 2);
+    tick(1000);
+    EXPECT_EQ(saver_state, 2) << "woke without a touch";
+    EXPECT_EQ(file("/sys/class/backlight/mxs-bl/brightness"), "0");
+}
