@@ -151,6 +151,11 @@ void *VideoPlayback(void *) {
                 g.control = 0;
                 // The player is gone: it neither plays nor pauses any more.
                 set_status(0, kVidPlaying | kVidPaused);
+            } else {
+                // The player ended by itself just as the stop was asked:
+                // nothing is left to stop, and a request left standing
+                // would keep every later play from starting.
+                g.stop_req = 0;
             }
             nap_us(5000);
         }

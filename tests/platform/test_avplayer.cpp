@@ -139,4 +139,19 @@ TEST_F(PlaybackTest, APlayerThatEndsByItselfIsReportedStopped) {
     EXPECT_EQ(b->command, 0u);
 }
 
+TEST_F(PlaybackTest, AStopAskedJustAsThePlayerEndedByItselfDoesNotBlockTheNextPlay) {
+    // The screen manager saw the player running and asked for a stop while
+    // the playback thread found it gone: nothing is left to stop.
+    b->state = kVidMayPlay | kVidRunning;
+    VideoStop();
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    b->state = kVidMayPlay | kVidStopped;
+    write_file("/mnt/USB0/clip.mp4", "x");
+    b->file_name = "clip.mp4";
+    b->command = kVidPlay;
+    ASSERT_TRUE(eventually([&] { return (b->status & kVidPlaying) != 0; }));
+    VideoStop();
+    ASSERT_TRUE(eventually([&] { return (b->state & kVidRunning) == 0; }));
+}
+
 } // namespace
