@@ -126,7 +126,8 @@ void step() {
         b.busy = 0;
     }
     if (g.playing && !pipe_has_reader()) { // the player ended by itself
-        set_status(0, kVidPlaying | kVidBadFile);
+        // Nor is it paused any more: the applied pause goes with it.
+        set_status(0, kVidPlaying | kVidPaused | kVidBadFile);
         set_state(kVidStopped, kVidRunning);
         g.control = 0;
         b.command = 0;

@@ -137,6 +137,21 @@ TEST_F(PlaybackTest, APlayerThatEndsByItselfIsReportedStopped) {
     ASSERT_TRUE(eventually([&] { return (b->state & kVidStopped) != 0; }));
     EXPECT_EQ(b->status & kVidPlaying, 0);
     EXPECT_EQ(b->command, 0u);
+
+    // Ended while paused: the status no longer says paused, so the next
+    // play and its pause toggle report what the player does.
+    b->state = kVidMayPlay;
+    b->command = kVidPlay;
+    ASSERT_TRUE(eventually([&] { return (b->status & kVidPlaying) != 0; }));
+    b->command = kVidPlay | kVidPause;
+    ASSERT_TRUE(eventually([&] { return (b->status & kVidPaused) != 0; }));
+    ::kill(host::player_pid(), SIGTERM);
+    ASSERT_TRUE(eventually([&] { return (b->state & kVidStopped) != 0; }));
+    EXPECT_EQ(b->status & (kVidPlaying | kVidPaused), 0);
+    b->state = kVidMayPlay;
+    b->command = kVidPlay;
+    ASSERT_TRUE(eventually([&] { return (b->status & kVidPlaying) != 0; }));
+    EXPECT_EQ(b->status & kVidPaused, 0);
 }
 
 TEST_F(PlaybackTest, AStopAskedJustAsThePlayerEndedByItselfDoesNotBlockTheNextPlay) {
