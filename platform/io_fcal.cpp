@@ -54,6 +54,7 @@ struct State {
     bool reading_ok;                 // `reading` belongs to the present selection
     int32_t reading;                 // scaled reading, 32000 = full scale
     int32_t point[kCalInputs][3][2]; // captured readings, low and high, by range
+    bool started;                    // the first pass since start-up is done
 };
 State st;
 
@@ -277,6 +278,13 @@ void cal_Update_StatusReg() {
 // registers: %R9000-%R9007 are ordinary registers of the application then.
 void factory_calib() {
     host::trace("factory_calib");
+    if (!st.started) {
+        st.started = true;
+        // The mode ends with a restart. %SR84 is saved with the registers,
+        // so a mode left in the saved image would come back with the local
+        // I/O off, and no register writer could end it.
+        if (sr_get(84) == kKeyActive) sr_put(84, 0);
+    }
     if (sr_get(84) == kKeyEnter) {
         // The stored constants are what the station starts from.
         CalBlock stored;

@@ -318,6 +318,23 @@ TEST_F(FactoryCalTest, OutsideTheModeRegistersAreLeftAlone) {
         EXPECT_EQ(R(n), 0) << n;
 }
 
+// The mode is saved with the registers; a restart must not bring it back
+// with the local I/O off (and %SR84 refuses every write that could end it).
+TEST_F(FactoryCalTest, RestartEndsTheMode) {
+    enter();
+    set_R(9001, 2);
+    pass();
+    FactoryCal_Reset(); // a new start: the registers keep what was saved
+    ASSERT_EQ(sr_get(84), 0x39A6);
+    pass();
+    EXPECT_EQ(sr_get(84), 0);
+    EXPECT_EQ(R(9001), 2) << "an application register again";
+    // Later passes leave an entered mode alone.
+    enter();
+    pass(3);
+    EXPECT_EQ(sr_get(84), 0x39A6);
+}
+
 TEST_F(FactoryCalTest, TableLoadsFromFramFactoryBlockOrDefaults) {
     CalBlock b;
     EXPECT_EQ(cal_LoadTbl(b), 0);
