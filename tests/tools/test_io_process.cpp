@@ -77,3 +77,42 @@ TEST_F(IoProcessTest, ThermocoupleInputOfTheThermoRack) {
     EXPECT_TRUE(wait_for([&] { return std::labs(value(ctl("reg get %AI1")) - 10000) <= 10; }, 3000))
         << ctl("reg get %AI1");
 }
+
+// A test station calibrates an input of the base unit on a running panel:
+// %SR84 refuses writes from outside, so the station's application enters
+// the mode, and the station drives the calibration registers and the
+// reference source through panelctl.
+TEST_F(IoProcessTest, FactoryCalibrationThroughTheStationsApplication) {
+    write_file("/host.conf", "io.slot0 = 0xEF0E\n");
+    start();
+    stop();
+    int rc = 0;
+    std::string out =
+        run(bin("mkapp") + " -o " + root_dir + "/mnt/cfg " + src("examples/factory_cal.json"), &rc);
+    ASSERT_EQ(rc, 0) << out;
+    start();
+    ASSERT_NE(ctl("reg set %SR5 2").find("= 2"), std::string::npos);
+    out = ctl("reg set %SR84 0x71D4", &rc);
+    EXPECT_EQ(rc, 1) << out;
+
+    auto reg = [&](const std::string &name) { return value(ctl("reg get " + name)); };
+    ctl("reg set %M1 1");
+    ASSERT_TRUE(wait_for([&] { return reg("%SR84") == 0x39A6; }, 3000)) << ctl("reg get %SR84");
+
+    // Input 1, 0-10 V, with a source that reads a little high.
+    ctl("reg set %R9001 1");
+    ctl("reg set %R9002 3");
+    for (const char *point : {"0.52V", "9.1V"}) {
+        SCOPED_TRACE(point);
+        ASSERT_EQ(ctl(std::string("io set 0 ai1 ") + point).find("slot 0 ai1"), 0u);
+        ctl(std::string("reg set %R9005 ") + (point[0] == '0' ? "0xAAAA" : "0xCCCC"));
+        EXPECT_TRUE(wait_for([&] { return reg("%R9005") == 0; }, 3000)) << ctl("reg get %R9005");
+    }
+    ctl("reg set %R9006 0xEEEE");
+    EXPECT_TRUE(wait_for([&] { return reg("%SR86") == 1; }, 3000)) << ctl("reg get %SR86");
+    EXPECT_EQ(reg("%SR84"), 0x39A6) << "the save keeps the mode";
+
+    ctl("reg set %M2 1");
+    EXPECT_TRUE(wait_for([&] { return reg("%SR84") == 0; }, 3000)) << ctl("reg get %SR84");
+    EXPECT_EQ(reg("%SR86"), 1) << "the constants stay";
+}
