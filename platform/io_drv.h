@@ -158,7 +158,7 @@ struct IoSlotState {
 
     // Protected-output module: scaled channel values and the protection.
     int32_t value[5]{};
-    uint32_t trip_ms[5]{};
+    uint32_t trip_ticks[5]{}; // time above the pick-up, in program ticks
     double overload = 0;
     uint32_t protect_at = 0;
     bool protect_started = false;

@@ -452,11 +452,13 @@ void protect_Q4K(IoSlotState &s) {
     uint16_t latched = w(4), now_bits = 0;
     for (int ch = 0; ch < 5; ++ch) {
         if (!(inst & (1u << ch)) || s.value[ch] <= pickup) {
-            s.trip_ms[ch] = 0;
+            s.trip_ticks[ch] = 0;
             continue;
         }
-        s.trip_ms[ch] += ticks / 10;
-        if (s.trip_ms[ch] >= delay) {
+        // Counted in ticks: whole milliseconds per pass would drop the
+        // fractions of fast scans and delay the trip, or never trip.
+        s.trip_ticks[ch] = std::min<uint32_t>(s.trip_ticks[ch] + ticks, 10u * 10000u);
+        if (s.trip_ticks[ch] >= 10u * delay) {
             now_bits = uint16_t(now_bits | 1u << ch);
             latched = uint16_t(latched | 1u << ch);
         }

@@ -483,6 +483,30 @@ TEST_F(IoDriverTest, OutputProtectionTripsAndOverloads) {
     EXPECT_EQ(word(112), 0);
 }
 
+// The trip delay is the time above the pick-up, however it splits into
+// scans (each scan here takes about 1.6 ms of bus time).
+TEST_F(IoDriverTest, ProtectionTripsAfterItsDelayNotAfterWholeMsPerScan) {
+    Cfg c0;
+    c0.features(iofeat::kProtection).u32(60, R(100));
+    rack(0x7F0E, 0, &c0);
+    auto put = [&](int n, uint16_t v) { put_le16(plc_reg + reg::kR + 2 * (n - 1), v); };
+    put(100, 0x01);  // instantaneous trip on channel 1
+    put(101, 20000); // pick-up
+    put(102, 10);    // ms
+    set(0, "ai1", "10V");
+    IoGetAIs(plc_reg + reg::kAI, 0, 0, 5); // the first pass above the pick-up
+    const uint64_t start = host::mono_ns();
+    int passes = 0;
+    while (passes < 200 && !le16(plc_reg + reg::kR + 2 * 104)) {
+        host::clock_advance_ns(100'000);
+        IoGetAIs(plc_reg + reg::kAI, 0, 0, 5);
+        ++passes;
+    }
+    const double ms = double(host::mono_ns() - start) / 1e6;
+    EXPECT_GE(ms, 10.0) << passes << " passes";
+    EXPECT_LE(ms, 12.0) << passes << " passes: within a scan of the delay";
+}
+
 TEST_F(IoDriverTest, ProtectionWithoutABlockUsesR1) {
     Cfg c0;
     c0.features(iofeat::kProtection);
