@@ -102,7 +102,10 @@ int32_t ai_scale_tc_board(int mode, int32_t raw, uint16_t gain, uint16_t offset,
     case aimode::kVolt:
     case aimode::kMa0_20:
     case aimode::kMa4_20: {
-        const int32_t s = int32_t(clamp64(v >> (16 - m.shift), 0, m.clamp));
+        // The register is one signed word: an input past full scale reads
+        // its top value, as on the other boards, not a wrapped one.
+        const int32_t s =
+            int32_t(clamp64(v >> (16 - m.shift), 0, std::min<int64_t>(m.clamp, 0x7FFF)));
         return mode == aimode::kMa4_20 ? ai_4_20(s) : s;
     }
     case aimode::kMillivolt:

@@ -37,6 +37,9 @@ TEST(AnalogScale, BoardMilliampModes) {
     EXPECT_EQ(ai_scale_tc_board(aimode::kMa0_20, 19200, 8192, 0, 0, nullptr), 19200);
     EXPECT_EQ(ai_scale_tc_board(aimode::kMa4_20, 19200, 8192, 0, 0, nullptr), 16000);
     EXPECT_EQ(ai_scale_tc_board(aimode::kVolt, -5, 8192, 0, 0, nullptr), 0);
+    // past full scale: the top of the signed word, never a wrapped value
+    EXPECT_EQ(ai_scale_tc_board(aimode::kVolt, 40000, 8192, 0, 0, nullptr), 0x7FFF);
+    EXPECT_EQ(ai_scale_tc_board(aimode::kMa0_20, 0x7FFF, 39226, 0, 0, nullptr), 0x7FFF);
     // millivolt: upper 16 bits of (raw * gain * 8), signed
     EXPECT_EQ(ai_scale_tc_board(aimode::kMillivolt, 0x1000, 0x1000, 0, 0, nullptr), 0x800);
     EXPECT_EQ(ai_scale_tc_board(aimode::kMillivolt, -0x1000, 0x1000, 0, 0, nullptr), -0x800);
