@@ -297,20 +297,18 @@ void calibrate(IoSlotState &s, IoMsg *msg) {
         answer_words(msg, w, n);
         return;
     }
-    case 2:
+    case 2: {
         s.flags |= ioflag::kCal | ioflag::kRestart;
-        if (slot == 0) {
-            for (int i = 0; i < 4 && 1 + i < in; ++i)
-                s.mode[i] = c[1 + i];
-            if (in > 5) s.filter_shift = c[5];
-        } else {
-            for (int i = 0; i < 4 && 1 + i < in; ++i)
-                s.mode[i] = c[1 + i];
-            IoMsg m{};
-            m.slot = uint8_t(slot);
-            output_aqx(s, &m, slot);
-        }
+        for (int i = 0; i < 4 && 1 + i < in; ++i)
+            s.mode[i] = c[1 + i];
+        if (slot == 0 && in > 5) s.filter_shift = c[5];
+        // The outputs once, with the constants and modes in use: the scans
+        // leave them alone until calibration ends.
+        IoMsg m{};
+        m.slot = uint8_t(slot);
+        output_aqx(s, &m, slot);
         break;
+    }
     case 3: {
         const uint32_t mask = c[1] | uint32_t(c[2]) << 8 | uint32_t(c[3]) << 16;
         int at = 4;

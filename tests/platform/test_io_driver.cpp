@@ -652,6 +652,16 @@ TEST_F(IoDriverTest, CounterStatusAsBytesWhenTheIecRuntimeOwnsTheIo) {
         EXPECT_EQ(fpga(uint16_t(0xC0 + 0x20 * i), 2), 0x1110u * unsigned(i + 1)) << i;
 }
 
+// Entering calibration drives the outputs once on either slot: here the
+// thermocouple board's first output with a pair just set (offset 100).
+TEST_F(IoDriverTest, EnteringCalibrationDrivesTheOutputsOnce) {
+    rack(0xA20F, 0);
+    cal(0, {3, 0x20, 0, 0, 0x00, 0x80, 100, 0}); // pair 5: output 1 in mode 0
+    EXPECT_EQ(get_n(0, "aq1"), 0);
+    cal(0, {2, 0, 0, 0, 0});
+    EXPECT_EQ(get_n(0, "aq1"), 100);
+}
+
 // Constants stored for the on-board inputs reach the factory table and its
 // working copy; the factory block (48-byte table) loads as constants.
 TEST_F(IoDriverTest, StoredConstantsRefreshTheFactoryTable) {
