@@ -6,6 +6,7 @@
 #include "host/trace.h"
 #include "platform/i2c.h"
 #include "platform/io.h"
+#include "platform/io_drv.h"
 
 #include <algorithm>
 #include <cmath>
@@ -205,6 +206,12 @@ void cal_DefltLoad(int range, int ch) {
     cal_Update_StatusReg();
 }
 
+// Slot 0 holds a module other than the base unit's own I/O.
+bool another_module_in_slot0() {
+    const uint16_t type = io_drv.slot[0].type;
+    return type != iorow::kNone && type != iorow::kBase;
+}
+
 } // namespace
 
 void cal_GetTbl(const uint16_t tbl[kCalTblWords], CalBlock &out) {
@@ -284,6 +291,12 @@ void factory_calib() {
         // so a mode left in the saved image would come back with the local
         // I/O off, and no register writer could end it.
         if (sr_get(84) == kKeyActive) sr_put(84, 0);
+    }
+    if (sr_get(84) == kKeyEnter && another_module_in_slot0()) {
+        // Only the base unit's inputs are calibrated here; on another
+        // module the range switch would write that module's expander (its
+        // outputs, on the protected-output module). The key is not taken.
+        sr_put(84, 0);
     }
     if (sr_get(84) == kKeyEnter) {
         // The stored constants are what the station starts from.

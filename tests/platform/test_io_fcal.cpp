@@ -12,6 +12,7 @@
 #include "panel_fixture.h"
 #include "platform/io.h"
 #include "platform/io_analog.h"
+#include "platform/io_drv.h"
 #include "platform/io_fcal.h"
 
 #include <cmath>
@@ -333,6 +334,20 @@ TEST_F(FactoryCalTest, RestartEndsTheMode) {
     enter();
     pass(3);
     EXPECT_EQ(sr_get(84), 0x39A6);
+}
+
+// The mode calibrates the base unit's inputs only: with another module in
+// slot 0 the key is not taken and that module's expander is left alone.
+TEST_F(FactoryCalTest, KeyRefusedWithAnotherModuleInSlot0) {
+    io_drv.slot[0].type = iorow::kProtected;
+    sr_put(84, 0x71D4);
+    set_R(9002, 3);
+    pass(3);
+    EXPECT_EQ(sr_get(84), 0);
+    EXPECT_EQ(expander->writes, 0);
+    EXPECT_EQ(R(9002), 3) << "an application register";
+    io_drv.slot[0].type = iorow::kBase;
+    enter();
 }
 
 TEST_F(FactoryCalTest, TableLoadsFromFramFactoryBlockOrDefaults) {
