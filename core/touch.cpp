@@ -313,6 +313,11 @@ int TCH_Open(TouchCallback cb) {
     sysTic = 0;
     sysFlash = 1;
     TxTimerTickEnabled = 1;
+    // The line comes up low after a reset; a reboot right after a beep
+    // left its stand-in file saying it sounds.
+    const bool sounding = beep_count > 0 || beep_ovrd;
+    td.beeper_on = !sounding;
+    beeper(sounding);
     host::touch_close(td.fd);
     td.fd = host::touch_open(kTouchDevice);
     td.buffered = 0;

@@ -263,6 +263,15 @@ TEST_F(TouchTest, TickFlashBeeperAndPowerFigures) {
     EXPECT_EQ(file(kBeeperPath), "1\n");
     TCH_BeepOvrd(0);
     EXPECT_EQ(file(kBeeperPath), "0\n");
+
+    // A reboot right after a beep (the crash screen's answer, the system
+    // key's reset) leaves the line high; the restarted panel starts quiet.
+    TCH_BeepEnable(1);
+    TCH_Beep(3);
+    EXPECT_EQ(file(kBeeperPath), "1\n");
+    Touch_Reset();
+    open();
+    EXPECT_EQ(file(kBeeperPath), "0\n");
 }
 
 TEST_F(TouchTest, AFingerHeldWhileTheScreenWakesDoesNotWakeTheNextBlank) {
