@@ -212,6 +212,9 @@ void ExceptionISR(int sig) {
     GenLogFile(); // the screen is shown even when the log cannot be written
     VideoStop();
     Crash_DrawScreen(sig);
+    // A blank screen is lit again, and the saver must not blank the crash
+    // screen during the countdown: nobody would see the question.
+    TCH_ScreenSaver(0);
     // The wait is longer than the watchdog's timeout.
     StopWatchdog();
     if (Crash_Wait() == kCrashYes) SYS_VDG();

@@ -2,6 +2,8 @@
 
 #include "core/appfile.h"
 #include "core/crash.h"
+#include "core/plc_reg.h"
+#include "core/touch.h"
 #include "core/tick.h"
 #include "host/clock.h"
 #include "host/power.h"
@@ -159,8 +161,18 @@ TEST_F(CrashTest, HandlerRebootsAfterTheAnswer) {
     GTEST_FLAG_SET(death_test_style, "fast");
     start(true, "800x480");
     write_file("/mnt/cfg/ladder.pgm", "program");
+    // The fault comes while the screen saver has blanked the screen: the
+    // crash screen is lit all the same.
+    sr_put(57, 80);
+    TCH_ScreenSaver(5);
+    for (int i = 0; i <= 30'000; ++i) {
+        host::clock_advance_ms(10);
+        TimerISR();
+    }
+    ASSERT_EQ(read_file("/sys/class/backlight/mxs-bl/brightness"), "0");
     g_touch = {1000, 500, 160};
     EXPECT_EXIT(ExceptionISR(SIGSEGV), testing::ExitedWithCode(host::kExitReboot), "");
+    EXPECT_EQ(read_file("/sys/class/backlight/mxs-bl/brightness"), "80");
     EXPECT_EQ(read_file("/mnt/cfg/ladder.pgm"), "program");
     EXPECT_FALSE(read_file("/mnt/cfg/logfile").empty());
     g_touch = {1000, 300, 160};
