@@ -129,6 +129,9 @@ void PanelTest::SetUp() {
 }
 
 void PanelTest::TearDown() {
+    // The playback thread reads the root folder's path: it ends before the
+    // folder and the process's globals go.
+    Video_Reset();
     host::clock_reset();
     host::trace_set_hook(nullptr);
     std::string cmd = "rm -rf '" + root_dir + "'";
