@@ -1,6 +1,7 @@
 // Figures on the 800 x 480 screen, each against a memset of the same number
 // of pixels (2 bytes each) in the same run: thin lines in every direction,
 // thick round-nib lines, filled ellipses and a filled polygon.
+#include "bench/bench_screen.h"
 #include "core/plc_reg.h"
 #include "gdi/pxp.h"
 #include "gdi/shapes.h"
@@ -25,32 +26,10 @@ namespace {
 constexpr int W = 800, H = 480;
 constexpr COLOR kBack = 0x0841;
 
-// A panel screen in a temporary root folder, without the pixel pipeline.
-class Screen {
+// The benchmark screen, cleared to a background that shows what a figure
+// changes.
+class Screen : public BenchScreen {
 public:
-    Screen() {
-        char tmpl[] = "/tmp/panel-bench-XXXXXX";
-        dir_ = mkdtemp(tmpl);
-        host::set_root(dir_);
-        host::config_reset();
-        host::config_set("screen", "800x480");
-        PlcReg_Reset();
-        std::memcpy(plc_reg + sr_offset(201), "2.6.35.25", 10);
-        GDI_Init();
-        dc = GDI_GetDisplayDC();
-    }
-    ~Screen() {
-        Shapes_Reset();
-        GDI_Reset();
-        VDR_Reset();
-        PXP_Reset();
-        host::fb_reset();
-        host::phys_reset();
-        host::devmem_reset();
-        std::string cmd = "rm -rf '" + dir_ + "'";
-        if (std::system(cmd.c_str()) != 0) {
-        }
-    }
     void clear() {
         for (int y = 0; y < H; ++y)
             GDI_ScanLine(dc, y, 0, W - 1, kBack);
@@ -65,10 +44,6 @@ public:
                 n += COLOR(GDI_GetPixel(dc, x, y)) != kBack;
         return n;
     }
-    DC *dc;
-
-private:
-    std::string dir_;
 };
 
 // Lines from the centre to points all round the screen's edge.

@@ -2,6 +2,7 @@
 // area (2 bytes a pixel) in the same run: a whole console screen (80 x 30
 // glyphs of the console font through the console), and a screen of
 // proportional text lines written straight through the text output.
+#include "bench/bench_screen.h"
 #include "core/plc_reg.h"
 #include "gdi/pxp.h"
 #include "gdi/shapes.h"
@@ -24,39 +25,7 @@
 namespace {
 constexpr int kCols = 80, kRows = 30;
 
-// A panel screen in a temporary root folder, without the pixel pipeline.
-class Screen {
-public:
-    Screen() {
-        char tmpl[] = "/tmp/panel-bench-XXXXXX";
-        dir_ = mkdtemp(tmpl);
-        host::set_root(dir_);
-        host::config_reset();
-        host::config_set("screen", "800x480");
-        PlcReg_Reset();
-        std::memcpy(plc_reg + sr_offset(201), "2.6.35.25", 10);
-        GDI_Init();
-        dc = GDI_GetDisplayDC();
-    }
-    ~Screen() {
-        TTY_Reset();
-        Text_Reset();
-        Shapes_Reset();
-        GDI_Reset();
-        VDR_Reset();
-        PXP_Reset();
-        host::fb_reset();
-        host::phys_reset();
-        host::devmem_reset();
-        std::string cmd = "rm -rf '" + dir_ + "'";
-        if (std::system(cmd.c_str()) != 0) {
-        }
-    }
-    DC *dc;
-
-private:
-    std::string dir_;
-};
+using Screen = BenchScreen;
 
 // One row of console text: printable ASCII from a different start per row.
 std::string row_text(int row) {

@@ -2,6 +2,7 @@
 // against memset of the same bytes, the page copy (through the pixel pipeline
 // and without it) against memcpy of the page, and JPEG decoding against
 // libjpeg-turbo's own decode to RGB565 of the same picture.
+#include "bench/bench_screen.h"
 #include "core/plc_reg.h"
 #include "gdi/gdi.h"
 #include "gdi/jpeg.h"
@@ -27,38 +28,7 @@ namespace {
 constexpr int W = 800, H = 480;
 constexpr size_t kPageBytes = size_t(W) * H * 2;
 
-// A panel screen in a temporary root folder, with or without the pipeline.
-class Screen {
-public:
-    explicit Screen(bool pxp) {
-        char tmpl[] = "/tmp/panel-bench-XXXXXX";
-        dir_ = mkdtemp(tmpl);
-        host::set_root(dir_);
-        host::config_reset();
-        host::config_set("screen", "800x480");
-        PlcReg_Reset();
-        char rev[16] = {};
-        std::snprintf(rev, sizeof rev, "2.6.35.%02d", pxp ? 45 : 25);
-        std::memcpy(plc_reg + sr_offset(201), rev, 10);
-        GDI_Init();
-        dc = GDI_GetDisplayDC();
-    }
-    ~Screen() {
-        GDI_Reset();
-        VDR_Reset();
-        PXP_Reset();
-        host::fb_reset();
-        host::phys_reset();
-        host::devmem_reset();
-        std::string cmd = "rm -rf '" + dir_ + "'";
-        if (std::system(cmd.c_str()) != 0) {
-        }
-    }
-    DC *dc;
-
-private:
-    std::string dir_;
-};
+using Screen = BenchScreen;
 
 void FullScreenFill(benchmark::State &state) {
     Screen s(true);
