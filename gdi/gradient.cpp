@@ -243,14 +243,7 @@ int round_rect(DC *dc, const Ramp &r, int left, int top, int right, int bottom, 
     if (!DimObjToPen(dc, left, top, right - 1, bottom - 1)) return 0;
     int rx = std::min(right - 1 - left, cw) / 2, ry = std::min(bottom - 1 - top, ch) / 2;
     if (rx <= 0 || ry <= 0) return grad_rect(dc, r);
-    if (dc->pen_style != kPenNone && dc->pen_width > 1) {
-        rx += dc->pen_width / 2;
-        ry += dc->pen_width / 2;
-    }
-    dc->centre_x = int16_t(dc->outer_left + rx);
-    dc->centre2_x = int16_t(dc->outer_right - rx);
-    dc->centre_y = int16_t(dc->outer_top + ry);
-    dc->centre2_y = int16_t(dc->outer_bottom - ry);
+    shapes::round_rect_centres(dc, &rx, &ry);
     return grad_curved(dc, r, rx, ry);
 }
 

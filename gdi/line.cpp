@@ -503,14 +503,7 @@ int GDI_RoundRect(DC *dc, int left, int top, int right, int bottom, int corner_w
     const int ch = std::min(bottom - 1 - top, corner_height);
     int rx = cw / 2, ry = ch / 2;
     if (rx <= 0 || ry <= 0) return DrawRectangle(dc, left, top, right - 1, bottom - 1);
-    if (dc->pen_style != kPenNone && dc->pen_width > 1) {
-        rx += dc->pen_width / 2;
-        ry += dc->pen_width / 2;
-    }
-    dc->centre_x = int16_t(dc->outer_left + rx);
-    dc->centre2_x = int16_t(dc->outer_right - rx);
-    dc->centre_y = int16_t(dc->outer_top + ry);
-    dc->centre2_y = int16_t(dc->outer_bottom - ry);
+    shapes::round_rect_centres(dc, &rx, &ry);
     return DrawEllipse(dc, rx, ry);
 }
 

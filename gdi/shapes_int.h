@@ -24,6 +24,19 @@ inline int centre_row(const DC *dc, int q) {
     return q == 1 || q == 2 ? dc->centre2_y : dc->centre_y;
 }
 
+// The corner centres of a rounded rectangle whose corner radii are rx, ry
+// (grown by half a wide pen), from the outer box set by DimObjToPen.
+inline void round_rect_centres(DC *dc, int *rx, int *ry) {
+    if (dc->pen_style != kPenNone && dc->pen_width > 1) {
+        *rx += dc->pen_width / 2;
+        *ry += dc->pen_width / 2;
+    }
+    dc->centre_x = int16_t(dc->outer_left + *rx);
+    dc->centre2_x = int16_t(dc->outer_right - *rx);
+    dc->centre_y = int16_t(dc->outer_top + *ry);
+    dc->centre2_y = int16_t(dc->outer_bottom - *ry);
+}
+
 // A run from x1 to x2 inclusive, nothing when x1 > x2.
 inline void run(DC *dc, int y, int x1, int x2, COLOR c) {
     if (x1 <= x2) GDI_ScanLine(dc, y, x1, x2, c);
