@@ -9,7 +9,9 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
+#include <vector>
 
 class SupervisedPanelTest : public PanelTest {
 protected:
@@ -17,13 +19,19 @@ protected:
         stop();
         PanelTest::TearDown();
     }
-    // Starts the supervisor with the panel and waits until it answers.
-    void start() {
+    // Starts the supervisor with the panel (given these arguments) and waits
+    // until it answers. With `trace_log` set the panel records its calls there.
+    void start(const std::vector<std::string> &panel_args = {}) {
+        std::vector<std::string> args = {bin("supervisor"), "--root", root_dir, "--", bin("panel")};
+        args.insert(args.end(), panel_args.begin(), panel_args.end());
         supervisor = fork();
         if (supervisor == 0) {
+            if (!trace_log.empty()) setenv("PANEL_TRACE", trace_log.c_str(), 1);
             freopen("/dev/null", "w", stdout);
-            execl(bin("supervisor").c_str(), "supervisor", "--root", root_dir.c_str(), "--",
-                  bin("panel").c_str(), static_cast<char *>(nullptr));
+            std::vector<char *> argv;
+            for (auto &a : args) argv.push_back(const_cast<char *>(a.c_str()));
+            argv.push_back(nullptr);
+            execv(argv[0], argv.data());
             _exit(127);
         }
         ASSERT_TRUE(wait_for([&] { return field("run_mode") != ""; }, 10000));
@@ -48,4 +56,5 @@ protected:
     }
 
     pid_t supervisor = -1;
+    std::string trace_log;
 };

@@ -2,7 +2,7 @@
 // panelctl, its status and free space in the system registers, and a firmware
 // update started by the supervisor.
 #include "host/root.h"
-#include "panel_fixture.h"
+#include "supervised_panel.h"
 #include "process_util.h"
 
 #include <signal.h>
@@ -18,30 +18,13 @@
 #include <thread>
 
 
-class MediaProcessTest : public PanelTest {
+class MediaProcessTest : public SupervisedPanelTest {
 protected:
-    void TearDown() override {
-        if (supervisor > 0) {
-            kill(supervisor, SIGTERM);
-            int st;
-            waitpid(supervisor, &st, 0);
-        }
-        PanelTest::TearDown();
-    }
     void start() {
         host::make_dirs("/mnt/USB0");
         host::make_dirs("/mnt/USB1");
         host::make_dirs("/mnt/cfg");
-        supervisor = fork();
-        if (supervisor == 0) {
-            std::string sup = bin("supervisor"), panel = bin("panel");
-            execl(sup.c_str(), sup.c_str(), "--root", root_dir.c_str(), "--", panel.c_str(), nullptr);
-            _exit(127);
-        }
-        ASSERT_TRUE(wait_for([&] { return ctl("status").find("run_mode") != std::string::npos; }, 10000));
-    }
-    std::string ctl(const std::string &args) {
-        return run(bin("panelctl") + " --root " + root_dir + " " + args);
+        SupervisedPanelTest::start();
     }
     long reg(int sr) {
         std::string out = ctl("reg get %SR" + std::to_string(sr));
@@ -49,7 +32,6 @@ protected:
         return eq == std::string::npos ? -1 : std::atol(out.c_str() + eq + 2);
     }
     long reg32(int sr) { return reg(sr) + reg(sr + 1) * 65536; }
-    pid_t supervisor = -1;
 };
 
 TEST_F(MediaProcessTest, CardStatusAndFreeSpaceInTheSystemRegisters) {

@@ -1,5 +1,5 @@
 // The panel as people run it: the supervisor, the panel process and panelctl.
-#include "panel_fixture.h"
+#include "supervised_panel.h"
 #include "process_util.h"
 
 #include <fcntl.h>
@@ -30,47 +30,20 @@ Result run_rc(const std::string &cmd) {
 }
 } // namespace
 
-class PanelProcessTest : public PanelTest {
+class PanelProcessTest : public SupervisedPanelTest {
 protected:
     void SetUp() override {
-        PanelTest::SetUp();
+        SupervisedPanelTest::SetUp();
         write_file("/host.conf", "test_hooks = 1\nuname = Linux panel 2.6.35.3-1045 #1\n");
+        trace_log = root_dir + "/trace.log";
     }
-    void TearDown() override {
-        if (supervisor > 0) {
-            kill(supervisor, SIGTERM);
-            int st;
-            waitpid(supervisor, &st, 0);
-        }
-        PanelTest::TearDown();
-    }
-    // Starts the supervisor with the panel and waits until panelctl answers.
-    void start(std::vector<std::string> panel_args = {}) {
-        std::vector<std::string> args = {bin("supervisor"), "--root", root_dir, "--", bin("panel")};
-        args.insert(args.end(), panel_args.begin(), panel_args.end());
-        supervisor = fork();
-        if (supervisor == 0) {
-            setenv("PANEL_TRACE", (root_dir + "/trace.log").c_str(), 1);
-            int null = open("/dev/null", O_WRONLY);
-            dup2(null, 1);
-            std::vector<char *> argv;
-            for (auto &a : args) argv.push_back(const_cast<char *>(a.c_str()));
-            argv.push_back(nullptr);
-            execv(argv[0], argv.data());
-            _exit(127);
-        }
-        ASSERT_TRUE(wait_for([&] { return ctl("status").rc == 0; }, 10000)) << ctl("status").out;
-    }
+    // panelctl's exit status with its answer.
     Result ctl(const std::string &args) {
-        return run_rc(bin("panelctl") + " --root " + root_dir + " " + args);
+        Result r{-1, ""};
+        r.out = SupervisedPanelTest::ctl(args, &r.rc);
+        return r;
     }
-    std::string status_field(const std::string &field) {
-        std::string out = ctl("status").out;
-        size_t at = out.find(field + ": ");
-        if (at == std::string::npos) return "";
-        size_t end = out.find('\n', at);
-        return out.substr(at + field.size() + 2, end - at - field.size() - 2);
-    }
+    std::string status_field(const std::string &name) { return field(name); }
     // Sends raw bytes to the control socket and returns the answer.
     std::string raw(const std::string &bytes) {
         int fd = socket(AF_UNIX, SOCK_STREAM, 0);
@@ -86,7 +59,6 @@ protected:
         close(fd);
         return out;
     }
-    pid_t supervisor = -1;
 };
 
 TEST_F(PanelProcessTest, StatusRegistersAndRefusals) {

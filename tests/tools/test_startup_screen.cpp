@@ -1,7 +1,7 @@
 // The started panel's screen as its user sees it through panelctl: after the
 // start-up console with the self-test result, a unit without an application
 // shows the display-fault page in the console font.
-#include "panel_fixture.h"
+#include "supervised_panel.h"
 #include "png_snapshot.h"
 #include "process_util.h"
 
@@ -13,43 +13,11 @@
 #include <string>
 #include <vector>
 
-class StartupScreenTest : public PanelTest {
-protected:
-    void TearDown() override {
-        if (supervisor > 0) {
-            kill(supervisor, SIGTERM);
-            int st;
-            waitpid(supervisor, &st, 0);
-        }
-        PanelTest::TearDown();
-    }
-    std::string ctl(const std::string &args, int *rc = nullptr) {
-        return run(bin("panelctl") + " --root " + root_dir + " " + args, rc);
-    }
-    pid_t supervisor = -1;
-};
+class StartupScreenTest : public SupervisedPanelTest {};
 
 TEST_F(StartupScreenTest, ScreenshotShowsTheSelfTestOnTheConsole) {
     write_file("/host.conf", "screen = 800x480\nuname = Linux panel 2.6.35.3-1045 #1\n");
-    std::vector<std::string> args = {bin("supervisor"), "--root", root_dir, "--", bin("panel")};
-    supervisor = fork();
-    if (supervisor == 0) {
-        int null = open("/dev/null", O_WRONLY);
-        dup2(null, 1);
-        std::vector<char *> argv;
-        for (auto &a : args)
-            argv.push_back(const_cast<char *>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    int rc = -1;
-    ASSERT_TRUE(wait_for(
-        [&] {
-            ctl("status", &rc);
-            return rc == 0;
-        },
-        10000));
+    start();
     // The default application has no screens.
     const std::string shot = root_dir + "/shot.png";
     std::string diff;
