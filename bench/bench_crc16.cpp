@@ -1,6 +1,6 @@
 // CRC-16 throughput against a plain bytewise reference over the same bytes:
 // the register image (109,176 bytes) and the largest bitmap area (16 MiB).
-#include "core/crc16.h"
+#include "base/crc16.h"
 
 #include <benchmark/benchmark.h>
 

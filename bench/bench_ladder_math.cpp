@@ -3,11 +3,11 @@
 // form "push register, push register, operate, pop into register", and the
 // baseline does the same reads, operations with their overflow tests and
 // writes on the same plc_reg.
-#include "core/ladasm.h"
-#include "core/ladder.h"
-#include "core/le.h"
-#include "core/nvram.h"
-#include "core/plc_reg.h"
+#include "tools/lib/ladasm.h"
+#include "plc/ladder.h"
+#include "base/le.h"
+#include "system/nvram.h"
+#include "regs/plc_reg.h"
 #include "host/clock.h"
 
 #include <benchmark/benchmark.h>

@@ -1,9 +1,9 @@
 // Overhead of one idle loop pass (the services behind it doing nothing),
 // against a loop of the same number of calls to an empty function: what every
 // scan pays for the pass itself.
-#include "core/loop.h"
-#include "core/pgm.h"
-#include "core/plc_reg.h"
+#include "system/loop.h"
+#include "system/pgm.h"
+#include "regs/plc_reg.h"
 
 #include <benchmark/benchmark.h>
 

@@ -6,13 +6,13 @@
 //   BM_PidLadder    one ladder scan of 64 PID instructions on register blocks
 // Their baselines run plain 64-bit integer arithmetic of the independent
 // form (error, deadband, terms, limits, back-calculation) on the same words.
-#include "core/appfile.h"
-#include "core/ladasm.h"
-#include "core/ladder.h"
-#include "core/le.h"
-#include "core/nvram.h"
-#include "core/pid.h"
-#include "core/plc_reg.h"
+#include "system/appfile.h"
+#include "tools/lib/ladasm.h"
+#include "plc/ladder.h"
+#include "base/le.h"
+#include "system/nvram.h"
+#include "plc/pid.h"
+#include "regs/plc_reg.h"
 #include "host/clock.h"
 
 #include <benchmark/benchmark.h>

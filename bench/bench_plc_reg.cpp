@@ -1,6 +1,6 @@
 // Cost of a register access through its reference, per reference form, against
 // a plain copy of the same bytes.
-#include "core/plc_reg.h"
+#include "regs/plc_reg.h"
 
 #include <benchmark/benchmark.h>
 

@@ -1,9 +1,9 @@
 // The 800 x 480 panel screen of the drawing benchmarks, in a temporary root
 // folder, with or without the pixel pipeline (chosen by the kernel revision).
 #pragma once
-#include "core/plc_reg.h"
+#include "regs/plc_reg.h"
 #include "gdi/gdi.h"
-#include "gdi/pxp.h"
+#include "platform/pxp.h"
 #include "gdi/shapes.h"
 #include "gdi/text.h"
 #include "gdi/tty.h"

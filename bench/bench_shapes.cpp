@@ -2,8 +2,8 @@
 // of pixels (2 bytes each) in the same run: thin lines in every direction,
 // thick round-nib lines, filled ellipses and a filled polygon.
 #include "bench/bench_screen.h"
-#include "core/plc_reg.h"
-#include "gdi/pxp.h"
+#include "regs/plc_reg.h"
+#include "platform/pxp.h"
 #include "gdi/shapes.h"
 #include "host/config.h"
 #include "host/devmem.h"

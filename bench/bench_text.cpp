@@ -3,8 +3,8 @@
 // glyphs of the console font through the console), and a screen of
 // proportional text lines written straight through the text output.
 #include "bench/bench_screen.h"
-#include "core/plc_reg.h"
-#include "gdi/pxp.h"
+#include "regs/plc_reg.h"
+#include "platform/pxp.h"
 #include "gdi/shapes.h"
 #include "gdi/text.h"
 #include "gdi/tty.h"

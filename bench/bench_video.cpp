@@ -3,10 +3,10 @@
 // and without it) against memcpy of the page, and JPEG decoding against
 // libjpeg-turbo's own decode to RGB565 of the same picture.
 #include "bench/bench_screen.h"
-#include "core/plc_reg.h"
+#include "regs/plc_reg.h"
 #include "gdi/gdi.h"
-#include "gdi/jpeg.h"
-#include "gdi/pxp.h"
+#include "platform/jpeg.h"
+#include "platform/pxp.h"
 #include "host/config.h"
 #include "host/devmem.h"
 #include "host/fb.h"

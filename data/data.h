@@ -4,6 +4,9 @@
 
 void CFM_Open();
 void CFM_TheLoop(int n);
+// The search for a firmware update on the card (with bit 0x200 of %SR154),
+// set by the top layer.
+void CFM_SetFirmwareSearch(int (*search)(int drive));
 // Links the media manager's registers from the loaded screen program; one
 // media service step per screen pass.
 void CFM_Init();

@@ -1,11 +1,10 @@
 // Entry points of the data services that are not built yet.
-#include "core/fwupdate.h"
-#include "core/ladder_ops.h"
-#include "core/plc_reg.h"
-#include "core/tick.h"
+#include "plc/ladder_ops.h"
+#include "regs/plc_reg.h"
+#include "platform/tick.h"
 #include "data/cfm.h"
 #include "data/data.h"
-#include "host/trace.h"
+#include "base/trace.h"
 #include "platform/cf_api.h"
 
 namespace {
@@ -93,6 +92,12 @@ void CFM_Open() {
 // runs: once a second the card's status goes to %SR175, its free space and
 // total size (kilobytes) to %SR176-%SR177 and %SR178-%SR179; with bit 0x200
 // of %SR154 set the card is searched for a firmware update.
+namespace {
+int (*g_firmware_search)(int drive);
+} // namespace
+
+void CFM_SetFirmwareSearch(int (*search)(int drive)) { g_firmware_search = search; }
+
 void CFM_TheLoop(int) {
     host::trace("CFM_TheLoop");
     uint32_t now = FPGA_GetFrt();
@@ -105,7 +110,7 @@ void CFM_TheLoop(int) {
     sr_put(175, uint16_t(st));
     sr_put32(176, free);
     sr_put32(178, total);
-    if (sr_get(154) & 0x200) GetFirmwareDir(0);
+    if ((sr_get(154) & 0x200) && g_firmware_search) g_firmware_search(0);
 }
 
 using host::trace;

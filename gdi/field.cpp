@@ -2,8 +2,8 @@
 // and enumerations.
 #include "gdi/field.h"
 
-#include "core/appfile.h"
-#include "core/le.h"
+#include "plc/appblocks.h"
+#include "base/le.h"
 #include "gdi/field_int.h"
 
 #include <algorithm>
@@ -11,6 +11,9 @@
 #include <cstring>
 
 bool timezoneAdvance;
+
+uint8_t *pPGM_Strings;
+bool PGM_bShowAsterixForNodata;
 
 namespace {
 

@@ -2,7 +2,7 @@
 #include "gdi/field.h"
 #include "gdi/field_int.h"
 
-#include "core/le.h"
+#include "base/le.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,7 +1,7 @@
 // Device contexts, rectangles, clip, pens, colours and single pixels.
 #include "gdi/gdi.h"
 
-#include "host/trace.h"
+#include "base/trace.h"
 #include "platform/video.h"
 
 #include <algorithm>

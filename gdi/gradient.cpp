@@ -7,8 +7,8 @@
 // the gradient through its gaps.
 #include "gdi/gradient.h"
 
-#include "core/loop.h"
-#include "gdi/pxp.h"
+#include "platform/slice.h"
+#include "platform/pxp.h"
 #include "gdi/shapes_int.h"
 #include "platform/video.h"
 

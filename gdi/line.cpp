@@ -6,7 +6,7 @@
 // square or round nib. A line spanning more rows than a table holds is drawn
 // through a window of the rows that can reach the clip, with the same pixels
 // and pattern phase as if it had been drawn whole.
-#include "core/loop.h"
+#include "platform/slice.h"
 #include "gdi/shapes_int.h"
 
 #include <bit>

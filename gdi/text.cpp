@@ -1,7 +1,7 @@
 // Text output: font selection, measuring, and drawing glyph by glyph as
 // one-bit bitmaps through the bitmap writer.
 #include "gdi/text.h"
-#include "core/le.h"
+#include "base/le.h"
 #include "gdi/shapes.h"
 
 bool PGM_UnicodePresent = false;

@@ -2,7 +2,7 @@
 #include "gdi/tty.h"
 #include "gdi/shapes.h"
 #include "gdi/text.h"
-#include "host/trace.h"
+#include "base/trace.h"
 
 #include <cstring>
 

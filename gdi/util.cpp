@@ -1,6 +1,6 @@
 // Values inside packed records, value scaling and string helpers.
 #include "gdi/util.h"
-#include "core/le.h"
+#include "base/le.h"
 #include "gdi/text.h"
 
 #include <algorithm>

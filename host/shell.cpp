@@ -4,7 +4,7 @@
 #include "host/player.h"
 #include "host/root.h"
 #include "host/rtc_dev.h"
-#include "host/trace.h"
+#include "base/trace.h"
 
 #include <fcntl.h>
 #include <signal.h>

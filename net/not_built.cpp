@@ -1,5 +1,5 @@
 // Entry points of the network services that are not built yet.
-#include "host/trace.h"
+#include "base/trace.h"
 #include "net/net.h"
 #include "platform/can.h"
 

@@ -1,8 +1,8 @@
 #include "net/tx.h"
 
-#include "host/trace.h"
+#include "base/trace.h"
 
-#include "core/tick.h"
+#include "platform/tick.h"
 
 #include <cstring>
 

@@ -1,5 +1,5 @@
 // Entry points of the screen objects that are not built yet.
-#include "host/trace.h"
+#include "base/trace.h"
 #include "objects/objects.h"
 
 void KEY_SlideInit() { host::trace("KEY_SlideInit"); }

@@ -10,9 +10,9 @@
 #include "host/root.h"
 #include "host/shell.h"
 #include "host/thread.h"
-#include "host/trace.h"
+#include "base/trace.h"
 #include "platform/video.h"
-#include "serial/serial.h"
+#include "platform/unit.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,11 +1,11 @@
 #include "platform/can.h"
 
-#include "core/le.h"
-#include "core/loop.h"
-#include "core/tick.h"
+#include "base/le.h"
+#include "platform/slice.h"
+#include "platform/tick.h"
 #include "host/canbus.h"
 #include "host/shell.h"
-#include "host/trace.h"
+#include "base/trace.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -3,7 +3,7 @@
 //   can              open flag, ring counts, status, statistics, and the
 //                    received frames still in the ring (left there)
 //   can send FRAME   queues a frame (text form of host/canbus.h)
-#include "core/le.h"
+#include "base/le.h"
 #include "host/canbus.h"
 #include "host/ctl.h"
 #include "platform/can.h"

@@ -2,8 +2,8 @@
 // listings with name patterns, delete, rename, copy and directory trees.
 #include "platform/cf_api.h"
 
-#include "core/fileinst.h"
-#include "core/loop.h"
+#include "platform/fileinst.h"
+#include "platform/slice.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

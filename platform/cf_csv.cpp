@@ -1,7 +1,7 @@
 // Register data as CSV text: reading by row, by column and counting rows,
 // writing raw bytes or CSV values, with the layout lists of mixed records.
-#include "core/le.h"
-#include "core/loop.h"
+#include "base/le.h"
+#include "platform/slice.h"
 #include "platform/cf_api.h"
 
 #include <cinttypes>

@@ -2,11 +2,11 @@
 // access to its registers, and programming from its image file on the USB
 // stick by a small interpreter of SPI transactions, loops and waits (the
 // algorithm image) over the configuration bitstream (the data image).
-#include "core/loop.h"
-#include "core/plc_reg.h"
-#include "core/tick.h"
+#include "platform/slice.h"
+#include "regs/plc_reg.h"
+#include "platform/tick.h"
 #include "host/root.h"
-#include "host/trace.h"
+#include "base/trace.h"
 #include "platform/io.h"
 #include "platform/spi.h"
 #include "platform/video.h"

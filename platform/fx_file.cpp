@@ -1,6 +1,6 @@
 // File and directory operations of the media file layer: each builds the
 // board path of a name, calls the system and turns errno into an fx status.
-#include "core/rtc.h"
+#include "platform/rtc.h"
 #include "host/root.h"
 #include "platform/media.h"
 

@@ -1,7 +1,8 @@
 // Bus driver of I2C0: the kernel's I2C service or the controller's registers.
 #include "platform/i2c.h"
 
-#include "core/plc_reg.h"
+#include "platform/board.h"
+#include "regs/plc_reg.h"
 #include "host/clock.h"
 #include "host/devmem.h"
 #include "host/i2c.h"
@@ -11,10 +12,13 @@ uint16_t KernelBuild;
 namespace {
 
 // Physical addresses, one 4096-byte page each.
-constexpr uint32_t kPinctrlPhys = 0x80018000, kI2c0Phys = 0x80058000, kPage = 4096;
+using board::kI2c0Phys;
+using board::kPage;
+using board::kPinctrlPhys;
 
 // Register aliases.
-constexpr uint32_t kSet = 0x4, kClr = 0x8;
+using board::kClr;
+using board::kSet;
 
 // Controller registers and bits.
 constexpr uint32_t kCtrl0 = 0x00, kTiming0 = 0x10, kTiming1 = 0x20, kTiming2 = 0x30;

@@ -136,3 +136,7 @@ void Fpga_Reset();
 int IoSlotDevice(int slot);
 // True when a module name (6 characters) is the remote I/O base adapter's.
 bool IoRemoteBase(const char *name);
+
+// The IEC application in the control program owns the I/O (set when it is
+// loaded).
+extern uint8_t J1939_init_start;

@@ -1,6 +1,6 @@
 #include "platform/io_analog.h"
 
-#include "core/le.h"
+#include "base/le.h"
 
 #include <algorithm>
 

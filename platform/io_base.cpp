@@ -2,8 +2,8 @@
 // of bank 3, and its analog inputs through the on-chip converter, whose
 // channel 0 sees the input that two GPIO outputs of the same bank select.
 // Both are reached through the register window that GPIOInit maps.
-#include "core/appfile.h"
-#include "core/tick.h"
+#include "platform/board.h"
+#include "platform/tick.h"
 #include "host/clock.h"
 #include "host/devmem.h"
 #include "platform/io.h"
@@ -11,14 +11,16 @@
 
 namespace {
 
-// Offsets in the window (physical 0x80018000 on): the pin controller's
-// bank 3 registers, each with its set and clear aliases at +4 and +8.
-constexpr uint32_t kDout3 = 0x730, kDin3 = 0x930, kDoe3 = 0xB30;
-constexpr uint32_t kSet = 4, kClr = 8;
+// The pin controller's bank 3 registers.
+using board::kClr;
+using board::kSet;
+constexpr uint32_t kDout3 = board::pin_dout(3), kDin3 = board::pin_din(3), kDoe3 = board::pin_doe(3);
 constexpr uint32_t kInputPins = 0x3C00;  // inputs 1-4 on pins 10-13
 constexpr uint32_t kSelectPins = 0x0030; // analog input selector on pins 4-5
 // The converter: schedule (control 0), done flags (control 1), channel 0's result.
-constexpr uint32_t kAdcCtrl0 = 0x38000, kAdcCtrl1 = 0x38010, kAdcResult0 = 0x38050;
+using board::kAdcCtrl0;
+using board::kAdcCtrl1;
+using board::kAdcResult0;
 constexpr uint32_t kAdcTicks = 20; // 2 ms at most for one conversion
 // Selector levels of inputs 1-4: both lines high, pin 5, pin 4, neither.
 constexpr uint32_t kSelect[4] = {0x30, 0x20, 0x10, 0x00};

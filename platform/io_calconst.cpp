@@ -1,8 +1,8 @@
 // Calibration constants of the I/O modules: the 66-byte block in the module
 // EEPROM, the copy of the on-board I/O's block in FRAM, and the defaults a
 // module gets when its block carries no valid marker.
-#include "core/fram.h"
-#include "core/le.h"
+#include "platform/fram.h"
+#include "base/le.h"
 #include "platform/i2c.h"
 #include "platform/io_drv.h"
 #include "platform/io_fcal.h"

@@ -4,12 +4,12 @@
 // runs the calibration sub-commands. The analog side and the FPGA counters
 // and pulse outputs live in io_scan.cpp, the calibration constants in
 // io_calconst.cpp.
-#include "core/le.h"
-#include "core/plc_reg.h"
-#include "host/trace.h"
+#include "base/le.h"
+#include "regs/plc_reg.h"
+#include "base/trace.h"
 #include "platform/i2c.h"
 #include "platform/io_drv.h"
-#include "serial/serial.h"
+#include "platform/unit.h"
 
 #include <algorithm>
 #include <iterator>

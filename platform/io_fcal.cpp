@@ -1,9 +1,9 @@
 #include "platform/io_fcal.h"
 
-#include "core/fram.h"
-#include "core/le.h"
-#include "core/plc_reg.h"
-#include "host/trace.h"
+#include "platform/fram.h"
+#include "base/le.h"
+#include "regs/plc_reg.h"
+#include "base/trace.h"
 #include "platform/i2c.h"
 #include "platform/io.h"
 #include "platform/io_drv.h"

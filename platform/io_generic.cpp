@@ -1,7 +1,7 @@
 // Generic I2C modules: a memory on the module announces in its header how
 // many bits and words it exchanges; each service call moves them between the
 // module's memory and fixed register areas of the slot.
-#include "core/plc_reg.h"
+#include "regs/plc_reg.h"
 #include "platform/i2c.h"
 #include "platform/io_drv.h"
 

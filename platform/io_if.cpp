@@ -1,10 +1,10 @@
 // The command interface of the local I/O modules: identification of the
 // modules in the two slots, their configuration and the per-scan transfers,
 // each handed to the I/O driver as one IoMsg answered in place.
-#include "host/trace.h"
+#include "base/trace.h"
 #include "platform/i2c.h"
 #include "platform/io.h"
-#include "serial/serial.h"
+#include "platform/unit.h"
 
 #include <cstring>
 

@@ -3,8 +3,8 @@
 // pass and turns into floats in the module's analog input registers; its
 // configuration, calibration constants, transformer ratios and thresholds
 // are written to the chip (register map in io_drv.h).
-#include "core/le.h"
-#include "core/tick.h"
+#include "base/le.h"
+#include "platform/tick.h"
 #include "platform/i2c.h"
 #include "platform/io_drv.h"
 

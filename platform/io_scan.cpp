@@ -1,17 +1,17 @@
 // The analog side of the I/O-module driver, run every scan: acquisition of
 // the analog inputs with their filter and scaling, the analog outputs to the
 // DACs, and the FPGA's high-speed counters and pulse outputs.
-#include "core/appfile.h"
-#include "core/le.h"
-#include "core/plc_reg.h"
-#include "core/tick.h"
-#include "iec/kernel/iec.h"
+#include "base/le.h"
+#include "regs/plc_reg.h"
+#include "platform/tick.h"
 #include "platform/i2c.h"
 #include "platform/io_drv.h"
 
 #include <algorithm>
 #include <cmath>
 #include <iterator>
+
+uint8_t J1939_init_start;
 
 namespace {
 
@@ -324,7 +324,7 @@ void io_counters_copy(IoSlotState &s) {
 }
 
 bool io_iec_owns_io() {
-    return J1939_init_start && trevant_variables_enumerateded;
+    return J1939_init_start && PlcReg_IecEnumerated();
 }
 
 namespace {
@@ -338,7 +338,7 @@ void put_status(uint32_t ref, uint16_t bits, int n) {
     uint8_t *p = PlcReg_Ptr(ref, uint32_t(8 * n));
     if (!p) return;
     const uint8_t packed[2] = {uint8_t(bits), uint8_t(bits >> 8)};
-    Trevant_Bit_To_Byte(packed, p, uint32_t(n));
+    PlcReg_IecBitToByte(packed, p, uint32_t(n));
 }
 } // namespace
 

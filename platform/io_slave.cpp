@@ -2,7 +2,7 @@
 // through a memory window on the I2C bus (layout in io_drv.h). The windows
 // are read and written only while the slave reports data exchange (status
 // high nibble 0xE); otherwise the registers keep their values.
-#include "core/le.h"
+#include "base/le.h"
 #include "platform/io_drv.h"
 
 #include <algorithm>

@@ -16,8 +16,8 @@
 //   140-143    u32 register of the diagnostic block (0 none): bits 0-6 of
 //              its first word ask for the seven diagnostic words; word n
 //              goes to the register n + 1 places after it
-#include "core/le.h"
-#include "core/tick.h"
+#include "base/le.h"
+#include "platform/tick.h"
 #include "host/clock.h"
 #include "platform/i2c.h"
 #include "platform/io_drv.h"

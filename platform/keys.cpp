@@ -3,13 +3,7 @@
 // manager's KEY_Check), in the main thread.
 #include "platform/keys.h"
 
-#include "core/ladder.h"
-#include "core/ladder_ops.h"
-#include "core/loop.h"
-#include "core/plc_reg.h"
-#include "core/sys.h"
-#include "core/touch.h"
-#include "host/trace.h"
+#include "base/trace.h"
 
 KeyEntry KEY_ring[kKeyRingSize];
 uint16_t KEY_wr, KEY_rd;
@@ -22,6 +16,8 @@ uint16_t PressKeyDelayCounter, PressKeyDelay;
 uint8_t PressKeyON;
 
 namespace {
+KeyHooks g_hooks;
+
 struct KeyState {
     int last_repeated = -1; // key of the last repeat message
     KeyPutFn put = nullptr;
@@ -30,7 +26,14 @@ KeyState ks;
 
 constexpr int kBeep = 3;
 
-int key_put(uint8_t key) { return ks.put ? ks.put(key) : SYS_KeyPut(key); }
+int key_put(uint8_t key) {
+    if (ks.put) return ks.put(key);
+    return g_hooks.put ? g_hooks.put(key) : 1;
+}
+bool busy() { return g_hooks.busy && g_hooks.busy(); }
+void beep(int kind) {
+    if (g_hooks.beep) g_hooks.beep(kind);
+}
 
 // Bit of an emulated key in the press images, 0 for keys that are not emulated.
 uint32_t press_bit(int key) {
@@ -46,35 +49,6 @@ uint32_t press_bit(int key) {
     }
 }
 bool repeats(int key) { return key == 13 || (key >= 27 && key <= 31); }
-
-void system_key(uint16_t action) {
-    if (Sys_AutoLoad) return;
-    switch (action) {
-    case 0:
-        TCH_Beep(kBeep);
-        sr_put(3, 1); // the system menu
-        break;
-    case 1:
-        if (!SYS_KeyEnabled()) break;
-        TCH_Beep(kBeep);
-        sr_put(3, 21); // touch calibration
-        break;
-    case 2:
-        if (!SYS_KeyEnabled()) break;
-        TCH_BeepEnable(1);
-        TCH_Beep(kBeep);
-        SYS_WarmReset();
-        break;
-    case 4:
-        if (!SYS_KeyEnabled()) break;
-        TCH_BeepEnable(1);
-        TCH_Beep(kBeep);
-        SYS_VDG();
-        SYS_WarmReset();
-        break;
-    default: break; // other parameters only go to the function-key registers
-    }
-}
 
 uint8_t press_key(int key, bool on) {
     uint32_t bit = press_bit(key);
@@ -107,11 +81,13 @@ uint8_t press_key(int key, bool on) {
 
 void KEY_SetPut(KeyPutFn put) { ks.put = put; }
 
+void KEY_SetHooks(const KeyHooks &hooks) { g_hooks = hooks; }
+
 int KEY_Init() {
     host::trace("KEY_Init");
     KEY_wr = KEY_rd = KEY_twr = KEY_trd = 0;
     KEY_state = 0;
-    return TCH_Open(KEY_Press);
+    return g_hooks.open ? g_hooks.open(KEY_Press) : 0;
 }
 
 void KEY_Press(int code, int p1, int p2) {
@@ -140,10 +116,11 @@ int KEY_Check(KeyCallback callback) {
     if (KEY_rd != KEY_wr) {
         const KeyEntry &k = KEY_ring[KEY_rd];
         if (KEY_state == 0) {
-            if (k.code == kKeySystem)
-                system_key(k.param);
-            else if (k.code != kKeyRelease && !Sys_AutoLoad)
-                TCH_Beep(kBeep);
+            if (k.code == kKeySystem) {
+                if (g_hooks.system_key) g_hooks.system_key(k.param);
+            } else if (k.code != kKeyRelease && !busy()) {
+                beep(kBeep);
+            }
         }
         if (key_put(uint8_t(k.code & 0xFF))) {
             KEY_state = 0;
@@ -178,29 +155,6 @@ void KEY_FlushDowns() {
 
 int KEY_Waiting() { return (KEY_wr + kKeyRingSize - KEY_rd) % kKeyRingSize; }
 int KEY_TouchWaiting() { return (KEY_twr + kTouchRingSize - KEY_trd) % kTouchRingSize; }
-
-uint8_t PressKeyProcess(uint32_t *pc, uint8_t power) {
-    int key = Lad_Word(pc);
-    // An optional block marked 1023 with its length in words comes before
-    // the register operand.
-    if (*pc < lad_words && (lad_prog[2 * *pc] | (lad_prog[2 * *pc + 1] << 8)) == 1023) {
-        ++*pc;
-        uint16_t len = Lad_Word(pc);
-        *pc += len;
-        if (*pc > lad_words) {
-            lad_fault = 1;
-            return 0;
-        }
-    }
-    uint32_t ref = Lad_WordRef(pc);
-    if (lad_fault || !power || ref < 1025) return 0;
-    // A word-aligned reference is a register, any other a bit.
-    uint32_t bits = ((ref - 1024) % 16 == 0) ? 16 : 1;
-    if (!Lad_RefValid(ref, bits)) return 0;
-    uint8_t v[2] = {0, 0};
-    if (!PlcReg_Get(v, ref, bits)) return 0;
-    return press_key(key, v[0] || v[1]);
-}
 
 uint8_t Tr_PressKeyProcess(int key, int on) { return press_key(key, on != 0); }
 

@@ -58,6 +58,17 @@ uint8_t Tr_PressKeyProcess(int key, int on);
 // Where a taken key goes (the function-key registers); tests replace it to
 // refuse keys. Null restores the default.
 using KeyPutFn = int (*)(uint8_t key);
+// Replaces where keys are put (test fixtures); Key_Reset drops it.
 void KEY_SetPut(KeyPutFn put);
+
+// What the rings need of the services above them, set by the top layer.
+struct KeyHooks {
+    int (*open)(void (*press)(int code, int p1, int p2)); // the touch driver, fed by KEY_Press
+    void (*beep)(int kind);
+    bool (*busy)();                 // an application is being loaded: keys are silent
+    void (*system_key)(uint16_t action); // the system key's action
+    int (*put)(uint8_t key);        // a key into the function-key registers; 0 while they are full
+};
+void KEY_SetHooks(const KeyHooks &hooks);
 
 void Key_Reset();

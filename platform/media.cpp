@@ -2,12 +2,12 @@
 // removal detection, formatting, the free-space query and its child process.
 #include "platform/media.h"
 
-#include "core/le.h"
+#include "base/le.h"
 #include "host/clock.h"
 #include "host/media.h"
 #include "host/root.h"
 #include "host/shell.h"
-#include "host/trace.h"
+#include "base/trace.h"
 
 #include <fcntl.h>
 #include <sys/mount.h>

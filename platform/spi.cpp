@@ -1,6 +1,7 @@
 #include "platform/spi.h"
 
-#include "core/le.h"
+#include "platform/board.h"
+#include "base/le.h"
 #include "host/clock.h"
 #include "host/devmem.h"
 #include "host/root.h"
@@ -10,13 +11,12 @@
 
 namespace {
 
-// Physical addresses, one 4096-byte page each.
-constexpr uint32_t kClkctrlPhys = 0x80040000, kPinctrlPhys = 0x80018000;
-constexpr uint32_t kSspPhys[4] = {0, 0x80012000, 0x80014000, 0x80016000};
-constexpr uint32_t kPage = 4096;
-
-// Register aliases: set, clear.
-constexpr uint32_t kSet = 0x4, kClr = 0x8;
+using board::kClkctrlPhys;
+using board::kClr;
+using board::kPage;
+using board::kPinctrlPhys;
+using board::kSet;
+using board::kSspPhys;
 
 // SSP registers and bits.
 constexpr uint32_t kCtrl0 = 0x00, kXferSize = 0x30, kTiming = 0x70, kCtrl1 = 0x80;

@@ -1,10 +1,10 @@
 // Video driver over the frame buffer.
-#include "core/le.h"
-#include "core/plc_reg.h"
-#include "gdi/jpeg.h"
-#include "gdi/pxp.h"
+#include "base/le.h"
+#include "regs/plc_reg.h"
+#include "platform/jpeg.h"
+#include "platform/pxp.h"
 #include "host/fb.h"
-#include "host/trace.h"
+#include "base/trace.h"
 #include "platform/video.h"
 
 #include <algorithm>

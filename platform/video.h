@@ -7,7 +7,7 @@
 // Every write goes through the context's raster-operation combiner with a
 // mask of the half or halves to change.
 #pragma once
-#include "gdi/gdi.h"
+#include "platform/dc.h"
 
 #include <atomic>
 #include <cstddef>
@@ -115,6 +115,12 @@ extern VidBitmap ViewBMP, CaptBMP;
 extern std::vector<uint8_t> CaptBuf;
 // 1 while a still picture is shown.
 extern uint8_t StillOpened;
+// The display context and the memory contexts of the screen (set at start-up).
+extern DC *pDC, *pMemDC, *pMem2DC, *pMem3DC;
+// Shows what was drawn: the page copied to the screen, or the still picture
+// just opened.
+int VID_Update();
+int VID_WaitUpdate();
 constexpr int kVidmOpenStill = 12, kVidmCloseStill = 13;
 
 void VIDM_Init();

@@ -5,15 +5,18 @@
 // records have no class fails to open, as it will then), and opening paints
 // the page's background, or the display-fault message when its fault marker
 // is set. Everything else records its call and returns "nothing there".
-#include "core/appfile.h"
-#include "core/le.h"
-#include "core/msg.h"
-#include "core/pgm.h"
+#include "plc/appblocks.h"
+#include "base/le.h"
+#include "platform/video.h"
 #include "gdi/gdi.h"
-#include "host/trace.h"
+#include "base/trace.h"
 #include "screens/screens.h"
 
 using host::trace;
+
+namespace {
+void (*g_fault_page)(DC *dc);
+} // namespace
 
 uint8_t ExternalRegOnPage;
 uint8_t Clon_McInited, Clon_McLinited;
@@ -52,6 +55,8 @@ const uint8_t *walk(const uint8_t *page) {
 void REC_ScreenInit() {
     trace("REC_ScreenInit");
 }
+void OBJM_SetFaultPage(void (*paint)(DC *dc)) { g_fault_page = paint; }
+
 void OBJM_Init() {
     trace("OBJM_Init");
 }
@@ -67,7 +72,7 @@ int OBJM_OpenPage(DC *dc, const uint8_t *page) {
     ExternalRegOnPage = 0;
     if (!dc) return 1;
     if (int16_t(le16(page + 2)) < 0) {
-        PGM_DisplayFault(dc);
+        if (g_fault_page) g_fault_page(dc);
         return 1;
     }
     RECT all{dc->bounds.left, dc->bounds.top, dc->bounds.right, dc->bounds.bottom};

@@ -1,7 +1,7 @@
 // Built-in page records of the system screens and the record walk shared with
 // the object manager. Pages and object records are byte records in the
 // screen program's little-endian layout.
-#include "core/le.h"
+#include "base/le.h"
 #include "screens/screens.h"
 
 #include <array>

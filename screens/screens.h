@@ -18,6 +18,9 @@ void OBJM_Init();
 const uint8_t *OBJM_ScanPage(DC *dc, const uint8_t *page);
 // Builds and paints a page; 0 when it cannot be opened.
 int OBJM_OpenPage(DC *dc, const uint8_t *page);
+// What a page that cannot be shown paints instead (the screen program
+// manager's fault page), set by the top layer.
+void OBJM_SetFaultPage(void (*paint)(DC *dc));
 void OBJM_DestroyPage();
 int OBJM_Update(DC *dc);
 void OBJM_FlushUserScreens();

@@ -1,13 +1,12 @@
 // Entry points of the serial layer that are not built yet.
-#include "core/ladder_ops.h"
-#include "host/trace.h"
+#include "plc/ladder_ops.h"
+#include "base/trace.h"
 #include "serial/serial.h"
 
 #include <cstdio>
 
 using host::trace;
 
-uint8_t Cmd_Downloading;
 uint8_t OLPMode;
 void Vcomm_Init() { trace("Vcomm_Init"); }
 void SCI0_Init(int) { trace("SCI0_Init"); }
@@ -30,7 +29,6 @@ void Datagram_Check() { trace("Datagram_Check"); }
 void USBPortMon() { trace("USBPortMon"); }
 void ModemCycle() { trace("ModemCycle"); }
 void PMGR_TheLoop(int) { trace("PMGR_TheLoop"); }
-uint8_t crc_header[4];
 uint8_t CmdNetIoConfigUpdated;
 void NetIoConfig() { trace("NetIoConfig"); }
 

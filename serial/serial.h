@@ -1,5 +1,6 @@
 // Serial communication and the programming protocol.
 #pragma once
+#include "platform/unit.h"
 #include <cstdint>
 
 void Vcomm_Init();
@@ -25,10 +26,7 @@ void Datagram_Check();
 void USBPortMon();
 void ModemCycle();
 void PMGR_TheLoop(int slot);
-extern uint8_t Cmd_Downloading;
 extern uint8_t OLPMode;
-// Header of the programming packets; byte 3 is the unit's OEM code.
-extern uint8_t crc_header[4];
 // Re-applies the network and I/O configuration while CmdNetIoConfigUpdated is set.
 extern uint8_t CmdNetIoConfigUpdated;
 void NetIoConfig();

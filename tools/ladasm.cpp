@@ -4,8 +4,8 @@
 //
 // Writes the control program file (default "ladder.pgm": CRC-16 check word,
 // length, program), or with --raw the program bytes alone. The text format is
-// described in core/ladasm.h.
-#include "core/ladasm.h"
+// described in tools/lib/ladasm.h.
+#include "tools/lib/ladasm.h"
 
 #include <cstdio>
 #include <cstring>

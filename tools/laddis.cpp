@@ -4,7 +4,7 @@
 //
 // FILE is a control program file ("ladder.pgm") or the program bytes alone.
 // The text goes to standard output and assembles (ladasm) to the same bytes.
-#include "core/ladasm.h"
+#include "tools/lib/ladasm.h"
 
 #include <cstdio>
 #include <fstream>

@@ -1,5 +1,5 @@
 // Entry points of the web server that are not built yet.
-#include "host/trace.h"
+#include "base/trace.h"
 #include "web/web.h"
 
 uint8_t ParviServerState;

@@ -1,5 +1,5 @@
 // Entry points of the IEC runtime kernel that are not built yet.
-#include "host/trace.h"
+#include "base/trace.h"
 #include "iec/kernel/iec.h"
 
 uint8_t TrevantRuntime;

@@ -5,10 +5,10 @@
 // Input: the first byte picks the file ("config.pgm", "ladder.pgm",
 // "autoreg.dta" or "bkpreg.dta"), the rest is its contents. The other files
 // are those of a valid application, so the input reaches every part.
-#include "core/appfile.h"
-#include "core/fram.h"
-#include "core/nvram.h"
-#include "core/plc_reg.h"
+#include "system/appfile.h"
+#include "plc/fram.h"
+#include "system/nvram.h"
+#include "regs/plc_reg.h"
 #include "host/clock.h"
 #include "host/devmem.h"
 #include "host/root.h"

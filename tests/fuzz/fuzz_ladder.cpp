@@ -6,13 +6,13 @@
 // Input: the first byte picks the token width (bit 0), whether the load check
 // runs first (bit 1) and a few register bits the program may read (bits
 // 2-7); the rest is the program, in a buffer of exactly its size.
-#include "core/ladasm.h"
-#include "core/ladder.h"
-#include "core/nvram.h"
-#include "core/plc_reg.h"
+#include "tools/lib/ladasm.h"
+#include "plc/ladder.h"
+#include "system/nvram.h"
+#include "regs/plc_reg.h"
 #include "host/clock.h"
 #include "host/root.h"
-#include "host/trace.h"
+#include "base/trace.h"
 
 #include <cstdlib>
 #include <cstring>

@@ -5,10 +5,10 @@
 //
 // Input: the first four bytes are the values of %SR1 and %SR2 for the passes
 // after the set-up; the rest is the data of the screen program block.
-#include "core/appfile.h"
-#include "core/le.h"
-#include "core/pgm.h"
-#include "core/plc_reg.h"
+#include "system/appfile.h"
+#include "base/le.h"
+#include "system/pgm.h"
+#include "regs/plc_reg.h"
 
 #include <cstring>
 

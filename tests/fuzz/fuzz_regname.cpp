@@ -1,6 +1,6 @@
 // Register names typed by people: any text must give either a reference that
 // names itself again or a refusal, never a crash.
-#include "core/regname.h"
+#include "regs/regname.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,7 +1,7 @@
 // Data fields: every format's text at and around its limits (expected texts
 // computed here with printf), editing keys, time, date and timer templates,
 // enumerations, IP addresses, literal text and bars.
-#include "core/le.h"
+#include "base/le.h"
 #include "gdi/field.h"
 #include "support/panel_fixture.h"
 

@@ -2,7 +2,7 @@
 // match their plain forms, the shaded figures' colour stops, the pixel
 // pipeline's surface, clipping, and a reviewed picture of every figure.
 #include "gdi/gradient.h"
-#include "gdi/pxp.h"
+#include "platform/pxp.h"
 #include "png_snapshot.h"
 #include "shapes_fixture.h"
 

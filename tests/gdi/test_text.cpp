@@ -2,7 +2,7 @@
 // grid's wrap, scroll, tab and backspace, and a reviewed console picture.
 #include "gdi/text.h"
 #include "gdi/tty.h"
-#include "core/le.h"
+#include "base/le.h"
 #include "png_snapshot.h"
 #include "shapes_fixture.h"
 

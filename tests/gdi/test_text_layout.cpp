@@ -2,7 +2,7 @@
 // rectangles, clipping at the clip rectangle's edges, application fonts of a
 // 16-bit application, the glyph data of the built-in fonts, and a reviewed
 // picture of an alignment page.
-#include "core/le.h"
+#include "base/le.h"
 #include "gdi/text.h"
 #include "gdi/tty.h"
 #include "png_snapshot.h"

@@ -1,7 +1,7 @@
 // The loopback CAN bus between processes and the text form of its frames.
 #include "panel_fixture.h"
 
-#include "core/le.h"
+#include "base/le.h"
 #include "host/canbus.h"
 #include "host/config.h"
 

@@ -1,5 +1,5 @@
 // Queues, polled timers, event flags and thread records.
-#include "core/tick.h"
+#include "platform/tick.h"
 #include "host/clock.h"
 #include "net/tx.h"
 #include "support/panel_fixture.h"

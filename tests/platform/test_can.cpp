@@ -1,7 +1,7 @@
 // The CAN driver on the loopback bus: the test is a second member of the bus.
 #include "panel_fixture.h"
 
-#include "core/le.h"
+#include "base/le.h"
 #include "host/canbus.h"
 #include "host/clock.h"
 #include "host/config.h"

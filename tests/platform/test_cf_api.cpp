@@ -1,6 +1,6 @@
 // The media file API: card status codes, listings with patterns, delete,
 // rename, copy, directory trees, status and free space.
-#include "core/fileinst.h"
+#include "platform/fileinst.h"
 #include "media_fixture.h"
 #include "platform/cf_api.h"
 

@@ -1,6 +1,6 @@
 // CSV files: every value type written and read, write modes, reading by row
 // and by column, layouts, and round trips with Python's csv module.
-#include "core/le.h"
+#include "base/le.h"
 #include "media_fixture.h"
 #include "platform/cf_api.h"
 

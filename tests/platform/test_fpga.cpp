@@ -1,6 +1,6 @@
 // The FPGA: identification, register access, image file checks and the
 // programming engine against the board's FPGA model.
-#include "core/plc_reg.h"
+#include "regs/plc_reg.h"
 #include "host/clock.h"
 #include "host/config.h"
 #include "host/fpga.h"

@@ -1,6 +1,6 @@
 // I2C access to memories and register devices, over both ways of driving the
 // bus: the kernel's I2C service and the controller's registers.
-#include "core/plc_reg.h"
+#include "regs/plc_reg.h"
 #include "host/clock.h"
 #include "host/config.h"
 #include "host/i2c.h"

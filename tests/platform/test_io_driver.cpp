@@ -2,11 +2,11 @@
 // models reach the register image, outputs of the register image reach the
 // modules, the FPGA counters count, pulse outputs follow their registers, and
 // the calibration sub-commands of the programming protocol.
-#include "core/appfile.h"
-#include "core/crc16.h"
-#include "core/fram.h"
-#include "core/le.h"
-#include "core/plc_reg.h"
+#include "system/appfile.h"
+#include "base/crc16.h"
+#include "plc/fram.h"
+#include "base/le.h"
+#include "regs/plc_reg.h"
 #include "host/board.h"
 #include "host/clock.h"
 #include "host/config.h"

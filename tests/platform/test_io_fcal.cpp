@@ -2,10 +2,10 @@
 // command sequence through the registers, with the reference sources on the
 // on-chip converter's model, the constants it leaves in FRAM, and the pairs
 // that must not give constants.
-#include "core/crc16.h"
-#include "core/fram.h"
-#include "core/le.h"
-#include "core/plc_reg.h"
+#include "base/crc16.h"
+#include "plc/fram.h"
+#include "base/le.h"
+#include "regs/plc_reg.h"
 #include "host/config.h"
 #include "host/i2c.h"
 #include "host/io_modules.h"

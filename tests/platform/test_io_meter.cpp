@@ -2,9 +2,9 @@
 // metering chip's readings become floats in the analog input registers, its
 // energy counters become powers, calibration and outputs reach the chip; the
 // bus slave's memory window is exchanged only while the slave says so.
-#include "core/le.h"
-#include "core/plc_reg.h"
-#include "core/tick.h"
+#include "base/le.h"
+#include "regs/plc_reg.h"
+#include "platform/tick.h"
 #include "host/clock.h"
 #include "host/config.h"
 #include "host/io_modules.h"

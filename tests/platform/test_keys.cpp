@@ -1,8 +1,8 @@
 // Key and touch rings, system-key actions and the press-key emulation.
-#include "core/ladder.h"
-#include "core/loop.h"
-#include "core/plc_reg.h"
-#include "core/touch.h"
+#include "plc/ladder.h"
+#include "system/loop.h"
+#include "regs/plc_reg.h"
+#include "system/touch.h"
 #include "panel_fixture.h"
 #include "platform/keys.h"
 

@@ -1,6 +1,6 @@
 // The media file layer: paths and drive letters, fx status numbers, current
 // directories, listings, mounting and removal, formatting and free space.
-#include "core/le.h"
+#include "base/le.h"
 #include "host/shell.h"
 #include "media_fixture.h"
 #include "platform/cf_api.h"

@@ -1,6 +1,6 @@
 // The SSP/SPI driver on the emulated register blocks: ports, chip selects,
 // transfers, and the shift-register chain on SSP2's pins.
-#include "core/le.h"
+#include "base/le.h"
 #include "host/board.h"
 #include "host/config.h"
 #include "panel_fixture.h"

@@ -1,6 +1,6 @@
 // The video driver: raster operations, runs, block copies, bitmap writers and
 // unpacking, frames and the bitmap working memory.
-#include "gdi/pxp.h"
+#include "platform/pxp.h"
 #include "host/ctl.h"
 #include "host/fb.h"
 #include "video_fixture.h"

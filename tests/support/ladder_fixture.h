@@ -1,13 +1,13 @@
 // A panel with a ladder program assembled from text and loaded as the control
 // program block.
 #pragma once
-#include "core/appfile.h"
-#include "core/ladasm.h"
-#include "core/ladder.h"
-#include "core/le.h"
-#include "core/nvram.h"
-#include "core/plc_reg.h"
-#include "core/regname.h"
+#include "system/appfile.h"
+#include "tools/lib/ladasm.h"
+#include "plc/ladder.h"
+#include "base/le.h"
+#include "system/nvram.h"
+#include "regs/plc_reg.h"
+#include "regs/regname.h"
 #include "panel_fixture.h"
 
 #include <cstring>

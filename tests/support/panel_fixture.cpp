@@ -1,28 +1,28 @@
 #include "panel_fixture.h"
 
 #include "data/cfm.h"
-#include "core/appfile.h"
-#include "core/crash.h"
-#include "core/fram.h"
-#include "core/fwupdate.h"
-#include "core/loop.h"
-#include "core/nv_debug.h"
-#include "core/nvram.h"
-#include "core/pgm.h"
-#include "core/pid.h"
-#include "core/reglink.h"
-#include "core/ladder.h"
-#include "core/plc_reg.h"
-#include "core/rtc.h"
-#include "core/run_ctrl.h"
-#include "core/sys.h"
-#include "core/tick.h"
-#include "core/touch.h"
+#include "system/appfile.h"
+#include "system/crash.h"
+#include "plc/fram.h"
+#include "system/fwupdate.h"
+#include "system/loop.h"
+#include "system/nv_debug.h"
+#include "system/nvram.h"
+#include "system/pgm.h"
+#include "plc/pid.h"
+#include "system/reglink.h"
+#include "plc/ladder.h"
+#include "regs/plc_reg.h"
+#include "platform/rtc.h"
+#include "system/run_ctrl.h"
+#include "system/sys.h"
+#include "platform/tick.h"
+#include "system/touch.h"
 #include "net/tx.h"
 #include "gdi/field.h"
 #include "gdi/gdi.h"
-#include "gdi/jpeg.h"
-#include "gdi/pxp.h"
+#include "platform/jpeg.h"
+#include "platform/pxp.h"
 #include "gdi/shapes.h"
 #include "gdi/text.h"
 #include "gdi/tty.h"
@@ -40,7 +40,7 @@
 #include "host/root.h"
 #include "host/rtc_dev.h"
 #include "host/shell.h"
-#include "host/trace.h"
+#include "base/trace.h"
 #include "host/watchdog.h"
 #include "platform/can.h"
 #include "platform/keys.h"
@@ -52,6 +52,8 @@
 #include "platform/io.h"
 #include "platform/io_fcal.h"
 #include "screens/screens.h"
+#include "platform/slice.h"
+#include "system/wiring.h"
 
 #include <cstdlib>
 #include <fstream>
@@ -119,6 +121,8 @@ void panel_reset_all() {
     host::canbus_reset();
     Pgm_Reset();
     Screens_Reset();
+    Slice_Reset();
+    System_Wire();
 }
 
 void PanelTest::SetUp() {

@@ -1,6 +1,6 @@
 #include "screen_program.h"
 
-#include "core/appfile.h"
+#include "system/appfile.h"
 #include "tools/lib/appbuild.h"
 
 #include <cstring>

@@ -1,10 +1,10 @@
 // The ladder assembler and disassembler: the text they share with the engine
 // and the bytes of the program file.
-#include "core/crc16.h"
-#include "core/ladasm.h"
-#include "core/ladder.h"
-#include "core/ladder_ops.h"
-#include "core/le.h"
+#include "base/crc16.h"
+#include "tools/lib/ladasm.h"
+#include "plc/ladder.h"
+#include "plc/ladder_ops.h"
+#include "base/le.h"
 #include "panel_fixture.h"
 
 #include <random>

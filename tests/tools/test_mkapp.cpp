@@ -1,8 +1,8 @@
 // The application builder as a command and as a library: descriptions that
 // build, and descriptions refused with the part named.
-#include "core/appfile.h"
-#include "core/crc16.h"
-#include "core/le.h"
+#include "system/appfile.h"
+#include "base/crc16.h"
+#include "base/le.h"
 #include "panel_fixture.h"
 #include "tools/lib/appbuild.h"
 

@@ -71,7 +71,7 @@ TEST_F(PgmProcessTest, DamagedScreenProgramShowsTheDisplayFaultPage) {
     ASSERT_TRUE(wait_for([&] { return field("PGM_state") == "1"; }, 5000)) << ctl("status");
     EXPECT_EQ(field("PGM_fault"), "0x0403");
     std::vector<uint8_t> rgb = screenshot();
-    EXPECT_EQ(png_snapshot_diff("tests/core/snapshots/fault_open_user_screen.png", rgb, 480, 272),
+    EXPECT_EQ(png_snapshot_diff("tests/system/snapshots/fault_open_user_screen.png", rgb, 480, 272),
               "");
     EXPECT_NE(slurp(root_dir + "/var/log/console.log").find("DISPLAY FAULT\n    Open User Screen"),
               std::string::npos);

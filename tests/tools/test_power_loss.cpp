@@ -5,7 +5,7 @@
 #include "panel_fixture.h"
 #include "process_util.h"
 
-#include "core/le.h"
+#include "base/le.h"
 
 #include <fcntl.h>
 #include <signal.h>

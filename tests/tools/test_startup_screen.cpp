@@ -27,7 +27,7 @@ TEST_F(StartupScreenTest, ScreenshotShowsTheSelfTestOnTheConsole) {
             std::vector<uint8_t> rgb;
             int w = 0, h = 0;
             if (!png_read_rgb(shot, &rgb, &w, &h)) return false;
-            diff = png_snapshot_diff("tests/core/snapshots/fault_no_user_screens_800x480.png", rgb,
+            diff = png_snapshot_diff("tests/system/snapshots/fault_no_user_screens_800x480.png", rgb,
                                      w, h);
             return diff.empty();
         },

@@ -1,6 +1,6 @@
 // The operator's side of a running panel: touches through panelctl, and the
 // crash screen with its countdown and the restart through the supervisor.
-#include "core/le.h"
+#include "base/le.h"
 #include "png_snapshot.h"
 #include "supervised_panel.h"
 
@@ -118,7 +118,7 @@ TEST_F(TouchProcessTest, SlowCrashScreenCountsDownThenThePanelRestarts) {
     // Everything above the countdown is the reviewed crash screen.
     std::vector<uint8_t> ref;
     int rw = 0, rh = 0;
-    ASSERT_TRUE(png_read_rgb(src("tests/core/snapshots/crash_segv_800x480.png"), &ref, &rw, &rh));
+    ASSERT_TRUE(png_read_rgb(src("tests/system/snapshots/crash_segv_800x480.png"), &ref, &rw, &rh));
     const size_t above_count = size_t(3) * 800 * 195;
     std::vector<uint8_t> shot;
     ASSERT_TRUE(wait_for(

@@ -1,10 +1,10 @@
 #include "tools/lib/appbuild.h"
 
-#include "core/appfile.h"
-#include "core/crc16.h"
-#include "core/ladasm.h"
-#include "core/le.h"
-#include "core/regname.h"
+#include "system/appfile.h"
+#include "base/crc16.h"
+#include "tools/lib/ladasm.h"
+#include "base/le.h"
+#include "regs/regname.h"
 #include "screens/screens.h"
 
 #include <algorithm>

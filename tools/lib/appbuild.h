@@ -38,7 +38,7 @@
 // which appends the feature word the programming tool leaves at the end, and
 // {"xti": {"code": <contents>, "varloc": <contents>}}, an IEC application,
 // and {"ladasm": "file.lad"} or {"ladasm": {"text": "..."}}, a program in the
-// assembly text of core/ladasm.h (its feature word comes from the text).
+// assembly text of tools/lib/ladasm.h (its feature word comes from the text).
 // "bitmaps" is "default", "empty", or an object {"<slot 0-63>": <contents>}.
 //
 // Manifest: {"config.pgm": [{"name", "offset", "size", "length", "crc"}...],

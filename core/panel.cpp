@@ -1,4 +1,0 @@
-// The panel firmware: only the argument count is read, as on the board.
-#include "core/startup.h"
-
-int main(int argc, char **) { return panel_main(argc); }

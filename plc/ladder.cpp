@@ -1,0 +1,316 @@
+// The ladder interpreter: scan timing, the first-scan steps, the dispatch loop,
+// END and the error stop.
+#include "plc/ladder.h"
+
+#include "plc/appblocks.h"
+#include "plc/ladder_fam.h"
+#include "plc/ladder_ops.h"
+#include "base/le.h"
+#include "regs/plc_reg.h"
+#include "platform/tick.h"
+
+#include <cstring>
+
+uint8_t l_stack[kLogicStackSize + 1];
+uint8_t l_sp;
+uint8_t w_stack[kDataStackSize];
+uint8_t w_sp;
+uint32_t call_stack[kCallStackSize];
+uint8_t call_stack_index;
+uint16_t change_screen_latch, force_screen_latch = 0xFFFF, old_change_screen;
+uint32_t local_frt_100us, local_scan_time, local_scan_time_rm;
+uint16_t time_frt_100us;
+uint8_t cmd_group;
+uint8_t RegTokLen_16b;
+uint16_t alarm_screen_sel;
+const uint8_t *lad_prog;
+uint32_t lad_words;
+uint32_t lad_pc;
+uint8_t lad_fault;
+
+uint32_t NV_EditorFeatures;
+
+namespace {
+
+LadderHooks g_hooks;
+
+bool iec_running() { return g_hooks.iec_running && g_hooks.iec_running(); }
+
+// The verdict of the load check for the program last met.
+struct Verdict {
+    const uint8_t *prog = nullptr;
+    uint32_t bytes = 0;
+    bool tokens16 = false;
+    bool valid = false; // a verdict is held
+    int32_t result = kLadderScanDone;
+};
+Verdict g_verdict;
+
+// Words one scan may execute before it is taken as a program that never
+// reaches END (a jump backwards that loops): far more than any straight pass
+// over the program needs, far less than the watchdog's time.
+constexpr uint64_t kStepsPerWord = 64, kStepsExtra = 100000;
+
+// The register area the interpreter addresses: %IG up to the end of %ESR.
+constexpr uint32_t kAreaEnd = reg::kESR + 0x200;
+
+bool tokens16_now() {
+    return Ladder_Tokens16(NV_EditorFeatures);
+}
+
+int32_t verdict_for(const uint8_t *prog, uint32_t bytes, bool tokens16) {
+    if (!g_verdict.valid || g_verdict.prog != prog || g_verdict.bytes != bytes ||
+        g_verdict.tokens16 != tokens16) {
+        g_verdict.prog = prog;
+        g_verdict.bytes = bytes;
+        g_verdict.tokens16 = tokens16;
+        g_verdict.result = Ladder_Check(prog, bytes, tokens16);
+        g_verdict.valid = true;
+    }
+    return g_verdict.result;
+}
+
+// End of scan: the screen latches, the first-scan bits.
+void end_of_scan() {
+    sr_put(2, uint16_t(force_screen_latch + 1));
+    sbit_put(1, 0);
+    sbit_put(10, 0);
+    if (change_screen_latch != old_change_screen) {
+        old_change_screen = change_screen_latch;
+        if (change_screen_latch) sr_put(1, change_screen_latch);
+    }
+}
+
+void scan_timing() {
+    if (sbit_get(1)) {
+        local_scan_time = 0;
+        local_scan_time_rm = 0;
+    } else {
+        uint32_t sum = (FPGA_GetFrt() - local_frt_100us) + local_scan_time_rm;
+        local_scan_time = sum / 10;
+        local_scan_time_rm = sum % 10;
+    }
+    uint32_t now = FPGA_GetFrt();
+    local_frt_100us = now;
+    sr_put32(149, now);
+    time_frt_100us = uint16_t(now & 0x3FFF);
+}
+
+// The dispatch loop. Contacts, the most frequent words, are handled inline.
+int32_t run(const uint8_t *prog, uint32_t words) {
+    lad_prog = prog;
+    lad_words = words;
+    lad_pc = 0;
+    lad_fault = 0;
+    l_sp = 0;
+    l_stack[0] = 0;
+    w_sp = 0;
+    call_stack_index = 0;
+    change_screen_latch = 0;
+    force_screen_latch = 0xFFFF;
+
+    uint64_t budget = kStepsPerWord * words + kStepsExtra;
+    for (;;) {
+        if (lad_pc >= words || --budget == 0) {
+            // Ran off the end of the program, or never reached END.
+            return int32_t(lad_pc < words ? lad_pc : words);
+        }
+        uint16_t w = le16(prog + 2 * lad_pc++);
+        if (w >= kLadContactMin) {
+            if (l_sp >= kLogicStackSize) return int32_t(lad_pc);
+            uint32_t bit = uint32_t(w) - 1024;
+            l_stack[++l_sp] = (plc_reg[bit >> 3] >> (bit & 7)) & 1 ? 0xFF : 0x00;
+            continue;
+        }
+        cmd_group = uint8_t(w >> 6);
+        // The most frequent rung instructions, inline: AND, OR and the output
+        // coil with a one-word operand. Everything else goes through the table.
+        if (w == 0x0024 || w == 0x0023) {
+            if (l_sp == 0) return int32_t(lad_pc);
+            uint8_t a = l_stack[l_sp--];
+            if (w == 0x0024 ? !a : a != 0) l_stack[l_sp] = w == 0x0024 ? 0x00 : 0xFF;
+            continue;
+        }
+        if (w == 0x0026 && RegTokLen_16b && lad_pc < words) {
+            uint32_t ref = le16(prog + 2 * lad_pc);
+            if (ref >= 1024 && l_sp != 0) {
+                ++lad_pc;
+                uint32_t bit = ref - 1024;
+                uint8_t mask = uint8_t(1u << (bit & 7));
+                uint8_t &b = plc_reg[bit >> 3];
+                b = l_stack[l_sp--] ? uint8_t(b | mask) : uint8_t(b & ~mask);
+                continue;
+            }
+        }
+        if (w == 0x0009) { // END
+            if (iec_running()) return kLadderScanDone;
+            end_of_scan();
+            return kLadderScanDone;
+        }
+        Lad_Op(w).handler(w);
+        if (lad_fault) return int32_t(lad_pc);
+    }
+}
+
+} // namespace
+
+uint32_t Ladder_Features(const uint8_t *ladder, uint32_t bytes) {
+    if (!ladder || bytes == 0) return 0;
+    uint8_t last = ladder[bytes - 1];
+    if (last == 254 || last == 255 || bytes < 9) return 0;
+    return le32(ladder + bytes - 9);
+}
+
+void Ladder_ProgramChanged() {
+    g_verdict.valid = false;
+}
+
+void Ladder_SetHooks(const LadderHooks &hooks) {
+    g_hooks = hooks;
+}
+
+int Ladder_Load() {
+    Ladder_ProgramChanged();
+    // No program at all is the start-up validation's to report.
+    if (!ladder_bl || iec_running() || Ladder_Bytes() == 0) return 1;
+    int32_t r = verdict_for(ladder_bl + 8, Ladder_Bytes(), tokens16_now());
+    if (r == kLadderScanDone) return 1;
+    sr_put32(53, uint32_t(r));
+    sr_put(4, sr_get(4) | 0x100);
+    return 0;
+}
+
+int32_t LogicUpdate(const uint8_t *ladder, uint32_t bytes) {
+    scan_timing();
+    if (sbit_get(1)) {
+        RegTokLen_16b = tokens16_now() ? 1 : 0;
+        if (g_hooks.first_scan) g_hooks.first_scan();
+    }
+    if (iec_running()) {
+        if (g_hooks.iec_scan) g_hooks.iec_scan();
+        if (iec_running()) return kLadderScanDone;
+        change_screen_latch = 0;
+        force_screen_latch = 0xFFFF;
+        end_of_scan();
+        return kLadderScanDone;
+    }
+    if (!ladder) bytes = 0;
+    int32_t verdict = verdict_for(ladder, bytes, RegTokLen_16b != 0);
+    if (verdict != kLadderScanDone) return verdict;
+    return run(ladder, bytes / 2);
+}
+
+int32_t Ladder_RunUnchecked(const uint8_t *ladder, uint32_t bytes) {
+    return run(ladder, ladder ? bytes / 2 : 0);
+}
+
+void Ladder_Reset() {
+    std::memset(l_stack, 0, sizeof l_stack);
+    l_sp = 0;
+    std::memset(w_stack, 0, sizeof w_stack);
+    w_sp = 0;
+    std::memset(call_stack, 0, sizeof call_stack);
+    call_stack_index = 0;
+    change_screen_latch = 0;
+    force_screen_latch = 0xFFFF;
+    old_change_screen = 0;
+    local_frt_100us = local_scan_time = local_scan_time_rm = 0;
+    time_frt_100us = 0;
+    cmd_group = 0;
+    RegTokLen_16b = 0;
+    alarm_screen_sel = 0;
+    lad_prog = nullptr;
+    lad_words = 0;
+    lad_pc = 0;
+    lad_fault = 0;
+    g_verdict = Verdict{};
+    LadSpecial_Reset();
+}
+
+// ---------------------------------------------------------------------------
+// Operand readers.
+
+uint32_t Lad_Dword(uint32_t *pc) {
+    uint32_t lo = Lad_Word(pc);
+    return lo | (uint32_t(Lad_Word(pc)) << 16);
+}
+
+uint32_t Lad_BitRef(uint32_t *pc) {
+    if (RegTokLen_16b) return Lad_Word(pc);
+    return Lad_Fold(Lad_Dword(pc));
+}
+
+uint32_t Lad_WordRef(uint32_t *pc) {
+    if (!RegTokLen_16b) return Lad_Fold(Lad_Dword(pc));
+    uint16_t w = Lad_Word(pc);
+    if (w == kLadEscape1) return 0x10000u + Lad_Word(pc);
+    if (w == kLadEscape2) return 0x20000u + Lad_Word(pc);
+    return w;
+}
+
+namespace {
+uint8_t *area_bytes(uint32_t ref, uint32_t offset, uint32_t bytes) {
+    if (ref < 1024 || offset + uint64_t(bytes) > kAreaEnd) {
+        lad_fault = 1;
+        return nullptr;
+    }
+    return plc_reg + offset;
+}
+} // namespace
+
+uint8_t *Lad_Word16(uint32_t ref) {
+    return area_bytes(ref, ((ref - 1024) >> 4) * 2, 2);
+}
+uint8_t *Lad_Word32(uint32_t ref) {
+    return area_bytes(ref, ((ref - 1024) >> 4) * 2, 4);
+}
+uint8_t *Lad_Byte(uint32_t ref) {
+    return area_bytes(ref, (ref - 1024) >> 3, 1);
+}
+
+int Lad_GetBit(uint32_t ref) {
+    uint8_t *p = Lad_Byte(ref);
+    return p ? (*p >> ((ref - 1024) & 7)) & 1 : 0;
+}
+
+void Lad_PutBit(uint32_t ref, int on) {
+    uint8_t *p = Lad_Byte(ref);
+    if (!p) return;
+    uint8_t mask = uint8_t(1u << ((ref - 1024) & 7));
+    *p = on ? uint8_t(*p | mask) : uint8_t(*p & ~mask);
+}
+
+void Lad_Push(uint8_t v) {
+    if (l_sp >= kLogicStackSize) {
+        lad_fault = 1;
+        return;
+    }
+    l_stack[++l_sp] = v;
+}
+
+uint8_t Lad_Pop() {
+    if (l_sp == 0) {
+        lad_fault = 1;
+        return 0;
+    }
+    return l_stack[l_sp--];
+}
+
+void Lad_WPush(const void *src, unsigned bytes) {
+    if (w_sp + bytes > kDataStackSize) {
+        lad_fault = 1;
+        return;
+    }
+    std::memcpy(w_stack + w_sp, src, bytes);
+    w_sp = uint8_t(w_sp + bytes);
+}
+
+void Lad_WPop(void *dst, unsigned bytes) {
+    if (bytes > w_sp) {
+        lad_fault = 1;
+        std::memset(dst, 0, bytes);
+        return;
+    }
+    w_sp = uint8_t(w_sp - bytes);
+    std::memcpy(dst, w_stack + w_sp, bytes);
+}

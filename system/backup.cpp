@@ -1,0 +1,151 @@
+#include "system/backup.h"
+
+#include "system/appfile.h"
+#include "base/crc16.h"
+#include "base/le.h"
+#include "system/loop.h"
+#include "platform/nvfile.h"
+#include "regs/plc_reg.h"
+#include "system/sys.h"
+#include "system/touch.h"
+#include "host/root.h"
+#include "base/trace.h"
+#include "iec/kernel/iec.h"
+#include "platform/video.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+using namespace app;
+
+// crcsize_tbl: {u32 check word, u32 length, image, marker byte, flag byte}.
+constexpr uint32_t kImage = reg::kImageSize;
+constexpr uint32_t kMarker = kRegFileSize, kFlag = kRegFileSize + 4;
+constexpr uint8_t kMarkerPresent = 90;
+// %SR164 bits: 2 the backup was taken over by a restore, 3 a backup is
+// present, 6 a store was requested.
+constexpr int kBitTaken = 2, kBitPresent = 3, kBitStoreRequest = 6;
+
+const char *const kWarmFile = "/mnt/cfg/Tr_BKP.RET";
+const char *const kRetainFile = "/mnt/cfg/tr.ret";
+
+bool sr164_bit(int bit) { return (sr_get(164) >> bit) & 1; }
+
+// Through the register write so that the bit's register actions run.
+void sr164_set(int bit, int on) {
+    uint8_t v = on ? 1 : 0;
+    PlcReg_Set(sr_ref(164) + uint32_t(bit), &v, 1);
+}
+
+// Erasing a flash block set its first 1024 bytes to 0xFF.
+void erase_image() { std::memset(crcsize_tbl, 0xFF, 1024); }
+
+bool image_valid() {
+    return le32(crcsize_tbl + 4) == kImage && crc16(crcsize_tbl + 8, kImage) == le16(crcsize_tbl);
+}
+
+// Copies the header CRC and length of a block into its mirror registers.
+void mirror(const uint8_t *header, int crc_sr, int len_sr) {
+    sr_put(crc_sr, le16(header));
+    sr_put32(len_sr, le32(header + 4));
+}
+
+} // namespace
+
+int tr_reg_store_backup() {
+    // The retained variables live in the runtime's database, which this
+    // build does not hold yet: there is nothing to save.
+    return 1;
+}
+
+int tr_reg_load_backup() {
+    // No runtime database to load into yet: only the working file is brought
+    // up to date. It is replaced whole or not at all, and a missing backup
+    // leaves it as it is.
+    int in = ::open(host::path(kWarmFile).c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) return 0;
+    NvFile out;
+    bool ok = out.open(kRetainFile);
+    uint8_t chunk[1024];
+    while (ok) {
+        ssize_t n = ::read(in, chunk, sizeof chunk);
+        if (n <= 0) {
+            ok = n == 0;
+            break;
+        }
+        if (out.write(chunk, size_t(n)) != size_t(n)) {
+            std::perror("write failed\n");
+            ok = false;
+        }
+    }
+    ::fsync(in);
+    ::close(in);
+    if (!ok) return 0;
+    return out.commit(true) ? 1 : 0;
+}
+
+int StoreBBRAM() {
+    host::trace("StoreBBRAM");
+    // The request bit is cleared first so that the image does not carry it.
+    if (sr164_bit(kBitStoreRequest)) sr164_set(kBitStoreRequest, 0);
+    erase_image();
+    TCH_BeepOvrd(0);
+    std::memcpy(crcsize_tbl + 8, plc_reg, kImage);
+    put_le32(crcsize_tbl, crc16(crcsize_tbl + 8, kImage));
+    put_le32(crcsize_tbl + 4, kImage);
+    sr164_set(kBitPresent, 1);
+    sr164_set(kBitTaken, 0);
+    crcsize_tbl[kMarker] = kMarkerPresent;
+    if (TrevantRuntime) tr_reg_store_backup();
+    return BkpRegisters();
+}
+
+void RestoreBBRAM(int keep) {
+    if (!image_valid()) return;
+    TCH_BeepOvrd(0);
+    uint16_t mode = sr_get(5);
+    bool present = sr164_bit(kBitPresent);
+    std::memcpy(plc_reg, crcsize_tbl + 8, kImage);
+    if (TrevantRuntime) tr_reg_load_backup();
+    sr_put(5, mode & 0xFF);
+    if (present) sr164_set(kBitPresent, 1);
+    if (keep == 1) {
+        sr164_set(kBitTaken, 1);
+        crcsize_tbl[kFlag] = 0;
+    }
+    VDR_Close(pDC);
+    if (keep == 1) BkpRegisters();
+    AutoSaveRegisters();
+    SYS_WarmReset();
+}
+
+int EraseBackupData() {
+    host::trace("EraseBackupData");
+    if (le32(crcsize_tbl + 4) != 0xFFFFFFFFu) {
+        erase_image();
+        TCH_BeepOvrd(0);
+        sr164_set(kBitPresent, 0);
+        sr164_set(kBitTaken, 0);
+    }
+    return ClrRegFile();
+}
+
+void RestoreSRReg(int, int, int) {
+    host::trace("RestoreSRReg");
+    LoadRegisters();
+    // clang-format off
+    const struct { const uint8_t *header; int crc_sr, len_sr; } blocks[] = {
+        {ladder_bl, 23, 11},        {io_config_bl, 26, 17},    {net_config_bl, 27, 19},
+        {kesta_pgm_bl, 125, 113},   {string_table_bl, 126, 115}, {rom_map_tbl + 512, 127, 117},
+        {text_table_bl, 128, 119},  {font_table_bl, 129, 121}, {promgr_table_bl, 130, 123},
+        {sms_table_bl, 147, 143},
+    };
+    // clang-format on
+    for (const auto &b : blocks) mirror(b.header, b.crc_sr, b.len_sr);
+    TCH_BeepOvrd(0);
+}

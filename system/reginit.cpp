@@ -1,0 +1,112 @@
+// The register image's start-up values: the image cleared or its temporary
+// areas only, the identity, the clock and the system bits.
+#include "system/reginit.h"
+
+#include "regs/plc_reg.h"
+#include "iec/kernel/iec.h"
+#include "platform/rtc.h"
+#include "plc/appblocks.h"
+#include "regs/sr.h"
+#include "system/appfile.h"
+#include "host/config.h"
+#include "host/root.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+constexpr char kMarkerText[8] = {'W', 'A', 'T', 'C', 'H', 'B', 'A', 'T'};
+
+void zero(uint32_t offset, size_t len) {
+    std::memset(plc_reg + offset, 0, len);
+}
+
+// Time-zone offset in minutes: values from 0x8000 on count back from UTC.
+int tz_offset_minutes(uint16_t v) {
+    return v < 0x8000 ? int(v) : int(v) - 0x10000;
+}
+
+void read_words(int first_sr, uint16_t *out, int n) {
+    for (int i = 0; i < n; i++)
+        out[i] = sr_get(first_sr + i);
+}
+void write_words(int first_sr, const uint16_t *in, int n) {
+    for (int i = 0; i < n; i++)
+        sr_put(first_sr + i, in[i]);
+}
+
+} // namespace
+
+void PlcRegClear() {
+    if (TrevantRuntime) {
+        // The IEC application keeps its registers; its retained data goes.
+        TrevantStop();
+        if (std::remove(host::path("/mnt/cfg/tr.ret").c_str()) != 0) std::perror("Remove_error: ");
+        return;
+    }
+    PlcTmpClear();
+    zero(reg::kIG, reg::kS - reg::kIG);
+    zero(reg::kAIG, reg::kSR - reg::kAIG);
+    zero(reg::kI, reg::kQ - reg::kI);
+    zero(reg::kM, reg::kAI - reg::kM);
+    zero(reg::kAI, reg::kAQ - reg::kAI);
+    zero(reg::kR, reg::kDirectEnd - reg::kR);
+    zero(reg::kEM, reg::kESR - reg::kEM);
+}
+
+void PlcRegInit(int clear) {
+    if (clear) {
+        std::memcpy(plc_reg + reg::kMarker, kMarkerText, sizeof kMarkerText);
+        PlcRegClear();
+    } else {
+        PlcTmpClear();
+    }
+
+    // Identity.
+    sr_put(35, uint16_t(tinyImage[13] | (tinyImage[12] << 8)));
+    sr_put(36, uint16_t(tinyImage[11] | (tinyImage[10] << 8)));
+    sr_put(38, 1552);
+    sr_put(41, uint16_t(host::screen_width()));
+    sr_put(42, uint16_t(host::screen_height()));
+    sr_put(40, 0);
+
+    sr_put(6, 0);
+    sr_put(59, 0);
+    sr_put(60, 2);
+    sr_put(43, 255);
+    dstActive = uint8_t(sr_get(211));
+
+    // Clock: local calendar in %SR44..50, UTC calendar in %SR212..217.
+    uint16_t local[7];
+    read_words(44, local, 7);
+    RtcGet(local);
+    if (!RtcCheck(local)) {
+        std::memcpy(local, rtc_default, sizeof local);
+        RtcSet(local);
+        sr_put(4, sr_get(4) | sr4::kClock);
+    }
+    write_words(44, local, 7);
+    uint16_t utc[7];
+    read_words(212, utc, 7);
+    SyncUtcWithRtc(local, utc, tz_offset_minutes(sr_get(210)), uint8_t(sr_get(211)));
+    write_words(212, utc, 6);
+
+    sr_put32(149, 0);
+    for (int n : {51, 56, 58, 63, 153, 156, 166, 168, 171, 172, 174, 175, 176, 178, 181, 182})
+        sr_put(n, 0);
+    for (int n = 187; n <= 192; n++)
+        sr_put(n, 0);
+    for (int n = 223; n <= 448; n++)
+        sr_put(n, 0);
+    zero(reg::kCtlData, 26);
+    sr_put32(53, 0xFFFFFFFFu);
+    sr_put(155, 1500);
+
+    // System bits: only %S7 stays set among the first eight.
+    plc_reg[reg::kS] = 0x40;
+    sbit_put(14, 0);
+    sbit_put(15, 0);
+    for (int n = 17; n <= 208; n++)
+        sbit_put(n, 0);
+}

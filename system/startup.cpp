@@ -1,0 +1,333 @@
+#include "system/startup.h"
+
+#include "system/wiring.h"
+#include "system/appfile.h"
+#include "system/ctl_cmds.h"
+#include "plc/fram.h"
+#include "base/le.h"
+#include "system/loop.h"
+#include "system/msg.h"
+#include "system/nvram.h"
+#include "system/oem.h"
+#include "system/pgm.h"
+#include "regs/plc_reg.h"
+#include "system/reglink.h"
+#include "system/run_ctrl.h"
+#include "system/sys.h"
+#include "plc/sysreg.h"
+#include "platform/tick.h"
+#include "system/touch.h"
+#include "data/data.h"
+#include "gdi/gdi.h"
+#include "gdi/tty.h"
+#include "host/clock.h"
+#include "host/config.h"
+#include "host/console.h"
+#include "host/ctl.h"
+#include "host/root.h"
+#include "host/shell.h"
+#include "host/thread.h"
+#include "base/trace.h"
+#include "net/net.h"
+#include "net/tx.h"
+#include "objects/objects.h"
+#include "platform/can.h"
+#include "platform/io.h"
+#include "platform/keys.h"
+#include "platform/media.h"
+#include "platform/video.h"
+#include "screens/screens.h"
+#include "serial/serial.h"
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+namespace {
+char g_product[64];
+uint32_t g_cfi_request_buf[4], g_cfi_response_buf[2];
+pthread_t g_watchdog_thread;
+bool g_watchdog_started = false;
+
+struct SelfTestLine {
+    uint16_t bit;
+    const char *line1, *line2;
+};
+// clang-format off
+const SelfTestLine kSelfTest[] = {
+    {0x8,    "Static RAM",           "Memory Error"},
+    {0x1,    "BIOS Flash",           "Memory Error"},
+    {0x2,    "Engine Flash",         "Memory Error"},
+    {0x4,    "User Program",         "Memory Error"},
+    {0x4000, "User Graphics",        "Memory Error"},
+    {0x200,  "Real-Time-Clock",      "Default Set"},
+    {0x40,   "I/O Module",           "Config Error"},
+    {0x80,   nullptr,                nullptr}, // text depends on the network status
+    {0x10,   "Duplicate Network ID", "Network Disabled"},
+    {0x1000, "Battery",              "Missing or Low Voltage"},
+};
+// clang-format on
+
+void self_test_report() {
+    if (sr_get(55) == 0) {
+        SystemMsg(pDC, pProduct, "*** Self-Test Passed ***");
+        return;
+    }
+    uint16_t status = sr_get(4);
+    for (const SelfTestLine &t : kSelfTest) {
+        if (!(status & t.bit)) continue;
+        TCH_Beep(50);
+        const char *l1 = t.line1, *l2 = t.line2;
+        if (t.bit == 0x80) {
+            int net = Net_Status();
+            if (net & 1) l1 = "No Network Power", l2 = "Network Offline";
+            else if (net & 2) l1 = "No Network Response", l2 = "Network Offline";
+        }
+        if (l1) SystemMsg(pDC, l1, l2);
+        Delay(300);
+    }
+    SystemMsg(pDC, pProduct, "*** Self-Test FAILED ***");
+}
+
+void start_master_script() {
+    const char *script = "/opt/velmor/MasterScript.sh";
+    if (access(host::path(script).c_str(), F_OK) != 0) return;
+    MasterFilePresent = 1;
+    host::shell("killall MasterScript.sh");
+    // An old copy of our own is ended by the pid we recorded, never by name.
+    if (MasterScriptPid > 0) host::end_child(MasterScriptPid);
+    int fds[2];
+    if (pipe(fds) != 0) {
+        std::perror("pipe");
+        return;
+    }
+    pid_t pid = host::spawn_exec({"/bin/sh", host::path(script)}, fds[0], fds[1]);
+    if (pid < 0) {
+        std::fprintf(stderr, "FORK failed\n");
+        close(fds[0]);
+        close(fds[1]);
+        return;
+    }
+    close(fds[0]);
+    MasterScriptPipefd = fds[1];
+    MasterScriptPid = pid;
+}
+
+bool raise_file_limit() {
+    rlimit rl;
+    if (getrlimit(RLIMIT_NOFILE, &rl) != 0) {
+        std::perror("Failed to get limit..\n");
+        return false;
+    }
+    rl.rlim_cur = 4096;
+    if (setrlimit(RLIMIT_NOFILE, &rl) != 0) {
+        std::perror("Failed to set limit..\n");
+        return false;
+    }
+    return true;
+}
+} // namespace
+
+int KernelRevNumber() {
+    const uint8_t *text = plc_reg + sr_offset(201);
+    return (text[4] & 0xF) * 1000 + (text[5] & 0xF) * 100 + (text[7] & 0xF) * 10 + (text[8] & 0xF);
+}
+
+int Startup(int argc) {
+    host::trace("Startup");
+    System_Wire();
+    // 1. Open-file limit.
+    if (!raise_file_limit()) return -1;
+    // 2.
+    SYS_HardwareCheck();
+    GDI_Init();
+    GPIOInit();
+    // 3. Device contexts.
+    pDC = GDI_CreateDC(0, 0);
+    pMemDC = GDI_CreateDC(0, 1);
+    pMem2DC = GDI_CreateDC(0, 4);
+    pMem3DC = GDI_CreateDC(0, 5);
+    RECT all{0, 0, 32767, 32767};
+    GDI_SetClipRect(pDC, &all, nullptr);
+    // 4.
+    Timer_Init(&FrtLast, 100);
+    KEY_Init();
+    KEY_SlideInit();
+    FRAM_Init();
+    // 5. %R1025..%R4608.
+    std::memset(plc_reg + 6016, 0, 7168);
+    // 6. Start mode.
+    BIS = argc;
+    if (argc == 2) {
+        BootMode = 1;
+        sr_put(3, 22);
+    } else {
+        if (argc < 2) host::shell("echo 0 > /proc/sys/kernel/printk");
+        if (argc > 2) WatchDogDisable = 1;
+        BootMode = 0;
+        for (int i = 0; i < 10 && !LoadProgram(); ++i) {
+        }
+        for (int i = 0; i < 10 && !AutoLoadRegisters(); ++i) {
+        }
+    }
+    // 7.
+    WDmainPid = getpid();
+    _txe_queue_create(&CfiRequestQueue, "CFI_REQUEST", 4, g_cfi_request_buf,
+                      sizeof g_cfi_request_buf);
+    _txe_queue_create(&CfiResponseQueue, "CFI_RESPONSE", 2, g_cfi_response_buf,
+                      sizeof g_cfi_response_buf);
+    // 8. The slice timer's signal.
+    host::alarm_install();
+    // 9. Free-space child.
+    host::spawn([] { BackTsk(); });
+    // 10. Watchdog thread, on kernels that report the time left.
+    if (KernelRevNumber() > 3543) {
+        g_watchdog_started = host::thread_create(&g_watchdog_thread, WatchdogScan, nullptr, true) == 0;
+        host::trace("WatchdogScan");
+    }
+    // 11.
+    VideoPlayStreamInit();
+    // 12.
+    start_master_script();
+    // 13.
+    StartWatchdog();
+    TTY_Allocate(pDC);
+    Dpram_Init();
+    Fpga_Init();
+    std::snprintf(g_product, sizeof g_product, "Controller: %.5s", "15.52");
+    pProduct = g_product;
+    int load_defaults = SYS_Init(g_product);
+    SystemMsg(pDC, pProduct, "Self-test Running...");
+    // 14.
+    sr_put(4, 0);
+    sr_put(34, 0);
+    // 15. Serial layer.
+    Vcomm_Init();
+    SCI0_Init(1);
+    SCI2_Init(0);
+    SCI3_Init(2);
+    SCI4_Init(3);
+    // 16. Menu options.
+    SYS_MenuOption(0, sr_get(164) & 1);
+    SYS_MenuOption2(sr_get(163));
+    SYS_ExtendedOption(sr_get(152) & 4);
+    // 17.
+    int nv = nvram_init(load_defaults, 0, 0);
+    if (nv) SaveProgram();
+    // 18.
+    PlcInit(nv);
+    NetConfig();
+    TickleWatchdogReal();
+    if (SYS_BattTest() == 0) sr_put(4, sr_get(4) | sr4::kBattery);
+    // 19.
+    IoConfig(0);
+    // 20. Sign-on and model from the first local slot's module identity.
+    int slot_id = Cmd_SS_Info[2] | (Cmd_SS_Info[3] << 8);
+    Oem_GetSignon(g_product, sr_get(37), slot_id);
+    Oem_GetModel(reinterpret_cast<char *>(plc_reg + sr_offset(131)), sr_get(37), slot_id);
+    // 21.
+    Net_Test(1);
+    NetStatusDecode();
+    uint16_t st = sr_get(4);
+    if (sr_get(31) == 0) st &= uint16_t(~0xB0);
+    sr_put(55, st);
+    TickleWatchdogReal();
+    // 22.
+    self_test_report();
+    // 23.
+    SYS_Wait(30);
+    TickleWatchdogReal();
+    // 24. Auto-load-run decision.
+    if (sr_get(164) & 0x20) {
+        bool bad_tables = sr_get(4) & (sr4::kUserProgram | sr4::kGraphics);
+        bool marked = ladder_bl && le32(ladder_bl + 4) == 2;
+        if (bad_tables || marked) Sys_AppLoad = 1;
+    }
+    // 25.
+    OCB_Open();
+    Cmd_Init();
+    OCB_Init();
+    Loop_StatusBits();
+    KEY_Flush();
+    sr_put(2, 0);
+    sr_put(3, 0);
+    SYS_ResetRCBs(2);
+    CFM_Open();
+    PGM_InitRunCtrl();
+    RCT_Init();
+    SYS_LoadRCBs();
+    // 26.
+    PGM_state = (sr_get(4) & sr4::kGraphics) ? 1 : 4;
+    PGM_Create(1);
+    PGM_state = 4;
+    // 27. Saved run mode.
+    int saved_mode = sr_get(5) & 0xFF;
+    sr_put(5, 0);
+    REC_ScreenInit();
+    SetPlcMode(saved_mode);
+    if (sr_get(5) > 1) IoStart();
+    if ((sr_get(164) & 0x20) && Sys_AppLoad && !Sys_AutoLoad) {
+        Sys_AutoLoad = 1;
+        Sys_ALstmcInited = 0;
+        OBJM_DestroyPage();
+        sr_put(3, 0);
+        SystemMsg(pDC, "Absent/Corrupt User Tables", "Initializing Auto-Load-Run...");
+        Delay(200);
+    }
+    // 28.
+    VIDM_Init();
+    if (BootMode) sr_put(29, 254);
+    sr_put(40, FPGA_GetVer());
+    // 29. A finished FTP upload leaves its marker on the card.
+    if (FILE *f = std::fopen(host::path("/mnt/USB0/EndOfFTP.txt").c_str(), "r")) {
+        std::fclose(f);
+        host::shell("rm /mnt/USB0/EndOfFTP.txt");
+        host::shell("sync");
+    }
+    // 30.
+    pthread_mutex_init(&demoMutex, nullptr);
+    pthread_mutex_init(&ParviQueryFilterMutex, nullptr);
+    Cf_Check(0);
+    Cf_Check(2);
+    return 0;
+}
+
+namespace {
+uint64_t g_pass_min_ns;
+uint64_t g_last_pass_end_ns;
+
+// Between main-loop passes: the control socket, finished children, and a
+// short rest so that an idle host panel does not spin a core at full speed
+// (the board's passes take about a millisecond; "pass_min_us" in host.conf).
+void host_poll() {
+    host::ctl_poll();
+    host::reap_children();
+    uint64_t now = host::mono_ns();
+    uint64_t used = now - g_last_pass_end_ns;
+    if (used < g_pass_min_ns) {
+        timespec ts{0, long(g_pass_min_ns - used)};
+        nanosleep(&ts, nullptr);
+    }
+    g_last_pass_end_ns = host::mono_ns();
+}
+} // namespace
+
+int panel_main(int argc) {
+    if (const char *trace_file = std::getenv("PANEL_TRACE")) host::trace_to_file(trace_file);
+    CtlCmds_Register();
+    host::ctl_open();
+    MainLoopHostPoll = host_poll;
+    g_pass_min_ns = uint64_t(host::config_int("pass_min_us", 1000)) * 1000;
+    if (Startup(argc) != 0) return -1;
+    MainLoop(-1);
+    return -1;
+}
+
+void Startup_Reset() {
+    std::memset(g_product, 0, sizeof g_product);
+    g_watchdog_started = false;
+}

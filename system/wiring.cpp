@@ -1,0 +1,68 @@
+#include "system/wiring.h"
+
+#include "data/data.h"
+#include "iec/kernel/iec.h"
+#include "platform/keys.h"
+#include "platform/slice.h"
+#include "plc/ladder.h"
+#include "plc/ladder_fam.h"
+#include "plc/sysreg.h"
+#include "regs/plc_reg.h"
+#include "serial/serial.h"
+#include "net/net.h"
+#include "screens/screens.h"
+#include "system/fwupdate.h"
+#include "system/loop.h"
+#include "system/pgm.h"
+#include "system/run_ctrl.h"
+#include "system/sys.h"
+#include "system/touch.h"
+
+void System_Wire() {
+    Slice_SetPass(TimerIRQ);
+    PlcReg_SetHooks({
+        .iec_running = [] { return TrevantRuntime != 0; },
+        .iec_enumerated = [] { return trevant_variables_enumerateded != 0; },
+        .iec_address = TrevantCalculateVmDbAddress,
+        .iec_byte_to_bit = Trevant_Byte_To_Bit,
+        .iec_bit_to_byte = Trevant_Bit_To_Byte,
+        .online_programming = [] { return OLPMode != 0; },
+        .sys_write = SysReg_Write,
+    });
+    Ladder_SetHooks({
+        .first_scan =
+            [] {
+                TalkInit();
+                File_Init();
+            },
+        .iec_running = [] { return TrevantRuntime != 0; },
+        .iec_scan = _VMThread,
+    });
+    SysReg_SetActions({
+        .run_mode = SetPlcMode,
+        .net_status = [] { return uint16_t(Net_Test(2)); },
+        .net_changed =
+            [] {
+                Plc_NetInit();
+                Net_Test(0);
+            },
+        .contrast = SYS_Contrast,
+        .port = Cmd_PortInit,
+        .extended_option = SYS_ExtendedOption,
+        .menu_option2 = SYS_MenuOption2,
+        .menu_option = SYS_MenuOption,
+        .slice = PGM_SetSlice,
+        .popup_mode = PGM_SetPopupMode,
+        .beep_enable = TCH_BeepEnable,
+        .screen_saver = TCH_ScreenSaver,
+    });
+    OBJM_SetFaultPage(PGM_DisplayFault);
+    CFM_SetFirmwareSearch([](int drive) { return GetFirmwareDir(drive); });
+    KEY_SetHooks({
+        .open = TCH_Open,
+        .beep = TCH_Beep,
+        .busy = [] { return Sys_AutoLoad != 0; },
+        .system_key = SYS_SystemKey,
+        .put = SYS_KeyPut,
+    });
+}
