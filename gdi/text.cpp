@@ -71,6 +71,7 @@ template <class Ch> int text_out(DC *dc, int x, int y, const Ch *text) {
     d.foreground = dc->text_colour;
     d.background = dc->fill_colour;
     d.data_length = uint32_t(d.bytes_per_row * h);
+    d.record_bytes = d.data_length; // a glyph's slot in its font
     int n = 0;
     while (uint32_t(text[n]) > 3)
         ++n;
