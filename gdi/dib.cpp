@@ -48,7 +48,12 @@ int GDI_RotateC2DIB(DC *dc, const DIB *dib, int x, int y, int direction) {
     // Only raw rows can be read in place.
     if (dib->coding != 0 || !dib->pixels) return 0;
     const int width = std::min<int>(dib->width, dib->bytes_per_row * 8);
-    for (int r = 0; r < dib->height; ++r) {
+    // Only the whole rows the record holds.
+    const int rows =
+        dib->bytes_per_row
+            ? int(std::min<uint32_t>(uint32_t(dib->height), dib->record_bytes / dib->bytes_per_row))
+            : dib->height;
+    for (int r = 0; r < rows; ++r) {
         const uint8_t *row = dib->pixels + size_t(r) * dib->bytes_per_row;
         for (int i = 0; i < width; ++i) {
             const COLOR c = row[i >> 3] & (0x80 >> (i & 7)) ? dib->foreground : dib->background;

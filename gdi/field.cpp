@@ -638,41 +638,74 @@ int FLD_IPEdit(FLD *f, uint32_t *value, uint8_t key) {
 namespace {
 constexpr uint16_t kTextPointers = 0xFFFF;
 
+// The end of the data of an application block (its buffer `block`, part
+// `index` of the configuration) when `p` lies inside that data, else null:
+// tables and strings of our own have no block to end in.
+const uint8_t *data_end(const uint8_t *p, const uint8_t *block, int index) {
+    const uint8_t *data = block + 8;
+    const uint32_t length =
+        std::min<uint32_t>(le32(block + 4), app::kConfigParts[index].capacity - 8);
+    return p >= data && p < data + length ? data + length : nullptr;
+}
+const uint8_t *text_block_end(const uint8_t *p) {
+    return data_end(p, text_table_bl, 6);
+}
+
 // Entries the table holds; a table inside the application's text block is
-// never read past the block.
+// never read past the block's data.
 int enum_count(const FLD *f) {
     if (!f->table) return 0;
+    const uint8_t *end = text_block_end(f->table);
+    if (end && end - f->table < 4) return 0;
     int n = le16(f->table + 2);
-    const uint8_t *end = text_table_bl + app::kConfigParts[6].capacity;
-    if (f->table >= text_table_bl && f->table < end)
-        n = int(std::min<ptrdiff_t>(n, (end - f->table - 4) / 8));
+    if (end) n = int(std::min<ptrdiff_t>(n, (end - f->table - 4) / 8));
     return std::max(n, 0);
 }
 int32_t enum_value(const FLD *f, int i) {
     return int32_t(le32(f->table + 4 + 8 * i));
 }
-// Start of entry i's text: an offset into the application strings, or with
-// the marker 0xFFFF an offset from the table itself (a table of our own).
-const uint8_t *enum_text(const FLD *f, int i) {
+// Entry i's text: an offset into the application strings, or with the marker
+// 0xFFFF an offset from the table itself (a table of our own). `end` is the
+// end of the block the text lies in (null: no block, a text of our own); an
+// offset that leads out of its block gives no text.
+struct EnumText {
+    const uint8_t *t, *end;
+    // Character j, or 0 when it would lie past the block.
+    int at(int j, bool wide) const {
+        const size_t unit = wide ? 2 : 1;
+        if (end && size_t(end - t) < unit * size_t(j + 1)) return 0;
+        return wide ? le16(t + 2 * j) : t[j];
+    }
+};
+EnumText enum_text(const FLD *f, int i) {
     uint32_t off = le32(f->table + 8 + 8 * i);
-    if (le16(f->table) == kTextPointers) return f->table + off;
-    return pPGM_Strings ? pPGM_Strings + off : nullptr;
+    const uint8_t *base = pPGM_Strings;
+    const uint8_t *end = nullptr;
+    if (le16(f->table) == kTextPointers) {
+        base = f->table;
+        end = text_block_end(base);
+    } else if (base) {
+        end = data_end(base, string_table_bl, 5);
+    }
+    if (!base || (end && off >= size_t(end - base))) return {nullptr, nullptr};
+    return {base + off, end};
 }
 } // namespace
 
 int EnumToStr(const FLD *f, int index, void *out) {
     int n = 0;
     int max = f->digits;
-    const uint8_t *t = index >= 0 && index < enum_count(f) ? enum_text(f, index) : nullptr;
+    const EnumText t =
+        index >= 0 && index < enum_count(f) ? enum_text(f, index) : EnumText{nullptr, nullptr};
     bool nodata = (f->status & kNoData) && PGM_bShowAsterixForNodata;
     for (; n < max; ++n) {
         int c;
         if (nodata)
             c = '*';
-        else if (!t)
+        else if (!t.t)
             break;
         else
-            c = f->wide ? le16(t + 2 * n) : t[n];
+            c = t.at(n, f->wide);
         if (!c) break;
         if (f->wide)
             put_le16(static_cast<uint8_t *>(out) + 2 * n, uint16_t(c));
@@ -735,12 +768,12 @@ int FLD_EnumEdit(FLD *f, uint32_t *value, uint8_t key) {
 int FLD_EnumSearch(const FLD *f, const void *text) {
     int n = enum_count(f);
     for (int i = 0; i < n; ++i) {
-        const uint8_t *t = enum_text(f, i);
-        if (!t) return -1;
+        const EnumText t = enum_text(f, i);
+        if (!t.t) continue; // no text inside its block: nothing to match
         const uint8_t *s = static_cast<const uint8_t *>(text);
         bool same = true;
         for (int j = 0;; ++j) {
-            int a = f->wide ? le16(t + 2 * j) : t[j];
+            int a = t.at(j, f->wide);
             int b = f->wide ? le16(s + 2 * j) : s[j];
             if (a != b) {
                 same = false;

@@ -12,6 +12,7 @@ struct TextState {
     size_t app_size = 0;
 };
 TextState g_text;
+constexpr uint32_t kMaxGlyphWidth = 1024;
 
 // Application font k, or nullptr when its record does not lie wholly inside
 // the block.
@@ -28,9 +29,13 @@ const FontRec *app_font(uint32_t k) {
     const uint32_t first = le32(f + kFontFirst), last = le32(f + kFontLast);
     const uint32_t bpr = le32(f + kFontBytesPerRow), dflt = le32(f + kFontDefault);
     const uint64_t h = uint64_t(le32(f + kFontAscent)) + le32(f + kFontDescent);
-    const bool fixed = le32(f + kFontMaxWidth) == le32(f + kFontAvgWidth);
+    const uint32_t max_width = le32(f + kFontMaxWidth), avg_width = le32(f + kFontAvgWidth);
+    const bool fixed = max_width == avg_width;
     if (last < first || dflt < first || dflt > last || bpr == 0 || bpr > 64 || h == 0 || h > 1024)
         return nullptr;
+    // Widths are summed into screen positions: no glyph is wider than a
+    // screen could be.
+    if (max_width > kMaxGlyphWidth || avg_width > kMaxGlyphWidth) return nullptr;
     const uint64_t glyph = bpr * h + (fixed ? 0 : 1);
     if (glyph * (uint64_t(last - first) + 1) > size - off - kFontHeader) return nullptr;
     return reinterpret_cast<const FontRec *>(f);
@@ -71,6 +76,7 @@ template <class Ch> int text_out(DC *dc, int x, int y, const Ch *text) {
     d.foreground = dc->text_colour;
     d.background = dc->fill_colour;
     d.data_length = uint32_t(d.bytes_per_row * h);
+    d.record_bytes = d.data_length; // a glyph's slot in its font
     int n = 0;
     while (uint32_t(text[n]) > 3)
         ++n;

@@ -31,6 +31,10 @@ struct DIB {
     COLOR transparent;      // with flag bit 0: pixels of this colour are not drawn
     uint16_t flags;         // bit 0: the bitmap has a transparent colour
     uint8_t *pixels;
+    // Bytes of the record present at `pixels`: up to the end of its block or
+    // bitmap slot, or the size of a bitmap made in memory. Nothing is read
+    // past them, whatever the coding's own length says.
+    uint32_t record_bytes;
     // Set by the video driver's unpacker: the rows are span rows (a 16-bit
     // bitmap with a transparent colour, turned into runs to skip and draw).
     uint8_t span_rows;

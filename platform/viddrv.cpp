@@ -358,26 +358,35 @@ int VDR_CreateDIB(DC *dc, int x, int y, int width, int height, DIB *dib) {
     dib->height = int16_t(r.h);
     dib->bytes_per_row = uint16_t(r.w * 2);
     dib->data_length = uint32_t(r.w) * uint32_t(r.h) * 2;
+    dib->record_bytes = dib->data_length;
     dib->bits_per_pixel = 16;
     dib->pixels = out;
     return 1;
 }
 
 namespace {
-// The decoded rows of a bitmap: in place for coding 0, else decoded into the
-// view buffer. False when there is nothing to draw from.
+// The decoded rows of a bitmap: in place for coding 0 (the whole rows its
+// record holds), else decoded into the view buffer. False when there is
+// nothing to draw from.
 bool decoded_rows(const DIB *dib, const uint8_t **data, int *rows) {
     *data = dib->pixels;
     *rows = dib->height;
-    if (dib->coding == 0) return true;
-    if (dib->coding > 3 || dib->bytes_per_row == 0) return false;
+    if (dib->bytes_per_row == 0) return false;
+    if (dib->coding == 0) {
+        if (!dib->span_rows)
+            *rows = int(std::min<uint32_t>(uint32_t(std::max<int>(dib->height, 0)),
+                                           dib->record_bytes / dib->bytes_per_row));
+        return *rows > 0;
+    }
+    if (dib->coding > 3) return false;
+    const uint8_t *end = dib->pixels + dib->record_bytes;
     uint32_t cap = uint32_t(g.view.size()), n = 0;
     if (dib->coding == 1)
-        n = XpandDIB1(dib->pixels, dib->data_length, g.view.data(), cap);
+        n = XpandDIB1(dib->pixels, end, dib->data_length, g.view.data(), cap);
     else if (dib->coding == 2)
-        n = XpandDIB2(dib->pixels, dib->data_length, g.view.data(), cap);
+        n = XpandDIB2(dib->pixels, end, dib->data_length, g.view.data(), cap);
     else
-        n = XpandDIB3(dib->pixels, dib->data_length, g.view.data(), cap);
+        n = XpandDIB3(dib->pixels, end, dib->data_length, g.view.data(), cap);
     *data = g.view.data();
     *rows = std::min<int>(dib->height, int(n / dib->bytes_per_row));
     return *rows > 0;
@@ -386,7 +395,8 @@ bool decoded_rows(const DIB *dib, const uint8_t **data, int *rows) {
 // Span rows: per row, spans {transparent colour, pixels to skip, pixels to
 // draw, the pixels drawn} until the spans cover the row's `cols` pixels.
 void draw_span_rows(DC *dc, const DIB *dib, const Region &r, int src_col, int cols) {
-    const uint8_t *p = dib->pixels, *end = dib->pixels + dib->data_length;
+    const uint8_t *p = dib->pixels;
+    const uint8_t *end = p + std::min(dib->data_length, dib->record_bytes);
     for (int row = 0; row < r.sy + r.h; ++row) {
         const int y = r.y + row - r.sy;
         for (int col = 0; col < cols;) {
@@ -553,15 +563,20 @@ void memcpy_local(void *dst, const void *src, size_t length) {
     std::memcpy(dst, src, length);
 }
 
-uint32_t XpandDIB1(const uint8_t *in, uint32_t length, uint8_t *out, uint32_t capacity) {
+// Each decoder keeps two bounds: `length` as the coding counts it, and `end`,
+// the end of the bytes present. An item (a literal, a run, an escape) that
+// would read past `end` ends decoding; what is decoded stays.
+uint32_t XpandDIB1(const uint8_t *in, const uint8_t *end, uint32_t length, uint8_t *out,
+                   uint32_t capacity) {
     uint32_t n = 0;
-    for (int64_t left = length; left > 0 && n < capacity;) {
+    for (int64_t left = length; left > 0 && n < capacity && in < end;) {
         uint8_t b = *in++;
         if (b != 0) {
             out[n++] = b;
             left -= 1;
             continue;
         }
+        if (in == end) break;
         uint8_t count = *in++;
         uint8_t fill = count > 127 ? 0xFF : 0x00;
         uint32_t k = std::min<uint32_t>(count & 127u, capacity - n);
@@ -572,17 +587,20 @@ uint32_t XpandDIB1(const uint8_t *in, uint32_t length, uint8_t *out, uint32_t ca
     return n;
 }
 
-uint32_t XpandDIB2(const uint8_t *in, uint32_t length, uint8_t *out, uint32_t capacity) {
+uint32_t XpandDIB2(const uint8_t *in, const uint8_t *end, uint32_t length, uint8_t *out,
+                   uint32_t capacity) {
     uint32_t n = 0;
-    for (int64_t left = length; left > 0 && n < capacity;) {
+    for (int64_t left = length; left > 0 && n < capacity && in < end;) {
         uint8_t c = *in++;
         if (c == 255) break;
         if (c & 0x80) {
+            if (in == end) break;
             uint32_t k = std::min<uint32_t>((c & 127u) + 3, capacity - n);
             std::memset(out + n, *in++, k);
             n += k;
             left -= 1;
         } else {
+            if (end - in < c + 1) break;
             uint32_t k = std::min<uint32_t>(c + 1u, capacity - n);
             std::memcpy(out + n, in, k);
             in += c + 1;
@@ -593,13 +611,15 @@ uint32_t XpandDIB2(const uint8_t *in, uint32_t length, uint8_t *out, uint32_t ca
     return n;
 }
 
-uint32_t XpandDIB3(const uint8_t *in, uint32_t length, uint8_t *out, uint32_t capacity) {
+uint32_t XpandDIB3(const uint8_t *in, const uint8_t *end, uint32_t length, uint8_t *out,
+                   uint32_t capacity) {
     capacity &= ~1u;
     uint32_t n = 0;
-    for (int64_t left = length; left > 0 && n < capacity;) {
+    for (int64_t left = length; left > 0 && n < capacity && in < end;) {
         uint8_t c = *in++;
         if (c == 255) break;
         if (c & 0x80) {
+            if (end - in < 2) break;
             uint32_t k = std::min<uint32_t>((c & 127u) + 3, (capacity - n) / 2);
             for (uint32_t i = 0; i < k; ++i, n += 2) {
                 out[n] = in[0];
@@ -608,6 +628,7 @@ uint32_t XpandDIB3(const uint8_t *in, uint32_t length, uint8_t *out, uint32_t ca
             in += 2;
             left -= 2;
         } else {
+            if (end - in < 2 * (c + 1)) break;
             uint32_t k = std::min<uint32_t>(c + 1u, (capacity - n) / 2);
             std::memcpy(out + n, in, size_t(k) * 2);
             in += 2 * (c + 1);
@@ -672,7 +693,7 @@ void build_span_rows(DIB *dib, uint32_t capacity) {
         } while (col < cols);
         if (out.size() > capacity) return; // keep the plain pixels
     }
-    std::memcpy(dib->pixels, out.data(), out.size());
+    if (!out.empty()) std::memcpy(dib->pixels, out.data(), out.size());
     dib->data_length = uint32_t(out.size());
     dib->span_rows = 1;
 }
@@ -681,25 +702,28 @@ void build_span_rows(DIB *dib, uint32_t capacity) {
 uint8_t *VDR_BmpUnpack(DIB *dib, uint8_t *dest, uint32_t capacity) {
     if (!dib) return nullptr;
     if (!dest || !dib->pixels) return dib->pixels;
+    // Nothing is read past the record's bytes.
+    const uint8_t *end = dib->pixels + dib->record_bytes;
     uint32_t n = 0;
     switch (dib->coding) {
     case 0:
-        n = std::min(dib->data_length, capacity);
+        n = std::min({dib->data_length, dib->record_bytes, capacity});
         if (dest != dib->pixels) std::memmove(dest, dib->pixels, n);
         break;
     case 1:
-        n = XpandDIB1(dib->pixels, dib->data_length, dest, capacity);
+        n = XpandDIB1(dib->pixels, end, dib->data_length, dest, capacity);
         break;
     case 2:
-        n = XpandDIB2(dib->pixels, dib->data_length, dest, capacity);
+        n = XpandDIB2(dib->pixels, end, dib->data_length, dest, capacity);
         break;
     case 3:
-        n = XpandDIB3(dib->pixels, dib->data_length, dest, capacity);
+        n = XpandDIB3(dib->pixels, end, dib->data_length, dest, capacity);
         break;
     case 4: {
         int w = dib->width, h = dib->height;
         if (w <= 0 || h <= 0 || uint64_t(w) * uint64_t(h) * 2 > capacity) return dib->pixels;
-        if (JpegDecompress(dest, dib->pixels, dib->data_length, &w, &h, 0) != 0) return dib->pixels;
+        const uint32_t bytes = std::min(dib->data_length, dib->record_bytes);
+        if (JpegDecompress(dest, dib->pixels, bytes, &w, &h, 0) != 0) return dib->pixels;
         dib->width = int16_t(w);
         dib->height = int16_t(h);
         dib->bits_per_pixel = 16;
@@ -730,6 +754,7 @@ uint8_t *VDR_BmpUnpack(DIB *dib, uint8_t *dest, uint32_t capacity) {
             expand_to_16(dib, cols);
     }
     if (dib->bits_per_pixel == 16 && (dib->flags & kDibTransparent)) build_span_rows(dib, capacity);
+    dib->record_bytes = dib->data_length;
     return dest;
 }
 

@@ -58,11 +58,14 @@ uint8_t *VDR_BmpUnpack(DIB *dib, uint8_t *dest, uint32_t capacity);
 void memcpy_local(void *dst, const void *src, size_t length);
 
 // Decoders of the bitmap codings 1, 2 and 3 (see DIB): decode `length` (as
-// the coding counts it) into `out`, at most `capacity` bytes; return the
-// bytes written.
-uint32_t XpandDIB1(const uint8_t *in, uint32_t length, uint8_t *out, uint32_t capacity);
-uint32_t XpandDIB2(const uint8_t *in, uint32_t length, uint8_t *out, uint32_t capacity);
-uint32_t XpandDIB3(const uint8_t *in, uint32_t length, uint8_t *out, uint32_t capacity);
+// the coding counts it) into `out`, at most `capacity` bytes, reading nothing
+// at or past `end` (the end of the record's bytes); return the bytes written.
+uint32_t XpandDIB1(const uint8_t *in, const uint8_t *end, uint32_t length, uint8_t *out,
+                   uint32_t capacity);
+uint32_t XpandDIB2(const uint8_t *in, const uint8_t *end, uint32_t length, uint8_t *out,
+                   uint32_t capacity);
+uint32_t XpandDIB3(const uint8_t *in, const uint8_t *end, uint32_t length, uint8_t *out,
+                   uint32_t capacity);
 
 // Raster-operation combiners (d destination word, c colour in both halves,
 // m mask of the halves to change), by mode 1-7.

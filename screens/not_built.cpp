@@ -12,6 +12,8 @@
 #include "base/trace.h"
 #include "screens/screens.h"
 
+#include <cstdint>
+
 using host::trace;
 
 namespace {
@@ -35,20 +37,22 @@ const uint8_t *program_end(const uint8_t *p) {
 }
 
 // The address after the page's object records; null when a record has no
-// class or runs out of the screen program.
+// class or runs out of the screen program. The walk counts in offsets from
+// the page, so a record length never takes a pointer out of the block.
 const uint8_t *walk(const uint8_t *page) {
     const uint8_t *end = program_end(page);
-    if (end && end - page < 24) return nullptr;
-    const uint8_t *rec = page + Page_FirstRecord(page);
+    const size_t room = end ? size_t(end - page) : SIZE_MAX;
+    if (room < 24) return nullptr;
+    size_t at = Page_FirstRecord(page);
     int16_t count = int16_t(le16(page + 4));
     for (int i = 0; i < count; ++i) {
-        if (end && end - rec < 32) return nullptr; // every record reaches its length word
-        size_t length = ObjDef_Length(rec);
+        if (at > room || room - at < 32) return nullptr; // every record reaches its length word
+        size_t length = ObjDef_Length(page + at);
         if (length == 0) return nullptr;
-        rec += length;
+        at += length;
     }
-    if (end && rec > end) return nullptr;
-    return rec;
+    if (at > room) return nullptr;
+    return page + at;
 }
 } // namespace
 

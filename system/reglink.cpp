@@ -63,9 +63,11 @@ bool resolve_page_link(uint32_t n, uint32_t *ref) {
     const uint8_t *table = g.pPageExtRef;
     if (!table) return false;
     uint64_t at = uint64_t(n - 2) * kLinkEntryBytes;
-    // A table inside the screen program block must not be read past the block.
+    // A table inside the screen program block must not be read past the
+    // block's data.
+    const uint64_t data = std::min<uint64_t>(le32(kesta_pgm_bl + 4), kPgmBlockBytes - 8) + 8;
     if (table >= kesta_pgm_bl && table < kesta_pgm_bl + kPgmBlockBytes &&
-        uint64_t(table - kesta_pgm_bl) + at + kLinkEntryBytes > kPgmBlockBytes)
+        uint64_t(table - kesta_pgm_bl) + at + kLinkEntryBytes > data)
         return false;
     uint32_t r = le32(table + at), ext = le32(table + at + 4);
     if ((r >> 28) == 0x8) {

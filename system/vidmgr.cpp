@@ -67,6 +67,15 @@ inline uint16_t capture_pixel(uint16_t p) {
     return uint16_t((p & 0x1F) | ((p & 0xFFC0) / 2));
 }
 
+// Bytes of the screen program block's data from `p` to its end (0 when `p`
+// lies outside it).
+size_t program_bytes_from(const uint8_t *p) {
+    const uint8_t *data = kesta_pgm_bl + 8;
+    const uint32_t length =
+        std::min<uint32_t>(le32(kesta_pgm_bl + 4), app::kConfigParts[3].capacity - 8);
+    return p >= data && p < data + length ? size_t(data + length - p) : 0;
+}
+
 // Copies the capture file name out of the application's string table (bytes
 // or 16-bit characters up to the terminator, never past the table).
 void copy_name() {
@@ -104,9 +113,12 @@ void VIDM_Init() {
     g.options = 0;
     g.name_offset = 0;
     if (pPGM_Scap) {
-        g.options = uint16_t(le32(pPGM_Scap + kScapOptions) & 3);
-        g.name_offset = le32(pPGM_Scap + kScapName);
-        const uint32_t ref = le32(pPGM_Scap + kScapRegister);
+        // A record cut short by the end of the screen program keeps the
+        // fields wholly inside it; the others stay none.
+        const size_t room = program_bytes_from(pPGM_Scap);
+        if (room >= kScapOptions + 4) g.options = uint16_t(le32(pPGM_Scap + kScapOptions) & 3);
+        if (room >= kScapName + 4) g.name_offset = le32(pPGM_Scap + kScapName);
+        const uint32_t ref = room >= kScapRegister + 4 ? le32(pPGM_Scap + kScapRegister) : 0;
         if (ref) g.request = SYS_32LinkReg(ref, 16);
     }
     uint32_t w, h;

@@ -1,16 +1,23 @@
 // The screen program manager taking a screen program into use: any contents
 // of the screen program block must be set up or refused with a display fault,
 // and any screen selection afterwards must open a page or fault, never crash,
-// hang or read outside the block.
+// hang or read outside the block. Every page the set-up registered is then
+// walked and opened by its records' lengths once more, whatever screen the
+// input selects.
 //
 // Input: the first four bytes are the values of %SR1 and %SR2 for the passes
-// after the set-up; the rest is the data of the screen program block.
+// after the set-up; the rest is the data of the screen program block. The
+// buffer past the data is poisoned while the input runs, so a read past the
+// block's length is caught although it stays inside the buffer.
 #include "system/appfile.h"
 #include "base/le.h"
 #include "system/pgm.h"
 #include "regs/plc_reg.h"
+#include "plc/appblocks.h"
+#include "screens/screens.h"
 
 #include <cstring>
+#include <sanitizer/asan_interface.h>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (size < 4) return 0;
@@ -19,6 +26,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     Pgm_Reset();
     std::memcpy(kesta_pgm_bl + 8, data + 4, n);
     put_le32(kesta_pgm_bl + 4, uint32_t(n));
+    uint8_t *past = kesta_pgm_bl + 8 + n;
+    const size_t past_size = app::kConfigParts[3].capacity - 8 - n;
+    ASAN_POISON_MEMORY_REGION(past, past_size);
     PGM_Create(1);
     PGM_TheLoop(0);
     sr_put(1, le16(data));
@@ -27,6 +37,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     PGM_TheLoop(0);
     PGM_FaultPageRecover();
     PGM_TheLoop(0);
+    for (const uint8_t *page : tPage) {
+        OBJM_ScanPage(nullptr, page);
+        OBJM_OpenPage(nullptr, page);
+    }
+    ASAN_UNPOISON_MEMORY_REGION(past, past_size);
     std::memset(kesta_pgm_bl + 8, 0, n);
     return 0;
 }

@@ -2,7 +2,9 @@
 // computed here with printf), editing keys, time, date and timer templates,
 // enumerations, IP addresses, literal text and bars.
 #include "base/le.h"
+#include "plc/appblocks.h"
 #include "gdi/field.h"
+#include "support/block_poison.h"
 #include "support/panel_fixture.h"
 
 #include <cmath>
@@ -657,6 +659,72 @@ TEST_F(FieldTest, Enumerations) {
     EXPECT_EQ(FLD_EnumEdit(&e, &v, kUp), kIgnored);
     EXPECT_EQ(FLD_EnumEdit(&e, &v, kEnter), kStored);
     EXPECT_EQ(v, 77u);
+}
+
+// An enumeration table and its strings in the application's blocks, each
+// cut short at several points: the entries and characters wholly inside a
+// block are shown, nothing past its data is read (the rest of each buffer is
+// poisoned), and the whole blocks show what they always did.
+TEST_F(FieldTest, EnumerationsCutShortReadOnlyTheirBlocks) {
+    const uint8_t strings[] = {'x', 'O', 'f', 'f', 0, 'S', 'l', 'o', 'w', 0, 'F', 'a', 's', 't', 0};
+    uint8_t table[4 + 3 * 8] = {};
+    put_le16(&table[2], 3);
+    const uint32_t vals[3] = {0, 5, 10}, offs[3] = {1, 5, 10};
+    for (int i = 0; i < 3; ++i) {
+        put_le32(&table[4 + 8 * i], vals[i]);
+        put_le32(&table[8 + 8 * i], offs[i]);
+    }
+    std::memcpy(string_table_bl + 8, strings, sizeof strings);
+    std::memcpy(text_table_bl + 8, table, sizeof table);
+    pPGM_Strings = string_table_bl + 8;
+    struct Row {
+        uint32_t table_bytes, string_bytes, value;
+        const char *want;
+        int found; // FLD_EnumSearch of the text shown
+    };
+    // clang-format off
+    const Row rows[] = {
+        {28, 15, 0, "Off", 0},  {28, 15, 5, "Slow", 1}, {28, 15, 99, "Fast", 2}, // whole
+        {28, 8, 5, "Slo", 1},                  // the string runs into the block's end
+        {28, 8, 10, "", -1},                   // its offset lies past the strings
+        {28, 3, 0, "Of", 0},
+        {20, 15, 99, "Slow", 1},               // two whole entries
+        {12, 15, 99, "Off", 0},                // one
+        {11, 15, 99, "", -1},                  // none
+        {3, 15, 0, "", -1},                    // not even the count
+    };
+    // clang-format on
+    for (const Row &r : rows) {
+        SCOPED_TRACE(testing::Message()
+                     << r.table_bytes << " " << r.string_bytes << " " << r.value);
+        put_le32(text_table_bl + 4, r.table_bytes);
+        put_le32(string_table_bl + 4, r.string_bytes);
+        PoisonPast tp(text_table_bl + 8, app::kConfigParts[6].capacity - 8, r.table_bytes);
+        PoisonPast sp(string_table_bl + 8, app::kConfigParts[5].capacity - 8, r.string_bytes);
+        FLD f = make(7, 8);
+        f.table = text_table_bl + 8;
+        FLD_EnumUpdate(&f, r.value, 0);
+        EXPECT_EQ(text(), r.want);
+        if (*r.want) {
+            EXPECT_EQ(FLD_EnumSearch(&f, r.want), r.found);
+        }
+    }
+    // A table of our own (marker 0xFFFF) inside the text block: its texts
+    // stay inside the block too.
+    uint8_t own[4 + 8 + 6] = {0xFF, 0xFF, 1, 0, 3, 0, 0, 0, 12, 0, 0, 0, 'O', 0, 'n', 0, 0, 0};
+    std::memcpy(text_table_bl + 8, own, sizeof own);
+    for (uint32_t cut : {18u, 15u, 12u}) {
+        put_le32(text_table_bl + 4, cut);
+        PoisonPast tp(text_table_bl + 8, app::kConfigParts[6].capacity - 8, cut);
+        uint16_t wide[8] = {};
+        FLD w = make(7, 4);
+        w.table = text_table_bl + 8;
+        w.text = wide;
+        w.wide = 1;
+        FLD_EnumUpdate(&w, 0, 0);
+        EXPECT_EQ(wide[0], cut > 13 ? 'O' : 0) << cut;
+        EXPECT_EQ(wide[1], cut > 15 ? 'n' : 0) << cut;
+    }
 }
 
 // ---------------------------------------------------------------------------

@@ -182,6 +182,7 @@ void bitmaps_and_polygons(DC *dc) {
     d.foreground = kBlue;
     d.background = kYellow;
     d.pixels = one.data();
+    d.record_bytes = uint32_t(one.size());
     GDI_WriteDIB(dc, 10, 290, 16, 16, &d, 0, 0);
     d.background = kColorNone; // over stripes: the 0 bits stay
     rect_fill(dc, 30, 290, 46, 306, kGrey);
@@ -199,6 +200,7 @@ void bitmaps_and_polygons(DC *dc) {
     f.bytes_per_row = 8;
     f.bits_per_pixel = 4;
     f.pixels = four.data();
+    f.record_bytes = uint32_t(four.size());
     GDI_WriteDIB(dc, 10, 312, 16, 16, &f, 0, 0);
 
     std::vector<uint8_t> eight(32 * 32);
@@ -210,6 +212,7 @@ void bitmaps_and_polygons(DC *dc) {
     e.bytes_per_row = 32;
     e.bits_per_pixel = 8;
     e.pixels = eight.data();
+    e.record_bytes = uint32_t(eight.size());
     GDI_WriteDIB(dc, 30, 312, 32, 32, &e, 0, 0);
 
     std::vector<uint8_t> sixteen;
@@ -226,6 +229,7 @@ void bitmaps_and_polygons(DC *dc) {
     s.data_length = 2048;
     s.bits_per_pixel = 16;
     s.pixels = sixteen.data();
+    s.record_bytes = uint32_t(sixteen.size());
     GDI_WriteDIB(dc, 66, 312, 32, 32, &s, 0, 0);
     s.flags = kDibTransparent;
     s.transparent = 0x0841;

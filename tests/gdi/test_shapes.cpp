@@ -474,6 +474,7 @@ TEST_F(BitmapTest, RegionsAreClippedToTheBitmapAndTheClip) {
     d.data_length = 24;
     d.bits_per_pixel = 16;
     d.pixels = px16.data();
+    d.record_bytes = uint32_t(px16.size());
     EXPECT_EQ(GDI_WriteDIB(dc, 1, 1, 10, 10, &d, 0, 0), 1);
     EXPECT_EQ(pic(dc, 0, 0, 7, 5), ".......\n.####..\n.####..\n.####..\n.......\n");
 
@@ -489,6 +490,7 @@ TEST_F(BitmapTest, RegionsAreClippedToTheBitmapAndTheClip) {
     g.foreground = kPen;
     g.background = kFill;
     g.pixels = const_cast<uint8_t *>(bits);
+    g.record_bytes = sizeof bits;
     RECT clip{10, 0, 100, 100};
     GDI_SetClipRect(dc, &clip, nullptr);
     EXPECT_EQ(GDI_WriteDIB(dc, 6, 1, 8, 2, &g, 0, 0), 1);
@@ -511,6 +513,7 @@ TEST_F(BitmapTest, TransparentPixelsLeaveTheScreen) {
     d.transparent = 0x1234;
     d.flags = kDibTransparent;
     d.pixels = data.data();
+    d.record_bytes = uint32_t(data.size());
     EXPECT_EQ(GDI_WriteDIB(dc, 2, 2, 4, 1, &d, 0, 0), 1);
     EXPECT_EQ(pic(dc, 0, 2, 8, 1), "..#..o..\n");
 }
@@ -526,6 +529,7 @@ TEST_F(BitmapTest, TurnedGlyphs) {
     g.foreground = kPen;
     g.background = kColorNone;
     g.pixels = const_cast<uint8_t *>(bits);
+    g.record_bytes = sizeof bits;
     EXPECT_EQ(GDI_RotateC2DIB(dc, &g, 2, 5, kRotateUp), 1);
     EXPECT_EQ(GDI_RotateC2DIB(dc, &g, 8, 1, 32), 1);
     EXPECT_EQ(pic(dc, 0, 0, 10, 7), "..........\n"
@@ -647,6 +651,7 @@ TEST_F(ShapesTest, FiguresLargerThanTheScreenStayInsideTheClip) {
              g.foreground = kPen;
              g.background = kFill;
              g.pixels = bits;
+             g.record_bytes = sizeof bits;
              GDI_WriteDIB(dc, 80, 40, 64, 40, &g, 0, 0);
              GDI_RotateC2DIB(dc, &g, 95, 75, kRotateUp);
              GDI_RotateC2DIB(dc, &g, 310, 190, 32);

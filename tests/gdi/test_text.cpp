@@ -7,6 +7,7 @@
 #include "shapes_fixture.h"
 
 #include <cstring>
+#include <memory>
 
 namespace {
 class TextTest : public ShapesTest {};
@@ -113,6 +114,98 @@ TEST_F(TextTest, ApplicationFontOutsideItsBlockIsRefused) {
     block.resize(block.size() - 1); // the last glyph no longer fits
     Text_SetAppFonts(block.data(), block.size());
     EXPECT_EQ(GDI_SelectFont(dc, 8, &w, &h), 0);
+}
+
+namespace {
+// A font block of one font of 'A'-'C', 4 rows of one byte (proportional
+// unless both widths are the same); each glyph a width byte and its rows.
+std::vector<uint8_t> font_block(bool wide, uint32_t max_width = 3, uint32_t avg_width = 2) {
+    const size_t at = 20 + (wide ? 64 : 0);
+    std::vector<uint8_t> b(at + kFontHeader + 3 * 5, 0);
+    put_le32(&b[0], 1);
+    put_le32(&b[16], 20);
+    uint8_t *f = &b[at];
+    put_le32(f + kFontAscent, 3), put_le32(f + kFontDescent, 1);
+    put_le32(f + kFontMaxWidth, max_width), put_le32(f + kFontAvgWidth, avg_width);
+    put_le32(f + kFontFirst, 'A'), put_le32(f + kFontLast, 'C');
+    put_le32(f + kFontDefault, 'A'), put_le32(f + kFontBytesPerRow, 1);
+    const uint8_t glyphs[15] = {3,    0xE0, 0xA0, 0xE0, 0x00, 2,    0xC0, 0xC0,
+                                0x00, 0x00, 1,    0x80, 0x80, 0x80, 0x80};
+    std::memcpy(f + kFontHeader, glyphs, sizeof glyphs);
+    if (max_width == avg_width) b.resize(b.size() - 3); // fixed pitch: no width bytes
+    return b;
+}
+} // namespace
+
+// Widths are summed into screen positions: a font claiming glyphs wider than
+// any screen is refused (found by the font fuzzer: such widths overflowed the
+// text position). Fixed-pitch fonts draw every glyph at their width.
+TEST_F(TextTest, ApplicationFontWidthsStayOnScreenScale) {
+    DC *dc = open();
+    struct Row {
+        uint32_t max_width, avg_width;
+        bool taken;
+        int extent; // of "ABC"
+    };
+    const Row rows[] = {{3, 2, true, 6},
+                        {5, 5, true, 15},
+                        {1024, 1024, true, 3072},
+                        {1025, 1025, false, 0},
+                        {0x7FFFFFF0u, 0x7FFFFFF0u, false, 0},
+                        {3, 0xFFFFFFFFu, false, 0}};
+    for (const Row &r : rows) {
+        SCOPED_TRACE(r.avg_width);
+        const std::vector<uint8_t> b = font_block(false, r.max_width, r.avg_width);
+        Text_SetAppFonts(b.data(), b.size());
+        GDI_SelectFont(dc, 0, nullptr, nullptr);
+        ASSERT_EQ(GDI_SelectFont(dc, 8, nullptr, nullptr), r.taken ? 1 : 0);
+        if (!r.taken) continue;
+        int w = 0, h = 0;
+        GDI_ByteTextExtent(dc, "ABC", &w, &h);
+        EXPECT_EQ(w, r.extent);
+        GDI_SetTextAlign(dc, 0);
+        EXPECT_EQ(GDI_ByteTextOut(dc, 470, 100, "ABCABC"), 6);
+    }
+    Text_SetAppFonts(nullptr, 0);
+}
+
+// A font block cut short at several points, in byte and in 16-bit mode (the
+// font behind its 64-byte prefix): a font whose header or glyphs do not lie
+// wholly inside the block is refused, nothing past the block is read (each
+// cut is a buffer of exactly its size), and the whole block draws its glyphs.
+TEST_F(TextTest, ApplicationFontCutShortIsRefused) {
+    DC *dc = open();
+    GDI_SetTextColor(dc, kPen);
+    GDI_SetFillColor(dc, kFill);
+    for (bool wide : {false, true}) {
+        SCOPED_TRACE(wide ? "16-bit" : "bytes");
+        PGM_UnicodePresent = wide;
+        const std::vector<uint8_t> whole = font_block(wide);
+        const size_t font = 20 + (wide ? 64 : 0);
+        for (size_t cut : {size_t(0), size_t(15), size_t(19), font + 50, font + kFontHeader,
+                           whole.size() - 1, whole.size()}) {
+            SCOPED_TRACE(cut);
+            std::unique_ptr<uint8_t[]> b(new uint8_t[cut ? cut : 1]);
+            std::memcpy(b.get(), whole.data(), cut);
+            Text_SetAppFonts(b.get(), cut);
+            GDI_SelectFont(dc, 0, nullptr, nullptr);
+            int w = 0, h = 0;
+            EXPECT_EQ(GDI_SelectFont(dc, 8, &w, &h), cut == whole.size() ? 1 : 0);
+            if (cut != whole.size()) continue;
+            EXPECT_EQ(h, 4);
+            clear(dc);
+            const uint16_t words[] = {'A', 'B', 'C', 'D', 0};
+            EXPECT_EQ(GDI_TextOut(dc, 2, 1, wide ? static_cast<const void *>(words) : "ABCD"), 4);
+            EXPECT_EQ(pic(dc, 0, 0, 14, 6), "..............\n"
+                                            "..#########...\n"
+                                            "..#o#####o#...\n"
+                                            "..###oo####...\n"
+                                            "..ooooo#ooo...\n"
+                                            "..............\n")
+                << "D is out of range: the default glyph A";
+        }
+        Text_SetAppFonts(nullptr, 0);
+    }
 }
 
 TEST_F(TextTest, ConsoleWrapScrollTabBackspace) {

@@ -207,6 +207,7 @@ TEST_F(JpegTest, JpegBitmapsUnpackIntoTheWorkingMemory) {
     d.bytes_per_row = 80;
     d.data_length = uint32_t(jpg.size());
     d.pixels = jpg.data();
+    d.record_bytes = uint32_t(jpg.size());
     VDR_BmpClrMem();
     uint8_t *mem = VDR_BmpGetMem(40 * 30 * 2);
     DIB small = d;
@@ -230,6 +231,7 @@ TEST_F(JpegTest, JpegBitmapsUnpackIntoTheWorkingMemory) {
     bad.coding = 4;
     bad.pixels = junk.data();
     bad.data_length = 100;
+    bad.record_bytes = 100;
     EXPECT_EQ(VDR_BmpUnpack(&bad, mem, 40 * 30 * 2), junk.data());
     EXPECT_EQ(bad.coding, 4);
     EXPECT_EQ(VDR_WriteDIB(dc, 0, 0, 40, 30, 0, 0, &bad), 0);

@@ -24,6 +24,7 @@ DIB ring(std::vector<uint8_t> &store, COLOR fg, COLOR bg) {
     d.foreground = fg;
     d.background = bg;
     d.pixels = store.data();
+    d.record_bytes = uint32_t(store.size());
     return d;
 }
 
@@ -68,6 +69,7 @@ void draw_pattern(DC *dc) {
     n.bytes_per_row = 8;
     n.bits_per_pixel = 4;
     n.pixels = nib.data();
+    n.record_bytes = uint32_t(nib.size());
     dc->WriteDIB(dc, W / 2 + 40, 30, 16, 16, 0, 0, &n);
 
     std::vector<uint8_t> idx(128 * 128);
@@ -79,6 +81,7 @@ void draw_pattern(DC *dc) {
     e.bytes_per_row = 128;
     e.bits_per_pixel = 8;
     e.pixels = idx.data();
+    e.record_bytes = uint32_t(idx.size());
     dc->WriteDIB(dc, W / 2 + 1, 50, std::min(128, H - 54), 128, 0, 0, &e);
 
     // A 16-bit picture with a transparent colour, unpacked into span rows.
@@ -98,6 +101,7 @@ void draw_pattern(DC *dc) {
     t.flags = kDibTransparent;
     t.transparent = 0x0841;
     t.pixels = pic.data();
+    t.record_bytes = uint32_t(pic.size());
     VDR_BmpClrMem();
     uint8_t *mem = VDR_BmpGetMem(8000);
     VDR_BmpUnpack(&t, mem, 8000);

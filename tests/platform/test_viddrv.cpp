@@ -5,6 +5,8 @@
 #include "host/fb.h"
 #include "video_fixture.h"
 
+#include <algorithm>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -194,6 +196,7 @@ DIB bitmap(int w, int h, int bpp, uint8_t *pixels, int stride = 0) {
     d.bits_per_pixel = uint8_t(bpp);
     d.bytes_per_row = uint16_t(stride ? stride : (w * bpp + 7) / 8);
     d.data_length = uint32_t(d.bytes_per_row * h);
+    d.record_bytes = d.data_length;
     d.pixels = pixels;
     return d;
 }
@@ -369,16 +372,17 @@ TEST_F(VideoTest, CodedBitmapsDecodeBeforeDrawing) {
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         std::vector<uint8_t> out(64, 0xEE);
-        uint32_t n = c.coding == 1   ? XpandDIB1(c.in.data(), c.length, out.data(), 64)
-                     : c.coding == 2 ? XpandDIB2(c.in.data(), c.length, out.data(), 64)
-                                     : XpandDIB3(c.in.data(), c.length, out.data(), 64);
+        const uint8_t *in = c.in.data(), *end = in + c.in.size();
+        uint32_t n = c.coding == 1   ? XpandDIB1(in, end, c.length, out.data(), 64)
+                     : c.coding == 2 ? XpandDIB2(in, end, c.length, out.data(), 64)
+                                     : XpandDIB3(in, end, c.length, out.data(), 64);
         EXPECT_EQ(std::vector<uint8_t>(out.begin(), out.begin() + n), c.out);
         // Never past the room given.
         std::vector<uint8_t> small(3, 0xEE);
         small.resize(8, 0xAB);
-        uint32_t k = c.coding == 1   ? XpandDIB1(c.in.data(), c.length, small.data(), 3)
-                     : c.coding == 2 ? XpandDIB2(c.in.data(), c.length, small.data(), 3)
-                                     : XpandDIB3(c.in.data(), c.length, small.data(), 3);
+        uint32_t k = c.coding == 1   ? XpandDIB1(in, end, c.length, small.data(), 3)
+                     : c.coding == 2 ? XpandDIB2(in, end, c.length, small.data(), 3)
+                                     : XpandDIB3(in, end, c.length, small.data(), 3);
         EXPECT_LE(k, 3u);
         EXPECT_EQ(small[3], 0xAB);
     }
@@ -388,12 +392,110 @@ TEST_F(VideoTest, CodedBitmapsDecodeBeforeDrawing) {
     DIB d = bitmap(4, 2, 8, coded.data());
     d.coding = 2;
     d.data_length = 2;
+    d.record_bytes = uint32_t(coded.size());
     VDR_WriteDIB(dc, 0, 0, 4, 2, 0, 0, &d);
     EXPECT_EQ(px(dc, 3, 0), 0xF800);
     EXPECT_EQ(px(dc, 0, 1), 0xF800) << "the run goes on over the row end";
     EXPECT_EQ(px(dc, 1, 1), 0x001F);
     d.coding = 5;
     EXPECT_EQ(VDR_WriteDIB(dc, 0, 0, 4, 2, 0, 0, &d), 0) << "an unknown coding draws nothing";
+}
+
+// A record cut short (its block or slot ends inside it) decodes only the
+// items wholly present: what a cut record gives is a prefix of what the
+// whole record gives, and the whole record decodes as before. Every cut is
+// copied into a buffer of exactly its size, so a read past it is caught.
+TEST_F(VideoTest, CodedRecordsCutShortDecodeOnlyWhatIsPresent) {
+    struct Case {
+        const char *name;
+        int coding;
+        std::vector<uint8_t> in;
+        uint32_t length;
+        std::vector<uint8_t> whole; // the whole record's output
+    };
+    // clang-format off
+    const Case cases[] = {
+        {"literals and zero escapes", 1, {7, 0, 3, 9, 0, 130, 5}, 7,
+         {7, 0, 0, 0, 9, 255, 255, 5}},
+        {"a literal of 100 claimed by 2 bytes", 2, {0x63, 1}, 100, {}},
+        {"runs and literals", 2, {0x81, 6, 2, 1, 2, 3, 0x80, 9}, 5,
+         {6, 6, 6, 6, 1, 2, 3, 9, 9, 9}},
+        {"16-bit literal of 100 claimed by 3 bytes", 3, {0x63, 1, 2}, 200, {}},
+        {"16-bit runs and literals", 3, {0x80, 0x34, 0x12, 1, 1, 0, 2, 0}, 6,
+         {0x34, 0x12, 0x34, 0x12, 0x34, 0x12, 1, 0, 2, 0}},
+    };
+    // clang-format on
+    auto xpand = [](int coding, const uint8_t *in, size_t size, uint32_t length,
+                    std::vector<uint8_t> &out) {
+        const uint8_t *end = in + size;
+        uint32_t cap = uint32_t(out.size());
+        uint32_t n = coding == 1   ? XpandDIB1(in, end, length, out.data(), cap)
+                     : coding == 2 ? XpandDIB2(in, end, length, out.data(), cap)
+                                   : XpandDIB3(in, end, length, out.data(), cap);
+        out.resize(n);
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        for (size_t cut = 0; cut <= c.in.size(); ++cut) {
+            std::unique_ptr<uint8_t[]> record(new uint8_t[cut ? cut : 1]);
+            std::copy(c.in.begin(), c.in.begin() + ptrdiff_t(cut), record.get());
+            std::vector<uint8_t> out(256);
+            xpand(c.coding, record.get(), cut, c.length, out);
+            if (cut == c.in.size()) {
+                EXPECT_EQ(out, c.whole);
+            } else {
+                ASSERT_LE(out.size(), c.whole.size()) << "cut at " << cut;
+                EXPECT_TRUE(std::equal(out.begin(), out.end(), c.whole.begin()))
+                    << "cut at " << cut;
+            }
+        }
+    }
+    // Through the unpacker and the drawing: a 4 x 4 bitmap of 8 bits whose
+    // record is cut after its first run: one whole row, the rest not read.
+    DC *dc = start();
+    std::unique_ptr<uint8_t[]> cut(new uint8_t[2]{0x81, 0x07});
+    DIB d = bitmap(4, 4, 8, cut.get());
+    d.coding = 2;
+    d.data_length = 3; // the coding's count reaches past the cut: a literal follows
+    d.record_bytes = 2;
+    pattern(dc, 0, 0, 4, 4);
+    EXPECT_EQ(VDR_WriteDIB(dc, 0, 0, 4, 4, 0, 0, &d), 1);
+    EXPECT_EQ(px(dc, 3, 0), convert8to16(7));
+    EXPECT_EQ(px(dc, 0, 1), COLOR(0x1000 + 64)) << "no second row was decoded";
+    VDR_BmpClrMem();
+    uint8_t *mem = VDR_BmpGetMem(64);
+    DIB u = d;
+    EXPECT_EQ(VDR_BmpUnpack(&u, mem, 64), mem);
+    EXPECT_EQ(u.height, 1);
+    // Raw rows: only the whole rows the record holds are unpacked or drawn.
+    std::unique_ptr<uint8_t[]> raw(new uint8_t[6]{1, 2, 3, 4, 5, 6});
+    DIB r = bitmap(4, 4, 8, raw.get());
+    r.record_bytes = 6;
+    pattern(dc, 0, 0, 4, 4);
+    EXPECT_EQ(VDR_WriteDIB(dc, 0, 0, 4, 4, 0, 0, &r), 1);
+    EXPECT_EQ(px(dc, 3, 0), convert8to16(4));
+    EXPECT_EQ(px(dc, 0, 1), COLOR(0x1000 + 64));
+    DIB ru = r;
+    EXPECT_EQ(VDR_BmpUnpack(&ru, mem, 64), mem);
+    EXPECT_EQ(ru.height, 1);
+    // A 16-bit bitmap with a transparent colour whose record holds no whole
+    // row: nothing to turn into span rows (found by the bitmap fuzzer).
+    std::unique_ptr<uint8_t[]> part(new uint8_t[3]{0x00, 0x34, 0x12});
+    DIB t = bitmap(4, 4, 16, part.get());
+    t.coding = 3;
+    t.record_bytes = 3;
+    t.flags = kDibTransparent;
+    t.transparent = 0x1234;
+    EXPECT_EQ(VDR_BmpUnpack(&t, mem, 64), mem);
+    EXPECT_EQ(t.height, 0);
+    EXPECT_EQ(VDR_WriteDIB(dc, 0, 0, 4, 4, 0, 0, &t), 0);
+    // A JPEG record is read no further than its bytes either.
+    std::unique_ptr<uint8_t[]> jpeg(new uint8_t[2]{0xFF, 0xD8});
+    DIB j = bitmap(4, 4, 16, jpeg.get());
+    j.coding = 4;
+    j.data_length = 4096;
+    j.record_bytes = 2;
+    EXPECT_EQ(VDR_BmpUnpack(&j, mem, 64), jpeg.get());
 }
 
 // Unpacked bitmaps draw exactly as their coded originals.
@@ -510,6 +612,7 @@ TEST_F(VideoTest, UnpackingStaysWithinTheRoomGiven) {
     DIB c = bitmap(4, 4, 8, coded.data());
     c.coding = 2;
     c.data_length = 1;
+    c.record_bytes = uint32_t(coded.size());
     EXPECT_EQ(VDR_BmpUnpack(&c, room.data(), 64), room.data());
     EXPECT_EQ(c.height, 2);
     // Codings above 4 are left as they are.

@@ -10,6 +10,9 @@
 #include "regs/plc_reg.h"
 #include "system/reglink.h"
 #include "plc/sysreg.h"
+#include "block_poison.h"
+#include "plc/appblocks.h"
+#include "plc/sysreg.h"
 #include "gdi/gdi.h"
 #include "gdi/text.h"
 #include "base/trace.h"
@@ -192,6 +195,51 @@ TEST_F(PgmTest, DamagedProgramIsWalkedOnlyInsideItsBlock) {
     EXPECT_EQ(count(calls, "OBJM_ScanPage"), 3u);
     EXPECT_EQ(page_screen(tPage[4]), 4);
     EXPECT_EQ(tPage[9], badPage);
+}
+
+// The screen program block cut short at several points (the rest of its
+// buffer poisoned): the walk registers the pages that start inside the block
+// and opens only those whose records end inside it; nothing past the block's
+// length is read, and the whole block sets up as always.
+TEST_F(PgmTest, ProgramCutShortIsWalkedOnlyUpToItsLength) {
+    program();
+    const uint32_t whole = le32(kesta_pgm_bl + 4);
+    PGM_state = 4;
+    pass();
+    const uint8_t *h = kesta_pgm_bl + 8;
+    auto at = [&](int screen) { return uint32_t(tPage[screen] - h); };
+    const uint32_t p1 = at(1), p2 = at(2), p5 = at(5), p7 = at(7);
+    struct Row {
+        const char *what;
+        uint32_t length;
+        std::vector<int> registered, opened;
+    };
+    // clang-format off
+    const Row rows[] = {
+        {"whole",                        whole,   {1, 2, 5, 7}, {1, 2, 5}},
+        {"inside the last page",         p7 + 10, {1, 2, 5, 7}, {1, 2, 5}},
+        {"inside a page header",         p5 + 10, {1, 2, 5},    {1, 2}},
+        {"where a page starts",          p5,      {1, 2},       {1, 2}},
+        {"inside an object record",      p2 + 30, {1, 2},       {1}},
+        {"one byte of the first page",   p1 + 1,  {},           {}},
+        {"header only",                  16,      {},           {}},
+    };
+    // clang-format on
+    for (const Row &r : rows) {
+        SCOPED_TRACE(r.what);
+        put_le32(kesta_pgm_bl + 4, r.length);
+        PoisonPast past(kesta_pgm_bl + 8, app::kConfigParts[3].capacity - 8, r.length);
+        PGM_state = 4;
+        pass();
+        std::vector<int> registered, opened;
+        for (int screen = 1; screen < kScreens; ++screen) {
+            if (tPage[screen] == badPage) continue;
+            registered.push_back(screen);
+            if (OBJM_OpenPage(nullptr, tPage[screen])) opened.push_back(screen);
+        }
+        EXPECT_EQ(registered, r.registered);
+        EXPECT_EQ(opened, r.opened);
+    }
 }
 
 TEST_F(PgmTest, ScreenSelection) {

@@ -8,6 +8,7 @@
 #include "system/sys.h"
 #include "net/net.h"
 #include "serial/serial.h"
+#include "support/block_poison.h"
 #include "support/panel_fixture.h"
 #include "web/web.h"
 
@@ -206,6 +207,45 @@ TEST_F(RegLinkTest, PageLinksResolveThroughTheOpenPage) {
     ASSERT_NE(f, nullptr);
     EXPECT_EQ(f->fixed, 1);
     EXPECT_EQ(f->ref, 1u);
+}
+
+// A link table inside the screen program block, the block cut short at
+// several points (the rest of its buffer poisoned): only the entries wholly
+// inside the block's data resolve.
+TEST_F(RegLinkTest, PageLinkTableCutByTheProgramEndResolvesOnlyWholeEntries) {
+    uint8_t *table = kesta_pgm_bl + 8 + 100;
+    for (uint32_t n = 2; n < 6; ++n) {
+        put_le32(table + (n - 2) * 8, r_ref(int(n)));
+        put_le32(table + (n - 2) * 8 + 4, 0);
+    }
+    pPGM_ExtRef = table;
+    struct Row {
+        uint32_t length; // of the block's data
+        uint32_t link;
+        bool resolves;
+    };
+    // clang-format off
+    const Row rows[] = {
+        {100 + 32, 5, true},  // the table whole
+        {100 + 31, 5, false}, // the last entry cut by one byte
+        {100 + 28, 5, false}, // its extension word missing
+        {100 + 24, 4, true},
+        {100 + 3,  2, false},
+    };
+    // clang-format on
+    for (const Row &r : rows) {
+        SCOPED_TRACE(testing::Message() << r.length << " link " << r.link);
+        put_le32(kesta_pgm_bl + 4, r.length);
+        PoisonPast past(kesta_pgm_bl + 8, app::kConfigParts[3].capacity - 8, r.length);
+        SYS_ResetRCBs(0);
+        RCB *b = SYS_LinkReg(r.link, 16);
+        if (r.resolves) {
+            ASSERT_NE(b, nullptr);
+            EXPECT_EQ(b->ref, r_ref(int(r.link)));
+        } else {
+            EXPECT_EQ(b, nullptr);
+        }
+    }
 }
 
 TEST_F(RegLinkTest, ChangeAndOffsetRetargetABlock) {

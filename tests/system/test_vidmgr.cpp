@@ -6,6 +6,9 @@
 #include "system/pgm.h"
 #include "regs/plc_reg.h"
 #include "regs/regname.h"
+#include "block_poison.h"
+#include "plc/appblocks.h"
+#include "base/le.h"
 #include "data/cfm.h"
 #include "platform/pxp.h"
 #include "host/fb.h"
@@ -134,6 +137,39 @@ TEST_F(VidmTest, HeldRequestTakesOneCaptureAndIsClearedWhenTheSaveEnds) {
     EXPECT_EQ(count_calls("CFM_LoadReq"), 2u);
     EXPECT_EQ(cap_px(3, 271), to15(0x001F));
     EXPECT_EQ(r100(), 0);
+}
+
+// The capture set-up record cut short by the end of the screen program (the
+// rest of the block's buffer poisoned; found by the screen program fuzzer):
+// only the fields wholly inside the block are taken.
+TEST_F(VidmTest, CaptureRecordCutByTheProgramEndKeepsTheFieldsInside) {
+    open(0);
+    ASSERT_NE(pPGM_Scap, nullptr);
+    const uint32_t scap = uint32_t(pPGM_Scap - (kesta_pgm_bl + 8));
+    struct Row {
+        uint32_t bytes; // of the record inside the block
+        bool captures;
+        const char *name;
+    };
+    const Row rows[] = {
+        {0, false, ""}, {4, true, "ABC"}, {11, true, "ABC"}, {12, true, "CAP$1.BMP"}};
+    for (const Row &r : rows) {
+        SCOPED_TRACE(r.bytes);
+        put_le32(kesta_pgm_bl + 4, scap + r.bytes);
+        PoisonPast past(kesta_pgm_bl + 8, app::kConfigParts[3].capacity - 8, scap + r.bytes);
+        VIDM_Init();
+        host::trace_start();
+        set_r100(1);
+        VIDM_Update();
+        VIDM_Update();
+        ASSERT_EQ(count_calls("CFM_LoadReq"), r.captures ? 1u : 0u);
+        if (r.captures) {
+            EXPECT_STREQ(reinterpret_cast<const char *>(pVidCFCB->arg1), r.name);
+        }
+        set_r100(0);
+        for (int i = 0; i < 3; ++i)
+            VIDM_Update();
+    }
 }
 
 TEST_F(VidmTest, NoCaptureIsPostedDuringASafeRemoval) {
