@@ -3,6 +3,7 @@
 #include "core/appfile.h"
 #include "core/ctl_cmds.h"
 #include "core/fram.h"
+#include "core/ladder_ops.h"
 #include "core/le.h"
 #include "core/loop.h"
 #include "core/msg.h"
@@ -138,6 +139,9 @@ int KernelRevNumber() {
 
 int Startup(int argc) {
     host::trace("Startup");
+    // The ladder's communication, recipe, file, key and network instructions
+    // run through their subsystems.
+    Ladder_InstallServiceHandlers();
     // 1. Open-file limit.
     if (!raise_file_limit()) return -1;
     // 2.

@@ -8,6 +8,7 @@
 // 2-7); the rest is the program, in a buffer of exactly its size.
 #include "core/ladasm.h"
 #include "core/ladder.h"
+#include "core/ladder_ops.h"
 #include "core/nvram.h"
 #include "core/plc_reg.h"
 #include "host/clock.h"
@@ -27,6 +28,7 @@ void setup() {
     char tmpl[] = "/tmp/fuzz-ladder-XXXXXX";
     host::set_root(mkdtemp(tmpl));
     host::clock_use_virtual();
+    Ladder_InstallServiceHandlers();
     g_ready = true;
 }
 } // namespace

@@ -12,6 +12,7 @@
 #include "core/pid.h"
 #include "core/reglink.h"
 #include "core/ladder.h"
+#include "core/ladder_ops.h"
 #include "core/plc_reg.h"
 #include "core/rtc.h"
 #include "core/run_ctrl.h"
@@ -107,6 +108,7 @@ void panel_reset_all() {
     Nvram_Reset();
     NvDebug_Reset();
     Ladder_Reset();
+    Ladder_InstallServiceHandlers();
     RegLink_Reset();
     RunCtrl_Reset();
     IoIf_Reset();
