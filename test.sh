@@ -14,6 +14,13 @@ failed=0
 # Sanitizer build and the whole test suite.
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPANEL_SANITIZE=ON -DPANEL_BENCH=OFF >/dev/null || exit 1
 ninja -C build-asan || { echo "0 passed, 1 failed"; exit 1; }
+# The layers: no include and no call climbs (each library's symbols).
+if python3 scripts/check_layers.py build-asan; then
+    passed=$((passed + 1))
+else
+    failed=$((failed + 1))
+fi
+
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 ctest --test-dir build-asan -j "$JOBS" --output-on-failure --timeout 300 | tee build-asan/ctest.log

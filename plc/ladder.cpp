@@ -110,6 +110,9 @@ int32_t run(const uint8_t *prog, uint32_t words) {
     force_screen_latch = 0xFFFF;
 
     uint64_t budget = kStepsPerWord * words + kStepsExtra;
+    // The rows of every code below the contacts lie in one array: fetched
+    // once, they are indexed without a call per instruction.
+    const LadOp *ops = &Lad_Op(0);
     for (;;) {
         if (lad_pc >= words || --budget == 0) {
             // Ran off the end of the program, or never reached END.
@@ -125,13 +128,13 @@ int32_t run(const uint8_t *prog, uint32_t words) {
         cmd_group = uint8_t(w >> 6);
         // The most frequent rung instructions, inline: AND, OR and the output
         // coil with a one-word operand. Everything else goes through the table.
-        if (w == 0x0024 || w == 0x0023) {
+        if (w == kLadAnd || w == kLadOr) {
             if (l_sp == 0) return int32_t(lad_pc);
             uint8_t a = l_stack[l_sp--];
-            if (w == 0x0024 ? !a : a != 0) l_stack[l_sp] = w == 0x0024 ? 0x00 : 0xFF;
+            if (w == kLadAnd ? !a : a != 0) l_stack[l_sp] = w == kLadAnd ? 0x00 : 0xFF;
             continue;
         }
-        if (w == 0x0026 && RegTokLen_16b && lad_pc < words) {
+        if (w == kLadOut && RegTokLen_16b && lad_pc < words) {
             uint32_t ref = le16(prog + 2 * lad_pc);
             if (ref >= 1024 && l_sp != 0) {
                 ++lad_pc;
@@ -142,12 +145,13 @@ int32_t run(const uint8_t *prog, uint32_t words) {
                 continue;
             }
         }
-        if (w == 0x0009) { // END
+        if (w == kLadEnd) {
             if (iec_running()) return kLadderScanDone;
             end_of_scan();
             return kLadderScanDone;
         }
-        Lad_Op(w).handler(w);
+        const LadOp &o = ops[w];
+        o.handler(w, o.arg);
         if (lad_fault) return int32_t(lad_pc);
     }
 }

@@ -272,7 +272,7 @@ private:
         case LadFlow::End:
             return kLadderScanDone;
         case LadFlow::Next:
-            return reach(end, out, ins.op == 0x021);
+            return reach(end, out, ins.op == kLadTrue);
         case LadFlow::Jump:
             return both(top_true ? kLadderScanDone : reach(end, out, false),
                         reach(ins.operand[0].value, out, false));

@@ -1,8 +1,8 @@
 // Data instructions: register and constant pushes and pops of the data stack,
-// and signed 16- and 32-bit addition. The other codes of the family go to
-// LadData_Exec.
+// and signed 16- and 32-bit addition.
 #include "plc/ladder.h"
 #include "plc/ladder_fam.h"
+#include "plc/ladder_ops.h"
 #include "base/le.h"
 
 namespace {
@@ -47,54 +47,52 @@ void add32() {
 
 } // namespace
 
+void LadData_PushW(uint16_t, uint8_t) { // push 16-bit register
+    uint8_t *p = Lad_Word16(Lad_WordRef(&lad_pc));
+    if (p) push16(le16(p));
+}
+void LadData_PushK(uint16_t, uint8_t) {
+    push16(Lad_Word(&lad_pc));
+}
+void LadData_PopW(uint16_t, uint8_t) { // pop 16 bits into the register
+    uint8_t *p = Lad_Word16(Lad_WordRef(&lad_pc));
+    if (!p) return;
+    uint16_t v = pop16();
+    if (!lad_fault) put_le16(p, v);
+}
+void LadData_PushD(uint16_t, uint8_t) { // push 32-bit register pair
+    uint8_t *p = Lad_Word32(Lad_WordRef(&lad_pc));
+    if (p) push32(le32(p));
+}
+void LadData_PushKD(uint16_t, uint8_t) {
+    push32(Lad_Dword(&lad_pc));
+}
+void LadData_PopD(uint16_t, uint8_t) { // pop 32 bits into the register pair
+    uint8_t *p = Lad_Word32(Lad_WordRef(&lad_pc));
+    if (!p) return;
+    uint32_t v = pop32();
+    if (!lad_fault) put_le32(p, v);
+}
+void LadData_PushKS(uint16_t, uint8_t) { // K16 sign-extended to 32 bits
+    push32(uint32_t(int32_t(int16_t(Lad_Word(&lad_pc)))));
+}
+void LadData_PushWS(uint16_t, uint8_t) { // 16-bit register sign-extended to 32 bits
+    uint8_t *p = Lad_Word16(Lad_WordRef(&lad_pc));
+    if (p) push32(uint32_t(int32_t(int16_t(le16(p)))));
+}
+void LadData_AddW(uint16_t, uint8_t) {
+    add16();
+}
+void LadData_AddD(uint16_t, uint8_t) {
+    add32();
+}
+
 void Lad_Data(uint16_t op) {
-    switch (op) {
-    case 0x050: { // push 16-bit register
-        uint8_t *p = Lad_Word16(Lad_WordRef(&lad_pc));
-        if (p) push16(le16(p));
-        return;
-    }
-    case 0x051: // push K16
-        push16(Lad_Word(&lad_pc));
-        return;
-    case 0x052: { // pop 16 bits into the register
-        uint8_t *p = Lad_Word16(Lad_WordRef(&lad_pc));
-        if (!p) return;
-        uint16_t v = pop16();
-        if (!lad_fault) put_le16(p, v);
-        return;
-    }
-    case 0x053: { // push 32-bit register pair
-        uint8_t *p = Lad_Word32(Lad_WordRef(&lad_pc));
-        if (p) push32(le32(p));
-        return;
-    }
-    case 0x054: // push K32
-        push32(Lad_Dword(&lad_pc));
-        return;
-    case 0x055: { // pop 32 bits into the register pair
-        uint8_t *p = Lad_Word32(Lad_WordRef(&lad_pc));
-        if (!p) return;
-        uint32_t v = pop32();
-        if (!lad_fault) put_le32(p, v);
-        return;
-    }
-    case 0x056: // push K16 sign-extended to 32 bits
-        push32(uint32_t(int32_t(int16_t(Lad_Word(&lad_pc)))));
-        return;
-    case 0x057: { // push 16-bit register sign-extended to 32 bits
-        uint8_t *p = Lad_Word16(Lad_WordRef(&lad_pc));
-        if (p) push32(uint32_t(int32_t(int16_t(le16(p)))));
-        return;
-    }
-    case 0x078:
-        add16();
-        return;
-    case 0x07C:
-        add32();
-        return;
-    default:
-        LadData_Exec(op);
-        return;
-    }
+    constexpr LadHandler kOwn[] = {LadData_PushW,  LadData_PushK, LadData_PopW,   LadData_PushD,
+                                   LadData_PushKD, LadData_PopD,  LadData_PushKS, LadData_PushWS,
+                                   LadData_AddW,   LadData_AddD};
+    const LadOp &o = Lad_Op(op);
+    for (LadHandler h : kOwn)
+        if (o.handler == h) return h(op, o.arg);
+    LadData_Exec(op);
 }

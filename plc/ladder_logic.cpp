@@ -5,9 +5,6 @@
 #include "plc/ladder_ops.h"
 #include "base/le.h"
 #include "regs/plc_reg.h"
-#include "data/data.h"
-#include "platform/keys.h"
-#include "serial/serial.h"
 
 #include <array>
 #include <cctype>
@@ -32,25 +29,25 @@ uint8_t *old_bit_byte(uint32_t ref) {
 // ---------------------------------------------------------------------------
 // Group 0.
 
-void op_load(uint16_t) {
+void op_load(uint16_t, uint8_t) {
     uint32_t ref = Lad_BitRef(&lad_pc);
     int bit = Lad_GetBit(ref);
     if (!lad_fault) Lad_Push(bit ? 0xFF : 0x00);
 }
-void op_not(uint16_t) {
+void op_not(uint16_t, uint8_t) {
     Lad_Top() = lnot(Lad_Top());
 }
-void op_true(uint16_t) {
+void op_true(uint16_t, uint8_t) {
     Lad_Top() = 0xFF;
 }
-void op_false(uint16_t) {
+void op_false(uint16_t, uint8_t) {
     Lad_Top() = 0;
 }
-void op_or(uint16_t) {
+void op_or(uint16_t, uint8_t) {
     uint8_t a = Lad_Pop();
     if (!lad_fault && a) Lad_Top() = 0xFF;
 }
-void op_and(uint16_t) {
+void op_and(uint16_t, uint8_t) {
     uint8_t a = Lad_Pop();
     if (!lad_fault && !a) Lad_Top() = 0;
 }
@@ -63,20 +60,20 @@ template <typename Write> void coil(Write write) {
     uint8_t p = Lad_Pop();
     if (!lad_fault) write(ref, p != 0);
 }
-void op_out(uint16_t) {
+void op_out(uint16_t, uint8_t) {
     coil([](uint32_t ref, bool p) { Lad_PutBit(ref, p); });
 }
-void op_set(uint16_t) {
+void op_set(uint16_t, uint8_t) {
     coil([](uint32_t ref, bool p) {
         if (p) Lad_PutBit(ref, 1);
     });
 }
-void op_reset(uint16_t) {
+void op_reset(uint16_t, uint8_t) {
     coil([](uint32_t ref, bool p) {
         if (p) Lad_PutBit(ref, 0);
     });
 }
-void op_out_not(uint16_t) {
+void op_out_not(uint16_t, uint8_t) {
     coil([](uint32_t ref, bool p) { Lad_PutBit(ref, !p); });
 }
 // Transition coils keep their edge memory in the same bit of old_reg.
@@ -88,7 +85,7 @@ void put_old(uint32_t ref, bool on) {
 bool get_old(uint32_t ref) {
     return (*old_bit_byte(ref) >> ((ref - 1024) & 7)) & 1;
 }
-void op_positive(uint16_t) {
+void op_positive(uint16_t, uint8_t) {
     coil([](uint32_t ref, bool p) {
         if (p) {
             Lad_PutBit(ref, !get_old(ref));
@@ -99,7 +96,7 @@ void op_positive(uint16_t) {
         }
     });
 }
-void op_negative(uint16_t) {
+void op_negative(uint16_t, uint8_t) {
     coil([](uint32_t ref, bool p) {
         if (p) {
             Lad_PutBit(ref, 0);
@@ -111,18 +108,18 @@ void op_negative(uint16_t) {
     });
 }
 
-void op_force_screen(uint16_t) {
+void op_force_screen(uint16_t, uint8_t) {
     uint16_t k = Lad_Word(&lad_pc);
     uint8_t p = Lad_Pop();
     if (!lad_fault && p) force_screen_latch = k;
 }
-void op_change_screen(uint16_t) {
+void op_change_screen(uint16_t, uint8_t) {
     uint16_t k = Lad_Word(&lad_pc);
     uint8_t p = Lad_Pop();
     if (!lad_fault && p) change_screen_latch = k;
 }
 // Screen numbers are 1-based in %SR1 and %SR2 and 0-based in the operand.
-void op_screen_contact(uint16_t) {
+void op_screen_contact(uint16_t, uint8_t) {
     uint16_t k = Lad_Word(&lad_pc);
     bool in_force;
     if (sr_get(3) != 0)
@@ -142,7 +139,7 @@ void op_screen_contact(uint16_t) {
 // operands and take no further part. Writes only the force-screen latch and
 // its own state; the power flow stays as it is.
 constexpr uint16_t kSelHeld = 0x8000, kSelNone = 511, kSelActive = 0x0200;
-void op_alarm_screen(uint16_t) {
+void op_alarm_screen(uint16_t, uint8_t) {
     uint16_t n = Lad_Word(&lad_pc);
     uint16_t base = Lad_Word(&lad_pc);
     Lad_Word(&lad_pc); // parameter
@@ -210,36 +207,36 @@ void op_alarm_screen(uint16_t) {
     if (!lad_fault) alarm_screen_sel = st;
 }
 
-void op_pop(uint16_t) {
+void op_pop(uint16_t, uint8_t) {
     Lad_Pop();
 }
-void op_repush(uint16_t) {
+void op_repush(uint16_t, uint8_t) {
     if (l_sp >= kLogicStackSize)
         lad_fault = 1;
     else
         ++l_sp;
 }
-void op_and_not(uint16_t) {
+void op_and_not(uint16_t, uint8_t) {
     uint8_t a = Lad_Pop();
     if (lad_fault) return;
     uint8_t na = lnot(a);
     popped_slot() = na;
     if (!na) Lad_Top() = 0;
 }
-void op_or_not(uint16_t) {
+void op_or_not(uint16_t, uint8_t) {
     uint8_t a = Lad_Pop();
     if (lad_fault) return;
     uint8_t na = lnot(a);
     popped_slot() = na;
     if (na) Lad_Top() = 1;
 }
-void op_nand(uint16_t) {
+void op_nand(uint16_t, uint8_t) {
     uint8_t a = Lad_Pop();
     if (lad_fault) return;
     if (!a) Lad_Top() = 0;
     Lad_Top() = lnot(Lad_Top());
 }
-void op_nor(uint16_t) {
+void op_nor(uint16_t, uint8_t) {
     uint8_t a = Lad_Pop();
     if (lad_fault) return;
     if (a) Lad_Top() = 1;
@@ -249,7 +246,7 @@ void op_nor(uint16_t) {
 // ---------------------------------------------------------------------------
 // Group 1: logic combination and program flow.
 
-void op_and_or(uint16_t) {
+void op_and_or(uint16_t, uint8_t) {
     if (l_sp < 2) {
         lad_fault = 1;
         return;
@@ -258,7 +255,7 @@ void op_and_or(uint16_t) {
     if (!a) popped_slot() = 0;
     if (a && b) Lad_Top() = 1;
 }
-void op_or_and(uint16_t) {
+void op_or_and(uint16_t, uint8_t) {
     if (l_sp < 2) {
         lad_fault = 1;
         return;
@@ -289,23 +286,23 @@ void call(int64_t offset) {
     call_stack[call_stack_index++] = lad_pc;
     go_to(int64_t(lad_pc) + offset);
 }
-void op_jump32(uint16_t) {
+void op_jump32(uint16_t, uint8_t) {
     jump(int32_t(Lad_Dword(&lad_pc)));
 }
-void op_call32(uint16_t) {
+void op_call32(uint16_t, uint8_t) {
     call(int32_t(Lad_Dword(&lad_pc)));
 }
-void op_jump16(uint16_t) {
+void op_jump16(uint16_t, uint8_t) {
     jump(int16_t(Lad_Word(&lad_pc)));
 }
-void op_call16(uint16_t) {
+void op_call16(uint16_t, uint8_t) {
     call(int16_t(Lad_Word(&lad_pc)));
 }
-void op_skip(uint16_t) {
+void op_skip(uint16_t, uint8_t) {
     uint16_t n = Lad_Word(&lad_pc);
     if (!lad_fault && !Lad_Top()) lad_pc += n; // a skip past the end stops at the next fetch
 }
-void op_return(uint16_t) {
+void op_return(uint16_t, uint8_t) {
     uint8_t p = Lad_Pop();
     if (lad_fault || !p) return;
     if (call_stack_index == 0) {
@@ -318,49 +315,43 @@ void op_return(uint16_t) {
 // ---------------------------------------------------------------------------
 // Undefined codes and the families of other modules.
 
-void op_undefined(uint16_t) {
+void op_undefined(uint16_t, uint8_t) {
     lad_fault = 1;
 }
-void op_ignore(uint16_t) {}
+void op_ignore(uint16_t, uint8_t) {}
 
 // Program counter on the opcode word (the handler reads it again).
-void op_counters(uint16_t) {
+void op_counters(uint16_t, uint8_t) {
     uint32_t pc = lad_pc - 1;
     uint8_t p = LogicCounters(&pc, Lad_Top());
     lad_pc = pc;
     Lad_Top() = p;
 }
-void op_counters32(uint16_t) {
+void op_counters32(uint16_t, uint8_t) {
     Lad_Top() = Logic32bCounters(&lad_pc, Lad_Top());
 }
-void op_timers(uint16_t) {
+void op_timers(uint16_t, uint8_t) {
     uint32_t pc = lad_pc - 1;
     uint8_t p = LogicTimers(&pc, Lad_Top(), time_frt_100us);
     lad_pc = pc;
     Lad_Top() = p;
 }
-void op_timers32(uint16_t) {
+void op_timers32(uint16_t, uint8_t) {
     uint32_t pc = lad_pc - 1;
     uint8_t p = Logic32bTimers(&pc, Lad_Top(), time_frt_100us);
     lad_pc = pc;
     Lad_Top() = p;
 }
-void op_file(uint16_t) {
-    uint32_t pc = lad_pc - 1;
-    uint8_t p = File_Access(&pc, Lad_Top());
-    lad_pc = pc;
-    Lad_Top() = p;
-}
-void op_shift(uint16_t) {
+void op_shift(uint16_t, uint8_t) {
     Lad_Top() = Multi_Shift(&lad_pc);
 }
-void op_rotate(uint16_t) {
+void op_rotate(uint16_t, uint8_t) {
     Lad_Top() = Multi_Rotate(&lad_pc);
 }
-void op_shift_p(uint16_t) {
+void op_shift_p(uint16_t, uint8_t) {
     Lad_Top() = IEC_Multi_Shift(&lad_pc);
 }
-void op_rotate_p(uint16_t) {
+void op_rotate_p(uint16_t, uint8_t) {
     Lad_Top() = IEC_Multi_Rotate(&lad_pc);
 }
 // Handlers that return the position of the next instruction.
@@ -370,14 +361,14 @@ void next_at(uint32_t pos) {
     else
         lad_pc = pos;
 }
-void op_pid(uint16_t op) {
-    int form = op >= 0x20B ? 1 : 0;
+void op_pid(uint16_t op, uint8_t pid) {
+    int form = pid & kLadPidPointer ? 1 : 0;
     next_at(IEC_NON_IEC_PidParser(lad_pc, op, local_frt_100us, &Lad_Top(), form));
 }
-void op_alarm(uint16_t) {
+void op_alarm(uint16_t, uint8_t) {
     next_at(Alarm_Handler(lad_pc, &Lad_Top()));
 }
-void op_lreal(uint16_t) {
+void op_lreal(uint16_t, uint8_t) {
     uint8_t p = LogicLreal(&lad_pc, &w_sp, Lad_Top());
     if (w_sp > kDataStackSize) {
         w_sp = kDataStackSize;
@@ -386,19 +377,17 @@ void op_lreal(uint16_t) {
     Lad_Top() = p;
 }
 
-template <uint8_t (*F)(uint32_t *, uint8_t)> void conv_b(uint16_t) {
+template <uint8_t (*F)(uint32_t *, uint8_t)> void conv_b(uint16_t, uint8_t) {
     Lad_Top() = F(&lad_pc, Lad_Top());
 }
-template <uint8_t (*F)(uint32_t *, uint8_t, int), int Form> void conv_b3(uint16_t) {
-    Lad_Top() = F(&lad_pc, Lad_Top(), Form);
+// Codes whose operands only their own handler knows and that are not built
+// here: the scan stops at them.
+void op_skip_operands(uint16_t, uint8_t) {
+    Ladder_SkipOperands(&lad_pc);
 }
-void op_comm_select(uint16_t) {
-    uint16_t selector = Lad_Word(&lad_pc);
-    if (lad_fault) return;
-    if (selector == 3)
-        Lad_Top() = IEC_TalkReceive(&lad_pc, Lad_Top(), 1);
-    else if (selector <= 2)
-        Lad_Top() = TalkSelect(&lad_pc, Lad_Top(), selector);
+// A service row whose subsystem has not set its handler.
+void op_service_unset(uint16_t, uint8_t) {
+    lad_fault = 1;
 }
 
 // ---------------------------------------------------------------------------
@@ -411,26 +400,42 @@ struct Row {
 constexpr LadFlow N = LadFlow::Next;
 constexpr Row row(uint16_t code, const char *name, const char *shape, LadHandler h, int pops = 0,
                   int pushes = 0, LadFlow flow = N) {
-    return {code, {name, shape, h, int8_t(pops), int8_t(pushes), flow}};
+    return {code, {name, shape, h, int8_t(pops), int8_t(pushes), flow, 0, false}};
+}
+// A row whose handler serves several codes: `arg` selects the operation.
+template <typename Arg>
+constexpr Row row(uint16_t code, const char *name, const char *shape, LadHandler h, int pops,
+                  int pushes, LadFlow flow, Arg arg) {
+    Row r = row(code, name, shape, h, pops, pushes, flow);
+    r.op.arg = uint8_t(arg);
+    return r;
 }
 // Rows of families that keep the power flow where it is (on the top).
 constexpr Row keep(uint16_t code, const char *name, const char *shape, LadHandler h) {
     return row(code, name, shape, h);
 }
-constexpr LadHandler D = Lad_Data;        // data, arithmetic, comparison, conversion
-constexpr LadHandler S = LadSpecial_Exec; // strings, clock, network, blocks
+template <typename Arg>
+constexpr Row keep(uint16_t code, const char *name, const char *shape, LadHandler h, Arg arg) {
+    return row(code, name, shape, h, 0, 0, N, arg);
+}
+// Rows of an upper subsystem's family: the handler is its to set.
+constexpr Row svc(uint16_t code, const char *name, const char *shape, int pops = 0) {
+    Row r = row(code, name, shape, nullptr, pops);
+    r.op.service = true;
+    return r;
+}
 
 // clang-format off
 constexpr Row kRows[] = {
     // Contacts, coils and logic.
-    row(0x009, "END",    "",  nullptr, 0, 0, LadFlow::End),
+    row(kLadEnd, "END",   "",  nullptr, 0, 0, LadFlow::End),
     row(0x01F, "LDR",    "b", op_load, 0, 1),
     row(0x020, "NOT",    "",  op_not),
-    row(0x021, "TRUE",   "",  op_true),
+    row(kLadTrue, "TRUE", "",  op_true),
     row(0x022, "FALSE",  "",  op_false),
-    row(0x023, "OR",     "",  op_or, 1),
-    row(0x024, "AND",    "",  op_and, 1),
-    row(0x026, "OUT",    "b", op_out, 1),
+    row(kLadOr, "OR",     "",  op_or, 1),
+    row(kLadAnd, "AND",   "",  op_and, 1),
+    row(kLadOut, "OUT",   "b", op_out, 1),
     row(0x027, "FSCR",   "k", op_force_screen, 1),
     row(0x028, "SCR",    "k", op_screen_contact, 0, 1),
     row(0x029, "ASCR",   "xxxrrbbbb", op_alarm_screen),
@@ -457,112 +462,221 @@ constexpr Row kRows[] = {
     row(0x04A, "RETIF",   "",  op_return, 1, 0, LadFlow::Return),
 
     // Loads, stores and moves.
-    keep(0x050, "PUSHW",  "w",   D), keep(0x051, "PUSHK",  "k",   D),
-    keep(0x052, "POPW",   "w",   D), keep(0x053, "PUSHD",  "d",   D),
-    keep(0x054, "PUSHKD", "K",   D), keep(0x055, "POPD",   "d",   D),
-    keep(0x056, "PUSHKS", "k",   D), keep(0x057, "PUSHWS", "w",   D),
-    keep(0x05A, "MOVW",   "ww",  D), keep(0x05C, "MOVKW",  "wk",  D),
-    keep(0x05D, "BLKMOV", "wwk", D), keep(0x05E, "FILL",   "wkk", D),
-    keep(0x05F, "MOVD",   "dd",  D), keep(0x060, "MOVKD",  "dK",  D),
-    keep(0x0C3, "PUSHB",  "y",   D), keep(0x0C4, "POPB",   "y",   D),
-    keep(0x21C, "PUSHQ",  "q",   D), keep(0x21D, "PUSHKQ", "Q",   D),
-    keep(0x21E, "POPQ",   "q",   D),
+    keep(0x050, "PUSHW",  "w", LadData_PushW), keep(0x051, "PUSHK",  "k", LadData_PushK),
+    keep(0x052, "POPW",   "w", LadData_PopW), keep(0x053, "PUSHD",  "d", LadData_PushD),
+    keep(0x054, "PUSHKD", "K", LadData_PushKD), keep(0x055, "POPD",   "d", LadData_PopD),
+    keep(0x056, "PUSHKS", "k", LadData_PushKS), keep(0x057, "PUSHWS", "w", LadData_PushWS),
+    keep(0x05A, "MOVW",   "ww", LadMove_Move, LadMov::Word),
+    keep(0x05C, "MOVKW",  "wk", LadMove_Move, LadMov::ConstWord),
+    keep(0x05D, "BLKMOV", "wwk", LadMove_Move, LadMov::Block),
+    keep(0x05E, "FILL",   "wkk", LadMove_Move, LadMov::Fill),
+    keep(0x05F, "MOVD",   "dd", LadMove_Move, LadMov::Dword),
+    keep(0x060, "MOVKD",  "dK", LadMove_Move, LadMov::ConstDword),
+    keep(0x0C3, "PUSHB",  "y", LadMove_Move, LadMov::PushByte),
+    keep(0x0C4, "POPB",   "y", LadMove_Move, LadMov::PopByte),
+    keep(0x21C, "PUSHQ",  "q", LadMove_Move, LadMov::Push64),
+    keep(0x21D, "PUSHKQ", "Q", LadMove_Move, LadMov::PushConst64),
+    keep(0x21E, "POPQ",   "q", LadMove_Move, LadMov::Pop64),
     // Typed loads with conversion: source, then what is pushed.
-    keep(0x12C, "LDUB_W",  "y", D), keep(0x12F, "LDUB_W2",  "y", D),
-    keep(0x12D, "LDUB_D",  "y", D), keep(0x130, "LDUB_D2",  "y", D),
-    keep(0x12E, "LDUB_F",  "y", D), keep(0x144, "LDSB_W",   "y", D),
-    keep(0x145, "LDSB_D",  "y", D), keep(0x146, "LDSB_F",   "y", D),
-    keep(0x147, "LDSB_WC", "y", D), keep(0x148, "LDSB_DC",  "y", D),
-    keep(0x131, "LDW_B7",  "w", D), keep(0x134, "LDW_B",    "w", D),
-    keep(0x13B, "LDSW_B",  "w", D), keep(0x149, "LDSW_SB",  "w", D),
-    keep(0x132, "LDW_D",   "w", D), keep(0x135, "LDW_D2",   "w", D),
-    keep(0x13C, "LDSW_DC", "w", D), keep(0x133, "LDW_F",    "w", D),
-    keep(0x04F, "LDSW_F",  "w", D), keep(0x136, "LDD_B7",   "d", D),
-    keep(0x139, "LDD_B",   "d", D), keep(0x13D, "LDD_B2",   "d", D),
-    keep(0x14A, "LDSD_SB", "d", D), keep(0x13A, "LDD_W",    "d", D),
-    keep(0x13E, "LDD_W2",  "d", D), keep(0x04B, "LDSD_SW",  "d", D),
-    keep(0x137, "LDSD_SW2","d", D), keep(0x04E, "LDSD_F",   "d", D),
-    keep(0x138, "LDD_F",   "d", D), keep(0x13F, "LDF_B",    "d", D),
-    keep(0x14B, "LDF_SB",  "d", D), keep(0x140, "LDF_W",    "d", D),
-    keep(0x04D, "LDF_SW",  "d", D), keep(0x04C, "LDF_SD",   "d", D),
-    keep(0x141, "LDF_D",   "d", D),
+    keep(0x12C, "LDUB_W",  "y", LadMove_Convert, LadConv::UB_W),
+    keep(0x12F, "LDUB_W2",  "y", LadMove_Convert, LadConv::UB_W),
+    keep(0x12D, "LDUB_D",  "y", LadMove_Convert, LadConv::UB_D),
+    keep(0x130, "LDUB_D2",  "y", LadMove_Convert, LadConv::UB_D),
+    keep(0x12E, "LDUB_F",  "y", LadMove_Convert, LadConv::UB_F),
+    keep(0x144, "LDSB_W",   "y", LadMove_Convert, LadConv::SB_W),
+    keep(0x145, "LDSB_D",  "y", LadMove_Convert, LadConv::SB_D),
+    keep(0x146, "LDSB_F",   "y", LadMove_Convert, LadConv::SB_F),
+    keep(0x147, "LDSB_WC", "y", LadMove_Convert, LadConv::SB_WC),
+    keep(0x148, "LDSB_DC",  "y", LadMove_Convert, LadConv::SB_DC),
+    keep(0x131, "LDW_B7",  "w", LadMove_Convert, LadConv::W_B7),
+    keep(0x134, "LDW_B",    "w", LadMove_Convert, LadConv::W_B),
+    keep(0x13B, "LDSW_B",  "w", LadMove_Convert, LadConv::SW_B),
+    keep(0x149, "LDSW_SB",  "w", LadMove_Convert, LadConv::SW_SB),
+    keep(0x132, "LDW_D",   "w", LadMove_Convert, LadConv::W_D),
+    keep(0x135, "LDW_D2",   "w", LadMove_Convert, LadConv::W_D),
+    keep(0x13C, "LDSW_DC", "w", LadMove_Convert, LadConv::SW_DC),
+    keep(0x133, "LDW_F",    "w", LadMove_Convert, LadConv::W_F),
+    keep(0x04F, "LDSW_F",  "w", LadMove_Convert, LadConv::SW_F),
+    keep(0x136, "LDD_B7",   "d", LadMove_Convert, LadConv::D_B7),
+    keep(0x139, "LDD_B",   "d", LadMove_Convert, LadConv::D_B),
+    keep(0x13D, "LDD_B2",   "d", LadMove_Convert, LadConv::D_B),
+    keep(0x14A, "LDSD_SB", "d", LadMove_Convert, LadConv::SD_SB),
+    keep(0x13A, "LDD_W",    "d", LadMove_Convert, LadConv::D_W),
+    keep(0x13E, "LDD_W2",  "d", LadMove_Convert, LadConv::D_W),
+    keep(0x04B, "LDSD_SW",  "d", LadMove_Convert, LadConv::SD_SW),
+    keep(0x137, "LDSD_SW2","d", LadMove_Convert, LadConv::SD_SW),
+    keep(0x04E, "LDSD_F",   "d", LadMove_Convert, LadConv::SD_F),
+    keep(0x138, "LDD_F",   "d", LadMove_Convert, LadConv::D_F),
+    keep(0x13F, "LDF_B",    "d", LadMove_Convert, LadConv::F_B),
+    keep(0x14B, "LDF_SB",  "d", LadMove_Convert, LadConv::F_SB),
+    keep(0x140, "LDF_W",    "d", LadMove_Convert, LadConv::F_W),
+    keep(0x04D, "LDF_SW",  "d", LadMove_Convert, LadConv::F_SW),
+    keep(0x04C, "LDF_SD",   "d", LadMove_Convert, LadConv::F_SD),
+    keep(0x141, "LDF_D",   "d", LadMove_Convert, LadConv::F_D),
     // Integer arithmetic.
-    keep(0x078, "ADDW",  "", D), keep(0x079, "SUBW",  "", D), keep(0x07A, "MULW",  "", D),
-    keep(0x07B, "DIVW",  "", D), keep(0x08D, "MODW",  "", D), keep(0x08C, "ABSW",  "", D),
-    keep(0x08E, "SQRTW", "", D), keep(0x07C, "ADDD",  "", D), keep(0x07D, "SUBD",  "", D),
-    keep(0x07E, "MULD",  "", D), keep(0x07F, "DIVD",  "", D), keep(0x090, "MODD",  "", D),
-    keep(0x08F, "ABSD",  "", D), keep(0x091, "SQRTD", "", D), keep(0x104, "MULUB", "", D),
-    keep(0x105, "DIVUB", "", D), keep(0x10A, "ADDSB", "", D), keep(0x10B, "SUBSB", "", D),
-    keep(0x10C, "MULSB", "", D), keep(0x10D, "DIVSB", "", D), keep(0x106, "MULUW", "", D),
-    keep(0x107, "DIVUW", "", D), keep(0x108, "MULUD", "", D), keep(0x109, "DIVUD", "", D),
-    keep(0x121, "ADDU",  "k", D), keep(0x122, "SUBU", "k", D), keep(0x123, "SQRTU", "k", D),
-    keep(0x124, "MODU",  "k", D),
+    keep(0x078, "ADDW",  "", LadData_AddW),
+    keep(0x079, "SUBW",  "", LadMath_Int16, LadArith::Sub),
+    keep(0x07A, "MULW",  "", LadMath_Int16, LadArith::Mul),
+    keep(0x07B, "DIVW",  "", LadMath_Int16, LadArith::Div),
+    keep(0x08D, "MODW",  "", LadMath_Int16, LadArith::Mod),
+    keep(0x08C, "ABSW",  "", LadMath_Int16, LadArith::Abs),
+    keep(0x08E, "SQRTW", "", LadMath_Int16, LadArith::Sqrt),
+    keep(0x07C, "ADDD",  "", LadData_AddD),
+    keep(0x07D, "SUBD",  "", LadMath_Int32, LadArith::Sub),
+    keep(0x07E, "MULD",  "", LadMath_Int32, LadArith::Mul),
+    keep(0x07F, "DIVD",  "", LadMath_Int32, LadArith::Div),
+    keep(0x090, "MODD",  "", LadMath_Int32, LadArith::Mod),
+    keep(0x08F, "ABSD",  "", LadMath_Int32, LadArith::Abs),
+    keep(0x091, "SQRTD", "", LadMath_Int32, LadArith::Sqrt),
+    keep(0x104, "MULUB", "", LadMath_U8, LadArith::Mul),
+    keep(0x105, "DIVUB", "", LadMath_U8, LadArith::Div),
+    keep(0x10A, "ADDSB", "", LadMath_S8, LadArith::Add),
+    keep(0x10B, "SUBSB", "", LadMath_S8, LadArith::Sub),
+    keep(0x10C, "MULSB", "", LadMath_S8, LadArith::Mul),
+    keep(0x10D, "DIVSB", "", LadMath_S8, LadArith::Div),
+    keep(0x106, "MULUW", "", LadMath_U16, LadArith::Mul),
+    keep(0x107, "DIVUW", "", LadMath_U16, LadArith::Div),
+    keep(0x108, "MULUD", "", LadMath_U32, LadArith::Mul),
+    keep(0x109, "DIVUD", "", LadMath_U32, LadArith::Div),
+    keep(0x121, "ADDU",  "k", LadMath_Typed, LadArith::Add),
+    keep(0x122, "SUBU", "k", LadMath_Typed, LadArith::Sub),
+    keep(0x123, "SQRTU", "k", LadMath_Typed, LadArith::Sqrt),
+    keep(0x124, "MODU",  "k", LadMath_Typed, LadArith::Mod),
     // Floating point.
-    keep(0x080, "ADDF",  "", D), keep(0x081, "SUBF",  "", D), keep(0x082, "MULF",  "", D),
-    keep(0x083, "DIVF",  "", D), keep(0x093, "MODF",  "", D), keep(0x095, "POWF",  "", D),
-    keep(0x092, "ABSF",  "", D), keep(0x094, "SQRTF", "", D), keep(0x096, "LOGF",  "", D),
-    keep(0x098, "LNF",   "", D), keep(0x097, "EXPF",  "", D), keep(0x099, "SINF",  "", D),
-    keep(0x09A, "COSF",  "", D), keep(0x09B, "TANF",  "", D), keep(0x09C, "ASINF", "", D),
-    keep(0x09D, "ACOSF", "", D), keep(0x09E, "ATANF", "", D), keep(0x06C, "RADF",  "", D),
-    keep(0x06D, "DEGF",  "", D),
+    keep(0x080, "ADDF",  "", LadMath_Float, LadArith::Add),
+    keep(0x081, "SUBF",  "", LadMath_Float, LadArith::Sub),
+    keep(0x082, "MULF",  "", LadMath_Float, LadArith::Mul),
+    keep(0x083, "DIVF",  "", LadMath_Float, LadArith::Div),
+    keep(0x093, "MODF",  "", LadMath_Float, LadArith::Mod),
+    keep(0x095, "POWF",  "", LadMath_Float, LadArith::Pow),
+    keep(0x092, "ABSF",  "", LadMath_FloatFn, LadFn::Abs),
+    keep(0x094, "SQRTF", "", LadMath_FloatFn, LadFn::Sqrt),
+    keep(0x096, "LOGF",  "", LadMath_FloatFn, LadFn::Log),
+    keep(0x098, "LNF",   "", LadMath_FloatFn, LadFn::Ln),
+    keep(0x097, "EXPF",  "", LadMath_FloatFn, LadFn::Exp),
+    keep(0x099, "SINF",  "", LadMath_FloatFn, LadFn::Sin),
+    keep(0x09A, "COSF",  "", LadMath_FloatFn, LadFn::Cos),
+    keep(0x09B, "TANF",  "", LadMath_FloatFn, LadFn::Tan),
+    keep(0x09C, "ASINF", "", LadMath_FloatFn, LadFn::Asin),
+    keep(0x09D, "ACOSF", "", LadMath_FloatFn, LadFn::Acos),
+    keep(0x09E, "ATANF", "", LadMath_FloatFn, LadFn::Atan),
+    keep(0x06C, "RADF",  "", LadMath_FloatFn, LadFn::Rad),
+    keep(0x06D, "DEGF",  "", LadMath_FloatFn, LadFn::Deg),
     // Bit-wise logic, shifts and rotations.
-    keep(0x064, "ANDW", "", D), keep(0x065, "ORW",  "", D), keep(0x066, "XORW", "", D),
-    keep(0x067, "NOTW", "", D), keep(0x068, "ANDD", "", D), keep(0x069, "ORD",  "", D),
-    keep(0x06A, "XORD", "", D), keep(0x06B, "NOTD", "", D), keep(0x06E, "SHLW", "", D),
-    keep(0x06F, "SHRW", "", D), keep(0x070, "ROLW", "", D), keep(0x071, "RORW", "", D),
-    keep(0x072, "SHLD", "", D), keep(0x073, "SHRD", "", D), keep(0x074, "ROLD", "", D),
-    keep(0x075, "RORD", "", D), keep(0x10E, "SHLB", "", D), keep(0x10F, "SHRB", "", D),
-    keep(0x110, "ROLB", "", D), keep(0x111, "RORB", "", D),
+    keep(0x064, "ANDW", "", LadMath_Bits16, LadBits::And),
+    keep(0x065, "ORW",  "", LadMath_Bits16, LadBits::Or),
+    keep(0x066, "XORW", "", LadMath_Bits16, LadBits::Xor),
+    keep(0x067, "NOTW", "", LadMath_Bits16, LadBits::Not),
+    keep(0x068, "ANDD", "", LadMath_Bits32, LadBits::And),
+    keep(0x069, "ORD",  "", LadMath_Bits32, LadBits::Or),
+    keep(0x06A, "XORD", "", LadMath_Bits32, LadBits::Xor),
+    keep(0x06B, "NOTD", "", LadMath_Bits32, LadBits::Not),
+    keep(0x06E, "SHLW", "", LadMath_Bits16, LadBits::Shl),
+    keep(0x06F, "SHRW", "", LadMath_Bits16, LadBits::Shr),
+    keep(0x070, "ROLW", "", LadMath_Bits16, LadBits::Rol),
+    keep(0x071, "RORW", "", LadMath_Bits16, LadBits::Ror),
+    keep(0x072, "SHLD", "", LadMath_Bits32, LadBits::Shl),
+    keep(0x073, "SHRD", "", LadMath_Bits32, LadBits::Shr),
+    keep(0x074, "ROLD", "", LadMath_Bits32, LadBits::Rol),
+    keep(0x075, "RORD", "", LadMath_Bits32, LadBits::Ror),
+    keep(0x10E, "SHLB", "", LadMath_Bits8, LadBits::Shl),
+    keep(0x10F, "SHRB", "", LadMath_Bits8, LadBits::Shr),
+    keep(0x110, "ROLB", "", LadMath_Bits8, LadBits::Rol),
+    keep(0x111, "RORB", "", LadMath_Bits8, LadBits::Ror),
     // Comparisons and range tests.
-    keep(0x0A0, "EQW", "", D), keep(0x0A1, "NEW", "", D), keep(0x0A2, "LTW", "", D),
-    keep(0x0A3, "GTW", "", D), keep(0x0A4, "LEW", "", D), keep(0x0A5, "GEW", "", D),
-    keep(0x0A6, "EQD", "", D), keep(0x0A7, "NED", "", D), keep(0x0A8, "LTD", "", D),
-    keep(0x0A9, "GTD", "", D), keep(0x0AA, "LED", "", D), keep(0x0AB, "GED", "", D),
-    keep(0x0AC, "EQF", "", D), keep(0x0AD, "NEF", "", D), keep(0x0AE, "LTF", "", D),
-    keep(0x0AF, "GTF", "", D), keep(0x0B0, "LEF", "", D), keep(0x0B1, "GEF", "", D),
-    keep(0x118, "GTUB", "", D), keep(0x119, "GEUB", "", D), keep(0x11A, "GTUW", "", D),
-    keep(0x11B, "GEUW", "", D), keep(0x11C, "GTUD", "", D), keep(0x11D, "GEUD", "", D),
-    keep(0x11E, "EQSB", "", D), keep(0x11F, "GTSB", "", D), keep(0x120, "GESB", "", D),
-    keep(0x0C0, "RNGW", "", D), keep(0x0C1, "RNGD", "", D), keep(0x0C2, "RNGF", "", D),
+    keep(0x0A0, "EQW", "", LadMath_CmpW, LadRel::Eq),
+    keep(0x0A1, "NEW", "", LadMath_CmpW, LadRel::Ne),
+    keep(0x0A2, "LTW", "", LadMath_CmpW, LadRel::Lt),
+    keep(0x0A3, "GTW", "", LadMath_CmpW, LadRel::Gt),
+    keep(0x0A4, "LEW", "", LadMath_CmpW, LadRel::Le),
+    keep(0x0A5, "GEW", "", LadMath_CmpW, LadRel::Ge),
+    keep(0x0A6, "EQD", "", LadMath_CmpD, LadRel::Eq),
+    keep(0x0A7, "NED", "", LadMath_CmpD, LadRel::Ne),
+    keep(0x0A8, "LTD", "", LadMath_CmpD, LadRel::Lt),
+    keep(0x0A9, "GTD", "", LadMath_CmpD, LadRel::Gt),
+    keep(0x0AA, "LED", "", LadMath_CmpD, LadRel::Le),
+    keep(0x0AB, "GED", "", LadMath_CmpD, LadRel::Ge),
+    keep(0x0AC, "EQF", "", LadMath_CmpF, LadRel::Eq),
+    keep(0x0AD, "NEF", "", LadMath_CmpF, LadRel::Ne),
+    keep(0x0AE, "LTF", "", LadMath_CmpF, LadRel::Lt),
+    keep(0x0AF, "GTF", "", LadMath_CmpF, LadRel::Gt),
+    keep(0x0B0, "LEF", "", LadMath_CmpF, LadRel::Le),
+    keep(0x0B1, "GEF", "", LadMath_CmpF, LadRel::Ge),
+    keep(0x118, "GTUB", "", LadMath_CmpUB, LadRel::Gt),
+    keep(0x119, "GEUB", "", LadMath_CmpUB, LadRel::Ge),
+    keep(0x11A, "GTUW", "", LadMath_CmpUW, LadRel::Gt),
+    keep(0x11B, "GEUW", "", LadMath_CmpUW, LadRel::Ge),
+    keep(0x11C, "GTUD", "", LadMath_CmpUD, LadRel::Gt),
+    keep(0x11D, "GEUD", "", LadMath_CmpUD, LadRel::Ge),
+    keep(0x11E, "EQSB", "", LadMath_CmpSB, LadRel::Eq),
+    keep(0x11F, "GTSB", "", LadMath_CmpSB, LadRel::Gt),
+    keep(0x120, "GESB", "", LadMath_CmpSB, LadRel::Ge),
+    keep(0x0C0, "RNGW", "", LadMath_Range, LadType::Word),
+    keep(0x0C1, "RNGD", "", LadMath_Range, LadType::Dword),
+    keep(0x0C2, "RNGF", "", LadMath_Range, LadType::Float),
     // Indexed and pointer access.
-    row(0x154, "LDIX",  "bw", D, 0, 1),  row(0x155, "OUTIX", "bw", D, 1),
-    keep(0x156, "LDIXB", "yw", D), keep(0x157, "STIXB", "yw", D),
-    keep(0x158, "LDIXW", "ww", D), keep(0x159, "STIXW", "ww", D),
-    keep(0x15A, "LDIXD", "dw", D), keep(0x15B, "STIXD", "dw", D),
-    keep(0x15F, "LDPB",  "dk", D), keep(0x160, "LDPW",  "dk", D),
-    keep(0x161, "LDPD",  "dk", D), row(0x162, "LDPX",   "dk", D, 0, 1),
-    keep(0x163, "STPB",  "dk", D), keep(0x164, "STPW",  "dk", D),
-    keep(0x165, "STPD",  "dk", D), row(0x166, "OUTP",   "dk", D, 1),
-    row(0x168, "EQ1",    "w",  D, 0, 1),
-    row(0x15E, "PTR15E", "?",  D, -1), row(0x167, "PTR167", "?", D, -1),
-    row(0x169, "PTR169", "?",  D, -1), row(0x16A, "PTR16A", "?", D, -1),
-    row(0x16B, "PTR16B", "?",  D, -1), row(0x16C, "PTR16C", "?", D, -1),
-    row(0x16D, "PTR16D", "?",  D, -1),
+    row(0x154, "LDIX",  "bw", LadMove_Indexed, 0, 1, N, LadAccess::LoadBit),
+    row(0x155, "OUTIX", "bw", LadMove_Indexed, 1, 0, N, LadAccess::StoreBit),
+    keep(0x156, "LDIXB", "yw", LadMove_Indexed, LadAccess::LoadByte),
+    keep(0x157, "STIXB", "yw", LadMove_Indexed, LadAccess::StoreByte),
+    keep(0x158, "LDIXW", "ww", LadMove_Indexed, LadAccess::LoadWord),
+    keep(0x159, "STIXW", "ww", LadMove_Indexed, LadAccess::StoreWord),
+    keep(0x15A, "LDIXD", "dw", LadMove_Indexed, LadAccess::LoadDword),
+    keep(0x15B, "STIXD", "dw", LadMove_Indexed, LadAccess::StoreDword),
+    keep(0x15F, "LDPB",  "dk", LadMove_Pointer, LadAccess::LoadByte),
+    keep(0x160, "LDPW",  "dk", LadMove_Pointer, LadAccess::LoadWord),
+    keep(0x161, "LDPD",  "dk", LadMove_Pointer, LadAccess::LoadDword),
+    row(0x162, "LDPX",   "dk", LadMove_Pointer, 0, 1, N, LadAccess::LoadBit),
+    keep(0x163, "STPB",  "dk", LadMove_Pointer, LadAccess::StoreByte),
+    keep(0x164, "STPW",  "dk", LadMove_Pointer, LadAccess::StoreWord),
+    keep(0x165, "STPD",  "dk", LadMove_Pointer, LadAccess::StoreDword),
+    row(0x166, "OUTP",   "dk", LadMove_Pointer, 1, 0, N, LadAccess::StoreBit),
+    row(0x168, "EQ1",    "w",  LadMove_EqualsOne, 0, 1),
+    row(0x15E, "PTR15E", "?", op_skip_operands, -1),
+    row(0x167, "PTR167", "?", op_skip_operands, -1),
+    row(0x169, "PTR169", "?", op_skip_operands, -1),
+    row(0x16A, "PTR16A", "?", op_skip_operands, -1),
+    row(0x16B, "PTR16B", "?", op_skip_operands, -1),
+    row(0x16C, "PTR16C", "?", op_skip_operands, -1),
+    row(0x16D, "PTR16D", "?", op_skip_operands, -1),
 
     // Strings and blocks.
-    keep(0x0B2, "CMPB",   "kyy",    S), keep(0x0B3, "CMPBK",  "Lys",    S),
-    keep(0x0B6, "CPYB",   "kyy",    S), keep(0x0B7, "CPYBK",  "Lys",    S),
-    keep(0x0B8, "ATOV",   "wyk",    S), keep(0x0BB, "FMT",    "ywkkkt", S),
-    keep(0x0BC, "STRLEN", "wy",     S), keep(0x190, "U64TOA", "yq",     S),
-    keep(0x1F9, "BMOVP",  "ddk",    S),
-    keep(0x1FA, "BLK1FA", "ddk", S), keep(0x1FB, "BLK1FB", "ddk", S),
-    keep(0x1FC, "BLK1FC", "ddk", S), keep(0x1FD, "BLK1FD", "ddk", S),
-    keep(0x1FE, "BLK1FE", "ddk", S), keep(0x1FF, "BLK1FF", "ddk", S),
-    keep(0x200, "SAPP",  "dd", S), keep(0x201, "SEQ",   "dd", S),
-    keep(0x202, "SCMP1", "dd", S), keep(0x203, "SCMP2", "dd", S),
-    keep(0x204, "SATOF",  "dd",   S), keep(0x205, "SMID",   "ddkk", S),
-    keep(0x206, "SCOPY",  "ddk",  S), keep(0x207, "SATOLF", "qd",   S),
-    keep(0x209, "STR209", "dd",   S), keep(0x20A, "STR20A", "dd",   S),
+    keep(0x0B2, "CMPB",   "kyy", LadStr_Bytes, LadBytes::Compare),
+    keep(0x0B3, "CMPBK",  "Lys", LadStr_InlineBytes, LadBytes::Compare),
+    keep(0x0B6, "CPYB",   "kyy", LadStr_Bytes, LadBytes::Copy),
+    keep(0x0B7, "CPYBK",  "Lys", LadStr_InlineBytes, LadBytes::Copy),
+    keep(0x0B8, "ATOV",   "wyk", LadStr_TextToValue),
+    keep(0x0BB, "FMT",    "ywkkkt", LadStr_Format),
+    keep(0x0BC, "STRLEN", "wy", LadStr_Length), keep(0x190, "U64TOA", "yq", LadStr_U64ToText),
+    keep(0x1F9, "BMOVP",  "ddk", LadStr_BlockMove),
+    keep(0x1FA, "BLK1FA", "ddk", LadStr_NotOnPanel),
+    keep(0x1FB, "BLK1FB", "ddk", LadStr_NotOnPanel),
+    keep(0x1FC, "BLK1FC", "ddk", LadStr_NotOnPanel),
+    keep(0x1FD, "BLK1FD", "ddk", LadStr_NotOnPanel),
+    keep(0x1FE, "BLK1FE", "ddk", LadStr_NotOnPanel),
+    keep(0x1FF, "BLK1FF", "ddk", LadStr_NotOnPanel),
+    keep(0x200, "SAPP",  "dd", LadStr_String, LadString::Append),
+    keep(0x201, "SEQ",   "dd", LadStr_String, LadString::Equal),
+    keep(0x202, "SCMP1", "dd", LadStr_String, LadString::Greater),
+    keep(0x203, "SCMP2", "dd", LadStr_String, LadString::GreaterEq),
+    keep(0x204, "SATOF",  "dd", LadStr_String, LadString::ToReal),
+    keep(0x205, "SMID",   "ddkk", LadStr_String, LadString::Mid),
+    keep(0x206, "SCOPY",  "ddk", LadStr_String, LadString::Copy),
+    keep(0x207, "SATOLF", "qd", LadStr_String, LadString::ToLreal),
+    keep(0x209, "STR209", "dd", LadStr_String, LadString::NotOnPanel),
+    keep(0x20A, "STR20A", "dd", LadStr_String, LadString::NotOnPanel),
     // Clock, position, keys, network, %R blocks.
-    keep(0x0E6, "RTCSET",  "w",    S), keep(0x208, "RTCSETP", "d", S),
-    keep(0x0F4, "SUNPOS",  "wdddd", S),
-    row(0x187, "KEYPRESS", "?",    conv_b<PressKeyProcess>, -1),
-    keep(0x220, "NODEID",  "v",    S),
-    keep(0x058, "GDPUT",   "wvwk", S), keep(0x059, "GDGET", "wvwk", S),
-    keep(0x0D8, "HBSET",   "wvk",  S), keep(0x0D9, "HBGET", "wvk",  S),
-    row(0x05B, "RBLK05B",  "?", S, -1), row(0x061, "RBLK061", "?", S, -1),
-    row(0x062, "RBLK062",  "?", S, -1), row(0x063, "RBLK063", "?", S, -1),
-    keep(0x180, "BLK180",  "xxxxxxx", S),
+    keep(0x0E6, "RTCSET",  "w", LadStr_SetClock), keep(0x208, "RTCSETP", "d", LadStr_SetClockAt),
+    keep(0x0F4, "SUNPOS",  "wdddd", LadStr_SunPosition),
+    svc(0x187, "KEYPRESS", "?", -1),
+    svc(0x220, "NODEID", "v"),
+    svc(0x058, "GDPUT", "wvwk"), svc(0x059, "GDGET", "wvwk"),
+    svc(0x0D8, "HBSET", "wvk"), svc(0x0D9, "HBGET", "wvk"),
+    row(0x05B, "RBLK05B",  "?", LadStr_RBlock, -1, 0, N, LadRBlock::Fill),
+    row(0x061, "RBLK061", "?", LadStr_RBlock, -1, 0, N, LadRBlock::ToOperand),
+    row(0x062, "RBLK062",  "?", LadStr_RBlock, -1, 0, N, LadRBlock::FromOperand),
+    row(0x063, "RBLK063", "?", LadStr_RBlock, -1, 0, N, LadRBlock::Compare),
+    keep(0x180, "BLK180",  "xxxxxxx", LadStr_Skip7),
 
     // Timers and counters.
     keep(0x0C8, "UPCNT",  "bww", op_counters), keep(0x0C9, "UPCNTK", "bwk", op_counters),
@@ -595,10 +709,15 @@ constexpr Row kRows[] = {
     // Shift and rotate, PID and alarm, schedules, LREAL, flow, files.
     row(0x076, "MSHIFT",  "?", op_shift, -1),   row(0x077, "MROT",   "?", op_rotate, -1),
     row(0x211, "MSHIFTP", "?", op_shift_p, -1), row(0x212, "MROTP",  "?", op_rotate_p, -1),
-    keep(0x0F0, "PID",    "kwwwbbbw",    op_pid), keep(0x0F1, "PIDD",   "kwwwbbbw",    op_pid),
-    keep(0x0F2, "PIDT",   "kwwwbbbbkwb", op_pid), keep(0x0F3, "PIDTD",  "kwwwbbbbkwb", op_pid),
-    keep(0x20B, "PIDP",   "kdwwbbbw",    op_pid), keep(0x20C, "PIDPD",  "kdwwbbbw",    op_pid),
-    keep(0x20D, "PIDPT",  "kdwwbbbbkwb", op_pid), keep(0x20E, "PIDPTD", "kdwwbbbbkwb", op_pid),
+    keep(0x0F0, "PID",    "kwwwbbbw",    op_pid, 0),
+    keep(0x0F1, "PIDD",   "kwwwbbbw",    op_pid, kLadPidDependent),
+    keep(0x0F2, "PIDT",   "kwwwbbbbkwb", op_pid, kLadPidTune),
+    keep(0x0F3, "PIDTD",  "kwwwbbbbkwb", op_pid, kLadPidTune | kLadPidDependent),
+    keep(0x20B, "PIDP",   "kdwwbbbw",    op_pid, kLadPidPointer),
+    keep(0x20C, "PIDPD",  "kdwwbbbw",    op_pid, kLadPidPointer | kLadPidDependent),
+    keep(0x20D, "PIDPT",  "kdwwbbbbkwb", op_pid, kLadPidPointer | kLadPidTune),
+    keep(0x20E, "PIDPTD", "kdwwbbbbkwb", op_pid,
+         kLadPidPointer | kLadPidTune | kLadPidDependent),
     keep(0x210, "ALARM",  "xxxxxxxxx",   op_alarm),
     keep(0x172, "SCHTOD",  "VVVV", conv_b<Schedule_TimeOfDay>),
     keep(0x174, "SCHDOW",  "k",    conv_b<Schedule_DayOfWeekImm>),
@@ -611,20 +730,20 @@ constexpr Row kRows[] = {
     keep(0x17B, "SCHYRR",  "d",    conv_b<Schedule_YearReg>),
     row(0x21F, "LREAL",   "?", op_lreal, -1),
     row(0x17D, "FLOW",    "?", conv_b<Flow_Funs>, -1),
-    row(0x0F8, "FILE0",   "?", op_file, -1), row(0x0F9, "FILE1", "?", op_file, -1),
-    row(0x0FA, "FILE2",   "?", op_file, -1), row(0x0FB, "FILE3", "?", op_file, -1),
-    row(0x0FC, "FILE4",   "?", op_file, -1), row(0x0FD, "FILE5", "?", op_file, -1),
-    row(0x0FE, "FILE6",   "?", op_file, -1),
+    svc(0x0F8, "FILE0", "?", -1), svc(0x0F9, "FILE1", "?", -1),
+    svc(0x0FA, "FILE2", "?", -1), svc(0x0FB, "FILE3", "?", -1),
+    svc(0x0FC, "FILE4", "?", -1), svc(0x0FD, "FILE5", "?", -1),
+    svc(0x0FE, "FILE6", "?", -1),
     // Recipes and the communication instructions.
-    row(0x170, "RECIPE",   "?", conv_b<RecipeLadderBlock>, -1),
-    row(0x084, "TOPEN",    "?", conv_b<TalkOpen>, -1),
-    row(0x085, "TSEND",    "?", conv_b3<IEC_TalkSend, 0>, -1),
-    row(0x086, "TRECV",    "?", conv_b3<IEC_TalkReceive, 0>, -1),
-    row(0x087, "TCLOSE",   "?", conv_b<TalkClose>, -1),
-    row(0x088, "TMODEM",   "?", conv_b<TalkModem>, -1),
-    row(0x089, "TMODBUS",  "?", conv_b<TalkModbus>, -1),
-    row(0x213, "TMODBUS2", "?", conv_b<IEC_TalkModbus>, -1),
-    row(0x18A, "TCOMM",    "k?", op_comm_select, -1),
+    svc(0x170, "RECIPE",   "?",  -1),
+    svc(0x084, "TOPEN",    "?",  -1),
+    svc(0x085, "TSEND",    "?",  -1),
+    svc(0x086, "TRECV",    "?",  -1),
+    svc(0x087, "TCLOSE",   "?",  -1),
+    svc(0x088, "TMODEM",   "?",  -1),
+    svc(0x089, "TMODBUS",  "?",  -1),
+    svc(0x213, "TMODBUS2", "?",  -1),
+    svc(0x18A, "TCOMM",    "k?", -1),
 };
 // clang-format on
 
@@ -644,12 +763,16 @@ struct Table {
 constexpr Table build() {
     Table t;
     for (uint16_t c = 0; c < kLadContactMin; ++c)
-        t.op[c] = {nullptr, nullptr, ignored(c) ? op_ignore : op_undefined, 0, 0, N};
-    for (const Row &r : kRows)
+        t.op[c] = {nullptr, nullptr, ignored(c) ? op_ignore : op_undefined, 0, 0, N, 0, false};
+    for (const Row &r : kRows) {
         t.op[r.code] = r.op;
+        if (r.op.service) t.op[r.code].handler = op_service_unset;
+    }
     return t;
 }
-constexpr Table kTable = build();
+// Built at compile time; only Lad_SetHandler changes it, and only the
+// handlers of service rows.
+constinit Table g_table = build();
 
 // Every row lies in the opcode groups (the handlers are checked by the tests).
 constexpr bool rows_sound() {
@@ -662,11 +785,17 @@ static_assert(rows_sound());
 } // namespace
 
 const LadOp &Lad_Op(uint16_t op) {
-    return kTable.op[op < kLadContactMin ? op : 0];
+    return g_table.op[op < kLadContactMin ? op : 0];
 }
 
 bool Lad_Ignored(uint16_t op) {
     return ignored(op);
+}
+
+bool Lad_SetHandler(uint16_t op, LadHandler h) {
+    if (op >= kLadContactMin || !g_table.op[op].service) return false;
+    g_table.op[op].handler = h ? h : op_service_unset;
+    return true;
 }
 
 int Lad_Opcode(const char *name) {

@@ -6,9 +6,12 @@
 // flow becomes 0, nothing is written, a load pushes 0) and never reaches
 // memory outside it.
 #include "plc/ladder.h"
+#include "plc/ladder_fam.h"
 #include "plc/ladder_num.h"
+#include "plc/ladder_ops.h"
 
 #include <cstring>
+#include <iterator>
 
 namespace {
 
@@ -38,88 +41,86 @@ bool two_words(uint64_t dst_bytes, uint64_t src_bytes, uint8_t **dst, uint8_t **
 // ---------------------------------------------------------------------------
 // Loads, stores and moves.
 
-bool move(uint16_t op) {
+void move(LadMov op) {
     switch (op) {
-    case 0x05A:   // copy one word: destination, source
-    case 0x05F: { // copy 32 bits
-        uint32_t n = op == 0x05A ? 2 : 4;
+    case LadMov::Word:    // copy one word: destination, source
+    case LadMov::Dword: { // copy 32 bits
+        uint32_t n = op == LadMov::Word ? 2 : 4;
         uint8_t *dst, *src;
         if (two_words(n, n, &dst, &src)) std::memmove(dst, src, n);
-        return true;
+        return;
     }
-    case 0x05C: { // store K16
+    case LadMov::ConstWord: {
         uint8_t *p = word_operand(2);
         uint16_t k = Lad_Word(&lad_pc);
         if (p && !lad_fault) put_le16(p, k);
-        return true;
+        return;
     }
-    case 0x060: { // store K32
+    case LadMov::ConstDword: {
         uint8_t *p = word_operand(4);
         uint32_t k = Lad_Dword(&lad_pc);
         if (p && !lad_fault) put_le32(p, k);
-        return true;
+        return;
     }
-    case 0x05D: { // copy count words: destination, source, count
+    case LadMov::Block: {
         uint32_t d = Lad_WordRef(&lad_pc), s = Lad_WordRef(&lad_pc);
         uint16_t count = Lad_Word(&lad_pc);
-        if (lad_fault) return true;
+        if (lad_fault) return;
         uint8_t *dst = LadNum_AtWord(d, 2), *src = LadNum_AtWord(s, 2);
-        if (!dst || !src || count == 0) return true;
+        if (!dst || !src || count == 0) return;
         // A block that runs out of its register area is refused whole.
         uint64_t doff = LadNum_WordOffset(d), soff = LadNum_WordOffset(s);
         if (doff + 2u * count > LadNum_AreaEnd(doff) || soff + 2u * count > LadNum_AreaEnd(soff)) {
             fail();
-            return true;
+            return;
         }
         std::memmove(dst, src, 2u * count);
-        return true;
+        return;
     }
-    case 0x05E: { // fill count words with a value
+    case LadMov::Fill: {
         uint32_t r = Lad_WordRef(&lad_pc);
         uint16_t value = Lad_Word(&lad_pc), count = Lad_Word(&lad_pc);
-        if (lad_fault) return true;
+        if (lad_fault) return;
         uint8_t *p = LadNum_AtWord(r, 2);
-        if (!p || count == 0) return true;
+        if (!p || count == 0) return;
         uint64_t off = LadNum_WordOffset(r);
         if (off + 2u * count > LadNum_AreaEnd(off)) {
             fail();
-            return true;
+            return;
         }
         for (uint32_t i = 0; i < count; ++i)
             put_le16(p + 2 * i, value);
-        return true;
+        return;
     }
-    case 0x0C3: { // push a byte register, zero-extended
+    case LadMov::PushByte: {
         uint8_t *p = byte_operand();
         if (p) LadNum_Push16(*p);
-        return true;
+        return;
     }
-    case 0x0C4: { // pop; the low byte into the byte register
+    case LadMov::PopByte: {
         uint8_t *p = byte_operand();
-        if (!p) return true;
+        if (!p) return;
         uint16_t v = LadNum_Pop16();
         if (!lad_fault) *p = uint8_t(v);
-        return true;
+        return;
     }
-    case 0x21C: { // push four words
+    case LadMov::Push64: {
         uint8_t *p = word_operand(8);
         if (p) LadNum_Push64(le64(p));
-        return true;
+        return;
     }
-    case 0x21D: { // push a 64-bit immediate, lowest word first
+    case LadMov::PushConst64: { // lowest word first
         uint64_t lo = Lad_Dword(&lad_pc), hi = Lad_Dword(&lad_pc);
         if (!lad_fault) LadNum_Push64(lo | (hi << 32));
-        return true;
+        return;
     }
-    case 0x21E: { // pop 64 bits into four words
+    case LadMov::Pop64: {
         uint8_t *p = word_operand(8);
-        if (!p) return true;
+        if (!p) return;
         uint64_t v = LadNum_Pop64();
         if (!lad_fault) put_le64(p, v);
-        return true;
+        return;
     }
-    default:
-        return false;
     }
 }
 
@@ -135,7 +136,7 @@ enum class Check : uint8_t {
 };
 
 struct Conv {
-    uint16_t op;
+    LadConv id;
     Src src;
     Dst dst;
     Check check;
@@ -144,49 +145,45 @@ struct Conv {
 
 // clang-format off
 constexpr Conv kConv[] = {
-    {0x12C, Src::UB, Dst::W16, Check::None, 0, 0},
-    {0x12F, Src::UB, Dst::W16, Check::None, 0, 0},
-    {0x12D, Src::UB, Dst::D32, Check::None, 0, 0},
-    {0x130, Src::UB, Dst::D32, Check::None, 0, 0},
-    {0x12E, Src::UB, Dst::F32, Check::None, 0, 0},
-    {0x144, Src::SB, Dst::W16, Check::None, 0, 0},
-    {0x145, Src::SB, Dst::D32, Check::None, 0, 0},
-    {0x146, Src::SB, Dst::F32, Check::None, 0, 0},
-    {0x147, Src::SB, Dst::W16, Check::Value, 0, 127},
-    {0x148, Src::SB, Dst::D32, Check::Value, 0, 127},
-    {0x131, Src::UW, Dst::U8,  Check::Value, 0, 127},
-    {0x134, Src::UW, Dst::U8,  Check::Value, 0, 255},
-    {0x13B, Src::SW, Dst::U8,  Check::Value, 0, 255},
-    {0x149, Src::SW, Dst::S8,  Check::Value, -128, 127},
-    {0x132, Src::UW, Dst::D32, Check::None, 0, 0},
-    {0x135, Src::UW, Dst::D32, Check::None, 0, 0},
-    {0x13C, Src::SW, Dst::D32, Check::Value, 0, 32767},
-    {0x133, Src::UW, Dst::F32, Check::None, 0, 0},
-    {0x04F, Src::SW, Dst::F32, Check::None, 0, 0},
-    {0x136, Src::UD, Dst::U8,  Check::Value, 0, 127},
-    {0x139, Src::UD, Dst::U8,  Check::Value, 0, 255},
-    {0x13D, Src::UD, Dst::U8,  Check::Value, 0, 255},
-    {0x14A, Src::SD, Dst::S8,  Check::Value, -128, 127},
-    {0x13A, Src::UD, Dst::W16, Check::Value, 0, 65535},
-    {0x13E, Src::UD, Dst::W16, Check::Value, 0, 65535},
-    {0x04B, Src::SD, Dst::W16, Check::Value, -32768, 32767},
-    {0x137, Src::SD, Dst::W16, Check::Value, -32768, 32767},
-    {0x04E, Src::SD, Dst::F32, Check::None, 0, 0},
-    {0x138, Src::UD, Dst::F32, Check::None, 0, 0},
-    {0x13F, Src::F,  Dst::U8,  Check::Value, 0, 255},
-    {0x14B, Src::F,  Dst::S8,  Check::Value, -128, 127},
-    {0x140, Src::F,  Dst::W16, Check::Value, 0, 65535},
-    {0x04D, Src::F,  Dst::W16, Check::Raw, -32768.0, 32767.0},
-    {0x04C, Src::F,  Dst::D32, Check::Raw, -2147483648.0, 2147483647.0},
-    {0x141, Src::F,  Dst::D32, Check::Raw, 0.0, 4294967294.0},
+    {LadConv::UB_W,  Src::UB, Dst::W16, Check::None, 0, 0},
+    {LadConv::UB_D,  Src::UB, Dst::D32, Check::None, 0, 0},
+    {LadConv::UB_F,  Src::UB, Dst::F32, Check::None, 0, 0},
+    {LadConv::SB_W,  Src::SB, Dst::W16, Check::None, 0, 0},
+    {LadConv::SB_D,  Src::SB, Dst::D32, Check::None, 0, 0},
+    {LadConv::SB_F,  Src::SB, Dst::F32, Check::None, 0, 0},
+    {LadConv::SB_WC, Src::SB, Dst::W16, Check::Value, 0, 127},
+    {LadConv::SB_DC, Src::SB, Dst::D32, Check::Value, 0, 127},
+    {LadConv::W_B7,  Src::UW, Dst::U8,  Check::Value, 0, 127},
+    {LadConv::W_B,   Src::UW, Dst::U8,  Check::Value, 0, 255},
+    {LadConv::SW_B,  Src::SW, Dst::U8,  Check::Value, 0, 255},
+    {LadConv::SW_SB, Src::SW, Dst::S8,  Check::Value, -128, 127},
+    {LadConv::W_D,   Src::UW, Dst::D32, Check::None, 0, 0},
+    {LadConv::SW_DC, Src::SW, Dst::D32, Check::Value, 0, 32767},
+    {LadConv::W_F,   Src::UW, Dst::F32, Check::None, 0, 0},
+    {LadConv::SW_F,  Src::SW, Dst::F32, Check::None, 0, 0},
+    {LadConv::D_B7,  Src::UD, Dst::U8,  Check::Value, 0, 127},
+    {LadConv::D_B,   Src::UD, Dst::U8,  Check::Value, 0, 255},
+    {LadConv::SD_SB, Src::SD, Dst::S8,  Check::Value, -128, 127},
+    {LadConv::D_W,   Src::UD, Dst::W16, Check::Value, 0, 65535},
+    {LadConv::SD_SW, Src::SD, Dst::W16, Check::Value, -32768, 32767},
+    {LadConv::SD_F,  Src::SD, Dst::F32, Check::None, 0, 0},
+    {LadConv::D_F,   Src::UD, Dst::F32, Check::None, 0, 0},
+    {LadConv::F_B,   Src::F,  Dst::U8,  Check::Value, 0, 255},
+    {LadConv::F_SB,  Src::F,  Dst::S8,  Check::Value, -128, 127},
+    {LadConv::F_W,   Src::F,  Dst::W16, Check::Value, 0, 65535},
+    {LadConv::F_SW,  Src::F,  Dst::W16, Check::Raw, -32768.0, 32767.0},
+    {LadConv::F_SD,  Src::F,  Dst::D32, Check::Raw, -2147483648.0, 2147483647.0},
+    {LadConv::F_D,   Src::F,  Dst::D32, Check::Raw, 0.0, 4294967294.0},
 };
 // clang-format on
 
-const Conv *conv_of(uint16_t op) {
-    for (const Conv &c : kConv)
-        if (c.op == op) return &c;
-    return nullptr;
+// The table is indexed by the selector.
+constexpr bool conv_in_order() {
+    for (size_t i = 0; i < std::size(kConv); ++i)
+        if (size_t(kConv[i].id) != i) return false;
+    return std::size(kConv) == size_t(LadConv::F_D) + 1;
 }
+static_assert(conv_in_order());
 
 void push_as(Dst dst, int64_t v) {
     switch (dst) {
@@ -280,14 +277,32 @@ Indexed element(uint32_t base_offset, uint16_t x, uint32_t size, uint32_t count)
     return {off, off + size <= kLadOrdinaryEnd};
 }
 
-void indexed(uint16_t op) {
-    if (op == 0x154 || op == 0x155) {
+// Bytes of an access (a bit access takes its byte).
+uint32_t access_size(LadAccess a) {
+    switch (a) {
+    case LadAccess::LoadWord:
+    case LadAccess::StoreWord:
+        return 2;
+    case LadAccess::LoadDword:
+    case LadAccess::StoreDword:
+        return 4;
+    default:
+        return 1;
+    }
+}
+bool is_load(LadAccess a) {
+    return a == LadAccess::LoadBit || a == LadAccess::LoadByte || a == LadAccess::LoadWord ||
+           a == LadAccess::LoadDword;
+}
+
+void indexed(LadAccess op) {
+    if (op == LadAccess::LoadBit || op == LadAccess::StoreBit) {
         uint32_t base = Lad_BitRef(&lad_pc);
         uint16_t x = index_operand();
         if (lad_fault || !LadNum_AtByte(base, 1)) return;
         uint64_t bit = uint64_t(base - 1024) + x - 1;
         bool ok = x != 0 && bit < uint64_t(kLadOrdinaryEnd) * 8;
-        if (op == 0x154) {
+        if (op == LadAccess::LoadBit) {
             Lad_Push(ok && ((plc_reg[bit >> 3] >> (bit & 7)) & 1) ? 0xFF : 0x00);
             return;
         }
@@ -304,13 +319,12 @@ void indexed(uint16_t op) {
     uint32_t base = Lad_WordRef(&lad_pc);
     uint16_t x = index_operand();
     if (lad_fault) return;
-    uint32_t size = op <= 0x157 ? 1 : op <= 0x159 ? 2 : 4;
-    uint32_t count = op <= 0x157 ? 100480 : 50240;
+    uint32_t size = access_size(op);
+    uint32_t count = size == 1 ? 100480 : 50240;
     if (!(size == 1 ? LadNum_AtByte(base, 1) : LadNum_AtWord(base, size))) return;
     uint64_t base_off = size == 1 ? LadNum_ByteOffset(base) : LadNum_WordOffset(base);
     Indexed e = element(uint32_t(base_off), x, size, count);
-    bool load = (op & 1) == 0; // 0x156, 0x158, 0x15A
-    if (load) {
+    if (is_load(op)) {
         uint32_t v = 0;
         if (!e.ok)
             fail();
@@ -340,18 +354,18 @@ void indexed(uint16_t op) {
 // Pointer access: a register pair P holding a byte offset into the register
 // image, plus a K16 byte displacement.
 
-void pointer(uint16_t op) {
+void pointer(LadAccess op) {
     uint8_t *pp = word_operand(4);
     uint16_t d = Lad_Word(&lad_pc);
     if (lad_fault || !pp) return;
-    uint32_t size = (op == 0x160 || op == 0x164) ? 2 : (op == 0x161 || op == 0x165) ? 4 : 1;
+    uint32_t size = access_size(op);
     uint64_t off = uint64_t(le32(pp)) + d;
     bool ok = off + size <= kLadAreaEnd;
     uint8_t *at = ok ? plc_reg + off : nullptr;
     switch (op) {
-    case 0x15F:
-    case 0x160:
-    case 0x161: {
+    case LadAccess::LoadByte:
+    case LadAccess::LoadWord:
+    case LadAccess::LoadDword: {
         uint32_t v = 0;
         if (!ok)
             fail();
@@ -363,10 +377,10 @@ void pointer(uint16_t op) {
             LadNum_Push16(uint16_t(v));
         return;
     }
-    case 0x162: // the bit: the pushed value is the power flow
+    case LadAccess::LoadBit: // the pushed value is the power flow
         Lad_Push(ok && (*at & 1) ? 0xFF : 0x00);
         return;
-    case 0x166: {
+    case LadAccess::StoreBit: {
         uint8_t p = Lad_Pop();
         if (lad_fault) return;
         if (!ok)
@@ -375,7 +389,7 @@ void pointer(uint16_t op) {
             *at = p ? 0xFF : 0x00;
         return;
     }
-    default: { // 0x163 to 0x165: stores
+    default: { // stores
         uint32_t v = size == 4 ? LadNum_Pop32() : LadNum_Pop16();
         if (lad_fault) return;
         if (!ok) {
@@ -395,24 +409,31 @@ void pointer(uint16_t op) {
 
 } // namespace
 
+void LadMove_Move(uint16_t, uint8_t mov) {
+    move(LadMov(mov));
+}
+void LadMove_Convert(uint16_t, uint8_t conv) {
+    convert(kConv[conv]);
+}
+void LadMove_Indexed(uint16_t, uint8_t access) {
+    indexed(LadAccess(access));
+}
+void LadMove_Pointer(uint16_t, uint8_t access) {
+    pointer(LadAccess(access));
+}
+void LadMove_EqualsOne(uint16_t, uint8_t) { // true when the register holds 1
+    uint8_t *p = word_operand(2);
+    if (p) Lad_Push(le16(p) == 1 ? 0xFF : 0x00);
+}
+
 bool LadMove_Exec(uint16_t op) {
-    if (move(op)) return true;
-    if (const Conv *c = conv_of(op)) {
-        convert(*c);
-        return true;
-    }
-    if (op >= 0x154 && op <= 0x15B) {
-        indexed(op);
-        return true;
-    }
-    if (op >= 0x15F && op <= 0x166) {
-        pointer(op);
-        return true;
-    }
-    if (op == 0x168) { // true when the register holds 1
-        uint8_t *p = word_operand(2);
-        if (p) Lad_Push(le16(p) == 1 ? 0xFF : 0x00);
-        return true;
-    }
+    constexpr LadHandler kOwn[] = {LadMove_Move, LadMove_Convert, LadMove_Indexed, LadMove_Pointer,
+                                   LadMove_EqualsOne};
+    const LadOp &o = Lad_Op(op);
+    for (LadHandler h : kOwn)
+        if (o.handler == h) {
+            h(op, o.arg);
+            return true;
+        }
     return false;
 }

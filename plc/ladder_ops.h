@@ -5,8 +5,10 @@
 #include <cstdint>
 
 // An instruction handler runs with lad_pc on the word after the opcode word
-// and advances it over exactly its operands.
-using LadHandler = void (*)(uint16_t op);
+// and advances it over exactly its operands. `arg` is its row's operation
+// selector: a handler shared by a family of codes learns from it, never from
+// the code itself, which of the family's operations to do.
+using LadHandler = void (*)(uint16_t op, uint8_t arg);
 
 // What an instruction does to the flow of the program.
 enum class LadFlow : uint8_t { Next, End, Jump, Call, Return, Skip };
@@ -31,18 +33,39 @@ struct LadOp {
     int8_t pops;   // logic-stack entries popped; -1: the effect depends on the data
     int8_t pushes; // logic-stack entries pushed
     LadFlow flow;
+    uint8_t arg;  // operation selector handed to the handler (a value of its family's enum)
+    bool service; // the handler is set by the subsystem that owns the family
 };
 
 constexpr uint16_t kLadContactMin = 0x0400; // words from here on are contacts
 constexpr uint16_t kLadOpcodes = 0x0240;    // groups 0 to 8
 
+// The codes that are compared outside their handler: the interpreter runs
+// these inline, the load check follows TRUE. Their rows use the same names.
+constexpr uint16_t kLadEnd = 0x0009, kLadTrue = 0x0021, kLadOr = 0x0023, kLadAnd = 0x0024,
+                   kLadOut = 0x0026;
+
 // The row of an opcode word below 0x0400 (every word has a row; undefined
-// codes carry the handler that stops or ignores them).
+// codes carry the handler that stops or ignores them). The rows of all the
+// codes are one array in code order, so &Lad_Op(0) + code is the row of code.
 const LadOp &Lad_Op(uint16_t op);
 // Opcode of a mnemonic (case-insensitive), or -1.
 int Lad_Opcode(const char *name);
 // True for an undefined code that is skipped rather than stopping the scan.
 bool Lad_Ignored(uint16_t op);
+
+// Instruction families of upper subsystems (communication, recipes, files,
+// network, keys) keep their rows here, but their handlers belong to the
+// subsystem, which sets them through this one call; a null handler takes the
+// row back to its default, which stops the scan as an instruction that is
+// not built. False (and nothing set) for a code that is not such a row.
+bool Lad_SetHandler(uint16_t op, LadHandler h);
+// The clearing of the state such handlers keep across scans: Ladder_Reset
+// calls it (null: none).
+void Lad_SetServiceReset(void (*reset)());
+// Sets the handlers of every such family and its reset. Called once by
+// whoever starts the scan, before the first scan.
+void Ladder_InstallServiceHandlers();
 
 // Skips the operands of the instruction whose opcode word lies just before
 // *pc, by its shape (for families whose handlers are not built yet); an

@@ -2,6 +2,7 @@
 // return the position of the next instruction.
 #include "plc/ladder.h"
 #include "plc/ladder_fam.h"
+#include "plc/ladder_ops.h"
 #include "base/le.h"
 #include "plc/pid.h"
 #include "regs/plc_reg.h"
@@ -38,8 +39,9 @@ void Pid_LadderReset() {
 }
 
 uint32_t IEC_NON_IEC_PidParser(uint32_t pos, uint16_t op, uint32_t now, uint8_t *top, int form) {
-    const bool tune_form = op == 0x0F2 || op == 0x0F3 || op == 0x20D || op == 0x20E;
-    const bool dependent = op == 0x0F1 || op == 0x0F3 || op == 0x20C || op == 0x20E;
+    const uint8_t kind = Lad_Op(op).arg;
+    const bool tune_form = kind & kLadPidTune;
+    const bool dependent = kind & kLadPidDependent;
     // Every operand is decoded first, so the next position is right whether
     // or not the instruction acts.
     uint16_t loop = Lad_Word(&pos);

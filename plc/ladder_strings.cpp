@@ -1,4 +1,5 @@
-// String, block, clock, solar-position and network instructions.
+// String, block, clock and solar-position instructions (the network
+// instructions of the family are set by their subsystem: system/ladder_services.cpp).
 //
 // Every handler advances the program counter over exactly its own operands,
 // also when it fails, so that the rest of the scan stays aligned. A byte area,
@@ -12,10 +13,6 @@
 #include "plc/solar.h"
 #include "regs/plc_reg.h"
 #include "platform/rtc.h"
-#include "system/run_ctrl.h"
-#include "platform/tick.h"
-#include "net/net.h"
-#include "platform/can.h"
 
 #include <cctype>
 #include <cstdio>
@@ -27,13 +24,8 @@ namespace {
 
 constexpr uint32_t kAreaEnd = reg::kESR + 0x200; // %IG .. end of %ESR
 
-// Persistent state of the node-number change (0x220).
-struct NodeChange {
-    int state = 0;
-    uint32_t requested_at = 0; // tick of the last request
-    int retry = 0;
-};
-NodeChange g_node;
+// Clears the state of the service handlers of the family (network).
+void (*g_service_reset)() = nullptr;
 
 // `n` bytes at a byte offset of the register area, or null.
 uint8_t *area_at(uint64_t offset, uint64_t n) {
@@ -58,14 +50,6 @@ std::string text_at(const uint8_t *p) {
     size_t room = size_t(plc_reg + kAreaEnd - p);
     size_t len = strnlen(reinterpret_cast<const char *>(p), room);
     return std::string(reinterpret_cast<const char *>(p), len);
-}
-
-// A value-or-register word: a number up to 1024 (1023 for the network
-// instructions), else the 16-bit content of the word it references.
-uint16_t value_or_register(uint16_t word, uint16_t limit) {
-    if (word <= limit) return word;
-    const uint8_t *p = Lad_Word16(word);
-    return p ? le16(p) : 0;
 }
 
 // The inline bytes of `n` bytes that follow the instruction, padded to whole
@@ -115,7 +99,7 @@ bool format_is_safe(const std::string &format, bool is_float) {
     return conversions == 1;
 }
 
-// 0x0BB: R byte destination, R word source, value kind, flag, field length,
+// FMT: R byte destination, R word source, value kind, flag, field length,
 // 20 bytes of format text.
 void format_value() {
     uint32_t dst_ref = Lad_WordRef(&lad_pc);
@@ -170,7 +154,7 @@ void format_value() {
         dst[i] = i < len ? uint8_t(out[i]) : 0;
 }
 
-// 0x0B8: decimal text to a 16-bit, 32-bit or float value.
+// ATOV: decimal text to a 16-bit, 32-bit or float value.
 void text_to_value() {
     uint32_t dst_ref = Lad_WordRef(&lad_pc);
     uint32_t src_ref = Lad_WordRef(&lad_pc);
@@ -195,7 +179,7 @@ void text_to_value() {
     }
 }
 
-// 0x190: unsigned 64-bit value as decimal digits.
+// U64TOA: unsigned 64-bit value as decimal digits.
 void u64_to_text() {
     uint32_t dst_ref = Lad_WordRef(&lad_pc);
     uint32_t src_ref = Lad_WordRef(&lad_pc);
@@ -244,31 +228,31 @@ float parse_float(const StrVar &s) {
     return std::strtof(text.c_str(), nullptr);
 }
 
-void string_instruction(uint16_t op) {
+void string_instruction(LadString op) {
     uint32_t a_ref = Lad_WordRef(&lad_pc);
     uint32_t b_ref = Lad_WordRef(&lad_pc);
     uint16_t k1 = 0, k2 = 0;
-    if (op == 0x205) {
+    if (op == LadString::Mid) {
         k1 = Lad_Word(&lad_pc);
         k2 = Lad_Word(&lad_pc);
-    } else if (op == 0x206) {
+    } else if (op == LadString::Copy) {
         k1 = Lad_Word(&lad_pc);
     }
     if (lad_fault) return;
     uint8_t &top = Lad_Top();
-    if (op == 0x209 || op == 0x20A) { // not available on this panel
+    if (op == LadString::NotOnPanel) {
         top = 0;
         return;
     }
-    if (op == 0x204 || op == 0x207) { // a: REAL or LREAL destination, b: string
+    if (op == LadString::ToReal || op == LadString::ToLreal) { // a: destination, b: string
         StrVar s = str_var(b_ref);
-        uint8_t *dst = bytes_of_word(a_ref, op == 0x204 ? 4 : 8);
+        uint8_t *dst = bytes_of_word(a_ref, op == LadString::ToReal ? 4 : 8);
         if (!s.p || !dst) {
             top = 0;
             return;
         }
         float f = parse_float(s);
-        if (op == 0x204) {
+        if (op == LadString::ToReal) {
             uint32_t bits;
             std::memcpy(&bits, &f, 4);
             put_le32(dst, bits);
@@ -290,23 +274,23 @@ void string_instruction(uint16_t op) {
     unsigned common = x.length() < y.length() ? x.length() : y.length();
     int order = std::memcmp(x.chars(), y.chars(), common);
     switch (op) {
-    case 0x200: { // append y to x
+    case LadString::Append: { // y to x
         unsigned room = x.capacity() - x.length();
         unsigned n = y.length() < room ? y.length() : room;
         std::memmove(x.chars() + x.length(), y.chars(), n);
         x.p[1] = uint8_t(x.length() + n);
         return;
     }
-    case 0x201:
+    case LadString::Equal:
         top = order != 0 ? 0 : x.length() == y.length();
         return;
-    case 0x202:
+    case LadString::Greater:
         top = order != 0 ? 0xFF : x.length() > y.length();
         return;
-    case 0x203:
+    case LadString::GreaterEq:
         top = order < 0 ? 0 : x.length() >= y.length();
         return;
-    case 0x205: { // x = k2 characters of y from position k1 (1-based)
+    case LadString::Mid: { // x = k2 characters of y from position k1 (1-based)
         if (k1 == 0 || k1 > y.length()) {
             x.p[1] = 0;
             top = k1 != 0 && k2 == 0;
@@ -319,7 +303,7 @@ void string_instruction(uint16_t op) {
         x.p[1] = uint8_t(n);
         return;
     }
-    case 0x206: { // x = y, at most k1 (<= 256) characters
+    case LadString::Copy: { // x = y, at most k1 (<= 256) characters
         if (k1 > 256) {
             top = 0;
             return;
@@ -330,13 +314,15 @@ void string_instruction(uint16_t op) {
         x.p[1] = uint8_t(n);
         return;
     }
+    default:
+        return;
     }
 }
 
 // ---------------------------------------------------------------------------
-// %R blocks indexed by a register (0x05B, 0x061, 0x062, 0x063).
+// %R blocks indexed by a register.
 
-void indexed_block(uint16_t op) {
+void indexed_block(LadRBlock op) {
     uint32_t at = lad_pc;
     uint16_t w0 = Lad_Word(&at), w1 = Lad_Word(&at);
     if (lad_fault) return;
@@ -354,7 +340,7 @@ void indexed_block(uint16_t op) {
             return;
         }
         lad_pc = at + words;
-        uint16_t max_type = op == 0x05B ? 4 : 5;
+        uint16_t max_type = op == LadRBlock::Fill ? 4 : 5;
         if (type >= 1 && type <= max_type) top = 0;
         return;
     }
@@ -370,177 +356,29 @@ void indexed_block(uint16_t op) {
         return;
     }
     uint8_t *block = plc_reg + reg::kR + 2 * (x - 1);
-    uint8_t *other = bytes_of_word(v_ref, op == 0x05B ? 2u : 2u * n);
+    uint8_t *other = bytes_of_word(v_ref, op == LadRBlock::Fill ? 2u : 2u * n);
     if (!other) {
         top = 0;
         return;
     }
     switch (op) {
-    case 0x062: // operand words into the block
+    case LadRBlock::FromOperand: // operand words into the block
         std::memmove(block, other, 2u * n);
         break;
-    case 0x061: // block into the operand words
+    case LadRBlock::ToOperand: // block into the operand words
         std::memmove(other, block, 2u * n);
         break;
-    case 0x05B: // block filled with the operand word
+    case LadRBlock::Fill: // block filled with the operand word
         for (unsigned i = 0; i < n; ++i)
             std::memcpy(block + 2 * i, other, 2);
         break;
-    case 0x063: // block compared with the operand words
+    case LadRBlock::Compare: // block compared with the operand words
         if (std::memcmp(block, other, 2u * n) != 0) top = 0;
         break;
     }
 }
 
-// ---------------------------------------------------------------------------
-// Network instructions.
-
-// Global words of a node: digital (in %IG/%QG) or analog (in %AIG/%AQG), at
-// the word index of the reference within its area; -1 when the reference is
-// in neither.
-int global_index(uint32_t ref, bool *analog) {
-    if (ref < 1024) return -1;
-    uint32_t offset = ((ref - 1024) >> 4) * 2;
-    if (offset >= reg::kIG && offset < reg::kS) { // %IG, %QG
-        *analog = false;
-        return int(((offset - reg::kIG) % (reg::kQG - reg::kIG)) / 2);
-    }
-    if (offset >= reg::kAIG && offset < reg::kSR) { // %AIG, %AQG
-        *analog = true;
-        return int(((offset - reg::kAIG) % (reg::kAQG - reg::kAIG)) / 2);
-    }
-    return -1;
-}
-
-void global_data(uint16_t op) {
-    uint32_t local_ref = Lad_WordRef(&lad_pc);
-    uint16_t node_word = Lad_Word(&lad_pc);
-    uint32_t global_ref = Lad_WordRef(&lad_pc);
-    uint16_t count = Lad_Word(&lad_pc);
-    if (lad_fault) return;
-    uint8_t &top = Lad_Top();
-    uint8_t *local = bytes_of_word(local_ref, 2u * count);
-    if (!local) {
-        top = 0;
-        return;
-    }
-    uint8_t *pending = old_reg + (local - plc_reg); // request-pending flag
-    if (!top) {
-        put_le16(pending, 0);
-        return;
-    }
-    bool analog = false;
-    int index = global_index(global_ref, &analog);
-    int node = value_or_register(node_word, 1023);
-    if (index < 0 || count == 0 || count > 32) {
-        top = 0;
-        return;
-    }
-    uint16_t words[32];
-    if (op == 0x059) {
-        if (sbit_get(1) || le16(pending) == 0) {
-            (analog ? Net_ReqAQG : Net_ReqQG)(node);
-            put_le16(pending, 1);
-        }
-        if (!(analog ? Net_GetAQG : Net_GetQG)(node, index, words, count)) {
-            top = 0;
-            return;
-        }
-        for (unsigned i = 0; i < count; ++i)
-            put_le16(local + 2 * i, words[i]);
-        return;
-    }
-    // 0x058: the registers go out as the node's global words.
-    put_le16(pending, 1);
-    for (unsigned i = 0; i < count; ++i)
-        words[i] = le16(local + 2 * i);
-    if (!(analog ? Net_QueAQG : Net_QueQG)(node, index, words, count)) top = 0;
-}
-
-void heartbeat(uint16_t op) {
-    uint32_t status_ref = Lad_WordRef(&lad_pc);
-    uint16_t node_word = Lad_Word(&lad_pc);
-    uint16_t period = Lad_Word(&lad_pc);
-    if (lad_fault) return;
-    uint8_t *status = Lad_Word16(status_ref);
-    if (!status) return;
-    uint16_t bit = op == 0x0D8 ? 1 : 2;
-    uint8_t &top = Lad_Top();
-    uint16_t st = le16(status);
-    if (!top) {
-        put_le16(status, uint16_t(st & ~bit));
-        return;
-    }
-    int node = value_or_register(node_word, 1023);
-    int arg = (sbit_get(1) || !(st & bit)) ? 0 : period / 10;
-    int ok;
-    if (op == 0x0D9) {
-        ok = Net_GetQHB(node, arg);
-    } else if (period & 1) {
-        ok = Net_PutIHB(node, arg);
-    } else {
-        int own = sr_get(29), ids = sr_get(61);
-        ok = node >= own && node < own + ids ? Net_PutQHB(node, arg) : 0;
-    }
-    if (ok)
-        put_le16(status, uint16_t(st | bit));
-    else
-        top = 0;
-}
-
-// 0x220: change of the panel's node number with a test for a duplicate.
-void node_number() {
-    uint16_t word = Lad_Word(&lad_pc);
-    if (lad_fault) return;
-    uint8_t &top = Lad_Top();
-    if (!top) return;
-    int n = value_or_register(word, 1024);
-    switch (g_node.state) {
-    case 0:
-        g_node.requested_at = 0;
-        g_node.retry = 0;
-        if (n == 0 || n > 254 - int(sr_get(61))) {
-            top = 0;
-            return;
-        }
-        top = 1;
-        if (n == sr_get(29)) return;
-        sr_put(29, uint16_t(n));
-        Plc_NetInit();
-        Net_Test(3);
-        if (!(_Can_Status(0) & 0x40)) {
-            Plc_StopRxHandler();
-            g_node.state = 1;
-        } else {
-            Net_Test(5);
-        }
-        return;
-    case 1:
-        Net_ReqQG(n);
-        g_node.requested_at = FPGA_GetFrt();
-        g_node.state = 2;
-        break;
-    case 2:
-        Can_Isr();
-        if (!_Can_GetEvent(0, 0)) Net_RxHandler();
-        if (Net_Test(2) & 0x10) {
-            Net_Test(4);
-            g_node.state = 3;
-        } else if (FPGA_GetFrt() - g_node.requested_at > 5000) {
-            // One more request after the first half second, then give up.
-            g_node.state = ++g_node.retry == 1 ? 1 : 3;
-        }
-        break;
-    default:
-        Plc_ResumeRxHandler();
-        if (Net_Test(2) == 128) Net_Test(6);
-        g_node.state = 0;
-        break;
-    }
-    top = 1;
-}
-
-// 0x0F4: solar position from a UTC calendar (seconds first) and a place.
+// SUNPOS: solar position from a UTC calendar (seconds first) and a place.
 void solar_position() {
     uint32_t when_ref = Lad_WordRef(&lad_pc);
     uint32_t lat_ref = Lad_WordRef(&lad_pc);
@@ -588,157 +426,155 @@ void set_clock(const uint8_t *src) {
 } // namespace
 
 void LadSpecial_Reset() {
-    g_node = NodeChange{};
+    if (g_service_reset) g_service_reset();
+}
+
+void Lad_SetServiceReset(void (*reset)()) {
+    g_service_reset = reset;
 }
 
 void LadSpecial_Exec(uint16_t op) {
-    uint8_t &top = Lad_Top();
-    switch (op) {
-    case 0x0B2:   // compare n bytes of two areas
-    case 0x0B6: { // copy n bytes
-        uint16_t n = Lad_Word(&lad_pc);
-        uint32_t a_ref = Lad_WordRef(&lad_pc), b_ref = Lad_WordRef(&lad_pc);
-        if (lad_fault) return;
-        uint8_t *a = bytes_of_byte(a_ref, n), *b = bytes_of_byte(b_ref, n);
-        if (!a || !b) {
-            top = 0;
-        } else if (op == 0x0B2) {
-            if (std::memcmp(a, b, n) != 0) top = 0;
-        } else {
-            std::memmove(a, b, n);
-        }
-        return;
-    }
-    case 0x0B3:   // compare n bytes with inline bytes
-    case 0x0B7: { // copy inline bytes
-        uint16_t n = Lad_Word(&lad_pc);
-        uint32_t a_ref = Lad_WordRef(&lad_pc);
-        const uint8_t *k = inline_bytes(&lad_pc, n);
-        if (lad_fault) return;
-        uint8_t *a = bytes_of_byte(a_ref, n);
-        if (!a) {
-            top = 0;
-        } else if (op == 0x0B3) {
-            if (std::memcmp(a, k, n) != 0) top = 0;
-        } else {
-            std::memcpy(a, k, n);
-        }
-        return;
-    }
-    case 0x0B8:
-        text_to_value();
-        return;
-    case 0x0BB:
-        format_value();
-        return;
-    case 0x0BC: { // length of a text
-        uint32_t dst_ref = Lad_WordRef(&lad_pc), src_ref = Lad_WordRef(&lad_pc);
-        if (lad_fault) return;
-        uint8_t *dst = Lad_Word16(dst_ref);
-        const uint8_t *src = bytes_of_byte(src_ref, 1);
-        if (!dst) return;
-        if (!src) {
-            top = 0;
-            return;
-        }
-        put_le16(dst, uint16_t(text_at(src).size()));
-        return;
-    }
-    case 0x190:
-        u64_to_text();
-        return;
-    case 0x1F9: { // copy n words between byte offsets held in registers
-        uint32_t a_ref = Lad_WordRef(&lad_pc), b_ref = Lad_WordRef(&lad_pc);
-        uint16_t n = Lad_Word(&lad_pc);
-        if (lad_fault || n == 0) return;
-        const uint8_t *pa = bytes_of_word(a_ref, 4), *pb = bytes_of_word(b_ref, 4);
-        uint8_t *dst = pa ? area_at(le32(pa), 2u * n) : nullptr;
-        const uint8_t *src = pb ? area_at(le32(pb), 2u * n) : nullptr;
-        if (!dst || !src) {
-            top = 0;
-            return;
-        }
-        // Byte by byte from the start, as the instruction is defined: an
-        // overlapping destination behind the source repeats the first bytes.
-        for (unsigned i = 0; i < 2u * n; ++i)
-            dst[i] = src[i];
-        return;
-    }
-    case 0x1FA:
-    case 0x1FB:
-    case 0x1FC:
-    case 0x1FD:
-    case 0x1FE:
-    case 0x1FF: // not available on this panel
-        Lad_WordRef(&lad_pc);
-        Lad_WordRef(&lad_pc);
-        Lad_Word(&lad_pc);
-        if (!lad_fault) top = 0;
-        return;
-    case 0x200:
-    case 0x201:
-    case 0x202:
-    case 0x203:
-    case 0x204:
-    case 0x205:
-    case 0x206:
-    case 0x207:
-    case 0x209:
-    case 0x20A:
-        string_instruction(op);
-        return;
-    case 0x0E6: { // set the clock from seven registers
-        uint32_t ref = Lad_WordRef(&lad_pc);
-        if (lad_fault || !top) return;
-        const uint8_t *src = bytes_of_word(ref, 14);
-        if (!src) {
-            top = 0;
-            return;
-        }
-        set_clock(src);
-        return;
-    }
-    case 0x208: { // set the clock from 14 bytes at a byte offset
-        uint32_t ref = Lad_WordRef(&lad_pc);
-        if (lad_fault || !top) return;
-        const uint8_t *p = bytes_of_word(ref, 4);
-        const uint8_t *src = p ? area_at(le32(p), 14) : nullptr;
-        if (!src) {
-            top = 0;
-            return;
-        }
-        set_clock(src);
-        return;
-    }
-    case 0x0F4:
-        solar_position();
-        return;
-    case 0x220:
-        node_number();
-        return;
-    case 0x058:
-    case 0x059:
-        global_data(op);
-        return;
-    case 0x0D8:
-    case 0x0D9:
-        heartbeat(op);
-        return;
-    case 0x05B:
-    case 0x061:
-    case 0x062:
-    case 0x063:
-        indexed_block(op);
-        return;
-    case 0x180: // eight words; nothing more to do on this panel
-        lad_pc += 7;
-        if (lad_pc > lad_words) {
-            lad_pc = lad_words;
-            lad_fault = 1;
-        }
-        return;
-    default:
+    // clang-format off
+    constexpr LadHandler kOwn[] = {
+        LadStr_Bytes, LadStr_InlineBytes, LadStr_TextToValue, LadStr_Format, LadStr_Length,
+        LadStr_U64ToText, LadStr_BlockMove, LadStr_NotOnPanel, LadStr_String, LadStr_SetClock,
+        LadStr_SetClockAt, LadStr_SunPosition, LadStr_RBlock, LadStr_Skip7,
+    };
+    // clang-format on
+    const LadOp &o = Lad_Op(op);
+    // The network instructions of the family are set by their subsystem.
+    bool own = o.service;
+    for (LadHandler h : kOwn)
+        own = own || o.handler == h;
+    if (own)
+        o.handler(op, o.arg);
+    else
         Ladder_SkipOperands(&lad_pc);
+}
+
+void LadStr_Bytes(uint16_t, uint8_t bytes) { // compare or copy n bytes of two areas
+    uint8_t &top = Lad_Top();
+    uint16_t n = Lad_Word(&lad_pc);
+    uint32_t a_ref = Lad_WordRef(&lad_pc), b_ref = Lad_WordRef(&lad_pc);
+    if (lad_fault) return;
+    uint8_t *a = bytes_of_byte(a_ref, n), *b = bytes_of_byte(b_ref, n);
+    if (!a || !b) {
+        top = 0;
+    } else if (LadBytes(bytes) == LadBytes::Compare) {
+        if (std::memcmp(a, b, n) != 0) top = 0;
+    } else {
+        std::memmove(a, b, n);
+    }
+}
+
+void LadStr_InlineBytes(uint16_t, uint8_t bytes) { // compare with or copy inline bytes
+    uint8_t &top = Lad_Top();
+    uint16_t n = Lad_Word(&lad_pc);
+    uint32_t a_ref = Lad_WordRef(&lad_pc);
+    const uint8_t *k = inline_bytes(&lad_pc, n);
+    if (lad_fault) return;
+    uint8_t *a = bytes_of_byte(a_ref, n);
+    if (!a) {
+        top = 0;
+    } else if (LadBytes(bytes) == LadBytes::Compare) {
+        if (std::memcmp(a, k, n) != 0) top = 0;
+    } else {
+        std::memcpy(a, k, n);
+    }
+}
+
+void LadStr_TextToValue(uint16_t, uint8_t) {
+    text_to_value();
+}
+void LadStr_Format(uint16_t, uint8_t) {
+    format_value();
+}
+
+void LadStr_Length(uint16_t, uint8_t) { // length of a text
+    uint8_t &top = Lad_Top();
+    uint32_t dst_ref = Lad_WordRef(&lad_pc), src_ref = Lad_WordRef(&lad_pc);
+    if (lad_fault) return;
+    uint8_t *dst = Lad_Word16(dst_ref);
+    const uint8_t *src = bytes_of_byte(src_ref, 1);
+    if (!dst) return;
+    if (!src) {
+        top = 0;
         return;
+    }
+    put_le16(dst, uint16_t(text_at(src).size()));
+}
+
+void LadStr_U64ToText(uint16_t, uint8_t) {
+    u64_to_text();
+}
+
+void LadStr_BlockMove(uint16_t, uint8_t) { // n words between byte offsets held in registers
+    uint8_t &top = Lad_Top();
+    uint32_t a_ref = Lad_WordRef(&lad_pc), b_ref = Lad_WordRef(&lad_pc);
+    uint16_t n = Lad_Word(&lad_pc);
+    if (lad_fault || n == 0) return;
+    const uint8_t *pa = bytes_of_word(a_ref, 4), *pb = bytes_of_word(b_ref, 4);
+    uint8_t *dst = pa ? area_at(le32(pa), 2u * n) : nullptr;
+    const uint8_t *src = pb ? area_at(le32(pb), 2u * n) : nullptr;
+    if (!dst || !src) {
+        top = 0;
+        return;
+    }
+    // Byte by byte from the start, as the instruction is defined: an
+    // overlapping destination behind the source repeats the first bytes.
+    for (unsigned i = 0; i < 2u * n; ++i)
+        dst[i] = src[i];
+}
+
+void LadStr_NotOnPanel(uint16_t, uint8_t) { // block instructions this panel does not have
+    uint8_t &top = Lad_Top();
+    Lad_WordRef(&lad_pc);
+    Lad_WordRef(&lad_pc);
+    Lad_Word(&lad_pc);
+    if (!lad_fault) top = 0;
+}
+
+void LadStr_String(uint16_t, uint8_t string) {
+    string_instruction(LadString(string));
+}
+
+void LadStr_SetClock(uint16_t, uint8_t) { // from seven registers
+    uint8_t &top = Lad_Top();
+    uint32_t ref = Lad_WordRef(&lad_pc);
+    if (lad_fault || !top) return;
+    const uint8_t *src = bytes_of_word(ref, 14);
+    if (!src) {
+        top = 0;
+        return;
+    }
+    set_clock(src);
+}
+
+void LadStr_SetClockAt(uint16_t, uint8_t) { // from 14 bytes at a byte offset
+    uint8_t &top = Lad_Top();
+    uint32_t ref = Lad_WordRef(&lad_pc);
+    if (lad_fault || !top) return;
+    const uint8_t *p = bytes_of_word(ref, 4);
+    const uint8_t *src = p ? area_at(le32(p), 14) : nullptr;
+    if (!src) {
+        top = 0;
+        return;
+    }
+    set_clock(src);
+}
+
+void LadStr_SunPosition(uint16_t, uint8_t) {
+    solar_position();
+}
+
+void LadStr_RBlock(uint16_t, uint8_t block) {
+    indexed_block(LadRBlock(block));
+}
+
+void LadStr_Skip7(uint16_t, uint8_t) { // eight words; nothing more to do on this panel
+    lad_pc += 7;
+    if (lad_pc > lad_words) {
+        lad_pc = lad_words;
+        lad_fault = 1;
     }
 }

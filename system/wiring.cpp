@@ -6,6 +6,7 @@
 #include "platform/slice.h"
 #include "plc/ladder.h"
 #include "plc/ladder_fam.h"
+#include "plc/ladder_ops.h"
 #include "plc/sysreg.h"
 #include "regs/plc_reg.h"
 #include "serial/serial.h"
@@ -38,6 +39,7 @@ void System_Wire() {
         .iec_running = [] { return TrevantRuntime != 0; },
         .iec_scan = _VMThread,
     });
+    Ladder_InstallServiceHandlers();
     SysReg_SetActions({
         .run_mode = SetPlcMode,
         .net_status = [] { return uint16_t(Net_Test(2)); },

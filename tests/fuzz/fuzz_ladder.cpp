@@ -8,8 +8,10 @@
 // 2-7); the rest is the program, in a buffer of exactly its size.
 #include "tools/lib/ladasm.h"
 #include "plc/ladder.h"
+#include "system/wiring.h"
 #include "system/nvram.h"
 #include "regs/plc_reg.h"
+#include "plc/ladder_ops.h"
 #include "host/clock.h"
 #include "host/root.h"
 #include "base/trace.h"
@@ -27,6 +29,7 @@ void setup() {
     char tmpl[] = "/tmp/fuzz-ladder-XXXXXX";
     host::set_root(mkdtemp(tmpl));
     host::clock_use_virtual();
+    System_Wire();
     g_ready = true;
 }
 } // namespace

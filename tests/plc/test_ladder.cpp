@@ -510,3 +510,66 @@ TEST(LadderTable, EveryCodeHasAHandlerAndEveryNameOneCode) {
         EXPECT_LT(op, kLadOpcodes) << o.name;
     }
 }
+
+// The rows of upper subsystems' families: start-up (here the fixture) sets
+// every one of their handlers; without it the instruction stops the scan
+// right after its opcode word.
+TEST_F(LadderTest, ServiceRowsStopUntilTheirSubsystemSetsTheirHandler) {
+    int rows = 0;
+    for (uint16_t op = 0; op < kLadOpcodes; ++op) {
+        const LadOp &o = Lad_Op(op);
+        if (!o.service) continue;
+        ++rows;
+        LadHandler installed = o.handler;
+        ASSERT_TRUE(Lad_SetHandler(op, nullptr)) << o.name;
+        EXPECT_NE(o.handler, installed) << o.name << " is not installed at start-up";
+        // TRUE, the instruction with two operand words, END.
+        uint8_t words[10] = {};
+        const uint16_t w[] = {kLadTrue, op, 1, 1, kLadEnd};
+        for (int i = 0; i < 5; ++i)
+            put_le16(words + 2 * i, w[i]);
+        EXPECT_EQ(Ladder_RunUnchecked(words, sizeof words), 2) << o.name;
+        Ladder_InstallServiceHandlers();
+        EXPECT_EQ(o.handler, installed) << o.name;
+    }
+    EXPECT_GT(rows, 0);
+}
+
+TEST(LadderTable, OnlyServiceRowsTakeAHandlerFromOutside) {
+    LadHandler h = [](uint16_t, uint8_t) {};
+    // An engine row, a data row, a timer row, an undefined code, no row.
+    const uint16_t codes[] = {kLadOr, 0x0078, 0x01CC, 0x0008, kLadContactMin, 0xFFFF};
+    for (uint16_t op : codes) {
+        LadHandler before = Lad_Op(op).handler;
+        EXPECT_FALSE(Lad_SetHandler(op, h)) << std::hex << op;
+        EXPECT_EQ(Lad_Op(op).handler, before) << std::hex << op;
+    }
+}
+
+namespace {
+uint16_t g_seen_op;
+int g_service_resets;
+} // namespace
+
+// What a subsystem sets is what runs, with its code; Ladder_Reset reaches the
+// state that the subsystem's handlers keep.
+TEST_F(LadderTest, ASetHandlerRunsAndItsStateIsResetWithTheLadder) {
+    uint16_t node = uint16_t(Lad_Opcode("NODEID"));
+    g_seen_op = 0;
+    ASSERT_TRUE(Lad_SetHandler(node, [](uint16_t op, uint8_t) {
+        g_seen_op = op;
+        Lad_Word(&lad_pc);
+        Lad_Top() = 0;
+    }));
+    load("LDR %M9\nTRUE\nNODEID 5\nOUT %M1\nLDR %M9\nTRUE\nOUT %M2\nEND\n");
+    EXPECT_EQ(scan(), kLadderScanDone);
+    EXPECT_EQ(g_seen_op, node);
+    EXPECT_EQ(bit("%M1"), 0);
+    EXPECT_EQ(bit("%M2"), 1);
+
+    g_service_resets = 0;
+    Lad_SetServiceReset([] { ++g_service_resets; });
+    Ladder_Reset();
+    EXPECT_EQ(g_service_resets, 1);
+    Ladder_InstallServiceHandlers();
+}
