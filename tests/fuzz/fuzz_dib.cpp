@@ -10,8 +10,7 @@
 #include "base/le.h"
 #include "gdi/gdi.h"
 #include "gdi/shapes.h"
-#include "host/config.h"
-#include "host/root.h"
+#include "fuzz_display.h"
 #include "platform/video.h"
 
 #include <cstdlib>
@@ -21,23 +20,11 @@
 namespace {
 constexpr uint32_t kRoom = 8192;
 uint8_t g_out[kRoom];
-DC *g_dc;
-
-DC *display() {
-    if (!g_dc) {
-        char tmpl[] = "/tmp/fuzz-dib-XXXXXX";
-        host::set_root(mkdtemp(tmpl));
-        host::config_set("screen", "160x120");
-        if (!GDI_Init()) std::abort();
-        g_dc = GDI_GetDisplayDC();
-    }
-    return g_dc;
-}
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (size < 5) return 0;
-    DC *dc = display();
+    DC *dc = fuzz_display();
     const uint8_t *rec = data + 5, *end = data + size;
     const uint32_t length = le16(data + 3);
     XpandDIB1(rec, end, length, g_out, kRoom);

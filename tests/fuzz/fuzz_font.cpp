@@ -9,29 +9,13 @@
 #include "base/le.h"
 #include "gdi/gdi.h"
 #include "gdi/text.h"
-#include "host/config.h"
-#include "host/root.h"
+#include "fuzz_display.h"
 
 #include <cstdlib>
 
-namespace {
-DC *g_dc;
-
-DC *display() {
-    if (!g_dc) {
-        char tmpl[] = "/tmp/fuzz-font-XXXXXX";
-        host::set_root(mkdtemp(tmpl));
-        host::config_set("screen", "160x120");
-        if (!GDI_Init()) std::abort();
-        g_dc = GDI_GetDisplayDC();
-    }
-    return g_dc;
-}
-} // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (size < 9) return 0;
-    DC *dc = display();
+    DC *dc = fuzz_display();
     Text_SetAppFonts(data + 9, size - 9);
     PGM_UnicodePresent = data[0] & 1;
     int w = 0, h = 0;
