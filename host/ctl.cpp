@@ -3,7 +3,6 @@
 #include "host/root.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -12,6 +11,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <map>
 
 namespace host {
@@ -34,41 +34,83 @@ std::vector<std::string> split(const std::string &line) {
     return out;
 }
 
-// Reads one line within a short time; false when the peer sent nothing usable.
-bool read_line(int fd, std::string *line, std::string *error) {
-    char buf[256];
-    for (int waited = 0; waited < 1000;) {
-        pollfd p{fd, POLLIN, 0};
-        int r = ::poll(&p, 1, 100);
-        if (r < 0 && errno == EINTR) continue;
-        if (r == 0) {
-            waited += 100;
-            continue;
-        }
-        ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return !line->empty();
-        for (ssize_t k = 0; k < n; ++k) {
-            if (buf[k] == '\n') return true;
-            line->push_back(buf[k]);
-        }
-        if (line->size() > kMaxRequest) {
-            *error = "error: request too long";
-            return false;
-        }
-    }
-    *error = "error: incomplete request (no end of line)";
-    return false;
+// A connection being served: its request is gathered and its answer sent a
+// piece at a time, as the socket takes them, on the passes that follow. No
+// client can hold a pass: a request must be complete within kRequestTime and
+// the answer taken within kConnectionTime of the connection, or it is dropped.
+constexpr uint64_t kRequestTime = 1'000'000'000ull;
+constexpr uint64_t kConnectionTime = 5'000'000'000ull;
+constexpr size_t kMaxConnections = 16;
+constexpr int kAcceptsPerPoll = 8;
+
+struct Conn {
+    int fd;
+    uint64_t since; // when it was accepted (monotonic, real time)
+    std::string in;
+    std::string out;
+    size_t sent = 0;
+    bool answered = false;
+};
+std::vector<Conn> g_conns;
+
+// The control socket keeps real time even while the panel runs on a
+// virtual clock: a client's time-outs are the client's.
+uint64_t real_ns() {
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return uint64_t(ts.tv_sec) * 1'000'000'000ull + uint64_t(ts.tv_nsec);
 }
 
-void write_all(int fd, const std::string &text) {
-    size_t off = 0;
-    while (off < text.size()) {
-        ssize_t n = ::send(fd, text.data() + off, text.size() - off, MSG_NOSIGNAL);
+void answer(Conn &c, const std::string &reply) {
+    c.out = reply == "\n" ? "error: empty request\n" : reply;
+    c.answered = true;
+    ::shutdown(c.fd, SHUT_RD);
+}
+
+// Reads what has arrived; answers once the line is complete, too long, or the
+// peer has stopped sending.
+void receive(Conn &c, uint64_t now) {
+    char buf[256];
+    for (;;) {
+        ssize_t n = ::recv(c.fd, buf, sizeof buf, MSG_DONTWAIT);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return;
-        off += size_t(n);
+        if (n < 0) break; // nothing more for now
+        if (n == 0) {     // the peer sent all it will
+            answer(c, c.in.empty() ? "error: empty request\n" : ctl_handle(c.in));
+            return;
+        }
+        for (ssize_t k = 0; k < n; ++k) {
+            if (buf[k] == '\n') {
+                answer(c, ctl_handle(c.in));
+                return;
+            }
+            c.in.push_back(buf[k]);
+        }
+        if (c.in.size() > kMaxRequest) {
+            answer(c, "error: request too long\n");
+            return;
+        }
     }
+    if (now - c.since >= kRequestTime) answer(c, "error: incomplete request (no end of line)\n");
+}
+
+// Sends what the socket takes; true when the connection is done with.
+bool transmit(Conn &c) {
+    while (c.sent < c.out.size()) {
+        ssize_t n = ::send(c.fd, c.out.data() + c.sent, c.out.size() - c.sent,
+                           MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return false;
+        if (n <= 0) return true; // the peer is gone
+        c.sent += size_t(n);
+    }
+    return true;
+}
+
+void drop_all() {
+    for (Conn &c : g_conns)
+        ::close(c.fd);
+    g_conns.clear();
 }
 } // namespace
 
@@ -123,18 +165,34 @@ void ctl_poll() {
     struct Done {
         ~Done() { g_serving = false; }
     } done;
-    for (int i = 0; i < 4; ++i) {
-        int fd = ::accept4(g_listen, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd < 0) return;
-        std::string line, error;
-        std::string reply = read_line(fd, &line, &error) ? ctl_handle(line) : error + "\n";
-        if (reply == "\n") reply = "error: empty request\n";
-        write_all(fd, reply);
-        ::close(fd);
+    const uint64_t now = real_ns();
+    for (int i = 0; i < kAcceptsPerPoll; ++i) {
+        int fd = ::accept4(g_listen, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (fd < 0) break;
+        if (g_conns.size() >= kMaxConnections) {
+            const char busy[] = "error: busy, try again\n";
+            if (::send(fd, busy, sizeof busy - 1, MSG_NOSIGNAL | MSG_DONTWAIT) < 0) {
+            }
+            ::close(fd);
+            continue;
+        }
+        g_conns.push_back(Conn{fd, now, {}, {}});
+    }
+    for (size_t i = 0; i < g_conns.size();) {
+        Conn &c = g_conns[i];
+        if (!c.answered) receive(c, now);
+        bool finished = c.answered && transmit(c);
+        if (finished || now - c.since >= kConnectionTime) {
+            ::close(c.fd);
+            g_conns.erase(g_conns.begin() + long(i));
+        } else {
+            ++i;
+        }
     }
 }
 
 void ctl_close() {
+    drop_all();
     if (g_listen >= 0) {
         ::close(g_listen);
         ::unlink(ctl_socket_path().c_str());

@@ -38,6 +38,23 @@ bool g_magic_close = false;
 bool g_opened_real = false;
 std::atomic<bool> g_monitor{false};
 
+// The kick time is written by the panel's threads and read by the monitor
+// and the supervisor: atomic access in place keeps the shared file's layout.
+uint64_t last_kick(WatchdogState *s) {
+    return std::atomic_ref<uint64_t>(s->last_kick_ns).load(std::memory_order_acquire);
+}
+void kick(WatchdogState *s) {
+    std::atomic_ref<uint64_t>(s->last_kick_ns).store(mono_ns(), std::memory_order_release);
+}
+// Milliseconds since the last kick. The kick is read before the clock, and a
+// kick that still lands in between counts as no time at all, never as a
+// difference that wraps.
+uint64_t since_kick_ms(WatchdogState *s) {
+    uint64_t kicked = last_kick(s);
+    uint64_t now = mono_ns();
+    return now > kicked ? (now - kicked) / 1'000'000ull : 0;
+}
+
 void *monitor(void *) {
     for (;;) {
         // The hardware counts real time; on the virtual clock of tests it is idle.
@@ -48,7 +65,7 @@ void *monitor(void *) {
         if (!g_opened_real || clock_is_virtual()) continue;
         WatchdogState *s = g_state;
         if (!s || !s->open) continue;
-        if (mono_ns() - s->last_kick_ns >= uint64_t(s->timeout_ms) * 1'000'000ull) {
+        if (since_kick_ms(s) >= std::atomic_ref<uint32_t>(s->timeout_ms).load()) {
             s->expired = 1;
             msync(s, sizeof *s, MS_SYNC);
             console_line("watchdog: expired, resetting");
@@ -104,22 +121,23 @@ int wdt_open() {
 void wdt_set_timeout(int fd, int seconds) {
     WatchdogState *st = g_state;
     if (fd != g_fd || !st || seconds <= 0) return;
-    st->timeout_ms = uint32_t(seconds) * 1000;
-    st->last_kick_ns = mono_ns();
+    std::atomic_ref<uint32_t>(st->timeout_ms).store(uint32_t(seconds) * 1000);
+    kick(st);
 }
 
 void wdt_write(int fd, const char *data, size_t n) {
     WatchdogState *st = g_state;
     if (fd != g_fd || !st || n == 0) return;
-    st->last_kick_ns = mono_ns();
+    kick(st);
     g_magic_close = data[n - 1] == 'V';
 }
 
 int wdt_time_left_ms(int fd) {
     WatchdogState *st = g_state;
     if (fd != g_fd || !st) return -1;
-    uint64_t used = (mono_ns() - st->last_kick_ns) / 1'000'000ull;
-    return used >= st->timeout_ms ? 0 : int(st->timeout_ms - used);
+    uint64_t used = since_kick_ms(st);
+    uint32_t timeout = std::atomic_ref<uint32_t>(st->timeout_ms).load();
+    return used >= timeout ? 0 : int(timeout - used);
 }
 
 void wdt_close(int fd) {

@@ -11,13 +11,17 @@ uint8_t PressKeyProcess(uint32_t *pc, uint8_t power) {
     // An optional block marked 1023 with its length in words comes before
     // the register operand.
     if (*pc < lad_words && (lad_prog[2 * *pc] | (lad_prog[2 * *pc + 1] << 8)) == 1023) {
+        const uint32_t marker = *pc;
         ++*pc;
         uint16_t len = Lad_Word(pc);
-        *pc += len;
-        if (*pc > lad_words) {
+        // A block that runs past the program faults at its marker, inside
+        // the program, instead of moving the counter past the end.
+        if (lad_fault || uint64_t(*pc) + len > lad_words) {
+            *pc = marker;
             lad_fault = 1;
             return 0;
         }
+        *pc += len;
     }
     uint32_t ref = Lad_WordRef(pc);
     if (lad_fault || !power || ref < 1025) return 0;

@@ -25,18 +25,15 @@ int main(int argc, char **argv) {
         std::fprintf(stderr, "usage: mkapp [-o DIR] DESCRIPTION.json\n");
         return 2;
     }
-    std::ifstream in(desc_file);
-    if (!in) {
-        std::fprintf(stderr, "mkapp: cannot read %s\n", desc_file.c_str());
+    std::string text, error;
+    if (!appbuild::read_input_file(desc_file, &text, &error)) {
+        std::fprintf(stderr, "mkapp: %s\n", error.c_str());
         return 1;
     }
-    std::stringstream text;
-    text << in.rdbuf();
     size_t slash = desc_file.rfind('/');
     std::string base = slash == std::string::npos ? "." : desc_file.substr(0, slash);
     appbuild::Built built;
-    std::string error;
-    if (!appbuild::build_text(text.str(), base, &built, &error) ||
+    if (!appbuild::build_text(text, base, &built, &error) ||
         !appbuild::write_files(built, out_dir, &error)) {
         std::fprintf(stderr, "mkapp: %s\n", error.c_str());
         return 1;

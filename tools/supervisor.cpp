@@ -61,6 +61,12 @@ void clear_watchdog() {
     }
 }
 
+// A signal the panel raises itself when it faults (as opposed to a kill
+// from outside).
+bool fault_signal(int sig) {
+    return sig == SIGSEGV || sig == SIGBUS || sig == SIGFPE || sig == SIGILL || sig == SIGABRT;
+}
+
 pid_t start(const std::vector<char *> &argv) {
     pid_t pid = fork();
     if (pid == 0) {
@@ -97,7 +103,10 @@ int main(int argc, char **argv) {
     sigaction(SIGTERM, &sa, nullptr);
     sigaction(SIGINT, &sa, nullptr);
 
-    std::vector<uint64_t> recent; // start times, to give up on a panel that keeps failing
+    // Times of the failures (watchdog resets and faults the panel raised
+    // itself), to give up on a panel that keeps failing. Reboots, power-offs
+    // and kills from outside are not failures of the panel.
+    std::vector<uint64_t> recent;
     std::string firmware = g_root + "/mnt/firm/firmware";
     for (bool restart = false;; restart = true) {
         clear_watchdog();
@@ -110,7 +119,6 @@ int main(int argc, char **argv) {
         }
         say("panel started (pid " + std::to_string(pid) + ")" +
             (run_argv[0] == firmware.data() ? " from the installed firmware" : ""));
-        recent.push_back(now_ns());
         int status = 0;
         bool killed_by_watchdog = false;
         for (;;) {
@@ -127,7 +135,8 @@ int main(int argc, char **argv) {
             }
             host::WatchdogState s;
             if (host::wdt_read_state(g_root.c_str(), &s) && s.open && s.pid == pid) {
-                uint64_t idle_ms = (now_ns() - s.last_kick_ns) / 1'000'000ull;
+                uint64_t now = now_ns();
+                uint64_t idle_ms = now > s.last_kick_ns ? (now - s.last_kick_ns) / 1'000'000ull : 0;
                 // The panel ends itself at the time-out; a panel that cannot (stopped,
                 // hung in the kernel) is reset a little later.
                 if (idle_ms > uint64_t(s.timeout_ms) + 1000) {
@@ -146,15 +155,18 @@ int main(int argc, char **argv) {
         else if (WIFEXITED(status) && WEXITSTATUS(status) == host::kExitReboot) why = "reboot";
         else if (WIFEXITED(status) && WEXITSTATUS(status) == host::kExitPowerOff) why = "power off";
         else if (WIFEXITED(status) && WEXITSTATUS(status) == host::kExitWatchdog) why = "watchdog reset";
-        else if (WIFSIGNALED(status)) why = "crash";
+        else if (WIFSIGNALED(status)) why = fault_signal(WTERMSIG(status)) ? "crash" : "outside kill";
         if (!why) {
             int code = WIFEXITED(status) ? WEXITSTATUS(status) : 1;
             say("panel ended (status " + std::to_string(code) + ")");
             return code;
         }
+        const bool failure = std::strcmp(why, "watchdog reset") == 0 || std::strcmp(why, "crash") == 0;
+        if (failure) recent.push_back(now_ns());
         while (recent.size() > 5) recent.erase(recent.begin());
-        if (recent.size() == 5 && now_ns() - recent.front() < 10'000'000'000ull) {
-            say(std::string("panel restarted 5 times within 10 s (last: ") + why + "): giving up");
+        if (failure && recent.size() == 5 && now_ns() - recent.front() < 10'000'000'000ull) {
+            say(std::string("panel failed 5 times within 10 s (watchdog resets and crashes; last: ") +
+                why + "): giving up");
             return 1;
         }
         say(std::string("panel ended by ") + why + ": restarting");

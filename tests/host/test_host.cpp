@@ -112,6 +112,23 @@ TEST_F(HostTest, WatchdogReportsTimeLeftInMillisecondsAndIsSharedWithTheSupervis
     EXPECT_EQ(s.open, 0u);
 }
 
+// The monitor once read the clock before the kick time: a kick landing in
+// between made the difference wrap, and a healthy panel was reset at once.
+TEST_F(HostTest, WatchdogKickedInATightLoopNeverExpires) {
+    host::clock_use_real();
+    int fd = host::wdt_open();
+    ASSERT_GE(fd, 0);
+    host::wdt_set_timeout(fd, 1);
+    host::wdt_start_monitor();
+    const uint64_t end = host::mono_ns() + 1'500'000'000ull;
+    while (host::mono_ns() < end) {
+        host::wdt_write(fd, "w", 1);
+        ASSERT_GT(host::wdt_time_left_ms(fd), 900);
+    }
+    host::wdt_write(fd, "V", 1);
+    host::wdt_close(fd); // still here: the monitor never fired
+}
+
 TEST_F(HostTest, NoWatchdogWhenTheHostHasNone) {
     host::config_set("watchdog", "0");
     EXPECT_EQ(host::wdt_open(), -1);

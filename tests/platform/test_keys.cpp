@@ -219,3 +219,22 @@ TEST_F(KeysTest, LadderInstructionReadsItsOperands) {
     }
     EXPECT_EQ(lad_fault, 0);
 }
+
+// A marked block longer than what is left of the program faults at its
+// marker: the reported position stays inside the program.
+TEST_F(KeysTest, KeyPressBlockPastTheEndFaultsInsideTheProgram) {
+    const uint16_t words[] = {3, 1023, 0xFFF0, 0};
+    uint8_t prog[2 * std::size(words)];
+    for (size_t i = 0; i < std::size(words); ++i) {
+        prog[2 * i] = uint8_t(words[i]);
+        prog[2 * i + 1] = uint8_t(words[i] >> 8);
+    }
+    lad_prog = prog;
+    lad_words = uint32_t(std::size(words));
+    lad_fault = 0;
+    uint32_t pc = 0;
+    EXPECT_EQ(PressKeyProcess(&pc, 1), 0);
+    EXPECT_EQ(lad_fault, 1);
+    EXPECT_EQ(pc, 1u);
+    EXPECT_EQ(PressKeyimageON, 0u);
+}

@@ -52,6 +52,9 @@ TEST_F(MkappTest, WrongDescriptionsAreRefusedWithThePartNamed) {
         {R"({"io_config": "plenty"})", "io_config: unknown contents"},
         {R"({"bitmaps": {"64": {"text": "x"}}})", "bitmaps.64: slot must be 0 to 63"},
         {R"({"sms_table": {"file": "/no/such/file"}})", "sms_table: cannot read"},
+        {R"({"sms_table": {"file": "/tmp"}})", "sms_table: cannot read /tmp: not a regular file"},
+        {R"({"sms_table": {"file": "/dev/zero"}})", "not a regular file"},
+        {R"({"ladder": {"ladasm": "/tmp"}})", "ladder: cannot read /tmp: not a regular file"},
     };
     for (const Case &c : cases) {
         appbuild::Built b;

@@ -139,6 +139,73 @@ TEST_F(PanelProcessTest, StoppedProcessIsResetBySupervisor) {
     EXPECT_TRUE(wait_for([&] { return ctl("status").rc == 0; }, 10000));
 }
 
+// Kills from outside are not failures of the panel: six in a row do not make
+// the supervisor give up, and it says what ended the panel.
+TEST_F(PanelProcessTest, OutsideKillsDoNotCountTowardGivingUp) {
+    start();
+    std::string log = root_dir + "/var/log/supervisor.log";
+    for (int i = 1; i <= 6; ++i) {
+        size_t starts = 0, at = 0;
+        std::string text;
+        ASSERT_TRUE(wait_for(
+            [&] {
+                text = slurp(log);
+                starts = 0;
+                for (size_t p = 0; (p = text.find("(pid ", p)) != std::string::npos; ++p) {
+                    ++starts;
+                    at = p;
+                }
+                return starts == size_t(i);
+            },
+            30000))
+            << text;
+        kill(std::atoi(text.c_str() + at + 5), SIGKILL);
+    }
+    ASSERT_TRUE(wait_for([&] { return ctl("status").rc == 0; }, 30000)) << slurp(log);
+    std::string text = slurp(log);
+    EXPECT_EQ(text.find("giving up"), std::string::npos) << text;
+    EXPECT_NE(text.find("panel ended by outside kill: restarting"), std::string::npos) << text;
+}
+
+// Clients that go quiet (nothing sent, half a request, a byte now and then)
+// never hold the scan: the passes go on, other clients are answered, and a
+// power-fail notice is acted on at once.
+TEST_F(PanelProcessTest, SilentControlClientsDoNotStallThePasses) {
+    start();
+    auto connect_client = [&] {
+        int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        std::strcpy(addr.sun_path, (root_dir + "/run/panelctl.sock").c_str());
+        EXPECT_EQ(connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
+        return fd;
+    };
+    std::vector<int> quiet;
+    for (int i = 0; i < 4; ++i) quiet.push_back(connect_client());
+    int half = connect_client();
+    ASSERT_EQ(send(half, "stat", 4, MSG_NOSIGNAL), 4);
+    int drip = connect_client();
+    auto passes = [&] { return std::atoll(status_field("passes").c_str()); };
+    long long before = passes();
+    for (int i = 0; i < 10; ++i) {
+        ASSERT_EQ(send(drip, "r", 1, MSG_NOSIGNAL), 1);
+        std::this_thread::sleep_for(std::chrono::milliseconds(90));
+    }
+    EXPECT_GT(passes(), before + 100);
+    // The power-fail notice: the panel powers off and is started again.
+    std::string log = root_dir + "/var/log/supervisor.log";
+    size_t at = slurp(log).rfind("(pid ");
+    pid_t pid = std::atoi(slurp(log).c_str() + at + 5);
+    auto t0 = std::chrono::steady_clock::now();
+    kill(pid, 44);
+    ASSERT_TRUE(wait_for([&] { return kill(pid, 0) != 0; }, 5000));
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(1500));
+    EXPECT_NE(slurp(log).find("power off"), std::string::npos) << slurp(log);
+    for (int fd : quiet) close(fd);
+    close(half);
+    close(drip);
+}
+
 TEST_F(PanelProcessTest, OpenFileLimitFailureEndsThePanel) {
     Result r = run_rc("PANEL_ROOT=" + root_dir + " prlimit --nofile=64:64 " + bin("panel"));
     EXPECT_EQ(r.rc, 255);

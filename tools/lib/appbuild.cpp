@@ -1,6 +1,6 @@
 #include "tools/lib/appbuild.h"
 
-#include "system/appfile.h"
+#include "plc/appblocks.h"
 #include "base/crc16.h"
 #include "tools/lib/ladasm.h"
 #include "base/le.h"
@@ -8,6 +8,7 @@
 #include "screens/screens.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -211,9 +212,9 @@ Bytes from_object(const json &c, const std::string &where, const std::string &ba
         if (!v.is_string()) fail(where, "\"file\" takes a file name");
         std::string name = v.get<std::string>();
         std::string full = (!name.empty() && name[0] == '/') || base_dir.empty() ? name : base_dir + "/" + name;
-        std::ifstream in(full, std::ios::binary);
-        if (!in) fail(where, "cannot read " + full);
-        b.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        std::string data, error;
+        if (!read_input_file(full, &data, &error)) fail(where, error);
+        b.assign(data.begin(), data.end());
     } else {
         fail(where, "unknown contents \"" + key + "\"");
     }
@@ -270,9 +271,8 @@ Bytes ladder_source(const json &v, const std::string &base_dir) {
     if (v.is_string()) {
         std::string name = v.get<std::string>();
         std::string full = (!name.empty() && name[0] == '/') || base_dir.empty() ? name : base_dir + "/" + name;
-        std::ifstream in(full, std::ios::binary);
-        if (!in) fail("ladder", "cannot read " + full);
-        text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        std::string error;
+        if (!read_input_file(full, &text, &error)) fail("ladder", error);
     } else if (v.is_object() && v.contains("text") && v["text"].is_string()) {
         text = v["text"].get<std::string>();
     } else {
@@ -427,6 +427,31 @@ bool build(const json &desc, const std::string &base_dir, Built *out, std::strin
         *error = e.what();
     }
     return false;
+}
+
+bool read_input_file(const std::string &file, std::string *out, std::string *error) {
+    std::error_code ec;
+    std::filesystem::file_status st = std::filesystem::status(file, ec);
+    if (ec || !std::filesystem::exists(st)) {
+        *error = "cannot read " + file + ": no such file";
+        return false;
+    }
+    if (!std::filesystem::is_regular_file(st)) {
+        *error = "cannot read " + file + ": not a regular file";
+        return false;
+    }
+    uintmax_t size = std::filesystem::file_size(file, ec);
+    if (ec || size > kMaxInputFile) {
+        *error = "cannot read " + file + ": larger than " + std::to_string(kMaxInputFile) + " bytes";
+        return false;
+    }
+    std::ifstream in(file, std::ios::binary);
+    if (!in) {
+        *error = "cannot read " + file;
+        return false;
+    }
+    out->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return true;
 }
 
 bool build_text(const std::string &text, const std::string &base_dir, Built *out, std::string *error) {

@@ -66,6 +66,10 @@ bool build_text(const std::string &json_text, const std::string &base_dir, Built
                 std::string *error);
 // Writes config.pgm, ladder.pgm and manifest.json into a folder.
 bool write_files(const Built &built, const std::string &dir, std::string *error);
+// Reads a whole input file of at most kMaxInputFile bytes; only regular files
+// are read (a folder or a device such as /dev/zero is refused with the reason).
+constexpr size_t kMaxInputFile = size_t(1) << 24;
+bool read_input_file(const std::string &file, std::string *out, std::string *error);
 
 // Where a part lies in its file, from a manifest.
 struct Placed {
