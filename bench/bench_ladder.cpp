@@ -59,7 +59,7 @@ void Ladder_ContactsAndCoils(benchmark::State &state) {
     fill_inputs();
     Ladder_Reset();
     NV_EditorFeatures = Ladder_Features(p.data(), uint32_t(p.size()));
-    sbit_put(1, 1);
+    sbit_put(sbit::kFirstScan, 1);
     for (auto _ : state) {
         if (LogicUpdate(p.data(), uint32_t(p.size())) != kLadderScanDone)
             state.SkipWithError("stop");
@@ -108,7 +108,7 @@ void PlcScan_EmptyProgram_baseline(benchmark::State &state) {
     host::clock_use_virtual();
     PlcReg_Reset();
     Ladder_Reset();
-    sbit_put(1, 1);
+    sbit_put(sbit::kFirstScan, 1);
     for (auto _ : state) {
         LogicUpdate(kEnd, sizeof kEnd);
         benchmark::ClobberMemory();

@@ -81,7 +81,7 @@ void run_ladder(benchmark::State &state, const char *op, Kind kind) {
     fill(kind);
     Ladder_Reset();
     NV_EditorFeatures = Ladder_Features(p.data(), uint32_t(p.size()));
-    sbit_put(1, 1);
+    sbit_put(sbit::kFirstScan, 1);
     for (auto _ : state) {
         if (LogicUpdate(p.data(), uint32_t(p.size())) != kLadderScanDone)
             state.SkipWithError("stop");

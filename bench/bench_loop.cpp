@@ -19,7 +19,7 @@ void LoopPass(benchmark::State &state) {
     PlcReg_Reset();
     Loop_Reset();
     PGM_state = 4;
-    sr_put(198, 3300);
+    sr_put(sr::kSupplyVoltage, 3300);
     for (auto _ : state) The_Loop();
 }
 

@@ -163,9 +163,9 @@ void BM_PidLadder(benchmark::State &state) {
     NV_EditorFeatures = Ladder_Features(p.data(), uint32_t(p.size()));
     Ladder_ProgramChanged();
     // The first scan takes the token width and initialises the loops.
-    sbit_put(1, 1);
+    sbit_put(sbit::kFirstScan, 1);
     int32_t first = LogicUpdate(ladder_bl + 8, Ladder_Bytes());
-    sbit_put(1, 0);
+    sbit_put(sbit::kFirstScan, 0);
     if (first != kLadderScanDone) {
         state.SkipWithError("the program does not run");
         return;

@@ -27,7 +27,7 @@ public:
         host::config_reset();
         host::config_set("screen", "800x480");
         PlcReg_Reset();
-        std::memcpy(plc_reg + sr_offset(201), pxp ? "2.6.35.45" : "2.6.35.25", 10);
+        std::memcpy(plc_reg + sr_offset(sr::kKernelRev), pxp ? "2.6.35.45" : "2.6.35.25", 10);
         GDI_Init();
         dc = GDI_GetDisplayDC();
     }

@@ -107,10 +107,10 @@ void CFM_TheLoop(int) {
     uint32_t total = 0, free = 0;
     int16_t st = CF_GetStatus(0);
     if (st == 0) st = CF_GetFreeSpace(0, &total, &free);
-    sr_put(175, uint16_t(st));
-    sr_put32(176, free);
-    sr_put32(178, total);
-    if ((sr_get(154) & 0x200) && g_firmware_search) g_firmware_search(0);
+    sr_put(sr::kMediaStatus, uint16_t(st));
+    sr_put32(sr::kMediaFree, free);
+    sr_put32(sr::kMediaTotal, total);
+    if ((sr_get(sr::kFwUpdate) & 0x200) && g_firmware_search) g_firmware_search(0);
 }
 
 using host::trace;

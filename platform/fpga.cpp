@@ -471,7 +471,7 @@ int Fpga_Init() {
     std::printf("+FPGADEBUG: Initialize SPI...%s\n", g.reg_open ? "SUCCESS" : "FAILED");
     FPGAMode = FPGA_GetMod();
     std::printf("+FPGADEBUG: FPGA Mode = %d\n", FPGAMode);
-    sr_put(208, FPGAMode);
+    sr_put(sr::kFpgaMode, FPGAMode);
     return g.reg_open ? 1 : 0;
 }
 

@@ -92,7 +92,8 @@ void settle_bus() {
 } // namespace
 
 int i2c0_init() {
-    KernelBuild = uint16_t((sr_get(204) >> 8) * 10 + sr_get(205) - 528);
+    KernelBuild =
+        uint16_t((sr_get(sr::kKernelRev + 3) >> 8) * 10 + sr_get(sr::kKernelRev + 4) - 528);
     g.kernel = KernelBuild > 31;
     if (g.kernel) return 1;
     if (g.regs) i2c0_close();

@@ -32,7 +32,7 @@ struct CfgBlock {
 };
 
 bool fpga_version_ok() {
-    return uint8_t(spi_data_RD_nWR(0, 2, 1, 1)) == uint8_t(sr_get(40));
+    return uint8_t(spi_data_RD_nWR(0, 2, 1, 1)) == uint8_t(sr_get(sr::kFpgaVersion));
 }
 
 void fpga_put(uint16_t reg, uint32_t v, int width) {

@@ -28,7 +28,6 @@ const uint16_t def_calib_tbl[kCalTblWords] = {
 
 namespace {
 
-constexpr uint16_t kKeyEnter = 0x71D4, kKeyActive = 0x39A6;
 constexpr uint16_t kCaptureLow = 0xAAAA, kCaptureHigh = 0xCCCC;
 constexpr uint16_t kSave = 0xEEEE, kDefaults = 0x7777;
 constexpr uint8_t kFrontEnd = 0x4C; // expander of the inputs' current/voltage switches
@@ -277,8 +276,8 @@ void cal_Update_StatusReg() {
         cur = uint16_t(cur | (loc_calib_tbl[kCurFlag + n] << n));
         volt = uint16_t(volt | (loc_calib_tbl[kVoltFlag + n] << n));
     }
-    sr_put(85, cur);
-    sr_put(86, volt);
+    sr_put(sr::kCalibCurrent, cur);
+    sr_put(sr::kCalibVoltage, volt);
 }
 
 // Once per pass of the main loop. Outside the mode it only keeps the status
@@ -290,26 +289,26 @@ void factory_calib() {
         // The mode ends with a restart. %SR84 is saved with the registers,
         // so a mode left in the saved image would come back with the local
         // I/O off, and no register writer could end it.
-        if (sr_get(84) == kKeyActive) sr_put(84, 0);
+        if (sr_get(sr::kCalibKey) == sr::kCalibActive) sr_put(sr::kCalibKey, 0);
     }
-    if (sr_get(84) == kKeyEnter && another_module_in_slot0()) {
+    if (sr_get(sr::kCalibKey) == sr::kCalibEnter && another_module_in_slot0()) {
         // Only the base unit's inputs are calibrated here; on another
         // module the range switch would write that module's expander (its
         // outputs, on the protected-output module). The key is not taken.
-        sr_put(84, 0);
+        sr_put(sr::kCalibKey, 0);
     }
-    if (sr_get(84) == kKeyEnter) {
+    if (sr_get(sr::kCalibKey) == sr::kCalibEnter) {
         // The stored constants are what the station starts from.
         CalBlock stored;
         cal_LoadTbl(stored);
-        sr_put(84, kKeyActive);
+        sr_put(sr::kCalibKey, sr::kCalibActive);
         clear_registers();
         clear_flags();
         st.last_range = 0;
         st.sel_ch = st.sel_range = 0;
         cal_Update_StatusReg();
     }
-    if (sr_get(84) != kKeyActive) {
+    if (sr_get(sr::kCalibKey) != sr::kCalibActive) {
         cal_Update_StatusReg();
         return;
     }
@@ -324,8 +323,8 @@ void factory_calib() {
     if (r_get(kChannel) == 0 && r_get(kDefaultsCmd) == kDefaults) {
         clear_registers();
         std::memcpy(ram_calib_tbl, def_calib_tbl, sizeof ram_calib_tbl);
-        sr_put(85, 0);
-        sr_put(86, 0);
+        sr_put(sr::kCalibCurrent, 0);
+        sr_put(sr::kCalibVoltage, 0);
         write_fram();
         reload();
         clear_flags();

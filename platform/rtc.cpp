@@ -22,7 +22,6 @@ uint8_t NTP_UserModifiedTime;
 namespace {
 
 constexpr uint32_t kTicksPerSecond = 10000;
-constexpr int kUtcFirst = 212; // %SR212-%SR217
 constexpr int kChipMode = 5;   // memory mode of the clock chip (read; writes use 6)
 
 // Days per month: common years, then leap years.
@@ -189,7 +188,7 @@ int set_clock(const uint16_t *in, bool sync) {
     std::memcpy(g.RTCTime, cal, sizeof cal);
     g.have_time = true;
     g.LastTickRTC = FPGA_GetFrt(); // the chip started a new second
-    sr_put(4, uint16_t(sr_get(4) & ~sr4::kClock));
+    sr_put(sr::kStatus, uint16_t(sr_get(sr::kStatus) & ~sr4::kClock));
     if (!sync && !DstUpdated) RtcUpdated = 1;
     NTP_UserModifiedTime = 1;
     return 1;
@@ -293,7 +292,7 @@ void UtcUpdate(uint16_t *cal) {
         g.LastTickUTC += kTicksPerSecond;
         uint16_t u[6];
         for (int i = 0; i < 6; ++i)
-            u[i] = sr_get(kUtcFirst + i);
+            u[i] = sr_get(sr::kUtc + i);
         if (++u[0] >= 60) {
             u[0] = 0;
             if (++u[1] >= 60) {
@@ -311,11 +310,11 @@ void UtcUpdate(uint16_t *cal) {
             }
         }
         for (int i = 0; i < 6; ++i)
-            sr_put(kUtcFirst + i, u[i]);
+            sr_put(sr::kUtc + i, u[i]);
     }
     if (cal)
         for (int i = 0; i < 6; ++i)
-            cal[i] = sr_get(kUtcFirst + i);
+            cal[i] = sr_get(sr::kUtc + i);
 }
 
 void SyncUtcWithRtc(const uint16_t *local, uint16_t *utc, int offset, int dst) {
@@ -336,7 +335,7 @@ int SyncRtcWithUtc(uint16_t *local, const uint16_t *utc, int offset, int dst) {
 }
 
 void DstUpdate(uint16_t *cal) {
-    bool wanted = (sr_get(211) & 0xFF) != 0;
+    bool wanted = (sr_get(sr::kDaylightSaving) & 0xFF) != 0;
     if (wanted == (dstActive != 0)) return;
     // Local time moves by the hour; UTC does not move.
     DstUpdated = 1;

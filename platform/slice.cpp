@@ -11,7 +11,7 @@ void (*g_pass)();
 } // namespace
 
 void Enable_Interrupt(int on) {
-    if (on == 1) host::alarm_arm_ms(sr_get(167));
+    if (on == 1) host::alarm_arm_ms(sr_get(sr::kSlicePeriod));
     else host::alarm_disarm();
 }
 

@@ -85,7 +85,7 @@ Vdr g;
 
 // The kernel build of the revision text that start-up keeps in %SR201-%SR205.
 int kernel_build() {
-    return int16_t((sr_get(204) >> 8) * 10 + sr_get(205) - 528);
+    return int16_t((sr_get(sr::kKernelRev + 3) >> 8) * 10 + sr_get(sr::kKernelRev + 4) - 528);
 }
 
 inline uint32_t pair(COLOR c) {

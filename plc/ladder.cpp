@@ -72,17 +72,17 @@ int32_t verdict_for(const uint8_t *prog, uint32_t bytes, bool tokens16) {
 
 // End of scan: the screen latches, the first-scan bits.
 void end_of_scan() {
-    sr_put(2, uint16_t(force_screen_latch + 1));
-    sbit_put(1, 0);
-    sbit_put(10, 0);
+    sr_put(sr::kForcedScreen, uint16_t(force_screen_latch + 1));
+    sbit_put(sbit::kFirstScan, 0);
+    sbit_put(sbit::kStatsFrozen, 0);
     if (change_screen_latch != old_change_screen) {
         old_change_screen = change_screen_latch;
-        if (change_screen_latch) sr_put(1, change_screen_latch);
+        if (change_screen_latch) sr_put(sr::kUserScreen, change_screen_latch);
     }
 }
 
 void scan_timing() {
-    if (sbit_get(1)) {
+    if (sbit_get(sbit::kFirstScan)) {
         local_scan_time = 0;
         local_scan_time_rm = 0;
     } else {
@@ -92,7 +92,7 @@ void scan_timing() {
     }
     uint32_t now = FPGA_GetFrt();
     local_frt_100us = now;
-    sr_put32(149, now);
+    sr_put32(sr::kScanTick, now);
     time_frt_100us = uint16_t(now & 0x3FFF);
 }
 
@@ -179,14 +179,14 @@ int Ladder_Load() {
     if (!ladder_bl || iec_running() || Ladder_Bytes() == 0) return 1;
     int32_t r = verdict_for(ladder_bl + 8, Ladder_Bytes(), tokens16_now());
     if (r == kLadderScanDone) return 1;
-    sr_put32(53, uint32_t(r));
-    sr_put(4, sr_get(4) | 0x100);
+    sr_put32(sr::kLogicFaultAt, uint32_t(r));
+    sr_put(sr::kStatus, sr_get(sr::kStatus) | sr4::kLogicFault);
     return 0;
 }
 
 int32_t LogicUpdate(const uint8_t *ladder, uint32_t bytes) {
     scan_timing();
-    if (sbit_get(1)) {
+    if (sbit_get(sbit::kFirstScan)) {
         RegTokLen_16b = tokens16_now() ? 1 : 0;
         if (g_hooks.first_scan) g_hooks.first_scan();
     }

@@ -122,12 +122,13 @@ void op_change_screen(uint16_t, uint8_t) {
 void op_screen_contact(uint16_t, uint8_t) {
     uint16_t k = Lad_Word(&lad_pc);
     bool in_force;
-    if (sr_get(3) != 0)
+    if (sr_get(sr::kSystemScreen) != 0)
         in_force = false;
     else if (force_screen_latch != 0xFFFF)
         in_force = force_screen_latch == k;
     else
-        in_force = uint16_t(sr_get(2) - 1) == k || uint16_t(sr_get(1) - 1) == k;
+        in_force = uint16_t(sr_get(sr::kForcedScreen) - 1) == k ||
+                   uint16_t(sr_get(sr::kUserScreen) - 1) == k;
     if (!lad_fault) Lad_Push(in_force ? 0xFF : 0x00);
 }
 

@@ -76,7 +76,7 @@ uint32_t IEC_NON_IEC_PidParser(uint32_t pos, uint16_t op, uint32_t now, uint8_t 
     uint16_t ctl = blk[pidw::Control];
     ctl = dependent ? uint16_t(ctl | pidc::Dependent) : uint16_t(ctl & ~pidc::Dependent);
     ctl |= pidc::Enabled;
-    ctl = sbit_get(1) ? uint16_t(ctl | pidc::Init) : uint16_t(ctl & ~pidc::Init);
+    ctl = sbit_get(sbit::kFirstScan) ? uint16_t(ctl | pidc::Init) : uint16_t(ctl & ~pidc::Init);
 
     const uint8_t *pv = Lad_Word16(pv_ref);
     if (!pv) return pos;

@@ -87,7 +87,7 @@ struct TimerState {
 uint8_t timer_step(const TimerOp &t, bool wide, TimerState *s, int64_t preset, bool reset,
                    uint8_t power, uint16_t now) {
     now &= kStamp;
-    bool first = sbit_get(1) != 0;
+    bool first = sbit_get(sbit::kFirstScan) != 0;
     if (t.kind == Kind::Retentive && reset) {
         s->acc = 0;
         s->status = now;

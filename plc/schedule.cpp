@@ -14,7 +14,9 @@ struct Clock {
 };
 
 Clock snapshot() {
-    return {sr_get(44), sr_get(45), sr_get(46), sr_get(47), sr_get(48), sr_get(49), sr_get(50)};
+    return {sr_get(sr::kClock),     sr_get(sr::kClock + 1), sr_get(sr::kClock + 2),
+            sr_get(sr::kClock + 3), sr_get(sr::kClock + 4), sr_get(sr::kClock + 5),
+            sr_get(sr::kClock + 6)};
 }
 
 bool in_window(uint16_t sh, uint16_t sm, uint16_t eh, uint16_t em, const Clock &c) {

@@ -26,7 +26,7 @@ constexpr SrInfo clock_field(uint32_t min, uint32_t max) {
 
 // clang-format off
 // One row per %SR1..192, eight to a line.
-const SrInfo sr_info[192] = {
+const SrInfo sr_info[sr::kLast] = {
     /* %SR1   */ w16(0, 1023), w16(0, 1023), w16(0, 28), kStatus, w16(0, 4), kStatus, kStatus, kStatus,
     /* %SR9   */ kAny16, kAny16, kNone, kNone, kNone, kNone, kNone, kNone,
     /* %SR17  */ kNone, kNone, kNone, kNone, kNone, kNone, kNone, kNone,
@@ -56,9 +56,10 @@ const SrInfo sr_info[192] = {
 
 namespace {
 
-constexpr uint32_t kRefSr9 = 3200;       // written without any check
-constexpr uint32_t kRefSr152Bit2 = 5490; // the extended option switch
-constexpr uint32_t kRefSr164Bit1 = 5681; // second menu option switch
+constexpr uint32_t kRefUnchecked = sr_ref(sr::kTouchPressure);     // written without any check
+constexpr uint32_t kRefExtOption = sr_ref(sr::kExtOptions) + 2;    // the extended option switch
+constexpr uint32_t kRefMenuOption1 = sr_ref(sr::kMenuOptions) + 1; // second menu option switch
+static_assert(kRefUnchecked == 3200 && kRefExtOption == 5490 && kRefMenuOption1 == 5681);
 constexpr uint16_t kNetOffline = 0x80;   // net_status: network not usable
 
 SysRegActions g_act;
@@ -85,9 +86,10 @@ int clock_write(uint32_t ref, const uint8_t *in, uint32_t bits) {
     uint16_t w[7] = {};
     for (uint32_t i = 0; i < bits / 16 && i < 6; i++)
         w[i] = le16(in + 2 * i);
-    if (ref == sr_ref(44) && bits == 96) return RtcSet(w); // the clock works out the weekday
-    if (ref == sr_ref(44) && bits == 48) return RtcTimeSet(w);
-    if (ref == sr_ref(47) && bits == 48) return RtcDateSet(w);
+    if (ref == sr_ref(sr::kClock) && bits == 96)
+        return RtcSet(w); // the clock works out the weekday
+    if (ref == sr_ref(sr::kClock) && bits == 48) return RtcTimeSet(w);
+    if (ref == sr_ref(sr::kClockDate) && bits == 48) return RtcDateSet(w);
     return 0;
 }
 
@@ -100,12 +102,12 @@ void screen_saver(uint16_t on, uint16_t minutes) {
 int SysReg_Write(uint32_t ref, const void *src, uint32_t bits) {
     if (ref < reg::kRefSR || ref >= reg::kRefF || !src || bits == 0) return 0;
     // %SR9 takes any value, but even it does not spill past the %SR area.
-    if (ref == kRefSr9)
+    if (ref == kRefUnchecked)
         return uint64_t(ref) + bits <= reg::kRefF ? PlcReg_Store(ref, src, bits) : 0;
     const uint8_t *in = static_cast<const uint8_t *>(src);
     unsigned row = (ref - reg::kRefSR) / 16;
     int n = int(row) + 1;
-    if (n >= 44 && n <= 50) return clock_write(ref, in, bits);
+    if (n >= sr::kClock && n < sr::kClock + sr::kClockWords) return clock_write(ref, in, bits);
 
     const SrInfo &info = sr_info[row];
     if (bits > info.width) return 0;
@@ -123,64 +125,64 @@ int SysReg_Write(uint32_t ref, const void *src, uint32_t bits) {
     // a write to another bit would change them without their action.
     bool whole = ref == sr_ref(n);
     switch (n) {
-    case 5:
+    case sr::kRunMode:
         if (!whole) return 0;
         act(g_act.run_mode, v); // stores the mode itself
         return 1;
-    case 29:
-        if (!whole || net_offline() || v > 254 - int(sr_get(61))) return 0;
+    case sr::kNetId:
+        if (!whole || net_offline() || v > 254 - int(sr_get(sr::kNetIdCount))) return 0;
         PlcReg_Store(ref, in, bits);
         net_changed();
-        sr_put(4, sr_get(4) & uint16_t(~sr4::kNetIdRange));
+        sr_put(sr::kStatus, sr_get(sr::kStatus) & uint16_t(~sr4::kNetIdRange));
         return 1;
-    case 30:
+    case sr::kNetBaud:
         if (!whole || net_offline()) return 0;
         PlcReg_Store(ref, in, bits);
         net_changed();
         return 1;
-    case 32:
+    case sr::kContrast:
         if (!whole) return 0;
         PlcReg_Store(ref, in, bits);
         act(g_act.contrast, v);
         return 1;
-    case 34:
+    case sr::kPortAction:
         if (!whole) return 0;
         act(g_act.port, v); // the port setting is not kept in the register
         return 1;
-    case 152:
-        if (ref == kRefSr152Bit2) act(g_act.extended_option, v * 4);
+    case sr::kExtOptions:
+        if (ref == kRefExtOption) act(g_act.extended_option, v * 4);
         break;
-    case 163:
+    case sr::kMenuOption2:
         if (whole) act(g_act.menu_option2, v);
         break;
-    case 164:
+    case sr::kMenuOptions:
         if (whole) act(g_act.menu_option, 0, v);
-        if (ref == kRefSr164Bit1) act(g_act.menu_option, 1, v);
+        if (ref == kRefMenuOption1) act(g_act.menu_option, 1, v);
         break;
-    case 167:
+    case sr::kSlicePeriod:
         if (!whole) return 0;
         PlcReg_Store(ref, in, bits);
         act(g_act.slice, v);
         return 1;
-    case 180:
+    case sr::kPopupMode:
         if (!whole) return 0;
         PlcReg_Store(ref, in, bits);
         act(g_act.popup_mode, v);
         return 1;
-    case 183:
+    case sr::kBeepEnable:
         if (!whole) return 0;
         PlcReg_Store(ref, in, bits);
         act(g_act.beep_enable, v);
         return 1;
-    case 185:
+    case sr::kSaverEnable:
         if (!whole) return 0;
         PlcReg_Store(ref, in, bits);
-        screen_saver(uint16_t(v), sr_get(186));
+        screen_saver(uint16_t(v), sr_get(sr::kSaverMinutes));
         return 1;
-    case 186:
+    case sr::kSaverMinutes:
         if (!whole) return 0;
         PlcReg_Store(ref, in, bits);
-        screen_saver(sr_get(185), uint16_t(v));
+        screen_saver(sr_get(sr::kSaverEnable), uint16_t(v));
         return 1;
     default:
         break;
@@ -193,7 +195,7 @@ void SysReg_SetActions(const SysRegActions &actions) {
 }
 
 void VmDbWordSR_MinMax(uint16_t *min, uint16_t *max, int index) {
-    if (index < 0 || index >= 192) {
+    if (index < 0 || index >= sr::kLast) {
         *min = 0;
         *max = 0;
         return;

@@ -10,7 +10,9 @@ struct SrInfo {
     uint32_t min;
     uint32_t max;
 };
-extern const SrInfo sr_info[192];
+extern const SrInfo sr_info[sr::kLast];
+// The row of %SRn (n = 1..sr::kLast).
+inline const SrInfo &sr_row(int n) { return sr_info[n - 1]; }
 
 // Checks and applies a write of `bits` bits from `src` to the system register
 // at `ref` (3072 <= ref <= 6143). Returns 1 when the write was taken (stored

@@ -19,7 +19,6 @@ constexpr uint32_t kIecMark = 0xC0000000u;
 constexpr uint32_t kExternalMark = 0x80000000u;
 // Read like a direct reference even when it carries the IEC mark.
 constexpr uint32_t kIecAsDirect = 0xFFFFFFFEu;
-constexpr int kRunModeDriven = 2;
 
 // The areas a direct or extended reference may address. An access must lie
 // wholly inside the area its reference starts in: a long access at the end of
@@ -73,7 +72,7 @@ uint32_t ext_bit_offset(uint32_t ref) {
     return (ref >> 12) & 0x1FF;
 }
 bool run_mode_driven() {
-    return sr_get(5) == kRunModeDriven;
+    return sr_get(sr::kRunMode) == sr::kModeRun;
 }
 
 uint8_t *external_ptr(uint32_t ref, uint32_t bits) {
@@ -299,12 +298,12 @@ void PlcTmpClear() {
     zero(reg::kT, reg::kM - reg::kT);
     zero(reg::kAQ, reg::kR - reg::kAQ);
     zero(reg::kET, reg::kEM - reg::kET);
-    sbit_put(9, 0);
-    sbit_put(10, 0);
-    sr_put(57, 255);
-    sr_put(58, 0);
-    sr_put(62, 0);
-    sr_put(184, 0);
+    sbit_put(sbit::kIecS9, 0);
+    sbit_put(sbit::kStatsFrozen, 0);
+    sr_put(sr::kBacklight, 255);
+    sr_put(sr::kReserved58, 0);
+    sr_put(sr::kReserved62, 0);
+    sr_put(sr::kBeepOverride, 0);
 }
 
 void PlcReg_SetHooks(const PlcRegHooks &hooks) {

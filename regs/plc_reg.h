@@ -5,6 +5,8 @@
 // address: 1024 + bit offset for the base areas, own bases for %ET, %EM and
 // %ESR, bit 31 for external slots, bits 31-30 for IEC variables.
 #pragma once
+#include "regs/sr.h"
+
 #include <cstddef>
 #include <cstdint>
 
@@ -76,10 +78,11 @@ void PlcOldInit();
 // Clears the image, the external slots and their status (test fixtures).
 void PlcReg_Reset();
 
-// Fixed system registers and bits, read and written in place.
-// %SRn: n = 1..192 in the %SR area, 193..448 in the %ESR area.
-inline size_t sr_offset(int n) {
-    return n <= 192 ? reg::kSR + 2u * unsigned(n - 1) : reg::kESR + 2u * unsigned(n - 193);
+// Fixed system registers and bits, read and written in place, by their names
+// in regs/sr.h. %SRn: n = 1..192 in the %SR area, 193..448 in the %ESR area.
+constexpr size_t sr_offset(int n) {
+    return n <= sr::kLast ? reg::kSR + 2u * unsigned(n - 1)
+                          : reg::kESR + 2u * unsigned(n - sr::kEsrFirst);
 }
 uint16_t sr_get(int n);
 void sr_put(int n, uint16_t v);
@@ -90,6 +93,7 @@ int sbit_get(int n);
 void sbit_put(int n, int on);
 
 // Reference of %SRn.
-inline uint32_t sr_ref(int n) {
-    return n <= 192 ? reg::kRefSR + 16u * unsigned(n - 1) : reg::kRefESR + 16u * unsigned(n - 193);
+constexpr uint32_t sr_ref(int n) {
+    return n <= sr::kLast ? reg::kRefSR + 16u * unsigned(n - 1)
+                          : reg::kRefESR + 16u * unsigned(n - sr::kEsrFirst);
 }

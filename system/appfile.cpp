@@ -66,7 +66,7 @@ AppState g;
 std::mutex g_save_lock;
 uint8_t g_snapshot[reg::kImageSize];
 
-bool in_run_mode() { return sr_get(5) == 2; }
+bool in_run_mode() { return sr_get(sr::kRunMode) == sr::kModeRun; }
 
 bool main_thread() { return gettid() == getpid(); }
 
@@ -98,11 +98,11 @@ bool read_block(FILE *f, uint8_t *block, uint32_t capacity) {
 }
 
 bool write_security(NvFile &f) {
-    uint32_t len = sr_get32(21);
+    uint32_t len = sr_get32(sr::kSecurityLength);
     if (len > kSecurityMax) return false;
     uint8_t h[4];
     put_le16(h, uint16_t(len));
-    put_le16(h + 2, sr_get(28));
+    put_le16(h + 2, sr_get(sr::kSecurityCrc));
     return f.write(h, 4) == 4 && f.write(plc_reg + kSecurityOffset, len) == len;
 }
 
@@ -111,8 +111,8 @@ bool read_security(FILE *f) {
     if (read_exact(f, h, 4) != 4) return false;
     uint16_t len = le16(h);
     if (len > kSecurityMax) return false; // would overwrite the image's marker
-    sr_put32(21, len);
-    sr_put(28, le16(h + 2));
+    sr_put32(sr::kSecurityLength, len);
+    sr_put(sr::kSecurityCrc, le16(h + 2));
     return read_exact(f, plc_reg + kSecurityOffset, len) == len;
 }
 
@@ -349,7 +349,8 @@ int AutoSaveRegisters() {
     // while the scan has stopped, so its calendar registers are stale.
     if (main_thread()) {
         uint16_t cal[7];
-        for (int i = 0; i < 7; ++i) cal[i] = le16(g_snapshot + sr_offset(44 + i));
+        for (int i = 0; i < sr::kClockWords; ++i)
+            cal[i] = le16(g_snapshot + sr_offset(sr::kClock + i));
         RtcSet(cal);
     }
     return ok ? 1 : 0;
@@ -367,8 +368,8 @@ int CrtAutoSaveRegFile() {
     }
     std::string r;
     if (nv_read_file(kRetnregFile, &r) && r.size() >= 4) {
-        sr_put(29, le16(r.data()));
-        sr_put(30, le16(r.data() + 2));
+        sr_put(sr::kNetId, le16(r.data()));
+        sr_put(sr::kNetBaud, le16(r.data() + 2));
     }
     return 1;
 }
@@ -402,9 +403,9 @@ int AutoLoadRegisters() {
 
     int result = banks.reg_bank && FRAM_XChange_Data(1, banks.reg_bank) ? 1 : 0;
     // Set after the FRAM copy, which holds the previous start's value.
-    sr_put(199, found);
-    sr_put(200, uint16_t(InitRdVer));
-    std::memcpy(plc_reg + sr_offset(201), KernelRev, 10);
+    sr_put(sr::kStartStatus, found);
+    sr_put(sr::kInitRdVer, uint16_t(InitRdVer));
+    std::memcpy(plc_reg + sr_offset(sr::kKernelRev), KernelRev, 10);
 
     if (!g.restart_counted) {
         g.restart_counted = true;
@@ -412,7 +413,7 @@ int AutoLoadRegisters() {
         Persist_SetRestarts(g.restarts);
     }
     Persist_Clear(kStAlive);
-    sr_put(52, uint16_t(g.restarts));
+    sr_put(sr::kRestarts, uint16_t(g.restarts));
     K7_WDCountCheck(0);
     return result;
 }
@@ -420,7 +421,7 @@ int AutoLoadRegisters() {
 void K7_WDCountCheck(int clear) {
     if (clear) {
         nv_remove(kWdCountFile);
-        sr_put(52, 0);
+        sr_put(sr::kRestarts, 0);
         return;
     }
     std::string s;
@@ -431,22 +432,22 @@ void K7_WDCountCheck(int clear) {
             f.write(zero, 2);
             f.commit(true);
         }
-        sr_put(52, 0);
+        sr_put(sr::kRestarts, 0);
         return;
     }
     if (!nv_read_file(kWdCountFile, &s) || !writable(kWdCountFile)) {
-        sr_put(52, 0);
+        sr_put(sr::kRestarts, 0);
         return;
     }
     uint16_t count = s.size() >= 2 ? le16(s.data()) : 0;
-    uint16_t now = sr_get(52);
+    uint16_t now = sr_get(sr::kRestarts);
     if (now == count || now < 2) {
-        sr_put(52, count);
+        sr_put(sr::kRestarts, count);
         return;
     }
-    sr_put(52, uint16_t(now - 1));
+    sr_put(sr::kRestarts, uint16_t(now - 1));
     uint8_t b[2];
-    put_le16(b, sr_get(52));
+    put_le16(b, sr_get(sr::kRestarts));
     NvFile f;
     if (f.open(kWdCountFile)) {
         f.write(b, 2);
@@ -456,8 +457,8 @@ void K7_WDCountCheck(int clear) {
 
 int DelAutoRegFile() {
     uint8_t r[4];
-    put_le16(r, sr_get(29));
-    put_le16(r + 2, sr_get(30));
+    put_le16(r, sr_get(sr::kNetId));
+    put_le16(r + 2, sr_get(sr::kNetBaud));
     NvFile f;
     if (f.open(kRetnregFile)) {
         f.write(r, 4);
@@ -562,8 +563,8 @@ int SaveAndSetMACID() {
     if (std::memcmp(tinyImage + 8, kMakerOui, 3) != 0) return 1;
     if (!write_identity(tinyImage)) return 1;
     Etn_SetMacId(tinyImage + 8, 0);
-    sr_put(35, uint16_t((tinyImage[12] << 8) | tinyImage[13]));
-    sr_put(36, uint16_t((tinyImage[10] << 8) | tinyImage[11]));
+    sr_put(sr::kMacLow, uint16_t((tinyImage[12] << 8) | tinyImage[13]));
+    sr_put(sr::kMacMid, uint16_t((tinyImage[10] << 8) | tinyImage[11]));
     return 0;
 }
 

@@ -34,12 +34,12 @@ constexpr int kBitTaken = 2, kBitPresent = 3, kBitStoreRequest = 6;
 const char *const kWarmFile = "/mnt/cfg/Tr_BKP.RET";
 const char *const kRetainFile = "/mnt/cfg/tr.ret";
 
-bool sr164_bit(int bit) { return (sr_get(164) >> bit) & 1; }
+bool sr164_bit(int bit) { return (sr_get(sr::kMenuOptions) >> bit) & 1; }
 
 // Through the register write so that the bit's register actions run.
 void sr164_set(int bit, int on) {
     uint8_t v = on ? 1 : 0;
-    PlcReg_Set(sr_ref(164) + uint32_t(bit), &v, 1);
+    PlcReg_Set(sr_ref(sr::kMenuOptions) + uint32_t(bit), &v, 1);
 }
 
 // Erasing a flash block set its first 1024 bytes to 0xFF.
@@ -108,11 +108,11 @@ int StoreBBRAM() {
 void RestoreBBRAM(int keep) {
     if (!image_valid()) return;
     TCH_BeepOvrd(0);
-    uint16_t mode = sr_get(5);
+    uint16_t mode = sr_get(sr::kRunMode);
     bool present = sr164_bit(kBitPresent);
     std::memcpy(plc_reg, crcsize_tbl + 8, kImage);
     if (TrevantRuntime) tr_reg_load_backup();
-    sr_put(5, mode & 0xFF);
+    sr_put(sr::kRunMode, mode & 0xFF);
     if (present) sr164_set(kBitPresent, 1);
     if (keep == 1) {
         sr164_set(kBitTaken, 1);
@@ -140,10 +140,16 @@ void RestoreSRReg(int, int, int) {
     LoadRegisters();
     // clang-format off
     const struct { const uint8_t *header; int crc_sr, len_sr; } blocks[] = {
-        {ladder_bl, 23, 11},        {io_config_bl, 26, 17},    {net_config_bl, 27, 19},
-        {kesta_pgm_bl, 125, 113},   {string_table_bl, 126, 115}, {rom_map_tbl + 512, 127, 117},
-        {text_table_bl, 128, 119},  {font_table_bl, 129, 121}, {promgr_table_bl, 130, 123},
-        {sms_table_bl, 147, 143},
+        {ladder_bl,         sr::kLadderCrc,    sr::kLadderLength},
+        {io_config_bl,      sr::kIoConfigCrc,  sr::kIoConfigLength},
+        {net_config_bl,     sr::kNetConfigCrc, sr::kNetConfigLength},
+        {kesta_pgm_bl,      sr::kScreenPgmCrc, sr::kScreenPgmLength},
+        {string_table_bl,   sr::kStringsCrc,   sr::kStringsLength},
+        {rom_map_tbl + 512, sr::kBitmapsCrc,   sr::kBitmapsLength},
+        {text_table_bl,     sr::kTextsCrc,     sr::kTextsLength},
+        {font_table_bl,     sr::kFontsCrc,     sr::kFontsLength},
+        {promgr_table_bl,   sr::kProMgrCrc,    sr::kProMgrLength},
+        {sms_table_bl,      sr::kSmsCrc,       sr::kSmsLength},
     };
     // clang-format on
     for (const auto &b : blocks) mirror(b.header, b.crc_sr, b.len_sr);

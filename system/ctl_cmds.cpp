@@ -22,9 +22,9 @@
 namespace {
 const char *run_mode_name(unsigned mode) {
     switch (mode) {
-    case 0: return "Idle";
-    case 1: return "DoIO";
-    case 2: return "Run";
+    case sr::kModeIdle: return "Idle";
+    case sr::kModeDoIo: return "DoIO";
+    case sr::kModeRun: return "Run";
     default: return "other";
     }
 }
@@ -60,8 +60,12 @@ bool parse_value(const std::string &text, uint32_t bits, uint64_t *out, std::str
     return true;
 }
 
-bool is_checked_sr(uint32_t ref) { return ref >= 3072 && ref <= 6143 && ref != 3200; }
-bool is_clock_sr(uint32_t ref) { return ref >= sr_ref(44) && ref < sr_ref(51); }
+bool is_checked_sr(uint32_t ref) {
+    return ref >= reg::kRefSR && ref < reg::kRefF && ref != sr_ref(sr::kTouchPressure);
+}
+bool is_clock_sr(uint32_t ref) {
+    return ref >= sr_ref(sr::kClock) && ref < sr_ref(sr::kClock + sr::kClockWords);
+}
 
 // Several values for a word register write that many consecutive words at
 // once: the clock is set this way (6 words at %SR44, or 3 for the time at
@@ -105,7 +109,7 @@ std::string cmd_reg(const std::vector<std::string> &a) {
                        " (the clock is set with seconds minutes hours day month year at %SR44, "
                        "seconds minutes hours at %SR44, or day month year at %SR47, as a valid "
                        "calendar)";
-            const SrInfo &row = sr_info[(ref - 3072) / 16];
+            const SrInfo &row = sr_info[(ref - reg::kRefSR) / 16];
             if (row.width == 0 || row.min > row.max)
                 return "error: " + name + " is read-only";
             if (width > row.width)
@@ -126,9 +130,9 @@ std::string cmd_reg(const std::vector<std::string> &a) {
 
 std::string cmd_status(const std::vector<std::string> &a) {
     if (a.size() != 1) return "error: usage: status";
-    unsigned mode = sr_get(5);
+    unsigned mode = sr_get(sr::kRunMode);
     char sr4[16];
-    std::snprintf(sr4, sizeof sr4, "0x%04X", sr_get(4));
+    std::snprintf(sr4, sizeof sr4, "0x%04X", sr_get(sr::kStatus));
     char fault[16];
     std::snprintf(fault, sizeof fault, "0x%04X", PGM_fault);
     return "ok\nrun_mode: " + std::to_string(mode) + " " + run_mode_name(mode) +

@@ -31,8 +31,12 @@ constexpr const char *kFirmDir = "/mnt/firm";
 constexpr const char *kFirmware = "/mnt/firm/firmware";
 constexpr const char *kFirmwareNew = "/mnt/firm/firmware.new";
 
-void sr154_clear(uint16_t bits) { sr_put(154, uint16_t(sr_get(154) & ~bits)); }
-void sr154_set(uint16_t bits) { sr_put(154, uint16_t(sr_get(154) | bits)); }
+void sr154_clear(uint16_t bits) {
+    sr_put(sr::kFwUpdate, uint16_t(sr_get(sr::kFwUpdate) & ~bits));
+}
+void sr154_set(uint16_t bits) {
+    sr_put(sr::kFwUpdate, uint16_t(sr_get(sr::kFwUpdate) | bits));
+}
 
 // Directories first, then by the first 8 bytes of the name, then by the extension.
 bool entry_before(const CfFindRecord &a, const CfFindRecord &b) {
@@ -108,7 +112,7 @@ int GetFirmwareDir(int drive, CfFindRecord *listing, uint32_t) {
             best_minor = minor;
         }
     }
-    unsigned running_major = sr_get(38), running_minor = sr_get(59);
+    unsigned running_major = sr_get(sr::kFirmwareMajor), running_minor = sr_get(sr::kFirmwareMinor);
     if (best && (best_major > running_major ||
                  (best_major == running_major && best_minor > running_minor))) {
         std::string path = std::string(drive == 1 ? "B:" : "A:") + "UPDATE/" +
@@ -126,8 +130,8 @@ int GetFirmwareDir(int drive, CfFindRecord *listing, uint32_t) {
 }
 
 int SD_check_fw_file(const char *path) {
-    controller_mode = sr_get(5);
-    sr_put(5, 0);
+    controller_mode = sr_get(sr::kRunMode);
+    sr_put(sr::kRunMode, sr::kModeIdle);
     FxFile f{};
     if (CF_Open(&f, path, 0) == cf::kOk) {
         uint32_t size = 0;
@@ -135,7 +139,7 @@ int SD_check_fw_file(const char *path) {
         CF_Close(&f);
         if (size > 0) return 1;
     }
-    sr_put(5, controller_mode);
+    sr_put(sr::kRunMode, controller_mode);
     return 0;
 }
 
@@ -164,7 +168,7 @@ int Load_fw_file_from_mSD(const char *path) {
              file_size(kFirmwareNew) == size;
     }
     ok = host::shell("sync") == 0 && ok;
-    sr_put(5, controller_mode);
+    sr_put(sr::kRunMode, controller_mode);
     if (ok) ok = ::chmod(host::path(kFirmwareNew).c_str(), 0755) == 0 &&
                  ::rename(host::path(kFirmwareNew).c_str(), host::path(kFirmware).c_str()) == 0;
     if (!ok) {
@@ -175,10 +179,10 @@ int Load_fw_file_from_mSD(const char *path) {
     host::shell("sync");
     remove_old_firmware_files();
     if (InitRdVer != 1) host::run_argv({"rm", "-f", host::path("/mnt/firm/pq9e")});
-    if (!(sr_get(154) & 0x400)) sr154_clear(0x200);
+    if (!(sr_get(sr::kFwUpdate) & 0x400)) sr154_clear(0x200);
     sr154_clear(0x100);
     StopWatchdog();
-    if (sr_get(154) & 0x800) {
+    if (sr_get(sr::kFwUpdate) & 0x800) {
         DeleteProgram();
         DelAutoRegFile();
         ClrRegFile();

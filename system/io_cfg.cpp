@@ -179,11 +179,11 @@ int IoConfig(int) {
         }
     }
     if (fault) {
-        sbit_put(6, 0);
-        sr_put(4, sr_get(4) | sr4::kIoConfig);
+        sbit_put(sbit::kIoOk, 0);
+        sr_put(sr::kStatus, sr_get(sr::kStatus) | sr4::kIoConfig);
         IoStop();
     } else {
-        sr_put(4, sr_get(4) & uint16_t(~sr4::kIoConfig));
+        sr_put(sr::kStatus, sr_get(sr::kStatus) & uint16_t(~sr4::kIoConfig));
     }
     // For the programming protocol: per slot the installed identity and the
     // record from its status character on, then the whole block in %SR64..
@@ -192,7 +192,7 @@ int IoConfig(int) {
         put_le16(e, s < kIoSlots ? installed[s] : kNone);
         std::memcpy(e + 2, io_cfg[s].rec, 21);
     }
-    std::memcpy(plc_reg + sr_offset(64), Cmd_SS_Info, sizeof Cmd_SS_Info);
+    std::memcpy(plc_reg + sr_offset(sr::kSlotInfo), Cmd_SS_Info, sizeof Cmd_SS_Info);
     return fault ? 1 : 0;
 }
 

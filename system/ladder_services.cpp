@@ -91,7 +91,7 @@ void global_data(bool get) {
     }
     uint16_t words[32];
     if (get) {
-        if (sbit_get(1) || le16(pending) == 0) {
+        if (sbit_get(sbit::kFirstScan) || le16(pending) == 0) {
             (analog ? Net_ReqAQG : Net_ReqQG)(node);
             put_le16(pending, 1);
         }
@@ -125,14 +125,14 @@ void heartbeat(bool get) {
         return;
     }
     int node = value_or_register(node_word, 1023);
-    int arg = (sbit_get(1) || !(st & bit)) ? 0 : period / 10;
+    int arg = (sbit_get(sbit::kFirstScan) || !(st & bit)) ? 0 : period / 10;
     int ok;
     if (get) {
         ok = Net_GetQHB(node, arg);
     } else if (period & 1) {
         ok = Net_PutIHB(node, arg);
     } else {
-        int own = sr_get(29), ids = sr_get(61);
+        int own = sr_get(sr::kNetId), ids = sr_get(sr::kNetIdCount);
         ok = node >= own && node < own + ids ? Net_PutQHB(node, arg) : 0;
     }
     if (ok)
@@ -152,13 +152,13 @@ void node_number() {
     case 0:
         g_node.requested_at = 0;
         g_node.retry = 0;
-        if (n == 0 || n > 254 - int(sr_get(61))) {
+        if (n == 0 || n > 254 - int(sr_get(sr::kNetIdCount))) {
             top = 0;
             return;
         }
         top = 1;
-        if (n == sr_get(29)) return;
-        sr_put(29, uint16_t(n));
+        if (n == sr_get(sr::kNetId)) return;
+        sr_put(sr::kNetId, uint16_t(n));
         Plc_NetInit();
         Net_Test(3);
         if (!(_Can_Status(0) & 0x40)) {

@@ -56,24 +56,24 @@ volatile uint8_t MainLoopStalled;
 namespace {
 bool recovery_skips() { return RecoverMode && !ForceRecoveryDetectFlag; }
 
-void arm_slice() { host::alarm_arm_ms(sr_get(167)); }
+void arm_slice() { host::alarm_arm_ms(sr_get(sr::kSlicePeriod)); }
 
 } // namespace
 
 void Loop_StatusBits() {
-    uint16_t sr4v = sr_get(4);
-    sbit_put(6, (sr4v & sr4::kIoConfig) == 0);
-    sbit_put(2, (sr4v & (sr4::kDupNetId | sr4::kNetIdRange | sr4::kNetOffline)) == 0);
+    uint16_t sr4v = sr_get(sr::kStatus);
+    sbit_put(sbit::kIoOk, (sr4v & sr4::kIoConfig) == 0);
+    sbit_put(sbit::kNetOk, (sr4v & sr4::kNetFaults) == 0);
     bool forces = le16(io_force) != 0 || le16(io_force + 2) != 0;
-    sbit_put(11, sbit_get(12) && forces);
+    sbit_put(sbit::kForcesOn, sbit_get(sbit::kForceEnable) && forces);
 }
 
 namespace {
 
 void mirror_status() {
-    uint16_t v = sr_get(4);
-    if (sr_get(31) == 0) v &= uint16_t(~0xB0);
-    sr_put(55, v);
+    uint16_t v = sr_get(sr::kStatus);
+    if (sr_get(sr::kNetConfig) == 0) v &= uint16_t(~sr4::kNetFaults);
+    sr_put(sr::kStatusShown, v);
 }
 } // namespace
 
@@ -106,14 +106,14 @@ void The_Loop() {
     if (!Sliced) Cmd_Check();
 
     Dpram_Service();
-    if (SYS_BattTest() == 0) sr_put(4, sr_get(4) | sr4::kBattery);
-    else sr_put(4, sr_get(4) & uint16_t(~sr4::kBattery));
+    if (SYS_BattTest() == 0) sr_put(sr::kStatus, sr_get(sr::kStatus) | sr4::kBattery);
+    else sr_put(sr::kStatus, sr_get(sr::kStatus) & uint16_t(~sr4::kBattery));
     FxpMain(1);
     mirror_status();
     Datagram_Check();
 
     if (!Sliced) {
-        if (sr_get(5) != 0 && !DntTmeSlc) {
+        if (sr_get(sr::kRunMode) != sr::kModeIdle && !DntTmeSlc) {
             arm_slice();
             Vint = 1;
         }

@@ -36,22 +36,48 @@ Checked checked(uint8_t *block, uint32_t capacity, uint32_t max, int crc_sr, int
     return {block, capacity, std::min(max, capacity - 8), crc_sr, len_sr, inverted};
 }
 
-// clang-format off
-Checked c_io()      { return checked(io_config_bl, cap(0), 520192, 26, 17); }
-Checked c_ladder()  { return checked(ladder_bl, kLadderCapacity, kLadderMax, 23, 11); }
-Checked c_net()     { return checked(net_config_bl, cap(1), 4096, 27, 19); }
-Checked c_kesta()   { return checked(kesta_pgm_bl, cap(3), 1048576, 125, 113); }
-Checked c_string()  { return checked(string_table_bl, cap(5), 520192, 126, 115); }
-Checked c_text()    { return checked(text_table_bl, cap(6), 520192, 128, 119); }
-Checked c_font()    { return checked(font_table_bl, cap(7), 4194304, 129, 121); }
-Checked c_promgr()  { return checked(promgr_table_bl, cap(8), 4194304, 130, 123); }
-Checked c_sms()     { return checked(sms_table_bl, cap(9), 131072, 147, 143); }
-Checked c_datalog() { return checked(datalog_table, cap(10), 131072, 148, 145, true); }
-Checked c_report()  { return checked(report_table, cap(12), 262144, 0, 0); }
-Checked c_recipe()  { return checked(recipe_tbl, cap(13), 262144, 0, 0); }
-Checked c_login()   { return checked(login_tbl, cap(14), 65536, 0, 0); }
-Checked c_mqtt()    { return checked(mqtt_tbl, cap(15), 8388608, 0, 0); }
-// clang-format on
+Checked c_io() {
+    return checked(io_config_bl, cap(0), 520192, sr::kIoConfigCrc, sr::kIoConfigLength);
+}
+Checked c_ladder() {
+    return checked(ladder_bl, kLadderCapacity, kLadderMax, sr::kLadderCrc, sr::kLadderLength);
+}
+Checked c_net() {
+    return checked(net_config_bl, cap(1), 4096, sr::kNetConfigCrc, sr::kNetConfigLength);
+}
+Checked c_kesta() {
+    return checked(kesta_pgm_bl, cap(3), 1048576, sr::kScreenPgmCrc, sr::kScreenPgmLength);
+}
+Checked c_string() {
+    return checked(string_table_bl, cap(5), 520192, sr::kStringsCrc, sr::kStringsLength);
+}
+Checked c_text() {
+    return checked(text_table_bl, cap(6), 520192, sr::kTextsCrc, sr::kTextsLength);
+}
+Checked c_font() {
+    return checked(font_table_bl, cap(7), 4194304, sr::kFontsCrc, sr::kFontsLength);
+}
+Checked c_promgr() {
+    return checked(promgr_table_bl, cap(8), 4194304, sr::kProMgrCrc, sr::kProMgrLength);
+}
+Checked c_sms() {
+    return checked(sms_table_bl, cap(9), 131072, sr::kSmsCrc, sr::kSmsLength);
+}
+Checked c_datalog() {
+    return checked(datalog_table, cap(10), 131072, sr::kDatalogCrc, sr::kDatalogLength, true);
+}
+Checked c_report() {
+    return checked(report_table, cap(12), 262144, 0, 0);
+}
+Checked c_recipe() {
+    return checked(recipe_tbl, cap(13), 262144, 0, 0);
+}
+Checked c_login() {
+    return checked(login_tbl, cap(14), 65536, 0, 0);
+}
+Checked c_mqtt() {
+    return checked(mqtt_tbl, cap(15), 8388608, 0, 0);
+}
 
 bool valid(const Checked &c) {
     uint32_t len = le32(c.block + 4);
@@ -79,13 +105,13 @@ constexpr uint8_t kEmptyTable[8] = {8, 0, 0, 0, 0, 0, 0, 0};
 
 bool control_blocks_valid() {
     if (!valid(c_io()) || !valid(c_ladder()) || !valid(c_net())) return false;
-    uint32_t flen = sr_get32(15);
+    uint32_t flen = sr_get32(sr::kForceLength);
     if (flen < 1 || flen > sizeof io_force) return false;
     std::memcpy(io_force, plc_reg + reg::kF, flen);
-    if (crc16(io_force, flen) != sr_get(25)) return false;
-    uint32_t slen = sr_get32(21);
+    if (crc16(io_force, flen) != sr_get(sr::kForceCrc)) return false;
+    uint32_t slen = sr_get32(sr::kSecurityLength);
     if (slen < 1 || slen > kSecurityMax) return false;
-    if (crc16(plc_reg + kSecurityOffset, slen) != sr_get(28)) return false;
+    if (crc16(plc_reg + kSecurityOffset, slen) != sr_get(sr::kSecurityCrc)) return false;
     nv_get_features();
     uint32_t f = NV_EditorFeatures;
     if ((f & 0x01) && !valid(c_promgr())) return false;
@@ -102,8 +128,8 @@ void reset_control_blocks(bool empty) {
     fwload_set_def = 0;
     const uint8_t end_program[2] = {9, 0};
     if (empty) {
-        sr_put(4, sr_get(4) | sr4::kUserProgram);
-        SetPlcMode(0);
+        sr_put(sr::kStatus, sr_get(sr::kStatus) | sr4::kUserProgram);
+        SetPlcMode(sr::kModeIdle);
     }
     set_block(c_ladder(), end_program, 2, empty);
     uint8_t io[12];
@@ -113,15 +139,15 @@ void reset_control_blocks(bool empty) {
     net[5] = 0x40;
     set_block(c_net(), net, sizeof net, empty);
 
-    sbit_put(12, 0);
+    sbit_put(sbit::kForceEnable, 0);
     std::memset(io_force, 0, 4);
     std::memset(plc_reg + reg::kF, 0, 4);
-    sr_put(25, crc16(io_force, 4));
-    sr_put32(15, 4);
+    sr_put(sr::kForceCrc, crc16(io_force, 4));
+    sr_put32(sr::kForceLength, 4);
 
     std::memset(plc_reg + kSecurityOffset, 0, kSecurityMax);
-    sr_put(28, empty ? 0 : crc16(plc_reg + kSecurityOffset, kSecurityMax));
-    sr_put32(21, empty ? 0 : kSecurityMax);
+    sr_put(sr::kSecurityCrc, empty ? 0 : crc16(plc_reg + kSecurityOffset, kSecurityMax));
+    sr_put32(sr::kSecurityLength, empty ? 0 : kSecurityMax);
 
     for (const Checked &c : {c_promgr(), c_sms(), c_datalog(), c_report(), c_recipe(), c_login(),
                              c_mqtt()})
@@ -144,7 +170,7 @@ bool hmi_blocks_valid() {
 }
 
 void reset_hmi_blocks(bool empty) {
-    if (empty) sr_put(4, sr_get(4) | sr4::kGraphics);
+    if (empty) sr_put(sr::kStatus, sr_get(sr::kStatus) | sr4::kGraphics);
     for (const Checked &c : {c_kesta(), c_text(), c_string()})
         set_block(c, kEmptyTable, sizeof kEmptyTable, empty);
     block_erase(bmp_table, kBmpTableSize);
@@ -153,8 +179,8 @@ void reset_hmi_blocks(bool empty) {
     uint32_t len = empty ? 0 : 8;
     put_le32(ram_map_tbl + 512, crc);
     put_le32(ram_map_tbl + 516, len);
-    sr_put(127, crc);
-    sr_put32(117, len);
+    sr_put(sr::kBitmapsCrc, crc);
+    sr_put32(sr::kBitmapsLength, len);
     for (uint32_t n = 0; n < 64; ++n) {
         put_le32(ram_map_tbl + 8 * n, crc16(bmp_table + n * kBmpSlotSize, 8));
         put_le32(ram_map_tbl + 8 * n + 4, 8);
@@ -166,14 +192,22 @@ void reset_hmi_blocks(bool empty) {
 void repair_ranges() {
     struct Range {
         int sr;
-        uint16_t lo, hi, repair;
+        uint32_t lo, hi;
+        uint16_t repair;
     };
-    // %SR5 and %SR152 keep the limits that a register write accepts.
+    // A register that the system-register table limits keeps the limits a
+    // register write accepts, read from the table; %SR31 and %SR137, which no
+    // write reaches, carry their own.
+    auto written = [](int n, uint16_t repair) {
+        return Range{n, sr_row(n).min, sr_row(n).max, repair};
+    };
     // clang-format off
-    static constexpr Range kRanges[] = {
-        {5, 0, 4, 0}, {32, 1, 40, 16}, {33, 0, 1, 0}, {31, 0, 127, 0}, {137, 500, 0xFFFF, 500},
-        {173, 0, 1, 0}, {180, 0, 2, 0}, {183, 0, 1, 1}, {185, 0, 1, 0}, {186, 5, 1200, 15},
-        {152, 0, 4, 0}, {167, 2, 50, 2}};
+    const Range kRanges[] = {
+        written(sr::kRunMode, 0), written(sr::kContrast, 16), written(sr::kKeyToggle, 0),
+        {sr::kNetConfig, 0, 127, 0}, {sr::kReserved137, 500, 0xFFFF, 500},
+        written(sr::kKeysDisabled, 0), written(sr::kPopupMode, 0), written(sr::kBeepEnable, 1),
+        written(sr::kSaverEnable, 0), written(sr::kSaverMinutes, 15), written(sr::kExtOptions, 0),
+        written(sr::kSlicePeriod, 2)};
     // clang-format on
     for (const Range &r : kRanges) {
         uint16_t v = sr_get(r.sr);
@@ -184,8 +218,12 @@ void repair_ranges() {
 void load_default_registers() {
     // clang-format off
     static constexpr uint16_t kDefaults[][2] = {
-        {169, 32767}, {170, 32768}, {5, 0}, {32, 16}, {33, 0}, {31, 0}, {137, 500}, {173, 0},
-        {180, 0}, {183, 1}, {185, 0}, {186, 15}, {152, 0}, {167, 2}, {164, 0}, {163, 0}};
+        {sr::kReserved169, 32767}, {sr::kReserved170, 32768}, {sr::kRunMode, sr::kModeIdle},
+        {sr::kContrast, 16},       {sr::kKeyToggle, 0},       {sr::kNetConfig, 0},
+        {sr::kReserved137, 500},   {sr::kKeysDisabled, 0},    {sr::kPopupMode, 0},
+        {sr::kBeepEnable, 1},      {sr::kSaverEnable, 0},     {sr::kSaverMinutes, 15},
+        {sr::kExtOptions, 0},      {sr::kSlicePeriod, 2},     {sr::kMenuOptions, 0},
+        {sr::kMenuOption2, 0}};
     // clang-format on
     for (auto &d : kDefaults) sr_put(d[0], d[1]);
 }
@@ -221,28 +259,28 @@ int nvram_init(int load_defaults, int clear_control, int clear_hmi) {
     if (load_defaults) EraseBackupData();
     int d = fwload_set_def ? 1 : load_defaults;
 
-    uint16_t own = sr_get(61);
-    if (own < 1 || own > 253) sr_put(61, own = 1);
-    uint16_t id = sr_get(29);
+    uint16_t own = sr_get(sr::kNetIdCount);
+    if (own < 1 || own > 253) sr_put(sr::kNetIdCount, own = 1);
+    uint16_t id = sr_get(sr::kNetId);
     if (id == 0 || id > 254 - own) {
-        sr_put(29, uint16_t(254 - own));
-        sr_put(4, sr_get(4) | sr4::kNetIdRange);
+        sr_put(sr::kNetId, uint16_t(254 - own));
+        sr_put(sr::kStatus, sr_get(sr::kStatus) | sr4::kNetIdRange);
     }
-    if (sr_get(30) > 4) sr_put(30, 0);
+    if (sr_get(sr::kNetBaud) > sr_row(sr::kNetBaud).max) sr_put(sr::kNetBaud, 0);
 
     if (d) load_default_registers();
     else repair_ranges();
-    sr_put(193, 0);
+    sr_put(sr::kOnlineChange, 0);
 
     bool failed = !d && !clear_control && !control_blocks_valid();
     if (d || clear_control || failed) {
-        if (sr_get(5) != 2) reset_control_blocks(failed || clear_control);
+        if (sr_get(sr::kRunMode) != sr::kModeRun) reset_control_blocks(failed || clear_control);
     }
 
     if (d || clear_hmi) reset_hmi_blocks(clear_hmi != 0);
     else if (!hmi_blocks_valid()) reset_hmi_blocks(true);
 
-    sr_put(154, sr_get(154) & 0x3FFF);
+    sr_put(sr::kFwUpdate, sr_get(sr::kFwUpdate) & 0x3FFF);
     return d;
 }
 

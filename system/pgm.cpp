@@ -154,7 +154,7 @@ void set_up() {
     g.start_screen = uint16_t(le16(h + hdr::kStartPage) + 1);
     SYS_LoadRCBs();
     if (g.start_screen) {
-        sr_put(1, g.start_screen);
+        sr_put(sr::kUserScreen, g.start_screen);
         PAGE_current = 0;
         PGM_state = 5;
     } else {
@@ -165,7 +165,7 @@ void set_up() {
 void state_step() {
     switch (PGM_state) {
     case 6:
-        if (sr_get(4) & kGraphicsInvalid) {
+        if (sr_get(sr::kStatus) & kGraphicsInvalid) {
             fault(0x801);
             last_ctlr_status = kStatusReset;
             break;
@@ -175,12 +175,12 @@ void state_step() {
         SYS_ClearCmd();
         last_ctlr_status = kStatusReset;
         if (!PGM_QuickCheck()) {
-            sr_put(4, sr_get(4) | kGraphicsInvalid);
+            sr_put(sr::kStatus, sr_get(sr::kStatus) | kGraphicsInvalid);
             fault(0x801);
             break;
         }
         PGM_state = 4;
-        sr_put(4, sr_get(4) & uint16_t(~kGraphicsInvalid));
+        sr_put(sr::kStatus, sr_get(sr::kStatus) & uint16_t(~kGraphicsInvalid));
         [[fallthrough]];
     case 4:
         set_up();
@@ -214,33 +214,33 @@ bool run_mode_watch() {
     uint16_t mode = uint16_t(SYS_RunMode());
     if (mode == last_plc_mode) return false;
     last_plc_mode = mode;
-    if (PGM_state != 5 || mode != 2) return false;
+    if (PGM_state != 5 || mode != sr::kModeRun) return false;
     OBJM_FlushUserScreens();
     OBJM_SwitchUserScreen(g.start_screen, 0);
     return true;
 }
 
 void backup_requests() {
-    uint16_t v = sr_get(164);
+    uint16_t v = sr_get(sr::kMenuOptions);
     if (v & 0x40) StoreBBRAM();
     if (v & 0x80) {
         EraseBackupData();
-        sr_put(164, sr_get(164) & uint16_t(~0x80));
+        sr_put(sr::kMenuOptions, sr_get(sr::kMenuOptions) & uint16_t(~0x80));
     }
-    v = sr_get(164) & uint16_t(~0x0C);
+    v = sr_get(sr::kMenuOptions) & uint16_t(~0x0C);
     if (crcsize_tbl[app::kRegFileSize] == 'Z') {
         v |= 0x08;
         if (crcsize_tbl[app::kRegFileSize + 4] != 0xFF) v |= 0x04;
     }
-    sr_put(164, v);
+    sr_put(sr::kMenuOptions, v);
     bool media_ready = Sys_CFinitTime > 5;
     if (v & 0x100) {
-        if (media_ready && !Clon_McInited) sr_put(3, 20);
+        if (media_ready && !Clon_McInited) sr_put(sr::kSystemScreen, sr::kSysScreenClone);
     } else {
         Clon_McInited = 0;
     }
     if (v & 0x200) {
-        if (media_ready && !Clon_McLinited) sr_put(3, 20);
+        if (media_ready && !Clon_McLinited) sr_put(sr::kSystemScreen, sr::kSysScreenClone);
     } else {
         Clon_McLinited = 0;
     }
@@ -253,9 +253,9 @@ void show_popup() {
 // Opens a user or forced screen when the selection changed; false when it
 // failed (the display-fault state has been entered).
 bool user_screens(bool run_switched) {
-    uint16_t forced = sr_get(2);
+    uint16_t forced = sr_get(sr::kForcedScreen);
     if (forced == 0) {
-        uint16_t u = sr_get(1);
+        uint16_t u = sr_get(sr::kUserScreen);
         if (u >= kScreens) u = 0;
         if (PAGE_current != u || PAGE_mode != 1 || (run_switched && ExternalRegOnPage)) {
             close_page();
@@ -295,7 +295,7 @@ bool system_screen(uint16_t v) {
             int m = MENU_GetPage();
             if (m != v) {
                 PAGE_current = uint16_t(m);
-                sr_put(3, uint16_t(m));
+                sr_put(sr::kSystemScreen, uint16_t(m));
             }
         }
     } else {
@@ -343,11 +343,11 @@ void PGM_TheLoop(int) {
     popup_check();
     bool run_switched = run_mode_watch();
     CFM_Update();
-    if (Sys_AutoLoad == 1 && Sys_CFinitTime > 5) sr_put(3, 13);
+    if (Sys_AutoLoad == 1 && Sys_CFinitTime > 5) sr_put(sr::kSystemScreen, sr::kSysScreenAutoLoad);
     backup_requests();
 
-    uint16_t v = PGM_ScreenChoice(sr_get(3));
-    sr_put(3, v);
+    uint16_t v = PGM_ScreenChoice(sr_get(sr::kSystemScreen));
+    sr_put(sr::kSystemScreen, v);
     if (v == 0 || (v == 23 && RecoverMode == 0)) {
         if (PGM_state == 1) {
             fault_page();
@@ -379,7 +379,7 @@ void PGM_Create(int init) {
 void PGM_Destroy() {
     host::trace("PGM_Destroy");
     close_page();
-    sr_put(57, 255);
+    sr_put(sr::kBacklight, 255);
     PAGE_current = 0;
     BKLT_Ctrl(1, 255);
     TCH_ScreenSaver(0);
@@ -403,7 +403,7 @@ int PGM_GetPopupMode() {
 
 void PGM_InitRunCtrl() {
     host::trace("PGM_InitRunCtrl");
-    pRunRCB = SYS_LinkReg(sr_ref(5), 16);
+    pRunRCB = SYS_LinkReg(sr_ref(sr::kRunMode), 16);
 }
 
 void PGM_SetPopupState(int state) {
@@ -435,7 +435,7 @@ void PGM_FaultPageRecover() {
     if (PAGE_current >= kScreens || !tPage[PAGE_current]) return;
     if (le16(tPage[PAGE_current]) != 0xFFFF) return;
     if (!pPgmHdr) return;
-    sr_put(1, uint16_t(le16(pPgmHdr + hdr::kStartPage) + 1));
+    sr_put(sr::kUserScreen, uint16_t(le16(pPgmHdr + hdr::kStartPage) + 1));
 }
 
 void PGM_DisplayFault(DC *dc) {
@@ -451,7 +451,7 @@ void PGM_DisplayFault(DC *dc) {
         break;
     case 0x800:
     case 0x801:
-        if ((sr_get(164) & 0x20) && Sys_AppLoad == 1)
+        if ((sr_get(sr::kMenuOptions) & 0x20) && Sys_AppLoad == 1)
             SystemMsg(dc, "Absent/Corrupt User Tables", "Initializing Auto-Load-Run...");
         else
             SystemMsg(dc, "No User Screens to Display",

@@ -64,49 +64,55 @@ void PlcRegInit(int clear) {
     }
 
     // Identity.
-    sr_put(35, uint16_t(tinyImage[13] | (tinyImage[12] << 8)));
-    sr_put(36, uint16_t(tinyImage[11] | (tinyImage[10] << 8)));
-    sr_put(38, 1552);
-    sr_put(41, uint16_t(host::screen_width()));
-    sr_put(42, uint16_t(host::screen_height()));
-    sr_put(40, 0);
+    sr_put(sr::kMacLow, uint16_t(tinyImage[13] | (tinyImage[12] << 8)));
+    sr_put(sr::kMacMid, uint16_t(tinyImage[11] | (tinyImage[10] << 8)));
+    sr_put(sr::kFirmwareMajor, 1552);
+    sr_put(sr::kScreenWidth, uint16_t(host::screen_width()));
+    sr_put(sr::kScreenHeight, uint16_t(host::screen_height()));
+    sr_put(sr::kFpgaVersion, 0);
 
-    sr_put(6, 0);
-    sr_put(59, 0);
-    sr_put(60, 2);
-    sr_put(43, 255);
-    dstActive = uint8_t(sr_get(211));
+    sr_put(sr::kScanAverage, 0);
+    sr_put(sr::kFirmwareMinor, 0);
+    sr_put(sr::kReserved60, 2);
+    sr_put(sr::kReserved43, 255);
+    dstActive = uint8_t(sr_get(sr::kDaylightSaving));
 
     // Clock: local calendar in %SR44..50, UTC calendar in %SR212..217.
     uint16_t local[7];
-    read_words(44, local, 7);
+    read_words(sr::kClock, local, sr::kClockWords);
     RtcGet(local);
     if (!RtcCheck(local)) {
         std::memcpy(local, rtc_default, sizeof local);
         RtcSet(local);
-        sr_put(4, sr_get(4) | sr4::kClock);
+        sr_put(sr::kStatus, sr_get(sr::kStatus) | sr4::kClock);
     }
-    write_words(44, local, 7);
+    write_words(sr::kClock, local, sr::kClockWords);
     uint16_t utc[7];
-    read_words(212, utc, 7);
-    SyncUtcWithRtc(local, utc, tz_offset_minutes(sr_get(210)), uint8_t(sr_get(211)));
-    write_words(212, utc, 6);
+    read_words(sr::kUtc, utc, 7);
+    SyncUtcWithRtc(local, utc, tz_offset_minutes(sr_get(sr::kTimeZone)),
+                   uint8_t(sr_get(sr::kDaylightSaving)));
+    write_words(sr::kUtc, utc, sr::kUtcWords);
 
-    sr_put32(149, 0);
-    for (int n : {51, 56, 58, 63, 153, 156, 166, 168, 171, 172, 174, 175, 176, 178, 181, 182})
+    sr_put32(sr::kScanTick, 0);
+    // Of the media sizes only the low words.
+    for (int n : {sr::kNetBusOffs, sr::kLastKey, sr::kReserved58, sr::kReserved63, sr::kRestartReq1,
+                  sr::kRestartReq0, sr::kReserved166, sr::kReserved168, sr::kTouchX, sr::kTouchY,
+                  sr::kMediaControl, sr::kMediaStatus, sr::kMediaFree, sr::kMediaTotal,
+                  sr::kAlarmStatus, sr::kAlarmStatus + 1})
         sr_put(n, 0);
-    for (int n = 187; n <= 192; n++)
+    for (int n : {sr::kNetLoad, sr::kNetOverflows, sr::kNetDrops, sr::kNetTxLoad,
+                  sr::kNetTxWarnings, sr::kNetRxWarnings})
         sr_put(n, 0);
-    for (int n = 223; n <= 448; n++)
+    for (int n = sr::kEsrFree; n <= sr::kEsrLast; n++)
         sr_put(n, 0);
     zero(reg::kCtlData, 26);
-    sr_put32(53, 0xFFFFFFFFu);
-    sr_put(155, 1500);
+    sr_put32(sr::kLogicFaultAt, 0xFFFFFFFFu);
+    sr_put(sr::kReserved155, 1500);
 
     // System bits: only %S7 stays set among the first eight.
     plc_reg[reg::kS] = 0x40;
-    sbit_put(14, 0);
-    sbit_put(15, 0);
-    for (int n = 17; n <= 208; n++)
+    sbit_put(sbit::kCleared14, 0);
+    sbit_put(sbit::kCleared15, 0);
+    for (int n = sbit::kClearedFirst; n <= sbit::kClearedLast; n++)
         sbit_put(n, 0);
 }

@@ -158,7 +158,7 @@ void pseudo_read(uint32_t ref, uint8_t *out, uint32_t n) {
     }
     switch (ref) {
     case 996:
-        copy_sr(208, out, n);
+        copy_sr(sr::kFpgaMode, out, n);
         break;
     case 1002:
         out[0] = ParviServerState == 4;
@@ -167,7 +167,7 @@ void pseudo_read(uint32_t ref, uint8_t *out, uint32_t n) {
         out[0] = user_details_list[152] != 0;
         break;
     case 1005: {
-        int16_t v = int16_t(sr_get(210));
+        int16_t v = int16_t(sr_get(sr::kTimeZone));
         uint8_t words[4];
         put_le16(words, uint16_t(int16_t(v % 60)));
         put_le16(words + 2, uint16_t(int16_t(v / 60)));
@@ -175,25 +175,25 @@ void pseudo_read(uint32_t ref, uint8_t *out, uint32_t n) {
         break;
     }
     case 1006:
-        copy_sr(211, out, std::min<uint32_t>(n, 2));
+        copy_sr(sr::kDaylightSaving, out, std::min<uint32_t>(n, 2));
         break;
     case 1007:
-        copy_sr(212, out, n);
+        copy_sr(sr::kUtc, out, n);
         break;
     case 1008:
-        copy_sr(215, out, n);
+        copy_sr(sr::kUtc + 3, out, n);
         break;
     case 1010:
-        copy_sr(195, out, n);
+        copy_sr(sr::kPowerdown + 1, out, n);
         break;
     case 1011:
-        copy_sr(196, out, n);
+        copy_sr(sr::kBoardVariant, out, n);
         break;
     case 1012:
-        copy_sr(197, out, n);
+        copy_sr(sr::kPowerdown + 3, out, n);
         break;
     case 1013:
-        copy_sr(198, out, n);
+        copy_sr(sr::kSupplyVoltage, out, n);
         break;
     case 1014:
         std::memcpy(out, tinyImage + 32, std::min<uint32_t>(n, sizeof tinyImage - 32));
@@ -214,7 +214,7 @@ void pseudo_read(uint32_t ref, uint8_t *out, uint32_t n) {
 
 // Copies into the calendar registers %SRfirst..%SR217, never past them.
 void store_utc(int first, const uint8_t *in, uint32_t n) {
-    n = std::min<uint32_t>(n, uint32_t(2 * (217 - first + 1)));
+    n = std::min<uint32_t>(n, uint32_t(2 * (sr::kUtc + sr::kUtcWords - first)));
     std::memcpy(plc_reg + sr_offset(first), in, n);
     UtcUpdated = 1;
 }
@@ -229,25 +229,25 @@ void pseudo_write(const RCB *r, const uint8_t *in, uint32_t n) {
         // Minutes in word 1, hours in word 2.
         int minutes = n >= 2 ? int16_t(le16(in)) : 0;
         int hours = n >= 4 ? int16_t(le16(in + 2)) : 0;
-        sr_put(210, uint16_t(int16_t(hours * 60 + minutes)));
+        sr_put(sr::kTimeZone, uint16_t(int16_t(hours * 60 + minutes)));
         UtcUpdated = 1;
         break;
     }
     case 1006:
-        if (n >= 2) sr_put(211, le16(in));
+        if (n >= 2) sr_put(sr::kDaylightSaving, le16(in));
         break;
     case 1007:
-        store_utc(212, in, n);
+        store_utc(sr::kUtc, in, n);
         break;
     case 1008:
-        store_utc(215, in, n);
+        store_utc(sr::kUtc + 3, in, n);
         break;
     case 1009:
     case 1010:
     case 1011:
     case 1012:
     case 1013:
-        PlcReg_Set(sr_ref(int(r->rref - 1009 + 194)), in, r->bits);
+        PlcReg_Set(sr_ref(int(r->rref - 1009 + sr::kPowerdown)), in, r->bits);
         break;
     default:
         break;
@@ -381,23 +381,23 @@ void SYS_InitTchSen(uint32_t link) {
 }
 
 RCB *SYS_InitRTC() {
-    pDateRcb = SYS_LinkReg(sr_ref(44), 206);
+    pDateRcb = SYS_LinkReg(sr_ref(sr::kClock), 206);
     return pDateRcb;
 }
 
 uint16_t SYS_ReadSys(int n) {
-    if (n < 1 || n > 448) return 0;
+    if (n < 1 || n > sr::kEsrLast) return 0;
     return sr_get(n);
 }
 
 int SYS_WriteSys(int n, uint16_t value) {
-    if (n < 1 || n > 448) return 0;
+    if (n < 1 || n > sr::kEsrLast) return 0;
     uint8_t v[2];
     put_le16(v, value);
-    if (n == 1) SYS_lastLocalUser = value;
+    if (n == sr::kUserScreen) SYS_lastLocalUser = value;
     // %SR1-%SR192 pass the system-register checks; %SR193 on are the
     // extended registers, which take the word as it is.
-    if (n <= 192) return SysReg_Write(sr_ref(n), v, 16);
+    if (n <= sr::kLast) return SysReg_Write(sr_ref(n), v, 16);
     return PlcReg_Store(sr_ref(n), v, 16);
 }
 

@@ -52,7 +52,6 @@ uint32_t g_scan_start;  // tick at the start of the previous scan (statistics)
 int32_t g_last_tz = -1; // time-zone register last seen (-1: none yet)
 int g_last_s5 = 0;      // %S5 at the last network status decode
 
-constexpr uint16_t kFactoryOwnsIo = 0x39A6; // %SR84: factory calibration owns the I/O
 constexpr uint16_t kEthernetModules[] = {0x6E0F, 0x6F0F, 0xAE0F, 0xAF0F,
                                          0xBF0F, 0xDF0F, 0xEE0F, 0xEF0F};
 // The force table holds this many 6-byte entries after its two counts.
@@ -68,23 +67,23 @@ void clock_bits(uint32_t now) {
     if (!c.started) {
         c.started = true;
         c.prev = c.s3 = c.s4 = c.s5 = now;
-        sbit_put(3, 1);
-        sbit_put(4, 1);
-        sbit_put(5, 1);
+        sbit_put(sbit::kClock5ms, 1);
+        sbit_put(sbit::kClock50ms, 1);
+        sbit_put(sbit::kClock500ms, 1);
         return;
     }
     uint16_t d = uint16_t(now - c.prev);
     c.prev = now;
     if (now - c.s3 >= 50) {
-        sbit_put(3, !sbit_get(3));
+        sbit_put(sbit::kClock5ms, !sbit_get(sbit::kClock5ms));
         c.s3 = d <= 49 ? c.s3 + 50 : now;
     }
     if (now - c.s4 >= 500) {
-        sbit_put(4, !sbit_get(4));
+        sbit_put(sbit::kClock50ms, !sbit_get(sbit::kClock50ms));
         c.s4 = d < 500 ? c.s4 + 500 : now;
     }
     if (now - c.s5 >= 5000) {
-        sbit_put(5, !sbit_get(5));
+        sbit_put(sbit::kClock500ms, !sbit_get(sbit::kClock500ms));
         c.s5 += 5000;
     }
 }
@@ -118,24 +117,24 @@ int64_t utc_seconds(const uint16_t *cal) {
 // The clock: calendar into %SR44.., UTC kept in step with the time zone.
 void clock_step() {
     uint16_t local[7], utc[7];
-    read_words(44, local, 7);
+    read_words(sr::kClock, local, sr::kClockWords);
     RtcGet(local);
-    write_words(44, local, 7);
+    write_words(sr::kClock, local, sr::kClockWords);
     UtcUpdate(nullptr);
-    uint16_t tz = sr_get(210);
-    int dst = uint8_t(sr_get(211));
+    uint16_t tz = sr_get(sr::kTimeZone);
+    int dst = uint8_t(sr_get(sr::kDaylightSaving));
     if (int32_t(tz) != g_last_tz || UtcUpdated) {
         g_last_tz = tz;
         UtcUpdated = 0;
-        read_words(212, utc, 7);
+        read_words(sr::kUtc, utc, 7);
         SyncRtcWithUtc(local, utc, tz_minutes(tz), dst);
     }
     if (RtcUpdated) {
         RtcUpdated = 0;
-        read_words(44, local, 7);
-        read_words(212, utc, 7);
+        read_words(sr::kClock, local, sr::kClockWords);
+        read_words(sr::kUtc, utc, 7);
         SyncUtcWithRtc(local, utc, tz_minutes(tz), dst);
-        write_words(212, utc, 6);
+        write_words(sr::kUtc, utc, sr::kUtcWords);
         if (NTP_UserModifiedTime && CmdRun == 255)
             host::set_wall_ns(utc_seconds(utc) * 1'000'000'000ll);
     }
@@ -209,12 +208,12 @@ void transfer(int slot, bool in, Cursor *cur) {
 }
 
 void inputs() {
-    if (sbit_get(6)) {
+    if (sbit_get(sbit::kIoOk)) {
         Cursor cur{PlcIoOffset.in_bit, PlcIoOffset.an_in};
         for (int s = 0; s < kIoSlots; ++s)
             transfer(s, true, &cur);
     }
-    if (sbit_get(12)) apply_forces(0, input_forces());
+    if (sbit_get(sbit::kForceEnable)) apply_forces(0, input_forces());
     if (TrevantRuntime && trevant_variables_enumerateded) {
         TrevantUpdateBitInputRegs();
         TrevantUpdateWordInputRegs();
@@ -222,8 +221,8 @@ void inputs() {
 }
 
 void outputs() {
-    if (sbit_get(12)) apply_forces(input_forces(), output_forces());
-    if (sbit_get(6)) {
+    if (sbit_get(sbit::kForceEnable)) apply_forces(input_forces(), output_forces());
+    if (sbit_get(sbit::kIoOk)) {
         Cursor cur{PlcIoOffset.out_bit, PlcIoOffset.an_out};
         for (int s = 0; s < kIoSlots; ++s) {
             transfer(s, false, &cur);
@@ -245,24 +244,24 @@ void outputs() {
 // ------------------------------------------------------------------ scan
 
 void statistics(uint32_t now) {
-    if (!sbit_get(1) && !sbit_get(10)) {
+    if (!sbit_get(sbit::kFirstScan) && !sbit_get(sbit::kStatsFrozen)) {
         uint16_t delta = uint16_t(now - g_scan_start);
         if (scan_total == 0) {
             scan_total = 16u * delta;
-            sr_put(6, delta);
+            sr_put(sr::kScanAverage, delta);
         } else {
-            scan_total = scan_total - sr_get(6) + delta;
-            sr_put(6, uint16_t(scan_total / 16));
+            scan_total = scan_total - sr_get(sr::kScanAverage) + delta;
+            sr_put(sr::kScanAverage, uint16_t(scan_total / 16));
         }
-        if (delta < sr_get(7)) sr_put(7, delta);
-        if (delta > sr_get(8)) sr_put(8, delta);
+        if (delta < sr_get(sr::kScanMin)) sr_put(sr::kScanMin, delta);
+        if (delta > sr_get(sr::kScanMax)) sr_put(sr::kScanMax, delta);
     }
     g_scan_start = now;
 }
 
 void program_mirrors() {
-    sr_put32(11, Ladder_Bytes());
-    sr_put(23, ladder_bl ? le16(ladder_bl) : 0);
+    sr_put32(sr::kLadderLength, Ladder_Bytes());
+    sr_put(sr::kLadderCrc, ladder_bl ? le16(ladder_bl) : 0);
 }
 
 void reload_program() {
@@ -312,11 +311,11 @@ bool iec_block() {
 }
 
 void online_change() {
-    uint16_t s = sr_get(193);
+    uint16_t s = sr_get(sr::kOnlineChange);
     if (!OLPMode) {
         if ((s & 0x1) && (s & 0x4)) {
             SaveLadder();
-            sr_put(193, s & 0xFF00);
+            sr_put(sr::kOnlineChange, s & 0xFF00);
         }
         return;
     }
@@ -327,7 +326,7 @@ void online_change() {
                 s |= 0x8;
             } else {
                 s = uint16_t((s & ~(0x8 | 0x4)) | 0x10);
-                sr_put(193, s);
+                sr_put(sr::kOnlineChange, s);
                 reload_program();
             }
         } else if ((s & 0x20) && (s & 0x10)) {
@@ -349,26 +348,26 @@ void online_change() {
     } else {
         s &= uint16_t(~(0x10 | 0x2));
     }
-    sr_put(193, s);
+    sr_put(sr::kOnlineChange, s);
 }
 
 void logic() {
     int32_t r = LogicUpdate(ladder_bl ? ladder_bl + 8 : nullptr, Ladder_Bytes());
     if (r == kLadderScanDone) return;
     if (!OLPMode) {
-        sr_put32(53, uint32_t(r));
-        sr_put(4, sr_get(4) | sr4::kLogicFault);
-        SetPlcMode(runmode::kIdle);
+        sr_put32(sr::kLogicFaultAt, uint32_t(r));
+        sr_put(sr::kStatus, sr_get(sr::kStatus) | sr4::kLogicFault);
+        SetPlcMode(sr::kModeIdle);
         return;
     }
-    if (sr_get(193) & 0x4) LoadLadder();
+    if (sr_get(sr::kOnlineChange) & 0x4) LoadLadder();
     Ladder_ProgramChanged();
-    sr_put(193, 0x100);
+    sr_put(sr::kOnlineChange, 0x100);
     program_mirrors();
 }
 
 bool running(int mode) {
-    return mode == runmode::kRun || mode == runmode::kMode3;
+    return mode == sr::kModeRun || mode == sr::kModeRunFaulted;
 }
 
 } // namespace
@@ -377,25 +376,25 @@ bool running(int mode) {
 
 void SetPlcMode(int mode) {
     host::trace("SetPlcMode");
-    if (mode != runmode::kMode3 && (sr_get(4) & sr4::kForceIdle)) {
-        mode = runmode::kIdle;
-    } else if (mode < 0 || mode > runmode::kMode4) {
+    if (mode != sr::kModeRunFaulted && (sr_get(sr::kStatus) & sr4::kForceIdle)) {
+        mode = sr::kModeIdle;
+    } else if (mode < 0 || mode > sr::kMode4) {
         first_run = 1;
         return;
     }
-    int old = sr_get(5);
+    int old = sr_get(sr::kRunMode);
     if (old == mode) {
         first_run = 1;
         return;
     }
     // The saved image carries the new mode, so it is restored at the next start.
     if (first_run) {
-        sr_put(5, uint16_t(mode));
+        sr_put(sr::kRunMode, uint16_t(mode));
         AutoSaveRegisters();
-        sr_put(5, uint16_t(old));
+        sr_put(sr::kRunMode, uint16_t(old));
     }
-    if (mode != runmode::kRun) OLPMode = 0;
-    if (old == runmode::kIdle) {
+    if (mode != sr::kModeRun) OLPMode = 0;
+    if (old == sr::kModeIdle) {
         if (TrevantRuntime) {
             TrevantStop();
             TrevantFirstRun = 1;
@@ -409,7 +408,7 @@ void SetPlcMode(int mode) {
         REPORT_Start();
         AlarmLogToCF_Start();
     }
-    if (mode == runmode::kIdle) {
+    if (mode == sr::kModeIdle) {
         IoStop();
         PMGR_Stop();
         SMS_Stop();
@@ -420,19 +419,19 @@ void SetPlcMode(int mode) {
         File_StopWorkers();
     }
     if (running(mode)) {
-        if (old == runmode::kMode4) {
-            sbit_put(10, 1);
-            sr_put(7, 65535);
-            sr_put(8, 0);
-            sr_put(6, 0);
+        if (old == sr::kMode4) {
+            sbit_put(sbit::kStatsFrozen, 1);
+            sr_put(sr::kScanMin, 65535);
+            sr_put(sr::kScanMax, 0);
+            sr_put(sr::kScanAverage, 0);
             scan_total = 0;
         } else {
             IoStart();
         }
     }
-    if ((running(old) && mode <= runmode::kMode3) ||
-        (old == runmode::kMode4 && mode <= runmode::kDoIo)) {
-        sr_put(6, 0);
+    if ((running(old) && mode <= sr::kModeRunFaulted) ||
+        (old == sr::kMode4 && mode <= sr::kModeDoIo)) {
+        sr_put(sr::kScanAverage, 0);
         scan_total = 0;
         for (int ch = 0; ch < 3; ++ch) {
             if (!TalkOpened(ch)) continue;
@@ -441,14 +440,14 @@ void SetPlcMode(int mode) {
         }
         Cmd_Override = 0;
     }
-    sr_put(5, uint16_t(mode));
+    sr_put(sr::kRunMode, uint16_t(mode));
     first_run = 1;
 }
 
 void PlcScan() {
     host::trace("PlcScan");
     uint32_t now = FPGA_GetFrt();
-    if (sbit_get(9)) TrevantS9 = 1;
+    if (sbit_get(sbit::kIecS9)) TrevantS9 = 1;
     clock_bits(now);
     clock_step();
     if (!dup_id_test) Net_RxHandler();
@@ -459,27 +458,28 @@ void PlcScan() {
         TrevantUpdateWordSRRegs();
         TrevantUpdateBitSysRegs();
     }
-    if (sr_get(5) != runmode::kIdle) {
-        if (sr_get(84) != kFactoryOwnsIo) inputs();
-        if (running(sr_get(5))) {
+    if (sr_get(sr::kRunMode) != sr::kModeIdle) {
+        if (sr_get(sr::kCalibKey) != sr::kCalibActive) inputs();
+        if (running(sr_get(sr::kRunMode))) {
             statistics(now);
             online_change();
             logic();
         }
-        if (sr_get(5) != runmode::kIdle && sr_get(84) != kFactoryOwnsIo) outputs();
+        if (sr_get(sr::kRunMode) != sr::kModeIdle && sr_get(sr::kCalibKey) != sr::kCalibActive)
+            outputs();
     }
-    Net_SendPackets(((sr_get(31) >> 2) + 1) & 0xFF);
+    Net_SendPackets(((sr_get(sr::kNetConfig) >> 2) + 1) & 0xFF);
     const uint16_t *c = _Can_Data(0, NetStatsClear);
     NetStatsClear = 0;
     if (c) {
         uint16_t load = std::min<uint16_t>(c[0], 1000);
-        sr_put(190, load);
-        sr_put(187, uint16_t(std::min<uint32_t>(uint32_t(load) + c[1], 1000)));
-        sr_put(191, c[2]);
-        sr_put(192, c[3]);
-        sr_put(189, c[4]);
-        sr_put(188, c[5]);
-        sr_put(51, c[7]);
+        sr_put(sr::kNetTxLoad, load);
+        sr_put(sr::kNetLoad, uint16_t(std::min<uint32_t>(uint32_t(load) + c[1], 1000)));
+        sr_put(sr::kNetTxWarnings, c[2]);
+        sr_put(sr::kNetRxWarnings, c[3]);
+        sr_put(sr::kNetDrops, c[4]);
+        sr_put(sr::kNetOverflows, c[5]);
+        sr_put(sr::kNetBusOffs, c[7]);
     }
     NetStatusDecode();
     if (net_cfg[6] == 1 && net_cfg[7] == 0 && !Cmd_Downloading) {
@@ -498,8 +498,8 @@ void PlcInit(int clear) {
 void IoStart() {
     host::trace("IoStart");
     PlcTmpClear();
-    if (sbit_get(2)) {
-        int own = sr_get(29), count = sr_get(61);
+    if (sbit_get(sbit::kNetOk)) {
+        int own = sr_get(sr::kNetId), count = sr_get(sr::kNetIdCount);
         for (int i = 0; i < kNetNodes; ++i) {
             uint8_t *node = Net_Data[i];
             std::memset(node, 0, 8);
@@ -512,10 +512,10 @@ void IoStart() {
     }
     PlcOldInit();
     scan_total = 0;
-    sr_put(7, 65535);
-    sr_put(8, 0);
-    sr_put(6, 0);
-    sbit_put(1, 1);
+    sr_put(sr::kScanMin, 65535);
+    sr_put(sr::kScanMax, 0);
+    sr_put(sr::kScanAverage, 0);
+    sbit_put(sbit::kFirstScan, 1);
     for (uint8_t slot : {0, 1}) {
         IoMsg m{};
         m.command = 14;
@@ -530,15 +530,15 @@ void NetConfig() {
     host::trace("NetConfig");
     uint32_t length = std::min<uint32_t>(le32(net_config_bl + 4), 4096 - 8);
     const uint8_t *c = net_config_bl + 8;
-    if (sr_get32(19) != 0 && length >= 2) {
+    if (sr_get32(sr::kNetConfigLength) != 0 && length >= 2) {
         uint8_t first = c[0], ids = c[1] ? c[1] : 1;
-        sr_put(31, first);
+        sr_put(sr::kNetConfig, first);
         net_cfg[0] = first;
-        sr_put(61, ids);
+        sr_put(sr::kNetIdCount, ids);
         net_cfg[1] = ids;
         if (first & 0x80) {
             first &= 0x7F;
-            sr_put(31, first);
+            sr_put(sr::kNetConfig, first);
             net_cfg[0] = first;
             std::memset(net_cfg + 2, 0, 10);
             std::memcpy(net_cfg + 2, c + 2, std::min<uint32_t>(10, length - 2));
@@ -546,8 +546,8 @@ void NetConfig() {
             return;
         }
     } else {
-        sr_put(31, 0);
-        sr_put(61, 1);
+        sr_put(sr::kNetConfig, 0);
+        sr_put(sr::kNetIdCount, 1);
         net_cfg[0] = 0;
         net_cfg[1] = 1;
     }
@@ -560,13 +560,13 @@ void Plc_NetInit() {
     host::trace("Plc_NetInit");
     std::memset(NetInit, 0, sizeof NetInit);
     put_le16(NetInit + 4, 100);
-    NetInit[6] = uint8_t(sr_get(30));
+    NetInit[6] = uint8_t(sr_get(sr::kNetBaud));
     NetInit[7] = 2;
     NetInit[8] = 3;
     NetInit[9] = net_cfg[6];
-    NetInit[12] = uint8_t(sr_get(29));
-    NetInit[13] = uint8_t(sr_get(61));
-    NetInit[14] = (sr_get(31) >> 1) & 1;
+    NetInit[12] = uint8_t(sr_get(sr::kNetId));
+    NetInit[13] = uint8_t(sr_get(sr::kNetIdCount));
+    NetInit[14] = (sr_get(sr::kNetConfig) >> 1) & 1;
     Net_Init(NetInit);
     NetStatsClear = 1;
     _Can_SetEvent(0, 0, 0);
@@ -575,11 +575,11 @@ void Plc_NetInit() {
 void NetStatusDecode() {
     host::trace("NetStatusDecode");
     int s = Net_Status();
-    uint16_t v = sr_get(4);
+    uint16_t v = sr_get(sr::kStatus);
     v = (s & 3) ? uint16_t(v | sr4::kNetOffline) : uint16_t(v & ~sr4::kNetOffline);
     v = (s & 4) ? uint16_t(v | sr4::kDupNetId) : uint16_t(v & ~sr4::kDupNetId);
-    sr_put(4, v);
-    int s5 = sbit_get(5);
+    sr_put(sr::kStatus, v);
+    int s5 = sbit_get(sbit::kClock500ms);
     if (_Can_Lockup() && s5 && !g_last_s5) Net_Restart();
     g_last_s5 = s5;
 }

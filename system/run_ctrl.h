@@ -4,13 +4,9 @@
 
 #include <cstdint>
 
-// Run modes (%SR5).
-namespace runmode {
-constexpr int kIdle = 0, kDoIo = 1, kRun = 2, kMode3 = 3, kMode4 = 4;
-}
-
-// Switches the run mode under its rules (the only way %SR5 changes): fault bits
-// force mode 0 unless 3 is requested, modes above 4 are refused, every change
+// Switches the run mode (sr::kMode*) under its rules (the only way %SR5
+// changes): fault bits force mode 0 unless 3 is requested, modes above 4 are
+// refused (as the system-register table's row of %SR5 says), every change
 // after the first saves the registers so that the mode survives a restart.
 void SetPlcMode(int mode);
 // One control scan: clock bits, clock, network reception, inputs and forces,

@@ -73,11 +73,11 @@ const SelfTestLine kSelfTest[] = {
 // clang-format on
 
 void self_test_report() {
-    if (sr_get(55) == 0) {
+    if (sr_get(sr::kStatusShown) == 0) {
         SystemMsg(pDC, pProduct, "*** Self-Test Passed ***");
         return;
     }
-    uint16_t status = sr_get(4);
+    uint16_t status = sr_get(sr::kStatus);
     for (const SelfTestLine &t : kSelfTest) {
         if (!(status & t.bit)) continue;
         TCH_Beep(50);
@@ -133,7 +133,7 @@ bool raise_file_limit() {
 } // namespace
 
 int KernelRevNumber() {
-    const uint8_t *text = plc_reg + sr_offset(201);
+    const uint8_t *text = plc_reg + sr_offset(sr::kKernelRev);
     return (text[4] & 0xF) * 1000 + (text[5] & 0xF) * 100 + (text[7] & 0xF) * 10 + (text[8] & 0xF);
 }
 
@@ -164,7 +164,7 @@ int Startup(int argc) {
     BIS = argc;
     if (argc == 2) {
         BootMode = 1;
-        sr_put(3, 22);
+        sr_put(sr::kSystemScreen, sr::kSysScreenBoot);
     } else {
         if (argc < 2) host::shell("echo 0 > /proc/sys/kernel/printk");
         if (argc > 2) WatchDogDisable = 1;
@@ -203,8 +203,8 @@ int Startup(int argc) {
     int load_defaults = SYS_Init(g_product);
     SystemMsg(pDC, pProduct, "Self-test Running...");
     // 14.
-    sr_put(4, 0);
-    sr_put(34, 0);
+    sr_put(sr::kStatus, 0);
+    sr_put(sr::kPortAction, 0);
     // 15. Serial layer.
     Vcomm_Init();
     SCI0_Init(1);
@@ -212,9 +212,9 @@ int Startup(int argc) {
     SCI3_Init(2);
     SCI4_Init(3);
     // 16. Menu options.
-    SYS_MenuOption(0, sr_get(164) & 1);
-    SYS_MenuOption2(sr_get(163));
-    SYS_ExtendedOption(sr_get(152) & 4);
+    SYS_MenuOption(0, sr_get(sr::kMenuOptions) & 1);
+    SYS_MenuOption2(sr_get(sr::kMenuOption2));
+    SYS_ExtendedOption(sr_get(sr::kExtOptions) & 4);
     // 17.
     int nv = nvram_init(load_defaults, 0, 0);
     if (nv) SaveProgram();
@@ -222,19 +222,20 @@ int Startup(int argc) {
     PlcInit(nv);
     NetConfig();
     TickleWatchdogReal();
-    if (SYS_BattTest() == 0) sr_put(4, sr_get(4) | sr4::kBattery);
+    if (SYS_BattTest() == 0) sr_put(sr::kStatus, sr_get(sr::kStatus) | sr4::kBattery);
     // 19.
     IoConfig(0);
     // 20. Sign-on and model from the first local slot's module identity.
     int slot_id = Cmd_SS_Info[2] | (Cmd_SS_Info[3] << 8);
-    Oem_GetSignon(g_product, sr_get(37), slot_id);
-    Oem_GetModel(reinterpret_cast<char *>(plc_reg + sr_offset(131)), sr_get(37), slot_id);
+    Oem_GetSignon(g_product, sr_get(sr::kProduct), slot_id);
+    Oem_GetModel(reinterpret_cast<char *>(plc_reg + sr_offset(sr::kModelText)),
+                 sr_get(sr::kProduct), slot_id);
     // 21.
     Net_Test(1);
     NetStatusDecode();
-    uint16_t st = sr_get(4);
-    if (sr_get(31) == 0) st &= uint16_t(~0xB0);
-    sr_put(55, st);
+    uint16_t st = sr_get(sr::kStatus);
+    if (sr_get(sr::kNetConfig) == 0) st &= uint16_t(~sr4::kNetFaults);
+    sr_put(sr::kStatusShown, st);
     TickleWatchdogReal();
     // 22.
     self_test_report();
@@ -242,8 +243,8 @@ int Startup(int argc) {
     SYS_Wait(30);
     TickleWatchdogReal();
     // 24. Auto-load-run decision.
-    if (sr_get(164) & 0x20) {
-        bool bad_tables = sr_get(4) & (sr4::kUserProgram | sr4::kGraphics);
+    if (sr_get(sr::kMenuOptions) & 0x20) {
+        bool bad_tables = sr_get(sr::kStatus) & (sr4::kUserProgram | sr4::kGraphics);
         bool marked = ladder_bl && le32(ladder_bl + 4) == 2;
         if (bad_tables || marked) Sys_AppLoad = 1;
     }
@@ -253,35 +254,35 @@ int Startup(int argc) {
     OCB_Init();
     Loop_StatusBits();
     KEY_Flush();
-    sr_put(2, 0);
-    sr_put(3, 0);
+    sr_put(sr::kForcedScreen, 0);
+    sr_put(sr::kSystemScreen, sr::kSysScreenNone);
     SYS_ResetRCBs(2);
     CFM_Open();
     PGM_InitRunCtrl();
     RCT_Init();
     SYS_LoadRCBs();
     // 26.
-    PGM_state = (sr_get(4) & sr4::kGraphics) ? 1 : 4;
+    PGM_state = (sr_get(sr::kStatus) & sr4::kGraphics) ? 1 : 4;
     PGM_Create(1);
     PGM_state = 4;
     // 27. Saved run mode.
-    int saved_mode = sr_get(5) & 0xFF;
-    sr_put(5, 0);
+    int saved_mode = sr_get(sr::kRunMode) & 0xFF;
+    sr_put(sr::kRunMode, sr::kModeIdle);
     REC_ScreenInit();
     SetPlcMode(saved_mode);
-    if (sr_get(5) > 1) IoStart();
-    if ((sr_get(164) & 0x20) && Sys_AppLoad && !Sys_AutoLoad) {
+    if (sr_get(sr::kRunMode) > sr::kModeDoIo) IoStart();
+    if ((sr_get(sr::kMenuOptions) & 0x20) && Sys_AppLoad && !Sys_AutoLoad) {
         Sys_AutoLoad = 1;
         Sys_ALstmcInited = 0;
         OBJM_DestroyPage();
-        sr_put(3, 0);
+        sr_put(sr::kSystemScreen, sr::kSysScreenNone);
         SystemMsg(pDC, "Absent/Corrupt User Tables", "Initializing Auto-Load-Run...");
         Delay(200);
     }
     // 28.
     VIDM_Init();
-    if (BootMode) sr_put(29, 254);
-    sr_put(40, FPGA_GetVer());
+    if (BootMode) sr_put(sr::kNetId, 254);
+    sr_put(sr::kFpgaVersion, FPGA_GetVer());
     // 29. A finished FTP upload leaves its marker on the card.
     if (FILE *f = std::fopen(host::path("/mnt/USB0/EndOfFTP.txt").c_str(), "r")) {
         std::fclose(f);

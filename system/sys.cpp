@@ -143,14 +143,14 @@ void SYS_HardwareCheck() {
     }
     read_kernel_rev();
     InitRdVer = read_rd_version();
-    sr_put(200, uint16_t(InitRdVer));
-    std::memcpy(plc_reg + sr_offset(201), KernelRev, 10);
+    sr_put(sr::kInitRdVer, uint16_t(InitRdVer));
+    std::memcpy(plc_reg + sr_offset(sr::kKernelRev), KernelRev, 10);
 }
 
 int SYS_Init(const char *text) {
     host::trace("SYS_Init");
     product = text;
-    sr_put(37, 63);
+    sr_put(sr::kProduct, 63);
     for (int sig : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT})
         host::install_fatal_handler(sig, ExceptionISR);
     std::copy(std::begin(pBasicMenu), std::end(pBasicMenu), pSystemMenu);
@@ -197,24 +197,24 @@ void set_watchdog_time(int seconds) {
 }
 
 int SYS_BattTest() {
-    uint16_t variant = sr_get(196);
-    return sr_get(198) >= 3001 && variant != 3 && variant != 7 && variant != 10;
+    uint16_t variant = sr_get(sr::kBoardVariant);
+    return sr_get(sr::kSupplyVoltage) >= 3001 && variant != 3 && variant != 7 && variant != 10;
 }
 
 void SYS_Contrast(int) {}
 int SYS_GetModel() { return 0; }
 void SYS_SetStatusLeds() {}
 
-int SYS_RunMode() { return sr_get(5); }
+int SYS_RunMode() { return sr_get(sr::kRunMode); }
 
 int SYS_GetRunLed() {
-    if (sr_get(5) == 0) return 0;
-    return sr_get(5) == 2 && le16(ladder_bl + 8) != 0x0009 ? 1 : 2;
+    if (sr_get(sr::kRunMode) == sr::kModeIdle) return 0;
+    return sr_get(sr::kRunMode) == sr::kModeRun && le16(ladder_bl + 8) != 0x0009 ? 1 : 2;
 }
 
 int SYS_GetOkLed() {
-    if (sr_get(34) == 0 || sbit_get(11)) return 2;
-    return sr_get(55) == 0 ? 1 : 0;
+    if (sr_get(sr::kPortAction) == 0 || sbit_get(sbit::kForcesOn)) return 2;
+    return sr_get(sr::kStatusShown) == 0 ? 1 : 0;
 }
 
 void Sys_Reset() {
@@ -254,15 +254,15 @@ void SYS_MenuOption2(int code) {
 void SYS_ExtendedOption(int on) {
     host::trace("SYS_ExtendedOption");
     drive(kExtendedOption, on != 0);
-    uint16_t v = sr_get(152);
-    sr_put(152, on ? uint16_t(v | 4) : uint16_t(v & ~4));
+    uint16_t v = sr_get(sr::kExtOptions);
+    sr_put(sr::kExtOptions, on ? uint16_t(v | 4) : uint16_t(v & ~4));
 }
 
 void BKLT_Ctrl(int keep, int level) {
     host::trace("BKLT_Ctrl");
     if (!keep) {
         level = std::min(level, 100);
-        sr_put(57, uint16_t(level));
+        sr_put(sr::kBacklight, uint16_t(level));
     }
     // The backlight device's sysfs entry.
     host::make_dirs("/sys/class/backlight/mxs-bl");
@@ -272,11 +272,11 @@ void BKLT_Ctrl(int keep, int level) {
     }
 }
 
-int SYS_KeyEnabled() { return sr_get(173) == 0; }
+int SYS_KeyEnabled() { return sr_get(sr::kKeysDisabled) == 0; }
 
 int SYS_KeyPut(uint8_t key) {
-    sr_put(56, key);
-    bool toggle = sr_get(33) != 0;
+    sr_put(sr::kLastKey, key);
+    bool toggle = sr_get(sr::kKeyToggle) != 0;
     uint8_t *k = plc_reg + reg::kK;
     auto release_held = [&] {
         if (g.held_key && !toggle) put_le16(k, uint16_t(le16(k) & ~(1u << (g.held_key - 1))));
@@ -388,12 +388,12 @@ void SYS_SystemKey(uint16_t action) {
     switch (action) {
     case 0:
         TCH_Beep(kSystemKeyBeep);
-        sr_put(3, 1); // the system menu
+        sr_put(sr::kSystemScreen, sr::kSysScreenMenu);
         break;
     case 1:
         if (!SYS_KeyEnabled()) break;
         TCH_Beep(kSystemKeyBeep);
-        sr_put(3, 21); // touch calibration
+        sr_put(sr::kSystemScreen, sr::kSysScreenTouchCal);
         break;
     case 2:
         if (!SYS_KeyEnabled()) break;

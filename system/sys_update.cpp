@@ -83,14 +83,14 @@ void serve(const Channel &c, uint16_t &state) {
 
 void SYS_InitGFX() {
     host::trace("SYS_InitGFX");
-    TCH_ScreenSaver(sr_get(185) ? sr_get(186) : 0);
-    TCH_BeepEnable(sr_get(183) != 0);
+    TCH_ScreenSaver(sr_get(sr::kSaverEnable) ? sr_get(sr::kSaverMinutes) : 0);
+    TCH_BeepEnable(sr_get(sr::kBeepEnable) != 0);
     BKLT_Ctrl(0, 100);
-    u.backlight_applied = sr_get(57);
+    u.backlight_applied = sr_get(sr::kBacklight);
     // The screen program's end switched the override off: a screen program
     // started again applies %SR184 anew.
     u.beep_applied = 0;
-    PGM_SetPopupMode(sr_get(180));
+    PGM_SetPopupMode(sr_get(sr::kPopupMode));
     u.channel[0] = u.channel[1] = kIdle;
     PMGR_GetDrvInfo(&drvInfo[0][0], kDrvInfoRows);
 }
@@ -105,8 +105,8 @@ void SYS_Update() {
     for (int i = 0; i < kSysChannels; ++i)
         serve(kChannels[i], u.channel[i]);
 
-    if (sr_get(5) == 2) {
-        uint8_t v = uint8_t(sr_get(184));
+    if (sr_get(sr::kRunMode) == sr::kModeRun) {
+        uint8_t v = uint8_t(sr_get(sr::kBeepOverride));
         if (v != u.beep_applied) {
             TCH_BeepOvrd(v != 0);
             u.beep_applied = v;
@@ -116,15 +116,15 @@ void SYS_Update() {
         u.beep_applied = 0;
     }
 
-    uint16_t level = sr_get(57);
+    uint16_t level = sr_get(sr::kBacklight);
     if (level & 0x8000) {
         level &= 0x7FFF;
-        sr_put(57, level);
+        sr_put(sr::kBacklight, level);
         TCH_TickleSaver();
     }
     if (level != u.backlight_applied) {
         BKLT_Ctrl(0, level);
-        u.backlight_applied = sr_get(57);
+        u.backlight_applied = sr_get(sr::kBacklight);
     }
 
     if (pTchSenRcb) {

@@ -88,7 +88,7 @@ void read_powerdown() {
     uint8_t b[10];
     ssize_t n = ::read(fd, b, sizeof b);
     ::close(fd);
-    if (n > 0) std::memcpy(plc_reg + sr_offset(194), b, size_t(n));
+    if (n > 0) std::memcpy(plc_reg + sr_offset(sr::kPowerdown), b, size_t(n));
 }
 
 void saver_step(uint32_t ticks) {
@@ -111,7 +111,7 @@ void saver_step(uint32_t ticks) {
         if (td.wake_request) {
             td.wake_request = false;
             saver_timer = kWakeTicks;
-            BKLT_Ctrl(1, sr_get(57));
+            BKLT_Ctrl(1, sr_get(sr::kBacklight));
             saver_state = 3;
         }
         break;
@@ -132,8 +132,8 @@ void report(int code, int x, int y) {
 }
 
 void set_point(int x, int y) {
-    sr_put(171, uint16_t(x));
-    sr_put(172, uint16_t(y));
+    sr_put(sr::kTouchX, uint16_t(x));
+    sr_put(sr::kTouchY, uint16_t(y));
 }
 
 // One complete sample: raw position and whether the screen is pressed.
@@ -161,7 +161,7 @@ void sample(int rx, int ry, bool pressed) {
             break;
         }
         if (!calibrated() && release_mode != 2) {
-            sr_put(3, 21); // ask for the calibration screen
+            sr_put(sr::kSystemScreen, sr::kSysScreenTouchCal); // ask for the calibration screen
             identity_cal();
             touch_state = 0;
             break;
@@ -177,7 +177,7 @@ void sample(int rx, int ry, bool pressed) {
             }
             break;
         }
-        bool boot = sr_get(3) == 22;
+        bool boot = sr_get(sr::kSystemScreen) == sr::kSysScreenBoot;
         if (touch_state == 1 && release_mode == 0 && !boot && x >= width() - kCorner &&
             y < kCorner) {
             OBJM_SlideKey();
@@ -245,10 +245,10 @@ void event(uint16_t type, uint16_t code, int32_t value, bool with_pressure) {
         td.raw_y = value;
     } else if (code == 24) {
         td.got_x = false;
-        int threshold = sr_get(10) ? sr_get(10) : 200;
+        int threshold = sr_get(sr::kTouchThreshold) ? sr_get(sr::kTouchThreshold) : 200;
         int p = scaled_pressure(value, td.raw_x);
         if (p > threshold) {
-            sr_put(9, uint16_t(p));
+            sr_put(sr::kTouchPressure, uint16_t(p));
             sample(td.raw_x, td.raw_y, true);
         } else {
             set_point(0, 0);
@@ -387,7 +387,7 @@ void TCH_BeepOvrd(int on) {
 void TCH_ScreenSaver(int minutes) {
     host::trace("TCH_ScreenSaver");
     if (minutes <= 0) {
-        if (saver_mode) BKLT_Ctrl(1, sr_get(57)); // never leave the screen dark
+        if (saver_mode) BKLT_Ctrl(1, sr_get(sr::kBacklight)); // never leave the screen dark
         saver_state = 0;
         saver_mode = 0;
         td.wake_request = false;

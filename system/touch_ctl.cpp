@@ -81,14 +81,15 @@ void screen_to_raw(int x, int y, int *rx, int *ry) {
 bool write_and_take(const std::vector<host::TouchEvent> &ev, const std::string &what,
                     std::string *out) {
     uint16_t wr = KEY_twr;
-    uint16_t sr3 = sr_get(3);
+    uint16_t sr3 = sr_get(sr::kSystemScreen);
     if (!host::touch_write(kTouchDevice, ev.data(), int(ev.size()))) return false;
     for (int waited = 0; waited < kTakeMs && TCH_Pending() > 0; ++waited) {
         host::sleep_ms(1); // the tick takes events at most once a millisecond
         TimerISR();
     }
     *out += "\n" + what + ": state " + std::to_string(touch_state);
-    if (sr_get(3) != sr3) *out += ", %SR3 = " + std::to_string(sr_get(3));
+    if (sr_get(sr::kSystemScreen) != sr3)
+        *out += ", %SR3 = " + std::to_string(sr_get(sr::kSystemScreen));
     for (uint16_t i = wr; i != KEY_twr; i = uint16_t((i + 1) % kTouchRingSize)) {
         const TouchEntry &e = KEY_touch[i];
         const char *name = e.code == kTouchDown ? "press"
@@ -102,7 +103,7 @@ bool write_and_take(const std::vector<host::TouchEvent> &ev, const std::string &
 std::vector<host::TouchEvent> sample_events(int rx, int ry) {
     if (!TCH_MeasuresPressure()) // this driver reports the vertical axis as code 0
         return {{3, 0, ry}, {3, 1, rx}};
-    int threshold = sr_get(10) ? sr_get(10) : 200;
+    int threshold = sr_get(sr::kTouchThreshold) ? sr_get(sr::kTouchThreshold) : 200;
     return {{3, 0, rx}, {3, 1, ry}, {3, 24, threshold + 1}};
 }
 

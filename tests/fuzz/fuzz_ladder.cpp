@@ -48,7 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     NV_EditorFeatures = (mode & 1) ? 0x8000u : 0;
     RegTokLen_16b = mode & 1;
     for (int scan = 0; scan < 3; ++scan) {
-        sbit_put(1, scan == 0);
+        sbit_put(sbit::kFirstScan, scan == 0);
         int32_t r = (mode & 2) ? LogicUpdate(program.get(), uint32_t(n))
                                : Ladder_RunUnchecked(program.get(), uint32_t(n));
         if (r != kLadderScanDone && (r < 0 || uint32_t(r) > n / 2 + 1)) std::abort();

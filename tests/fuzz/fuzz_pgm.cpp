@@ -31,9 +31,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     ASAN_POISON_MEMORY_REGION(past, past_size);
     PGM_Create(1);
     PGM_TheLoop(0);
-    sr_put(1, le16(data));
+    sr_put(sr::kUserScreen, le16(data));
     PGM_TheLoop(0);
-    sr_put(2, le16(data + 2));
+    sr_put(sr::kForcedScreen, le16(data + 2));
     PGM_TheLoop(0);
     PGM_FaultPageRecover();
     PGM_TheLoop(0);

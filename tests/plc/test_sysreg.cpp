@@ -308,6 +308,20 @@ TEST_F(SysRegTest, NetworkIdRespectsTheOwnIdCountAndClearsTheRangeFault) {
     EXPECT_EQ(write16(29, 1), 0);
 }
 
+// What other code takes from the register names must agree with the table:
+// the run modes SetPlcMode takes, the system screens, the 32-bit registers.
+TEST_F(SysRegTest, NamedValuesAgreeWithTheTable) {
+    EXPECT_EQ(sr_row(sr::kRunMode).min, uint32_t(sr::kModeIdle));
+    EXPECT_EQ(sr_row(sr::kRunMode).max, uint32_t(sr::kMode4)) << "SetPlcMode refuses above mode 4";
+    for (int screen : {sr::kSysScreenNone, sr::kSysScreenMenu, sr::kSysScreenAutoLoad,
+                       sr::kSysScreenClone, sr::kSysScreenTouchCal, sr::kSysScreenBoot})
+        EXPECT_LE(uint32_t(screen), sr_row(sr::kSystemScreen).max) << screen;
+    for (int n : {sr::kMediaFree, sr::kMediaTotal, sr::kAlarmStatus})
+        EXPECT_EQ(sr_row(n).width, 32) << "%SR" << n;
+    EXPECT_EQ(sr_ref(sr::kLast + 1), reg::kRefESR);
+    EXPECT_EQ(sr_ref(sr::kLast) + 16, reg::kRefF);
+}
+
 TEST_F(SysRegTest, PlcRegSetGoesThroughTheChecks) {
     const uint8_t one[2] = {1, 0}, ten[2] = {10, 0};
     host::trace_start();

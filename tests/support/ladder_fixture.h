@@ -30,7 +30,7 @@ protected:
         std::memcpy(ladder_bl, block.data(), block.size());
         NV_EditorFeatures = Ladder_Features(bytes.data(), uint32_t(bytes.size()));
         Ladder_ProgramChanged();
-        sbit_put(1, 1);
+        sbit_put(sbit::kFirstScan, 1);
     }
     int32_t scan() { return LogicUpdate(ladder_bl + 8, Ladder_Bytes()); }
 

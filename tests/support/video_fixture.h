@@ -16,7 +16,7 @@
 inline void set_kernel_build(int build) {
     char text[16] = {};
     std::snprintf(text, sizeof text, "2.6.35.%02u", unsigned(build) % 100);
-    std::memcpy(plc_reg + sr_offset(201), text, 10);
+    std::memcpy(plc_reg + sr_offset(sr::kKernelRev), text, 10);
 }
 
 class VideoTest : public PanelTest {

@@ -5,6 +5,7 @@
 #include "base/le.h"
 #include "system/nvram.h"
 #include "regs/plc_reg.h"
+#include "plc/sysreg.h"
 #include "base/trace.h"
 #include "panel_fixture.h"
 #include "tools/lib/appbuild.h"
@@ -48,6 +49,30 @@ TEST_F(NvramTest, SystemRegistersAreRepairedOrSetToTheirDefaults) {
             sr_put(c.sr, c.value);
             EXPECT_EQ(nvram_init(defaults, 0, 0), defaults);
             EXPECT_EQ(sr_get(c.sr), defaults ? c.defaulted : c.repaired) << "%SR" << c.sr << " = " << c.value << (defaults ? " (defaults)" : "");
+        }
+    }
+}
+
+// The start-up's defaults and repairs of the settings that the system-register
+// table limits are values a register write takes: they read the table's limits.
+TEST_F(NvramTest, DefaultsAndRepairsAreWithinTheWriteLimits) {
+    for (int n : {sr::kRunMode, sr::kContrast, sr::kKeyToggle, sr::kKeysDisabled, sr::kPopupMode,
+                  sr::kBeepEnable, sr::kSaverEnable, sr::kSaverMinutes, sr::kExtOptions,
+                  sr::kSlicePeriod, sr::kNetBaud}) {
+        const SrInfo &row = sr_row(n);
+        ASSERT_EQ(row.width, 16) << "%SR" << n;
+        ASSERT_LE(row.min, row.max) << "%SR" << n;
+        for (int defaults : {0, 1}) {
+            for (uint32_t bad : {row.max + 1, row.min - 1}) {
+                if (bad > 0xFFFF) continue; // no 16-bit value lies outside there
+                panel_reset_all();
+                load("{}");
+                sr_put(n, uint16_t(bad));
+                nvram_init(defaults, 0, 0);
+                uint16_t v = sr_get(n);
+                EXPECT_GE(v, row.min) << "%SR" << n << " = " << bad << " defaults " << defaults;
+                EXPECT_LE(v, row.max) << "%SR" << n << " = " << bad << " defaults " << defaults;
+            }
         }
     }
 }
