@@ -27,6 +27,11 @@ uint32_t FPGA_GetFrt() {
     return t;
 }
 
+uint32_t FPGA_GetFrtStep() {
+    if (host::clock_is_virtual()) host::clock_advance_ns(100'000);
+    return FPGA_GetFrt();
+}
+
 void Timer_Init(volatile uint32_t *frt, uint32_t us_per_tick) {
     TimerFrt = frt ? frt : &FrtLast;
     TimerTick = us_per_tick ? us_per_tick : 100;

@@ -3,6 +3,10 @@
 #include <cstdint>
 
 uint32_t FPGA_GetFrt();
+// The tick as a long computation reads it between two stretches of work: on
+// the virtual clock of tests, which otherwise stands still, each read moves it
+// on one tick first, as a step of a busy wait does; the real clock is only read.
+uint32_t FPGA_GetFrtStep();
 extern volatile uint32_t FrtLast; // last value FPGA_GetFrt returned
 
 struct Timer {

@@ -19,15 +19,20 @@ constexpr Region kAlternate[4] = {{reg::kR, 1024}, {reg::kM, 128}, {reg::kSR, 19
 // clang-format on
 static_assert(2 * (1024 + 128 + 192 + 64) == fram::kRegLength);
 
-const Region *regions() { return (NV_EditorFeatures & 0x8000) ? kAlternate : kStandard; }
+// 16-bit register tokens (bit 0x8000 of the feature word) keep %M, not %EM.
+const Region *regions(uint32_t features) { return (features & 0x8000) ? kAlternate : kStandard; }
 
 uint32_t reg_header(int bank) { return bank == 1 ? fram::kRegHeader1 : fram::kRegHeader2; }
 
 } // namespace
 
 int FRAM_XChange_Data(int read, int bank) {
+    return FRAM_XChange_DataFor(read, bank, NV_EditorFeatures);
+}
+
+int FRAM_XChange_DataFor(int read, int bank, uint32_t features) {
     host::trace("FRAM_XChange_Data");
-    const Region *r = regions();
+    const Region *r = regions(features);
     if (!read) {
         std::memset(Fram_temp, 0, sizeof Fram_temp);
         uint32_t at = 0;

@@ -46,10 +46,16 @@ struct Verdict {
 };
 Verdict g_verdict;
 
-// Words one scan may execute before it is taken as a program that never
-// reaches END (a jump backwards that loops): far more than any straight pass
-// over the program needs, far less than the watchdog's time.
-constexpr uint64_t kStepsPerWord = 64, kStepsExtra = 100000;
+// The guard against a program that never reaches END (a jump backwards that
+// loops for ever): a scan that has run for kGuardTicks of the 100 us tick
+// stops where it stands. A terminating program of any length runs to END; the
+// guard lies far above any honest scan (a loop of 200,000 instructions takes
+// a few milliseconds) and well inside the watchdog's 5 s window, so the stop
+// is reported before the watchdog resets the panel. The clock is read every
+// kGuardSteps instructions only; on the virtual clock of tests each read moves
+// it on one tick, as a busy wait does, so the guard fires there too.
+constexpr uint32_t kGuardTicks = 5000; // 500 ms, a tenth of the watchdog window
+constexpr uint32_t kGuardSteps = 1024;
 
 // The register area the interpreter addresses: %IG up to the end of %ESR.
 constexpr uint32_t kAreaEnd = reg::kESR + 0x200;
@@ -109,14 +115,16 @@ int32_t run(const uint8_t *prog, uint32_t words) {
     change_screen_latch = 0;
     force_screen_latch = 0xFFFF;
 
-    uint64_t budget = kStepsPerWord * words + kStepsExtra;
+    const uint32_t started = FPGA_GetFrt();
+    uint32_t steps = kGuardSteps;
     // The rows of every code below the contacts lie in one array: fetched
     // once, they are indexed without a call per instruction.
     const LadOp *ops = &Lad_Op(0);
     for (;;) {
-        if (lad_pc >= words || --budget == 0) {
-            // Ran off the end of the program, or never reached END.
-            return int32_t(lad_pc < words ? lad_pc : words);
+        if (lad_pc >= words) return int32_t(words); // ran off the end of the program
+        if (--steps == 0) {
+            steps = kGuardSteps;
+            if (uint32_t(FPGA_GetFrtStep() - started) >= kGuardTicks) return int32_t(lad_pc);
         }
         uint16_t w = le16(prog + 2 * lad_pc++);
         if (w >= kLadContactMin) {

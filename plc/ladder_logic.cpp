@@ -382,7 +382,10 @@ template <uint8_t (*F)(uint32_t *, uint8_t)> void conv_b(uint16_t, uint8_t) {
     Lad_Top() = F(&lad_pc, Lad_Top());
 }
 // Codes whose operands only their own handler knows and that are not built
-// here: the scan stops at them.
+// here: the scan stops at them, at the position of their opcode word. The
+// pointer and indexed forms 0x15E, 0x167 and 0x169-0x16D are among them: their
+// operand words and effect are not settled, and a guessed operand count would
+// misread every later word of the program, which is worse than a stop.
 void op_skip_operands(uint16_t, uint8_t) {
     Ladder_SkipOperands(&lad_pc);
 }

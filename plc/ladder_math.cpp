@@ -12,6 +12,17 @@
 //    type's width;
 //  - a division or remainder by zero leaves the dividend as the result;
 //  - a float operand or result that is infinite or NaN is kept as it is.
+// Readings settled here:
+//  - a quotient that does not fit (-32768 / -1, -2147483648 / -1 and the
+//    signed byte's -128 / -1) wraps to the type's minimum and clears the
+//    power flow, as any other result that does not fit;
+//  - float comparisons follow IEEE: with a NaN operand every relation is
+//    false except <>, so all of them but <> clear the power flow;
+//  - shift counts are not taken modulo the width: a 16-bit left shift by 16
+//    or more gives 0, the 16-bit right shift (arithmetic) by 16 or more fills
+//    the word with its sign; the 32-bit shifts (logical) take the low half of
+//    the count signed and give 0 outside 0..31; the 8-bit shifts give 0 from
+//    8 on. Rotations take the count modulo the width.
 #include "plc/ladder.h"
 #include "plc/ladder_fam.h"
 #include "plc/ladder_num.h"

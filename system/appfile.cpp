@@ -8,6 +8,7 @@
 #include "plc/fram.h"
 #include "base/le.h"
 #include "system/loop.h"
+#include "system/nvram.h"
 #include "platform/nvfile.h"
 #include "regs/plc_reg.h"
 #include "system/reginit.h"
@@ -401,7 +402,13 @@ int AutoLoadRegisters() {
         found = uint16_t(Persist_Get() | (created ? 0 : kStAutoregCreate));
     }
 
-    int result = banks.reg_bank && FRAM_XChange_Data(1, banks.reg_bank) ? 1 : 0;
+    // The FRAM block was written with the table of the program that ran, the
+    // one LoadProgram has just put back; NV_EditorFeatures is set later
+    // (nvram_init), and stays 0 if that program is replaced by the default.
+    int result = banks.reg_bank &&
+                         FRAM_XChange_DataFor(1, banks.reg_bank, nv_program_features())
+                     ? 1
+                     : 0;
     // Set after the FRAM copy, which holds the previous start's value.
     sr_put(sr::kStartStatus, found);
     sr_put(sr::kInitRdVer, uint16_t(InitRdVer));

@@ -230,16 +230,15 @@ void load_default_registers() {
 
 } // namespace
 
-void nv_get_features() {
+uint32_t nv_program_features() {
     uint32_t len = le32(ladder_bl + 4);
     const uint8_t *p = ladder_bl + 8;
     // The feature word stands 9 bytes from the end: a shorter program has none.
-    if (len < 9 || len > kLadderMax || p[len - 1] >= 254) {
-        NV_EditorFeatures = 0;
-        return;
-    }
-    NV_EditorFeatures = le32(p + len - 9);
+    if (len < 9 || len > kLadderMax || p[len - 1] >= 254) return 0;
+    return le32(p + len - 9);
 }
+
+void nv_get_features() { NV_EditorFeatures = nv_program_features(); }
 
 void nv_write(uint8_t *destination, const uint8_t *source, uint32_t length) {
     uint32_t even = length & ~1u;

@@ -387,6 +387,17 @@ TEST_F(LadderTest, StacksAreBoundedAtRunTime) {
     EXPECT_GT(scan(), 0) << "a loop that never reaches END stops";
 }
 
+TEST_F(LadderTest, LongLoopThatEndsRunsToEndInOneScan) {
+    // 20,000 passes of a 10-instruction loop: a scan has no instruction limit.
+    load("MOVKW %R1, 0\n"
+         "loop: PUSHW %R1\nPUSHK 1\nADDW\nPOPW %R1\nMOVW %R2, %R1\n"
+         "LD %M1\nPUSHW %R1\nPUSHK 20000\nLTW\nJMPIF loop\n"
+         "END\n");
+    EXPECT_EQ(scan(), kLadderScanDone);
+    EXPECT_EQ(word("%R1"), 20000);
+    EXPECT_EQ(word("%R2"), 20000);
+}
+
 TEST_F(LadderTest, IecApplicationRunsInPlaceOfTheLadder) {
     load("TRUE\nOUT %Q1\nEND\n");
     TrevantRuntime = 1;

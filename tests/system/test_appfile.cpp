@@ -1,6 +1,8 @@
 // The application files, the register files, the side files and the
 // power-fail path, with inputs made by the application builder.
 #include "system/appfile.h"
+#include "system/backup.h"
+#include "system/sys.h"
 #include "base/crc16.h"
 #include "plc/fram.h"
 #include "base/le.h"
@@ -10,6 +12,7 @@
 #include "system/startup.h"
 #include "host/board.h"
 #include "host/config.h"
+#include "host/power.h"
 #include "host/root.h"
 #include "host/shell.h"
 #include "host/thread.h"
@@ -334,6 +337,51 @@ TEST_F(AppFileTest, PowerFailSignalIsMarkedAndPowerDownSavesThenSwitchesOff) {
     FRAM_Init();
     EXPECT_EQ(AutoLoadRegisters(), 1);
     EXPECT_EQ(le16(plc_reg + reg::kR), 1234);
+}
+
+// The FRAM block holds %EM, or %M for a program with 16-bit register tokens.
+// The start-up reads it back before the feature word is taken into
+// NV_EditorFeatures, so the table must come from the program just loaded;
+// with the other table %EM would take the bits of %M. A warm reset and a
+// restore from the backup both end with both banks written and a restart.
+TEST_F(AppFileTest, RetentiveBlockComesBackWithTheTableOfTheLoadedProgram) {
+    enum class Reset { Warm, Restore };
+    struct Case {
+        uint32_t features;
+        Reset reset;
+    };
+    const Case cases[] = {{0x8000, Reset::Warm}, {0x8000, Reset::Restore},
+                          {0, Reset::Warm},      {0, Reset::Restore}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::to_string(c.features) + (c.reset == Reset::Warm ? " warm" : " restore"));
+        panel_reset_all();
+        install(build(R"({"ladder": {"program": {"u16": [9]}, "features": )" +
+                      std::to_string(c.features) + "}}"));
+        ASSERT_EQ(LoadProgram(), 1);
+        ASSERT_TRUE(CrtAutoSaveRegFile());
+        FRAM_Init();
+        NV_EditorFeatures = c.features; // as the start-up validation sets it
+        std::memset(plc_reg, 0, sizeof plc_reg);
+        plc_reg[reg::kM] = 0x05; // %M1 and %M3
+        plc_reg[reg::kEM] = 0x0A; // %EM2 and %EM4
+        if (c.reset == Reset::Warm) {
+            EXPECT_EXIT(SYS_WarmReset(), ::testing::ExitedWithCode(host::kExitReboot), "");
+        } else {
+            ASSERT_EQ(StoreBBRAM(), 1);
+            plc_reg[reg::kM] = 0x30;
+            plc_reg[reg::kEM] = 0xC0;
+            EXPECT_EXIT(RestoreBBRAM(0), ::testing::ExitedWithCode(host::kExitReboot), "");
+        }
+        // The restart: the program is loaded, then the registers.
+        panel_reset_all();
+        std::memset(plc_reg, 0, sizeof plc_reg);
+        FRAM_Init();
+        ASSERT_EQ(LoadProgram(), 1);
+        ASSERT_EQ(AutoLoadRegisters(), 1);
+        EXPECT_EQ(plc_reg[reg::kM], 0x05);
+        EXPECT_EQ(plc_reg[reg::kEM], 0x0A);
+        EXPECT_EQ(NV_EditorFeatures, 0u) << "set later, by the start-up validation";
+    }
 }
 
 TEST_F(AppFileTest, SideFiles) {

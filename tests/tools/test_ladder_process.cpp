@@ -97,6 +97,36 @@ TEST_F(LadderProcessTest, ProgramThatFailsTheLoadCheckNeverRuns) {
     EXPECT_EQ(reg("%Q1"), 0) << "not one instruction ran";
 }
 
+TEST_F(LadderProcessTest, LongLoopRunsToEndAndALoopWithoutEndIsStopped) {
+    start();
+    stop();
+    // While %M1 is off, a 10-instruction loop runs 20,000 times in each scan
+    // and the scan ends; with %M1 on, the loop never ends.
+    write_file("/prog/loop.lad", ".tokens 16\nMOVKW %R1, 0\n"
+                                 "loop: PUSHW %R1\nPUSHK 1\nADDW\nPOPW %R1\nMOVW %R2, %R1\n"
+                                 "LD %M1\nPUSHW %R1\nPUSHK 20000\nLTW\nJMPIF loop\n"
+                                 "back: TRUE\nLD %M1\nJMPIF back\n"
+                                 "PUSHW %R3\nPUSHK 1\nADDW\nPOPW %R3\nEND\n");
+    write_file("/prog/loop.json", "{\"ladder\": {\"ladasm\": \"loop.lad\"}}");
+    install(root_dir + "/prog/loop.json");
+    start();
+    ASSERT_NE(ctl("reg set %SR5 2").find("= 2"), std::string::npos);
+    EXPECT_TRUE(wait_for([&] { return reg("%R3") > 3; }, 3000)) << "scans reach END";
+    EXPECT_EQ(field("run_mode"), "2 Run");
+    EXPECT_EQ(reg("%R1"), 20000);
+    EXPECT_EQ(std::strtol(field("status_word").c_str(), nullptr, 16) & 0x100, 0);
+
+    ctl("reg set %M1 1");
+    EXPECT_TRUE(wait_for([&] { return field("run_mode") == "0 Idle"; }, 3000))
+        << "the guard stops the scan that never ends";
+    EXPECT_EQ(std::strtol(field("status_word").c_str(), nullptr, 16) & 0x100, 0x100)
+        << field("status_word");
+    long at = reg("%SR53");
+    EXPECT_GE(at, 3) << "stopped inside one of the loops";
+    EXPECT_LE(at, 26);
+    EXPECT_NE(field("passes"), "") << "the panel keeps answering";
+}
+
 TEST_F(LadderProcessTest, ScheduleRungFollowsTheClockSetThroughPanelctl) {
     auto status_word = [&] { return std::strtol(field("status_word").c_str(), nullptr, 16); };
     start();
