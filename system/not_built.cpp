@@ -2,6 +2,7 @@
 // records its call and returns the "nothing there" value; the work that
 // builds the service replaces its entry here.
 #include "system/appfile.h"
+#include "system/resets.h"
 #include "system/backup.h"
 #include "platform/fileinst.h"
 #include "plc/ladder.h"
@@ -41,3 +42,5 @@ uint8_t skip_at_opcode(uint32_t *pc, uint8_t power) {
 uint8_t File_Access(uint32_t *pc, uint8_t p) { return skip_at_opcode(pc, p); }
 void File_Init() { trace("File_Init"); }
 void File_StopWorkers() { trace("File_StopWorkers"); }
+
+void System_NotBuiltReset() {}
