@@ -70,7 +70,9 @@
 
 namespace {
 
+// clang-format off
 #define ROW(f) ResetRow{#f, f}
+// clang-format on
 
 // The order, and why where it matters:
 // - The host's devices come first: the watchdog device and the clock (nothing
@@ -85,7 +87,7 @@ namespace {
 //   I/O, SPI, I2C, FRAM, CAN).
 // - A few module resets also run the reset of a part they own (Sys_Reset runs
 //   SysUpdate_Reset, I2c_Reset I2cDev_Reset, Ladder_Reset LadSpecial_Reset,
-//   AppFile_Reset Board_Reset and AppBlocks_Reset, RunCtrl_Reset IoCfg_Reset,
+//   RunCtrl_Reset IoCfg_Reset,
 //   host::io_modules_reset host::meter_slave_reset, Video_Reset
 //   host::player_reset), so that one module reset alone (a benchmark's) leaves
 //   the module whole; the part's own row follows its owner's, and a reset run
@@ -178,7 +180,9 @@ const ResetRow kResets[] = {
 
 } // namespace
 
-std::span<const ResetRow> System_Resets() { return kResets; }
+std::span<const ResetRow> System_Resets() {
+    return kResets;
+}
 
 void System_ResetAll(void (*after_row)(const char *name)) {
     for (const ResetRow &row : kResets) {

@@ -27,7 +27,9 @@ void test_steps(const char *row) {
 }
 } // namespace
 
-void panel_reset_all() { System_ResetAll(test_steps); }
+void panel_reset_all() {
+    System_ResetAll(test_steps);
+}
 
 void PanelTest::SetUp() {
     char tmpl[] = "/tmp/panel-test-XXXXXX";

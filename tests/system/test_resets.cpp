@@ -55,7 +55,8 @@ std::map<std::string, std::string> declared_resets(const fs::path &root) {
             std::smatch m;
             std::string rel = fs::relative(e.path(), root).string();
             while (std::getline(lines, line)) {
-                if (std::regex_search(line, m, module)) found[m[1]] = rel;
+                if (std::regex_search(line, m, module))
+                    found[m[1]] = rel;
                 else if (folder == "host" && std::regex_search(line, m, host))
                     found["host::" + m[1].str()] = rel;
             }
