@@ -32,6 +32,39 @@ fi
 passed=$((passed + total - bad))
 failed=$((failed + bad))
 
+# Each test binary once more with all its cases in one process, shuffled, so
+# that state which survives the fixtures' reset shows up (ctest runs every case
+# in a process of its own). The Slow cases take minutes and stay with ctest.
+# Each binary counts as one item; SHUFFLE_SEED picks another order.
+seed="${SHUFFLE_SEED:-1}"
+echo "whole test binaries, shuffled with --gtest_random_seed=$seed"
+whole=()
+for t in build-asan/bin/test_*; do
+    name=$(basename "$t")
+    whole+=("$name")
+    ( PANEL_BIN="$PWD/build-asan/bin" timeout 1200 "$t" --gtest_shuffle --gtest_random_seed="$seed" \
+          --gtest_filter='-*.Slow*' >"build-asan/$name.whole.log" 2>&1
+      echo $? >"build-asan/$name.whole.rc" ) &
+    while [ "$(jobs -rp | wc -l)" -ge "$JOBS" ]; do sleep 0.2; done
+done
+wait
+for name in "${whole[@]}"; do
+    log="build-asan/$name.whole.log"
+    if [ "$(cat "build-asan/$name.whole.rc")" = 0 ]; then
+        echo "whole $name: passed"; passed=$((passed + 1))
+    else
+        echo "whole $name: FAILED (seed $seed), the failing cases' output:"
+        # Each failed case from its RUN line; a crash shows the output after its RUN line.
+        awk '/^\[ RUN      \]/ { buf = ""; open = 1 }
+             { buf = buf $0 "\n" }
+             /^\[  FAILED  \] .*\(/ { printf "%s", buf; buf = ""; open = 0 }
+             /^\[       OK \]/ { buf = ""; open = 0 }
+             END { if (open) printf "%s", buf }' "$log" | tail -n 300
+        grep -E '^\[  FAILED  \] [^(]*$' "$log"
+        failed=$((failed + 1))
+    fi
+done
+
 # Every parser of outside input has a fuzz target; each runs briefly.
 if ls tests/fuzz/fuzz_*.cpp >/dev/null 2>&1; then
     if cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPANEL_FUZZ=ON \

@@ -38,3 +38,9 @@ void DLOG_Update();
 void EtnEmailScan(int n);
 // The recipe instruction: program counter after the opcode word.
 uint8_t RecipeLadderBlock(uint32_t *pc, uint8_t power);
+
+// Puts the state of the data services' entry points that are not built yet
+// back to its start values (tests): the request blocks as CFM_ResetBlocks
+// leaves them, no alarm data, the status cycle due. The firmware search set by
+// CFM_SetFirmwareSearch is wiring and stays.
+void Data_NotBuiltReset();

@@ -7,6 +7,8 @@
 #include "base/trace.h"
 #include "platform/cf_api.h"
 
+#include <cstring>
+
 namespace {
 uint32_t g_status_frt; // tick of the last media status update
 bool g_status_due;
@@ -136,4 +138,11 @@ void EtnEmailScan(int) { trace("EtnEmailScan"); }
 uint8_t RecipeLadderBlock(uint32_t *pc, uint8_t power) {
     Ladder_SkipOperands(pc);
     return power;
+}
+
+void Data_NotBuiltReset() {
+    CFM_ResetBlocks();
+    std::memset(alarmBuf, 0, sizeof alarmBuf);
+    g_status_frt = 0;
+    g_status_due = false;
 }

@@ -42,3 +42,7 @@ void Etn_UpdateStatus();
 // and DNS server at bytes 4, 8, 12 and 16, the DHCP flag (u8) at byte 56.
 constexpr int kDprInterfaces = 4, kDprConfigHead = 64;
 extern uint8_t Dpr_Configuration[kDprInterfaces][kDprConfigHead];
+
+// Puts the state of the network entry points that are not built yet back to
+// its start values (tests).
+void Net_NotBuiltReset();

@@ -3,6 +3,8 @@
 #include "net/net.h"
 #include "platform/can.h"
 
+#include <cstring>
+
 using host::trace;
 
 int Net_Test(int) {
@@ -68,3 +70,8 @@ void Sr_VibusIo() { trace("Sr_VibusIo"); }
 void Etn_UpdateStatus() { trace("Etn_UpdateStatus"); }
 
 uint8_t Dpr_Configuration[kDprInterfaces][kDprConfigHead];
+
+void Net_NotBuiltReset() {
+    std::memset(Net_Data, 0, sizeof Net_Data);
+    std::memset(Dpr_Configuration, 0, sizeof Dpr_Configuration);
+}

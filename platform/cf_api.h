@@ -102,3 +102,5 @@ int CfPatternCmp(const char *name, const char *pattern, uint32_t length);
 int CfWriteBuffered(FxFile *file, const void *bytes, uint32_t count);
 
 void CfApi_Reset();
+// Drops what the write buffer holds (tests).
+void CfCsv_Reset();

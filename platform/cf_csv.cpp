@@ -563,3 +563,8 @@ int16_t CF_WriteFile(uint32_t, CsvFileRequest *req) {
     if (out == cf::kCorrupt) *result = 0;
     return out;
 }
+
+void CfCsv_Reset() {
+    std::memset(g_wbuf, 0, sizeof g_wbuf);
+    g_wfill = 0;
+}

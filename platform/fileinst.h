@@ -7,3 +7,7 @@
 // unmounted.
 extern pthread_t RmDeleteOpsThreadId, RmDelAllOpsThreadId, RmDelFromObjOpsThreadId,
     RmFormatOpsThreadId;
+
+// Puts the state of the platform's entry points that are not built yet back to
+// its start values (tests).
+void Platform_NotBuiltReset();

@@ -7,3 +7,8 @@ int IoSlotDevice(int) { return 0; }
 bool IoRemoteBase(const char *) { return false; }
 
 pthread_t RmDeleteOpsThreadId, RmDelAllOpsThreadId, RmDelFromObjOpsThreadId, RmFormatOpsThreadId;
+
+void Platform_NotBuiltReset() {
+    RmDeleteOpsThreadId = RmDelAllOpsThreadId = RmDelFromObjOpsThreadId = RmFormatOpsThreadId =
+        pthread_t{};
+}

@@ -7,3 +7,6 @@
 extern uint8_t crc_header[4];
 // A program or application download is in progress (video playback waits).
 extern uint8_t Cmd_Downloading;
+
+// No OEM code, no download (tests).
+void Unit_Reset();

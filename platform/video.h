@@ -124,6 +124,8 @@ extern DC *pDC, *pMemDC, *pMem2DC, *pMem3DC;
 // just opened.
 int VID_Update();
 int VID_WaitUpdate();
+// Forgets the screen's contexts and the still picture (tests).
+void VidUpdate_Reset();
 constexpr int kVidmOpenStill = 12, kVidmCloseStill = 13;
 
 void VIDM_Init();

@@ -15,3 +15,8 @@ int VID_Update() {
 }
 
 int VID_WaitUpdate() { return VDR_IsPageCopied(); }
+
+void VidUpdate_Reset() {
+    pDC = pMemDC = pMem2DC = pMem3DC = nullptr;
+    StillOpened = 0;
+}

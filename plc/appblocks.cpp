@@ -30,6 +30,9 @@ uint8_t *const kPartBuffers[16] = {
 // clang-format on
 static_assert(sizeof io_config_bl == kConfigParts[0].capacity);
 static_assert(sizeof mqtt_tbl == kConfigParts[15].capacity);
+static_assert(sizeof kesta_pgm_bl == kConfigParts[3].capacity);
+static_assert(sizeof font_table_bl == kConfigParts[7].capacity);
+static_assert(sizeof promgr_table_bl == kConfigParts[8].capacity);
 } // namespace
 
 uint8_t *AppPart_Buffer(int index) { return index >= 0 && index < 16 ? kPartBuffers[index] : nullptr; }
@@ -37,12 +40,16 @@ uint8_t *AppPart_Buffer(int index) { return index >= 0 && index < 16 ? kPartBuff
 void AppBlocks_Reset() {
     ladder_bl = g_ladder_block;
     promgr_table = promgr_table_bl + 8;
+    // Whole buffers, not only their headers: a test reads what a block holds
+    // past its header (a program segment, a page) and must not find what an
+    // earlier one left there.
     for (int i = 0; i < 16; ++i)
-        if (kPartBuffers[i]) std::memset(kPartBuffers[i], 0, 8);
-    std::memset(ladder_bl, 0, 8);
+        if (kPartBuffers[i]) std::memset(kPartBuffers[i], 0, kConfigParts[i].capacity);
+    std::memset(g_ladder_block, 0, sizeof g_ladder_block);
     std::memset(rom_map_tbl, 0, sizeof rom_map_tbl);
     std::memset(ram_map_tbl, 0, sizeof ram_map_tbl);
-    std::memset(crcsize_tbl, 0, 8);
+    std::memset(bmp_table, 0, sizeof bmp_table);
+    std::memset(crcsize_tbl, 0, sizeof crcsize_tbl);
     std::memset(tinyImage, 0, sizeof tinyImage);
     fwload_set_def = 0;
     trevant_ptr = trevant_code_ptr = TrevantI0_VarLoc = nullptr;

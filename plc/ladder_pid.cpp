@@ -34,7 +34,7 @@ int64_t block_offset(uint32_t ref, bool pointer) {
 
 } // namespace
 
-void Pid_LadderReset() {
+void LadPid_Reset() {
     alarm_sel = kAlarmNone;
 }
 

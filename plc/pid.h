@@ -47,4 +47,4 @@ int muls32_limited(int32_t a, int32_t b, int32_t *r);
 
 // Ladder side: the alarm instruction's selection word, and its reset.
 uint16_t Alarm_Selection();
-void Pid_LadderReset();
+void LadPid_Reset();

@@ -134,7 +134,7 @@ void USRMGR_Update() {
     trace("USRMGR_Update");
 }
 
-void Screens_Reset() {
+void Screens_NotBuiltReset() {
     ExternalRegOnPage = 0;
     Clon_McInited = Clon_McLinited = 0;
     g_menu_page = 0;

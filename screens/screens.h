@@ -59,4 +59,7 @@ void USRMGR_Update();
 // bit runs.
 extern uint8_t Clon_McInited, Clon_McLinited;
 
-void Screens_Reset();
+// Puts the state of the screen manager's entry points that are not built yet
+// back to its start values (tests). The fault page set by
+// OBJM_SetFaultPage is wiring and stays.
+void Screens_NotBuiltReset();

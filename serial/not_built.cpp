@@ -4,6 +4,7 @@
 #include "serial/serial.h"
 
 #include <cstdio>
+#include <cstring>
 
 using host::trace;
 
@@ -66,3 +67,12 @@ uint8_t IEC_TalkReceive(uint32_t *pc, uint8_t power, int) { return not_built(pc,
 uint8_t TalkSelect(uint32_t *pc, uint8_t power, int) { return not_built(pc, power); }
 
 uint8_t dpram[kDpramBytes];
+
+void Serial_NotBuiltReset() {
+    OLPMode = 0;
+    CmdNetIoConfigUpdated = 0;
+    Cmd_Override = 0;
+    CmdRun = 0;
+    std::memset(ladder_olp, 0, sizeof ladder_olp);
+    std::memset(dpram, 0, sizeof dpram);
+}

@@ -70,3 +70,7 @@ uint8_t TalkSelect(uint32_t *pc, uint8_t power, int selector);
 // ends with the debug log's file-request slot (data/cfm.h).
 constexpr int kDpramBytes = 74468;
 extern uint8_t dpram[kDpramBytes];
+
+// Puts the state of the serial layer's entry points that are not built yet
+// back to its start values (tests).
+void Serial_NotBuiltReset();

@@ -644,9 +644,9 @@ void PowerDown() {
     host::power_off(); // the supply did not switch off: end as if it had
 }
 
+// The board's and the block buffers' resets are rows of their own in the
+// table of resets (system/resets.cpp).
 void AppFile_Reset() {
-    Board_Reset();
     g = AppState{};
-    AppBlocks_Reset();
     J1939_init_start = 0;
 }

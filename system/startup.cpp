@@ -330,5 +330,10 @@ int panel_main(int argc) {
 
 void Startup_Reset() {
     std::memset(g_product, 0, sizeof g_product);
+    std::memset(g_cfi_request_buf, 0, sizeof g_cfi_request_buf);
+    std::memset(g_cfi_response_buf, 0, sizeof g_cfi_response_buf);
+    g_watchdog_thread = pthread_t{};
     g_watchdog_started = false;
+    g_pass_min_ns = 0;
+    g_last_pass_end_ns = 0;
 }

@@ -14,3 +14,7 @@ extern uint8_t *ParviOemPtr;
 // Logged-in web users; byte 152 is non-zero while a user is logged in.
 constexpr int kUserDetailsBytes = 160;
 extern uint8_t user_details_list[kUserDetailsBytes];
+
+// Puts the state of the web server's entry points that are not built yet back
+// to its start values (tests).
+void Web_NotBuiltReset();

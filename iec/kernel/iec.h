@@ -29,3 +29,7 @@ void TrevantUpdateBitInputRegs();
 void TrevantUpdateWordInputRegs();
 void TrevantUpdateBitOutputRegs();
 void TrevantUpdateWordOutputRegs();
+
+// Puts the state of the IEC kernel's entry points that are not built yet back
+// to its start values (tests).
+void Iec_NotBuiltReset();

@@ -33,3 +33,12 @@ void TrevantUpdateBitInputRegs() { host::trace("TrevantUpdateBitInputRegs"); }
 void TrevantUpdateWordInputRegs() { host::trace("TrevantUpdateWordInputRegs"); }
 void TrevantUpdateBitOutputRegs() { host::trace("TrevantUpdateBitOutputRegs"); }
 void TrevantUpdateWordOutputRegs() { host::trace("TrevantUpdateWordOutputRegs"); }
+
+void Iec_NotBuiltReset() {
+    TrevantRuntime = 0;
+    trevant_variables_enumerateded = 0;
+    Tr_init = 0;
+    iVmAlive = 0;
+    TrevantFirstRun = 0;
+    TrevantS9 = 0;
+}

@@ -1,0 +1,193 @@
+#include "system/resets.h"
+
+#include "data/data.h"
+#include "gdi/field.h"
+#include "gdi/gdi.h"
+#include "gdi/shapes.h"
+#include "gdi/text.h"
+#include "gdi/tty.h"
+#include "gdi/util.h"
+#include "host/canbus.h"
+#include "host/clock.h"
+#include "host/config.h"
+#include "host/ctl.h"
+#include "host/devmem.h"
+#include "host/fb.h"
+#include "host/i2c.h"
+#include "host/io_meter_slave.h"
+#include "host/io_modules.h"
+#include "host/media.h"
+#include "host/physmem.h"
+#include "host/player.h"
+#include "host/powerfail.h"
+#include "host/rtc_dev.h"
+#include "host/shell.h"
+#include "host/watchdog.h"
+#include "iec/kernel/iec.h"
+#include "net/net.h"
+#include "net/tx.h"
+#include "objects/objects.h"
+#include "platform/board.h"
+#include "platform/can.h"
+#include "platform/cf_api.h"
+#include "platform/fileinst.h"
+#include "platform/fram.h"
+#include "platform/i2c.h"
+#include "platform/io.h"
+#include "platform/io_fcal.h"
+#include "platform/jpeg.h"
+#include "platform/keys.h"
+#include "platform/media.h"
+#include "platform/pxp.h"
+#include "platform/rtc.h"
+#include "platform/slice.h"
+#include "platform/spi.h"
+#include "platform/tick.h"
+#include "platform/unit.h"
+#include "platform/video.h"
+#include "plc/appblocks.h"
+#include "plc/ladder.h"
+#include "plc/ladder_fam.h"
+#include "plc/pid.h"
+#include "regs/plc_reg.h"
+#include "screens/screens.h"
+#include "serial/serial.h"
+#include "system/appfile.h"
+#include "system/crash.h"
+#include "system/fwupdate.h"
+#include "system/loop.h"
+#include "system/msg.h"
+#include "system/nv_debug.h"
+#include "system/nvram.h"
+#include "system/pgm.h"
+#include "system/reglink.h"
+#include "system/run_ctrl.h"
+#include "system/startup.h"
+#include "system/sys.h"
+#include "system/touch.h"
+#include "system/wiring.h"
+#include "web/web.h"
+
+namespace {
+
+// clang-format off
+#define ROW(f) ResetRow{#f, f}
+// clang-format on
+
+// The order, and why where it matters:
+// - The host's devices come first: the watchdog device and the clock (nothing
+//   after may see a deadline or a time of the test before), then the host's
+//   configuration, the shell's log and the control socket, which the modules'
+//   resets may use.
+// - The playback thread ends (Video_Reset) before the video buffers, the frame
+//   buffer and the memory it reads go.
+// - The frame buffer and physical memory stand-ins are reset after the drawing
+//   and video modules that hold their mappings; the device memory
+//   (host::devmem_reset) after every driver that maps board registers (FPGA,
+//   I/O, SPI, I2C, FRAM, CAN).
+// - A few module resets also run the reset of a part they own (Sys_Reset runs
+//   SysUpdate_Reset, I2c_Reset I2cDev_Reset, Ladder_Reset LadSpecial_Reset,
+//   RunCtrl_Reset IoCfg_Reset,
+//   host::io_modules_reset host::meter_slave_reset, Video_Reset
+//   host::player_reset), so that one module reset alone (a benchmark's) leaves
+//   the module whole; the part's own row follows its owner's, and a reset run
+//   twice does nothing more.
+// - The entry points of what is not built yet come last but one; the time
+//   slice last, so no sliced pass is due when the test starts.
+// clang-format off
+const ResetRow kResets[] = {
+    ROW(host::wdt_reset),
+    ROW(host::clock_reset),
+    ROW(host::config_reset),
+    ROW(host::shell_reset),
+    ROW(host::ctl_reset),
+    ROW(Tick_Reset),
+    ROW(PlcReg_Reset),
+    ROW(Pid_Reset),
+    ROW(LadPid_Reset),
+    ROW(Sys_Reset),
+    ROW(SysUpdate_Reset),
+    ROW(Crash_Reset),
+    ROW(Loop_Reset),
+    ROW(Startup_Reset),
+    ROW(Msg_Reset),
+    ROW(GDI_Reset),
+    ROW(Shapes_Reset),
+    ROW(Video_Reset),
+    ROW(host::player_reset),
+    ROW(VIDM_Reset),
+    ROW(VDR_Reset),
+    ROW(VidUpdate_Reset),
+    ROW(PXP_Reset),
+    ROW(Jpeg_Reset),
+    ROW(Text_Reset),
+    ROW(Field_Reset),
+    ROW(TTY_Reset),
+    ROW(UTIL_Reset),
+    ROW(host::fb_reset),
+    ROW(host::phys_reset),
+    ROW(host::media_reset),
+    ROW(Media_Reset),
+    ROW(CfApi_Reset),
+    ROW(CfCsv_Reset),
+    ROW(Data_NotBuiltReset),
+    ROW(FwUpdate_Reset),
+    ROW(Spi_Reset),
+    ROW(I2c_Reset),
+    ROW(I2cDev_Reset),
+    ROW(host::i2c_reset),
+    ROW(host::io_modules_reset),
+    ROW(host::meter_slave_reset),
+    ROW(Rtc_Reset),
+    ROW(Touch_Reset),
+    ROW(Tx_Reset),
+    ROW(Key_Reset),
+    ROW(host::rtc0_reset),
+    ROW(Fram_Reset),
+    ROW(AppFile_Reset),
+    ROW(Board_Reset),
+    ROW(AppBlocks_Reset),
+    ROW(Nvram_Reset),
+    ROW(NvDebug_Reset),
+    ROW(Ladder_Reset),
+    ROW(LadSpecial_Reset),
+    ROW(RegLink_Reset),
+    ROW(RunCtrl_Reset),
+    ROW(IoCfg_Reset),
+    ROW(IoIf_Reset),
+    ROW(IoDriver_Reset),
+    ROW(FactoryCal_Reset),
+    ROW(Fpga_Reset),
+    ROW(Unit_Reset),
+    ROW(host::devmem_reset),
+    ROW(host::powerfail_reset),
+    ROW(Can_Reset),
+    ROW(host::canbus_reset),
+    ROW(Pgm_Reset),
+    ROW(Screens_NotBuiltReset),
+    ROW(Objects_NotBuiltReset),
+    ROW(Serial_NotBuiltReset),
+    ROW(Net_NotBuiltReset),
+    ROW(Iec_NotBuiltReset),
+    ROW(Web_NotBuiltReset),
+    ROW(Platform_NotBuiltReset),
+    ROW(System_NotBuiltReset),
+    ROW(Slice_Reset),
+};
+// clang-format on
+
+#undef ROW
+
+} // namespace
+
+std::span<const ResetRow> System_Resets() {
+    return kResets;
+}
+
+void System_ResetAll(void (*after_row)(const char *name)) {
+    for (const ResetRow &row : kResets) {
+        row.reset();
+        if (after_row) after_row(row.name);
+    }
+    System_Wire();
+}
