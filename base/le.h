@@ -10,8 +10,7 @@ inline uint16_t le16(const void *p) {
 }
 inline uint32_t le32(const void *p) {
     const uint8_t *b = static_cast<const uint8_t *>(p);
-    return uint32_t(b[0]) | (uint32_t(b[1]) << 8) | (uint32_t(b[2]) << 16) |
-           (uint32_t(b[3]) << 24);
+    return uint32_t(b[0]) | (uint32_t(b[1]) << 8) | (uint32_t(b[2]) << 16) | (uint32_t(b[3]) << 24);
 }
 inline uint64_t le64(const void *p) {
     const uint8_t *b = static_cast<const uint8_t *>(p);

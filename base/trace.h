@@ -14,7 +14,7 @@ inline void trace(const char *name) {
     if (g_trace_on) trace_hit(name);
 }
 
-void trace_start();                 // start recording (clears the record)
+void trace_start(); // start recording (clears the record)
 void trace_stop();
 std::vector<std::string> trace_calls(); // a copy: other threads may record meanwhile
 void trace_clear();

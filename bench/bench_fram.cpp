@@ -1,10 +1,10 @@
 // One pass's FRAM exchange (the retentive registers and the battery-backed
 // image, each with its header) through the SPI driver and the emulated bus,
 // against copying the same bytes.
-#include "plc/fram.h"
-#include "regs/plc_reg.h"
 #include "host/clock.h"
 #include "host/root.h"
+#include "plc/fram.h"
+#include "regs/plc_reg.h"
 
 #include <benchmark/benchmark.h>
 

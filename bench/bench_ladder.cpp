@@ -2,14 +2,14 @@
 // a 10,000-word program of contact-contact-AND-coil rungs against the same
 // rungs written as a C++ loop over the same plc_reg (the ceiling); and one
 // control scan with an empty program against the ladder scan alone.
-#include "system/appfile.h"
-#include "tools/lib/ladasm.h"
-#include "plc/ladder.h"
 #include "base/le.h"
-#include "system/nvram.h"
-#include "regs/plc_reg.h"
-#include "system/run_ctrl.h"
 #include "host/clock.h"
+#include "plc/ladder.h"
+#include "regs/plc_reg.h"
+#include "system/appfile.h"
+#include "system/nvram.h"
+#include "system/run_ctrl.h"
+#include "tools/lib/ladasm.h"
 
 #include <benchmark/benchmark.h>
 

@@ -3,12 +3,12 @@
 // form "push register, push register, operate, pop into register", and the
 // baseline does the same reads, operations with their overflow tests and
 // writes on the same plc_reg.
-#include "tools/lib/ladasm.h"
-#include "plc/ladder.h"
 #include "base/le.h"
-#include "system/nvram.h"
-#include "regs/plc_reg.h"
 #include "host/clock.h"
+#include "plc/ladder.h"
+#include "regs/plc_reg.h"
+#include "system/nvram.h"
+#include "tools/lib/ladasm.h"
 
 #include <benchmark/benchmark.h>
 

@@ -1,9 +1,9 @@
 // Overhead of one idle loop pass (the services behind it doing nothing),
 // against a loop of the same number of calls to an empty function: what every
 // scan pays for the pass itself.
+#include "regs/plc_reg.h"
 #include "system/loop.h"
 #include "system/pgm.h"
-#include "regs/plc_reg.h"
 
 #include <benchmark/benchmark.h>
 
@@ -12,7 +12,9 @@ namespace {
 // Calls a pass makes to the services it polls (see The_Loop).
 constexpr int kCallsPerPass = 24;
 
-__attribute__((noinline)) void empty_service() { benchmark::ClobberMemory(); }
+__attribute__((noinline)) void empty_service() {
+    benchmark::ClobberMemory();
+}
 void (*volatile g_service)() = empty_service;
 
 void LoopPass(benchmark::State &state) {
@@ -20,12 +22,14 @@ void LoopPass(benchmark::State &state) {
     Loop_Reset();
     PGM_state = 4;
     sr_put(sr::kSupplyVoltage, 3300);
-    for (auto _ : state) The_Loop();
+    for (auto _ : state)
+        The_Loop();
 }
 
 void LoopPass_baseline(benchmark::State &state) {
     for (auto _ : state)
-        for (int i = 0; i < kCallsPerPass; ++i) g_service();
+        for (int i = 0; i < kCallsPerPass; ++i)
+            g_service();
 }
 
 } // namespace

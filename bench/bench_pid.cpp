@@ -6,14 +6,14 @@
 //   BM_PidLadder    one ladder scan of 64 PID instructions on register blocks
 // Their baselines run plain 64-bit integer arithmetic of the independent
 // form (error, deadband, terms, limits, back-calculation) on the same words.
-#include "system/appfile.h"
-#include "tools/lib/ladasm.h"
-#include "plc/ladder.h"
 #include "base/le.h"
-#include "system/nvram.h"
+#include "host/clock.h"
+#include "plc/ladder.h"
 #include "plc/pid.h"
 #include "regs/plc_reg.h"
-#include "host/clock.h"
+#include "system/appfile.h"
+#include "system/nvram.h"
+#include "tools/lib/ladasm.h"
 
 #include <benchmark/benchmark.h>
 

@@ -1,9 +1,7 @@
 // The 800 x 480 panel screen of the drawing benchmarks, in a temporary root
 // folder, with or without the pixel pipeline (chosen by the kernel revision).
 #pragma once
-#include "regs/plc_reg.h"
 #include "gdi/gdi.h"
-#include "platform/pxp.h"
 #include "gdi/shapes.h"
 #include "gdi/text.h"
 #include "gdi/tty.h"
@@ -12,7 +10,9 @@
 #include "host/fb.h"
 #include "host/physmem.h"
 #include "host/root.h"
+#include "platform/pxp.h"
 #include "platform/video.h"
+#include "regs/plc_reg.h"
 
 #include <cstdlib>
 #include <cstring>

@@ -2,15 +2,15 @@
 // of pixels (2 bytes each) in the same run: thin lines in every direction,
 // thick round-nib lines, filled ellipses and a filled polygon.
 #include "bench/bench_screen.h"
-#include "regs/plc_reg.h"
-#include "platform/pxp.h"
 #include "gdi/shapes.h"
 #include "host/config.h"
 #include "host/devmem.h"
 #include "host/fb.h"
 #include "host/physmem.h"
 #include "host/root.h"
+#include "platform/pxp.h"
 #include "platform/video.h"
+#include "regs/plc_reg.h"
 
 #include <benchmark/benchmark.h>
 

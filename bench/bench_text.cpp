@@ -3,8 +3,6 @@
 // glyphs of the console font through the console), and a screen of
 // proportional text lines written straight through the text output.
 #include "bench/bench_screen.h"
-#include "regs/plc_reg.h"
-#include "platform/pxp.h"
 #include "gdi/shapes.h"
 #include "gdi/text.h"
 #include "gdi/tty.h"
@@ -13,7 +11,9 @@
 #include "host/fb.h"
 #include "host/physmem.h"
 #include "host/root.h"
+#include "platform/pxp.h"
 #include "platform/video.h"
+#include "regs/plc_reg.h"
 
 #include <benchmark/benchmark.h>
 

@@ -3,16 +3,16 @@
 // and without it) against memcpy of the page, and JPEG decoding against
 // libjpeg-turbo's own decode to RGB565 of the same picture.
 #include "bench/bench_screen.h"
-#include "regs/plc_reg.h"
 #include "gdi/gdi.h"
-#include "platform/jpeg.h"
-#include "platform/pxp.h"
 #include "host/config.h"
 #include "host/devmem.h"
 #include "host/fb.h"
 #include "host/physmem.h"
 #include "host/root.h"
+#include "platform/jpeg.h"
+#include "platform/pxp.h"
 #include "platform/video.h"
+#include "regs/plc_reg.h"
 
 #include <benchmark/benchmark.h>
 

@@ -5,23 +5,23 @@
 
 // One client's media control block.
 struct CFCB {
-    uint32_t state;   // 0 idle, 1 pending, 2 running, 4 done, 5 error, 6 cancelled
-    uint32_t drive;   // 0 SD card, 1 USB stick, 2 internal flash
-    uint32_t code;    // request code
-    uintptr_t arg1;   // request-specific pointer or value
+    uint32_t state; // 0 idle, 1 pending, 2 running, 4 done, 5 error, 6 cancelled
+    uint32_t drive; // 0 SD card, 1 USB stick, 2 internal flash
+    uint32_t code;  // request code
+    uintptr_t arg1; // request-specific pointer or value
     uintptr_t arg2;
-    uint32_t result;  // valid in state 4
+    uint32_t result; // valid in state 4
 };
-constexpr uint32_t kCfcbIdle = 0, kCfcbPending = 1, kCfcbRunning = 2, kCfcbDone = 4,
-                   kCfcbError = 5, kCfcbCancelled = 6;
+constexpr uint32_t kCfcbIdle = 0, kCfcbPending = 1, kCfcbRunning = 2, kCfcbDone = 4, kCfcbError = 5,
+                   kCfcbCancelled = 6;
 constexpr uint32_t kCfmReqScreenCapture = 21;
 constexpr uint32_t kCfmFailed = 97; // result of a failed or cancelled request
 
 // The blocks of the clients, one each, set up by CFM_Open.
 constexpr int kCfcbCount = 14;
 extern CFCB tCFCB[kCfcbCount];
-extern CFCB *pUpdtCFCB, *pDpramCFCB, *pLoggerCFCB, *pDirCFCB, *pVidCFCB, *pReportCFCB,
-    *pRecipeCFCB, *pAlarmCFCB, *pEmailCFCB, *pTrendCFCB, *pTrendReadCFCB, *pParviTrendReadCFCB,
+extern CFCB *pUpdtCFCB, *pDpramCFCB, *pLoggerCFCB, *pDirCFCB, *pVidCFCB, *pReportCFCB, *pRecipeCFCB,
+    *pAlarmCFCB, *pEmailCFCB, *pTrendCFCB, *pTrendReadCFCB, *pParviTrendReadCFCB,
     *pLoadSDFirmwareCFCB;
 // The debug-log mailbox's block (the otherwise unused row 12).
 extern CFCB *pDBGLoggerCFCB;

@@ -1,11 +1,11 @@
 // Entry points of the data services that are not built yet.
-#include "plc/ladder_ops.h"
-#include "regs/plc_reg.h"
-#include "platform/tick.h"
+#include "base/trace.h"
 #include "data/cfm.h"
 #include "data/data.h"
-#include "base/trace.h"
 #include "platform/cf_api.h"
+#include "platform/tick.h"
+#include "plc/ladder_ops.h"
+#include "regs/plc_reg.h"
 
 #include <cstring>
 
@@ -22,11 +22,12 @@ uint16_t removeSafe;
 uint8_t alarmBuf[kAlarmBufBytes];
 
 void CFM_ResetBlocks() {
-    for (CFCB &b : tCFCB) b = CFCB{};
-    CFCB **rows[kCfcbCount] = {&pUpdtCFCB,   &pDpramCFCB,   &pLoggerCFCB, &pDirCFCB,
-                               &pVidCFCB,    &pReportCFCB,  &pRecipeCFCB, &pAlarmCFCB,
-                               &pEmailCFCB,  &pTrendCFCB,   &pTrendReadCFCB,
-                               &pParviTrendReadCFCB, &pDBGLoggerCFCB, &pLoadSDFirmwareCFCB};
+    for (CFCB &b : tCFCB)
+        b = CFCB{};
+    CFCB **rows[kCfcbCount] = {
+        &pUpdtCFCB,      &pDpramCFCB,          &pLoggerCFCB,    &pDirCFCB,           &pVidCFCB,
+        &pReportCFCB,    &pRecipeCFCB,         &pAlarmCFCB,     &pEmailCFCB,         &pTrendCFCB,
+        &pTrendReadCFCB, &pParviTrendReadCFCB, &pDBGLoggerCFCB, &pLoadSDFirmwareCFCB};
     for (int i = 0; i < kCfcbCount; ++i)
         if (rows[i]) *rows[i] = &tCFCB[i];
     removeSafe = 0;
@@ -49,13 +50,17 @@ int CFM_PollReq(CFCB *b, uint32_t *result) {
     if (!b) return 4;
     switch (b->state) {
     case kCfcbPending:
-    case kCfcbRunning: return 2;
+    case kCfcbRunning:
+        return 2;
     case kCfcbDone:
         b->state = kCfcbIdle;
         if (result) *result = b->result;
         return 4;
-    case kCfcbError: b->state = kCfcbIdle; break;
-    default: break;
+    case kCfcbError:
+        b->state = kCfcbIdle;
+        break;
+    default:
+        break;
     }
     if (result) *result = kCfmFailed;
     return 4;
@@ -69,18 +74,40 @@ int CFM_IsBlkReady(CFCB *b) {
 // (outside a safe removal) and loads nothing, so that the poll of the idle
 // block answers it as failed (97), as for an opcode the slot does not take.
 namespace {
-int take_request() { return removeSafe ? 0 : 1; }
+int take_request() {
+    return removeSafe ? 0 : 1;
+}
 } // namespace
-int CFM_LoadDpramReq() { return take_request(); }
-int CFM_LoadLoggerReq() { return take_request(); }
-int CFM_LoadReportReq() { return take_request(); }
-int CFM_LoadRecipeReq() { return take_request(); }
-int CFM_LoadAlarmReq() { return take_request(); }
-int CFM_LoadEmailReq() { return take_request(); }
-int CFM_LoadTrendReq() { return take_request(); }
-int CFM_LoadTrendReadReq() { return take_request(); }
-int CFM_ParviLoadTrendReadReq() { return take_request(); }
-int CFM_LoadDBGLoggerReq() { return take_request(); }
+int CFM_LoadDpramReq() {
+    return take_request();
+}
+int CFM_LoadLoggerReq() {
+    return take_request();
+}
+int CFM_LoadReportReq() {
+    return take_request();
+}
+int CFM_LoadRecipeReq() {
+    return take_request();
+}
+int CFM_LoadAlarmReq() {
+    return take_request();
+}
+int CFM_LoadEmailReq() {
+    return take_request();
+}
+int CFM_LoadTrendReq() {
+    return take_request();
+}
+int CFM_LoadTrendReadReq() {
+    return take_request();
+}
+int CFM_ParviLoadTrendReadReq() {
+    return take_request();
+}
+int CFM_LoadDBGLoggerReq() {
+    return take_request();
+}
 
 void CFM_Open() {
     host::trace("CFM_Open");
@@ -98,7 +125,9 @@ namespace {
 int (*g_firmware_search)(int drive);
 } // namespace
 
-void CFM_SetFirmwareSearch(int (*search)(int drive)) { g_firmware_search = search; }
+void CFM_SetFirmwareSearch(int (*search)(int drive)) {
+    g_firmware_search = search;
+}
 
 void CFM_TheLoop(int) {
     host::trace("CFM_TheLoop");
@@ -116,24 +145,60 @@ void CFM_TheLoop(int) {
 }
 
 using host::trace;
-void LOG_Start() { trace("LOG_Start"); }
-void LOG_Stop() { trace("LOG_Stop"); }
-void LOG_Update() { trace("LOG_Update"); }
-void SMS_Start() { trace("SMS_Start"); }
-void SMS_Stop() { trace("SMS_Stop"); }
-void SMS_Scanner() { trace("SMS_Scanner"); }
-void REPORT_Start() { trace("REPORT_Start"); }
-void REPORT_Stop() { trace("REPORT_Stop"); }
-void REPORT_Scanner() { trace("REPORT_Scanner"); }
-void AlarmLogToCF_Start() { trace("AlarmLogToCF_Start"); }
-void AlarmLogToCF_Stop() { trace("AlarmLogToCF_Stop"); }
-void AlarmLogToCF_Scanner() { trace("AlarmLogToCF_Scanner"); }
-void DLOG_Update() { trace("DLOG_Update"); }
-void CFM_Init() { trace("CFM_Init"); }
-void CFM_Update() { trace("CFM_Update"); }
-void ALRM_Init() { trace("ALRM_Init"); }
-void ALRM_Update() { trace("ALRM_Update"); }
-void EtnEmailScan(int) { trace("EtnEmailScan"); }
+void LOG_Start() {
+    trace("LOG_Start");
+}
+void LOG_Stop() {
+    trace("LOG_Stop");
+}
+void LOG_Update() {
+    trace("LOG_Update");
+}
+void SMS_Start() {
+    trace("SMS_Start");
+}
+void SMS_Stop() {
+    trace("SMS_Stop");
+}
+void SMS_Scanner() {
+    trace("SMS_Scanner");
+}
+void REPORT_Start() {
+    trace("REPORT_Start");
+}
+void REPORT_Stop() {
+    trace("REPORT_Stop");
+}
+void REPORT_Scanner() {
+    trace("REPORT_Scanner");
+}
+void AlarmLogToCF_Start() {
+    trace("AlarmLogToCF_Start");
+}
+void AlarmLogToCF_Stop() {
+    trace("AlarmLogToCF_Stop");
+}
+void AlarmLogToCF_Scanner() {
+    trace("AlarmLogToCF_Scanner");
+}
+void DLOG_Update() {
+    trace("DLOG_Update");
+}
+void CFM_Init() {
+    trace("CFM_Init");
+}
+void CFM_Update() {
+    trace("CFM_Update");
+}
+void ALRM_Init() {
+    trace("ALRM_Init");
+}
+void ALRM_Update() {
+    trace("ALRM_Update");
+}
+void EtnEmailScan(int) {
+    trace("EtnEmailScan");
+}
 // The recipe instruction's operands are its own: the scan stops there.
 uint8_t RecipeLadderBlock(uint32_t *pc, uint8_t power) {
     Ladder_SkipOperands(pc);

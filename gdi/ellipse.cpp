@@ -6,8 +6,8 @@
 // clockwise on the screen: 0 top right, 1 bottom right, 2 bottom left, 3 top
 // left. Fills and thick outlines are horizontal runs; thin patterned
 // outlines go pixel by pixel.
-#include "platform/slice.h"
 #include "gdi/shapes_int.h"
+#include "platform/slice.h"
 
 #include <climits>
 #include <cmath>

@@ -2,9 +2,9 @@
 // and enumerations.
 #include "gdi/field.h"
 
-#include "plc/appblocks.h"
 #include "base/le.h"
 #include "gdi/field_int.h"
+#include "plc/appblocks.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -7,9 +7,9 @@
 // the gradient through its gaps.
 #include "gdi/gradient.h"
 
-#include "platform/slice.h"
-#include "platform/pxp.h"
 #include "gdi/shapes_int.h"
+#include "platform/pxp.h"
+#include "platform/slice.h"
 #include "platform/video.h"
 
 #include <algorithm>

@@ -6,8 +6,8 @@
 // square or round nib. A line spanning more rows than a table holds is drawn
 // through a window of the rows that can reach the clip, with the same pixels
 // and pattern phase as if it had been drawn whole.
-#include "platform/slice.h"
 #include "gdi/shapes_int.h"
+#include "platform/slice.h"
 
 #include <bit>
 #include <climits>

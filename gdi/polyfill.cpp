@@ -1,8 +1,8 @@
 // Polygon fill by scan lines: an edge table sorted by upper y, an active edge
 // list sorted by x on each row, spans between pairs of edges (the even-odd
 // rule) drawn as horizontal lines with the current pen.
-#include "platform/slice.h"
 #include "gdi/shapes_int.h"
+#include "platform/slice.h"
 
 #include <cstdlib>
 

@@ -115,12 +115,20 @@ template <class Ch> int text_out(DC *dc, int x, int y, const Ch *text) {
     for (int i = 0; i < n; ++i) {
         draw(text[i], x, y, &w);
         switch (align) {
-        case 3: y += h; break;
+        case 3:
+            y += h;
+            break;
         // Turned upward a glyph covers y - width + 1 .. y, so the next one
         // starts the drawn glyph's width higher.
-        case 4: y -= w; break;
-        case 5: y += w; break;
-        default: x += w; break;
+        case 4:
+            y -= w;
+            break;
+        case 5:
+            y += w;
+            break;
+        default:
+            x += w;
+            break;
         }
     }
     if (align == 6) dc->cur_x = int16_t(x);
@@ -141,7 +149,9 @@ template <class Ch> int rect_out(DC *dc, int flags, const RECT *rect, const Ch *
     } else {
         y = rect->bottom - n * h;
     }
-    const int x = (flags & 1) ? rect->left : (flags & 2) ? rect->right - 1 : rect->left + (rect->right - rect->left) / 2;
+    const int x = (flags & 1)   ? rect->left
+                  : (flags & 2) ? rect->right - 1
+                                : rect->left + (rect->right - rect->left) / 2;
     dc->text_align = int16_t((flags & 7) >> 1);
     const Ch *p = text;
     for (int i = 0; i < n; ++i) {

@@ -1,8 +1,8 @@
 // The text console.
 #include "gdi/tty.h"
+#include "base/trace.h"
 #include "gdi/shapes.h"
 #include "gdi/text.h"
-#include "base/trace.h"
 
 #include <cstring>
 
@@ -57,14 +57,19 @@ void UpdateCaret(int on) {
     }
     t.tty_flash_enabled = 1;
     switch (t.tty_caret & 15) {
-    case 1: GDI_ScanLine(dc, y + h, x + 1, x + w - 1, tc); break;
-    case 2: ScanVLine(dc, x, y, y + h - 1, tc); break;
+    case 1:
+        GDI_ScanLine(dc, y + h, x + 1, x + w - 1, tc);
+        break;
+    case 2:
+        ScanVLine(dc, x, y, y + h - 1, tc);
+        break;
     case 4:
         draw_cell(t.tty_row, t.tty_col, fc, tc);
         if (t.tty_h_extend) GDI_ScanLine(dc, y + h, x + 1, x + w - 1, tc);
         if (t.tty_v_extend) ScanVLine(dc, x + w, y, y + h - 1, tc);
         break;
-    default: break;
+    default:
+        break;
     }
 }
 
@@ -155,10 +160,21 @@ int TTY_SetMode(int mask, int value) {
 int TTY_SetCaret(int shape) {
     int h = 0, v = 0;
     switch (shape) {
-    case 0: case 2: case 16: case 18: break;
-    case 1: case 17: h = 1; break;
-    case 4: case 20: v = 1; break;
-    default: return -1;
+    case 0:
+    case 2:
+    case 16:
+    case 18:
+        break;
+    case 1:
+    case 17:
+        h = 1;
+        break;
+    case 4:
+    case 20:
+        v = 1;
+        break;
+    default:
+        return -1;
     }
     UpdateCaret(0);
     const int old = t.tty_caret;

@@ -20,12 +20,16 @@ namespace host {
 
 PinctrlModel::PinctrlModel() : SctRegBlock(soc::kBlockSize) {}
 
-void PinctrlModel::on_output(int bank, Listener fn) { listeners_.emplace_back(bank, std::move(fn)); }
+void PinctrlModel::on_output(int bank, Listener fn) {
+    listeners_.emplace_back(bank, std::move(fn));
+}
 
 void PinctrlModel::set_input(int bank, int bit, bool high) {
     if (bank < 0 || bank > 4) return;
-    if (high) inputs_[bank] |= 1u << bit;
-    else inputs_[bank] &= ~(1u << bit);
+    if (high)
+        inputs_[bank] |= 1u << bit;
+    else
+        inputs_[bank] &= ~(1u << bit);
 }
 
 uint32_t PinctrlModel::level(int bank) {
@@ -33,8 +37,12 @@ uint32_t PinctrlModel::level(int bank) {
     return (out & oe) | ~oe;
 }
 
-bool PinctrlModel::output(int bank, int bit) { return (level(bank) >> bit) & 1; }
-bool PinctrlModel::driven(int bank, int bit) { return (*slot(soc::doe(bank)) >> bit) & 1; }
+bool PinctrlModel::output(int bank, int bit) {
+    return (level(bank) >> bit) & 1;
+}
+bool PinctrlModel::driven(int bank, int bit) {
+    return (*slot(soc::doe(bank)) >> bit) & 1;
+}
 
 uint32_t PinctrlModel::load(uint32_t reg) {
     for (int bank = 0; bank < 5; ++bank)
@@ -47,9 +55,12 @@ void PinctrlModel::stored(uint32_t reg, uint32_t old, uint32_t now) {
     for (int bank = 0; bank < 5; ++bank) {
         uint32_t out = *slot(soc::dout(bank)), oe = *slot(soc::doe(bank));
         uint32_t before;
-        if (reg == soc::dout(bank)) before = (old & oe) | ~oe;
-        else if (reg == soc::doe(bank)) before = (out & old) | ~old;
-        else continue;
+        if (reg == soc::dout(bank))
+            before = (old & oe) | ~oe;
+        else if (reg == soc::doe(bank))
+            before = (out & old) | ~old;
+        else
+            continue;
         uint32_t after = (out & oe) | ~oe;
         (void)now;
         if (before == after) return;
@@ -269,7 +280,8 @@ private:
         if (count == 0) count = 1;
         if (ctrl & kRead) {
             tx_.clear();
-            for (uint32_t i = 0; i < count; ++i) rx_.push_back(exchange_item(0xFFFF));
+            for (uint32_t i = 0; i < count; ++i)
+                rx_.push_back(exchange_item(0xFFFF));
         } else {
             if (tx_.size() < count) return; // waits for its data
             for (uint32_t i = 0; i < count; ++i) {
@@ -308,7 +320,8 @@ public:
 
 protected:
     uint32_t *slot(uint32_t reg) override {
-        if (file_ && reg >= soc::rtc_persistent(0) && reg <= soc::rtc_persistent(5) && (reg & 0xF) == 0)
+        if (file_ && reg >= soc::rtc_persistent(0) && reg <= soc::rtc_persistent(5) &&
+            (reg & 0xF) == 0)
             return &file_[(reg - soc::rtc_persistent(0)) / 0x10];
         return SctRegBlock::slot(reg);
     }
@@ -382,10 +395,14 @@ uint8_t FramDevice::exchange(uint8_t out) {
         return 0xFF;
     case State::Command:
         command_ = out;
-        if (out == 0x06) write_enabled_ = true;
-        else if (out == 0x04) write_enabled_ = false;
-        if (out == 0x02 || out == 0x03) state_ = State::AddrHigh;
-        else state_ = State::Idle;
+        if (out == 0x06)
+            write_enabled_ = true;
+        else if (out == 0x04)
+            write_enabled_ = false;
+        if (out == 0x02 || out == 0x03)
+            state_ = State::AddrHigh;
+        else
+            state_ = State::Idle;
         return 0xFF;
     case State::AddrHigh:
         address_ = uint16_t(out << 8);
@@ -424,10 +441,18 @@ ShiftChainState &shift_chain() {
     return pins->chain.state;
 }
 
-std::shared_ptr<RegBlock> board_make_pinctrl() { return std::make_shared<BoardPinctrl>(); }
-std::shared_ptr<RegBlock> board_make_power() { return std::make_shared<PowerModel>(); }
-std::shared_ptr<RegBlock> board_make_rtc() { return std::make_shared<RtcModel>(); }
-std::shared_ptr<RegBlock> board_make_ssp(int port) { return std::make_shared<SspModel>(port); }
+std::shared_ptr<RegBlock> board_make_pinctrl() {
+    return std::make_shared<BoardPinctrl>();
+}
+std::shared_ptr<RegBlock> board_make_power() {
+    return std::make_shared<PowerModel>();
+}
+std::shared_ptr<RegBlock> board_make_rtc() {
+    return std::make_shared<RtcModel>();
+}
+std::shared_ptr<RegBlock> board_make_ssp(int port) {
+    return std::make_shared<SspModel>(port);
+}
 std::shared_ptr<RegBlock> board_make_adc() {
     return std::make_shared<AdcModel>();
 }

@@ -17,16 +17,26 @@ constexpr uint32_t kRtc = 0x80056000, kAdc = 0x80050000;
 constexpr uint32_t kSsp1 = 0x80012000, kSsp2 = 0x80014000, kSsp3 = 0x80016000;
 constexpr uint32_t kBlockSize = 0x2000;
 // Pin controller registers of GPIO bank n: output, input, output enable.
-constexpr uint32_t dout(int bank) { return 0x700 + 0x10 * uint32_t(bank); }
-constexpr uint32_t din(int bank) { return 0x900 + 0x10 * uint32_t(bank); }
-constexpr uint32_t doe(int bank) { return 0xB00 + 0x10 * uint32_t(bank); }
+constexpr uint32_t dout(int bank) {
+    return 0x700 + 0x10 * uint32_t(bank);
+}
+constexpr uint32_t din(int bank) {
+    return 0x900 + 0x10 * uint32_t(bank);
+}
+constexpr uint32_t doe(int bank) {
+    return 0xB00 + 0x10 * uint32_t(bank);
+}
 // Clock block: persistent registers 0..5; power block: battery monitor, reset.
-constexpr uint32_t rtc_persistent(int n) { return 0x60 + 0x10 * uint32_t(n); }
+constexpr uint32_t rtc_persistent(int n) {
+    return 0x60 + 0x10 * uint32_t(n);
+}
 constexpr uint32_t kPowerBattMonitor = 0xE0, kPowerReset = 0x100;
 // On-chip converter: control 0 bit n schedules a conversion of channel n,
 // control 1 bit n is set when it is done; channel n's result (bits 0-17).
 constexpr uint32_t kAdcCtrl0 = 0x00, kAdcCtrl1 = 0x10;
-constexpr uint32_t adc_result(int ch) { return 0x50 + 0x10 * uint32_t(ch); }
+constexpr uint32_t adc_result(int ch) {
+    return 0x50 + 0x10 * uint32_t(ch);
+}
 // The base unit's I/O on the processor's pins, all in bank 3: its four
 // digital inputs on pins 10-13, the selector of the analog input that the
 // converter's channel 0 sees on pins 4-5 (input 1 both high, 2 pin 5, 3 pin
@@ -48,9 +58,9 @@ public:
     void on_output(int bank, Listener fn);
     // Level of an input pin as the device driving it sets it.
     void set_input(int bank, int bit, bool high);
-    bool output(int bank, int bit);  // level of the pin
-    bool driven(int bank, int bit);  // output enable set
-    uint32_t level(int bank);        // levels of the bank's pins
+    bool output(int bank, int bit); // level of the pin
+    bool driven(int bank, int bit); // output enable set
+    uint32_t level(int bank);       // levels of the bank's pins
 
 protected:
     uint32_t load(uint32_t reg) override;

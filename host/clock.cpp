@@ -18,7 +18,9 @@ bool g_alarm_armed = false;
 uint64_t g_alarm_deadline_ns = 0;
 bool g_alarm_installed = false;
 
-void on_sigalrm(int) { g_alarm_fired = 1; }
+void on_sigalrm(int) {
+    g_alarm_fired = 1;
+}
 
 uint64_t real_mono_ns() {
     timespec ts;
@@ -34,15 +36,23 @@ void set_real_timer(unsigned ms) {
 }
 } // namespace
 
-uint64_t mono_ns() { return g_virtual ? g_virtual_ns.load() : real_mono_ns(); }
+uint64_t mono_ns() {
+    return g_virtual ? g_virtual_ns.load() : real_mono_ns();
+}
 
 void clock_use_virtual(uint64_t start_ns) {
     g_virtual_ns = start_ns;
     g_virtual = true;
 }
-void clock_use_real() { g_virtual = false; }
-bool clock_is_virtual() { return g_virtual; }
-void clock_advance_ns(uint64_t ns) { g_virtual_ns += ns; }
+void clock_use_real() {
+    g_virtual = false;
+}
+bool clock_is_virtual() {
+    return g_virtual;
+}
+void clock_advance_ns(uint64_t ns) {
+    g_virtual_ns += ns;
+}
 
 void wait_step() {
     if (g_virtual) {
@@ -87,7 +97,9 @@ int64_t host_time_ns() {
     return int64_t(ts.tv_sec) * 1'000'000'000ll + ts.tv_nsec;
 }
 
-int64_t wall_ns() { return host_time_ns() + g_wall_offset_ns; }
+int64_t wall_ns() {
+    return host_time_ns() + g_wall_offset_ns;
+}
 
 void set_wall_ns(int64_t ns) {
     g_wall_offset_ns = 0;
@@ -124,7 +136,9 @@ void alarm_disarm() {
     g_alarm_fired = 0;
 }
 
-bool alarm_armed() { return g_alarm_armed; }
+bool alarm_armed() {
+    return g_alarm_armed;
+}
 
 bool alarm_take() {
     if (!g_alarm_armed) {

@@ -13,7 +13,9 @@ void clock_use_virtual(uint64_t start_ns = 1'000'000'000ull);
 void clock_use_real();
 bool clock_is_virtual();
 void clock_advance_ns(uint64_t ns);
-inline void clock_advance_ms(uint64_t ms) { clock_advance_ns(ms * 1'000'000ull); }
+inline void clock_advance_ms(uint64_t ms) {
+    clock_advance_ns(ms * 1'000'000ull);
+}
 
 // One step of a busy wait: the virtual clock moves on by one tick (100 us),
 // the real one is given a short sleep instead of a hot spin.

@@ -25,9 +25,11 @@ std::vector<std::string> split(const std::string &line) {
     std::vector<std::string> out;
     size_t i = 0;
     while (i < line.size()) {
-        while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
+        while (i < line.size() && (line[i] == ' ' || line[i] == '\t'))
+            ++i;
         size_t j = i;
-        while (j < line.size() && line[j] != ' ' && line[j] != '\t') ++j;
+        while (j < line.size() && line[j] != ' ' && line[j] != '\t')
+            ++j;
         if (j > i) out.push_back(line.substr(i, j - i));
         i = j;
     }
@@ -97,8 +99,8 @@ void receive(Conn &c, uint64_t now) {
 // Sends what the socket takes; true when the connection is done with.
 bool transmit(Conn &c) {
     while (c.sent < c.out.size()) {
-        ssize_t n = ::send(c.fd, c.out.data() + c.sent, c.out.size() - c.sent,
-                           MSG_NOSIGNAL | MSG_DONTWAIT);
+        ssize_t n =
+            ::send(c.fd, c.out.data() + c.sent, c.out.size() - c.sent, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return false;
         if (n <= 0) return true; // the peer is gone
@@ -118,7 +120,9 @@ void ctl_register(const std::string &command, CtlHandler handler) {
     g_commands[command] = std::move(handler);
 }
 
-std::string ctl_socket_path() { return path("/run/panelctl.sock"); }
+std::string ctl_socket_path() {
+    return path("/run/panelctl.sock");
+}
 
 bool ctl_open() {
     if (g_listen >= 0) return true;

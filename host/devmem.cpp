@@ -173,11 +173,14 @@ void reg_write(RegMap *map, uint32_t offset, uint32_t value) {
     if (s) s->block->write(addr - s->block_base, value);
 }
 
-void devmem_sync(RegMap *) { std::atomic_thread_fence(std::memory_order_seq_cst); }
+void devmem_sync(RegMap *) {
+    std::atomic_thread_fence(std::memory_order_seq_cst);
+}
 
 void devmem_reset() {
     std::lock_guard<std::recursive_mutex> guard(g_lock);
-    for (RegMap *m : g_maps) delete m;
+    for (RegMap *m : g_maps)
+        delete m;
     g_maps.clear();
     g_board.clear();
     g_plain.clear();
@@ -188,9 +191,7 @@ namespace {
 // The board: one line per modelled block.
 void board_defaults() {
     g_board_ready = true;
-    auto sct = [](uint32_t size) {
-        return [size] { return std::make_shared<SctRegBlock>(size); };
-    };
+    auto sct = [](uint32_t size) { return [size] { return std::make_shared<SctRegBlock>(size); }; };
     // clang-format off
     g_board[soc::kPinctrl] = {soc::kPinctrl, soc::kBlockSize, board_make_pinctrl, nullptr};
     g_board[soc::kClkctrl] = {soc::kClkctrl, soc::kBlockSize, sct(soc::kBlockSize), nullptr};

@@ -29,9 +29,13 @@ void I2cBus::detach(uint8_t address) {
     devices_[address >> 1].reset();
 }
 
-I2cDevice *I2cBus::device(uint8_t address) const { return devices_[address >> 1].get(); }
+I2cDevice *I2cBus::device(uint8_t address) const {
+    return devices_[address >> 1].get();
+}
 
-void I2cBus::owe_bits(unsigned bits) { owed_ns_ += uint64_t(bits) * 1'000'000'000ull / speed_hz_; }
+void I2cBus::owe_bits(unsigned bits) {
+    owed_ns_ += uint64_t(bits) * 1'000'000'000ull / speed_hz_;
+}
 
 bool I2cBus::start(uint8_t address) {
     I2cDevice *dev = devices_[address >> 1].get();
@@ -39,8 +43,10 @@ bool I2cBus::start(uint8_t address) {
     open_ = true;
     owe_bits(10); // start condition, address byte, acknowledge
     bool ack = false;
-    if (refuse_[address >> 1] > 0) --refuse_[address >> 1];
-    else if (dev) ack = dev->start(address);
+    if (refuse_[address >> 1] > 0)
+        --refuse_[address >> 1];
+    else if (dev)
+        ack = dev->start(address);
     active_ = ack ? dev : nullptr;
     if (recording_ && log_.size() < 100000) log_.push_back({address, ack, {}, false, speed_hz_});
     return ack;
@@ -70,7 +76,9 @@ void I2cBus::stop() {
     open_ = false;
 }
 
-void I2cBus::set_speed(uint32_t hz) { speed_hz_ = hz ? hz : 100000; }
+void I2cBus::set_speed(uint32_t hz) {
+    speed_hz_ = hz ? hz : 100000;
+}
 
 void I2cBus::settle() {
     uint64_t ns = owed_ns_;
@@ -78,9 +86,13 @@ void I2cBus::settle() {
     if (ns >= 1000) sleep_us(unsigned(ns / 1000));
 }
 
-void I2cBus::refuse(uint8_t address, int count) { refuse_[address >> 1] = count; }
+void I2cBus::refuse(uint8_t address, int count) {
+    refuse_[address >> 1] = count;
+}
 
-void I2cBus::record(bool on) { recording_ = on; }
+void I2cBus::record(bool on) {
+    recording_ = on;
+}
 
 // ------------------------------------------------------------- the board
 
@@ -111,19 +123,23 @@ void plug(I2cBus &bus, uint8_t address, const std::string &line) {
         if (size < 1 || size > 65536) size = 256;
         bool one_byte = size <= 2048;
         if (page <= 0) page = one_byte ? 16 : 32;
-        auto dev = std::make_shared<I2cEeprom>(address, uint32_t(size), uint32_t(page),
-                                               uint32_t(cycle_ms * 1000), device_file("eeprom", address));
+        auto dev =
+            std::make_shared<I2cEeprom>(address, uint32_t(size), uint32_t(page),
+                                        uint32_t(cycle_ms * 1000), device_file("eeprom", address));
         int blocks = one_byte ? int((size + 255) / 256) : 1;
-        for (int b = 0; b < blocks && address + 2 * b < 256; ++b) bus.attach(uint8_t(address + 2 * b), dev);
+        for (int b = 0; b < blocks && address + 2 * b < 256; ++b)
+            bus.attach(uint8_t(address + 2 * b), dev);
     } else if (kind == "regs") {
         std::vector<uint8_t> init;
         std::string v;
-        while (in >> v) init.push_back(uint8_t(std::strtoul(v.c_str(), nullptr, 0)));
+        while (in >> v)
+            init.push_back(uint8_t(std::strtoul(v.c_str(), nullptr, 0)));
         bus.attach(address, std::make_shared<I2cRegDevice>(init));
     } else if (kind == "expander") {
         std::string v = "0xFFFF";
         in >> v;
-        bus.attach(address, std::make_shared<I2cExpander>(uint16_t(std::strtoul(v.c_str(), nullptr, 0))));
+        bus.attach(address,
+                   std::make_shared<I2cExpander>(uint16_t(std::strtoul(v.c_str(), nullptr, 0))));
     } else if (kind == "lm92" || kind == "tmp") {
         double c = 25.0;
         in >> c;
@@ -168,7 +184,9 @@ I2cBus &i2c_bus() {
     return *g_bus;
 }
 
-void i2c_reset() { g_bus.reset(); }
+void i2c_reset() {
+    g_bus.reset();
+}
 
 long i2c_kernel_call(I2cKernelCmd *cmd) {
     if (!cmd || config_int("i2c_kernel", 1) == 0) return -1;
@@ -177,8 +195,10 @@ long i2c_kernel_call(I2cKernelCmd *cmd) {
     bus.set_speed(t == 1 ? 100000 : t == 2 ? 400000 : 3125u << ((t >> 8) & 0xF));
     bool ok = bus.start(uint8_t(cmd->address));
     for (uint32_t i = 0; ok && i < cmd->count; ++i) {
-        if (cmd->direction == 1) cmd->buffer[i] = bus.read();
-        else ok = bus.write(cmd->buffer[i]);
+        if (cmd->direction == 1)
+            cmd->buffer[i] = bus.read();
+        else
+            ok = bus.write(cmd->buffer[i]);
     }
     bus.stop();
     bus.settle();
@@ -210,7 +230,9 @@ public:
     }
 
 protected:
-    bool plain(uint32_t reg) const override { return reg == kData || reg == kStat || reg == kVersion; }
+    bool plain(uint32_t reg) const override {
+        return reg == kData || reg == kStat || reg == kVersion;
+    }
     uint32_t load(uint32_t reg) override {
         switch (reg) {
         case kData: {
@@ -272,10 +294,12 @@ private:
             std::vector<uint8_t> bytes;
             size_t words = (count + 3) / 4;
             for (size_t w = 0; w < words && w < tx_.size(); ++w)
-                for (int b = 0; b < 4 && bytes.size() < count; ++b) bytes.push_back(uint8_t(tx_[w] >> (8 * b)));
+                for (int b = 0; b < 4 && bytes.size() < count; ++b)
+                    bytes.push_back(uint8_t(tx_[w] >> (8 * b)));
             tx_.erase(tx_.begin(), tx_.begin() + long(std::min(words, tx_.size())));
             for (size_t i = 0; i < bytes.size() && acked; ++i)
-                acked = i == 0 && (ctrl & kPreSendStart) ? bus.start(bytes[0]) : bus.write(bytes[i]);
+                acked =
+                    i == 0 && (ctrl & kPreSendStart) ? bus.start(bytes[0]) : bus.write(bytes[i]);
         } else {
             rx_.clear();
             for (uint32_t i = 0; i < count; ++i) {
@@ -305,7 +329,9 @@ private:
 
 } // namespace
 
-std::shared_ptr<RegBlock> board_make_i2c0() { return std::make_shared<I2cController>(); }
+std::shared_ptr<RegBlock> board_make_i2c0() {
+    return std::make_shared<I2cController>();
+}
 
 // ----------------------------------------------------------- device files
 
@@ -316,7 +342,8 @@ std::vector<uint8_t> load_file(const std::string &board_path) {
     int fd = ::open(path(board_path).c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return out;
     uint8_t buf[4096];
-    for (ssize_t n; (n = ::read(fd, buf, sizeof buf)) > 0;) out.insert(out.end(), buf, buf + n);
+    for (ssize_t n; (n = ::read(fd, buf, sizeof buf)) > 0;)
+        out.insert(out.end(), buf, buf + n);
     ::close(fd);
     return out;
 }
@@ -336,8 +363,12 @@ void store_file(const std::string &board_path, const uint8_t *data, size_t len, 
     ::close(fd);
 }
 
-uint8_t to_bcd(int v) { return uint8_t(((v / 10) << 4) | (v % 10)); }
-int from_bcd(uint8_t b) { return (b >> 4) * 10 + (b & 0xF); }
+uint8_t to_bcd(int v) {
+    return uint8_t(((v / 10) << 4) | (v % 10));
+}
+int from_bcd(uint8_t b) {
+    return (b >> 4) * 10 + (b & 0xF);
+}
 
 // Days since 1970-01-01 of a proleptic Gregorian date, and back.
 int64_t days_from_civil(int64_t y, int64_t m, int64_t d) {
@@ -361,20 +392,26 @@ void civil_from_days(int64_t z, int64_t *y, int *m, int *d) {
     *y = yoe + era * 400 + (*m <= 2);
 }
 
-int64_t floor_div(int64_t a, int64_t b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
+int64_t floor_div(int64_t a, int64_t b) {
+    return a / b - ((a % b != 0) && ((a < 0) != (b < 0)));
+}
 
 } // namespace
 
 // ------------------------------------------------------------- EEPROM
 
-I2cEeprom::I2cEeprom(uint8_t base, uint32_t size, uint32_t page, uint32_t cycle_us, std::string file)
+I2cEeprom::I2cEeprom(uint8_t base, uint32_t size, uint32_t page, uint32_t cycle_us,
+                     std::string file)
     : base_(uint8_t(base & 0xFE)), mem_(size, 0xFF), page_(page), cycle_us_(cycle_us),
       file_(std::move(file)), address_bytes_(size <= 2048 ? 1 : 2) {
     std::vector<uint8_t> stored = load_file(file_);
-    for (size_t i = 0; i < stored.size() && i < mem_.size(); ++i) mem_[i] = stored[i];
+    for (size_t i = 0; i < stored.size() && i < mem_.size(); ++i)
+        mem_[i] = stored[i];
 }
 
-bool I2cEeprom::busy() const { return mono_ns() < busy_until_ns_; }
+bool I2cEeprom::busy() const {
+    return mono_ns() < busy_until_ns_;
+}
 
 bool I2cEeprom::start(uint8_t address) {
     if (busy()) return false; // inside its write cycle it does not answer
@@ -382,8 +419,10 @@ bool I2cEeprom::start(uint8_t address) {
     writing_ = !(address & 1);
     if (writing_) {
         pending_address_ = address_bytes_;
-        if (address_bytes_ == 1) pointer_ = uint32_t(((address & 0xFE) - base_) >> 1) * 256;
-        else pointer_ = 0;
+        if (address_bytes_ == 1)
+            pointer_ = uint32_t(((address & 0xFE) - base_) >> 1) * 256;
+        else
+            pointer_ = 0;
     }
     return true;
 }
@@ -391,9 +430,12 @@ bool I2cEeprom::start(uint8_t address) {
 bool I2cEeprom::write(uint8_t byte) {
     uint32_t size = uint32_t(mem_.size());
     if (pending_address_ > 0) {
-        if (address_bytes_ == 1) pointer_ = (pointer_ & ~0xFFu) | byte;
-        else if (pending_address_ == 2) pointer_ = uint32_t(byte) << 8;
-        else pointer_ |= byte;
+        if (address_bytes_ == 1)
+            pointer_ = (pointer_ & ~0xFFu) | byte;
+        else if (pending_address_ == 2)
+            pointer_ = uint32_t(byte) << 8;
+        else
+            pointer_ |= byte;
         pointer_ %= size;
         --pending_address_;
         return true;
@@ -438,7 +480,8 @@ I2cClockChip::I2cClockChip(std::string file) : file_(std::move(file)) {
     if (stored.size() >= kChipFileBytes) {
         std::copy(stored.begin(), stored.begin() + 16, regs_);
         uint64_t v = 0;
-        for (int i = 0; i < 8; ++i) v |= uint64_t(stored[16 + i]) << (8 * i);
+        for (int i = 0; i < 8; ++i)
+            v |= uint64_t(stored[16 + i]) << (8 * i);
         second_ns_ = int64_t(v);
         return;
     }
@@ -450,7 +493,8 @@ I2cClockChip::I2cClockChip(std::string file) : file_(std::move(file)) {
 void I2cClockChip::save() {
     uint8_t buf[kChipFileBytes];
     std::copy(regs_, regs_ + 16, buf);
-    for (int i = 0; i < 8; ++i) buf[16 + i] = uint8_t(uint64_t(second_ns_) >> (8 * i));
+    for (int i = 0; i < 8; ++i)
+        buf[16 + i] = uint8_t(uint64_t(second_ns_) >> (8 * i));
     store_file(file_, buf, sizeof buf, 0);
 }
 
@@ -463,7 +507,8 @@ void I2cClockChip::advance() {
     second_ns_ += elapsed * kSecond;
     int month = from_bcd(regs_[5] & 0x1F);
     if (month < 1 || month > 12) return; // garbage in the calendar stops the count
-    int64_t days = days_from_civil(2000 + from_bcd(regs_[6]), month, 1) + from_bcd(regs_[4] & 0x3F) - 1;
+    int64_t days =
+        days_from_civil(2000 + from_bcd(regs_[6]), month, 1) + from_bcd(regs_[4] & 0x3F) - 1;
     int64_t t = days * 86400 + from_bcd(regs_[2] & 0x3F) * 3600 + from_bcd(regs_[1] & 0x7F) * 60 +
                 from_bcd(regs_[0] & 0x7F) + elapsed;
     int64_t new_days = floor_div(t, 86400), sod = t - new_days * 86400;
@@ -517,7 +562,8 @@ uint8_t I2cClockChip::read() {
 // ------------------------------------------------------ register device
 
 I2cRegDevice::I2cRegDevice(std::vector<uint8_t> initial) {
-    for (size_t i = 0; i < initial.size() && i < 256; ++i) regs[i] = initial[i];
+    for (size_t i = 0; i < initial.size() && i < 256; ++i)
+        regs[i] = initial[i];
 }
 
 bool I2cRegDevice::start(uint8_t address) {
@@ -535,7 +581,9 @@ bool I2cRegDevice::write(uint8_t byte) {
     return true;
 }
 
-uint8_t I2cRegDevice::read() { return regs[pointer++]; }
+uint8_t I2cRegDevice::read() {
+    return regs[pointer++];
+}
 
 // ------------------------------------------------------- port expander
 
@@ -545,8 +593,10 @@ bool I2cExpander::start(uint8_t) {
 }
 
 bool I2cExpander::write(uint8_t byte) {
-    if (phase_ == 0) latch = uint16_t((latch & 0xFF00) | byte);
-    else latch = uint16_t((latch & 0x00FF) | (byte << 8));
+    if (phase_ == 0)
+        latch = uint16_t((latch & 0xFF00) | byte);
+    else
+        latch = uint16_t((latch & 0x00FF) | (byte << 8));
     phase_ ^= 1;
     if (phase_ == 0) ++writes;
     return true;
@@ -577,8 +627,10 @@ bool I2cTempSensor::start(uint8_t) {
 }
 
 bool I2cTempSensor::write(uint8_t byte) {
-    if (phase_++ == 0) pointer_ = byte & 3;
-    else if (pointer_ == 1) config_ = byte;
+    if (phase_++ == 0)
+        pointer_ = byte & 3;
+    else if (pointer_ == 1)
+        config_ = byte;
     return true;
 }
 

@@ -75,7 +75,9 @@ public:
     void attach(uint8_t address, std::shared_ptr<I2cDevice> device);
     void detach(uint8_t address);
     I2cDevice *device(uint8_t address) const;
-    template <class T> T *model(uint8_t address) const { return dynamic_cast<T *>(device(address)); }
+    template <class T> T *model(uint8_t address) const {
+        return dynamic_cast<T *>(device(address));
+    }
 
     // Master side. A start while a transfer is open is a repeated start.
     bool start(uint8_t address);
@@ -118,7 +120,7 @@ void i2c_reset();
 // Hz with n in bits 8-11. A query has count 0 and direction 0. Kept in memory
 // only, so the buffer is a native pointer.
 struct I2cKernelCmd {
-    uint32_t address;   // bus address byte, read bit included
+    uint32_t address; // bus address byte, read bit included
     uint8_t *buffer;
     uint32_t count;
     uint32_t timing;
@@ -212,7 +214,7 @@ public:
     bool write(uint8_t byte) override;
     uint8_t read() override;
     uint16_t latch = 0xFFFF;
-    uint16_t pins; // levels driven from outside
+    uint16_t pins;       // levels driven from outside
     uint16_t writes = 0; // words written so far
 
 private:

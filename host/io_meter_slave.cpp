@@ -258,7 +258,8 @@ bool meter_set(int slot, const std::string &name, const std::string &value, std:
     MeterInputs &in = g.meter[slot];
     int n = 0;
     long v = 0;
-    if (io_index_of(name, "v", 1, 3, &n)) return parse_quantity(value, "V", &in.volts[n - 1], error);
+    if (io_index_of(name, "v", 1, 3, &n))
+        return parse_quantity(value, "V", &in.volts[n - 1], error);
     if (io_index_of(name, "a", 1, 3, &n)) return parse_quantity(value, "A", &in.amps[n - 1], error);
     if (name == "hz") return parse_quantity(value, "Hz", &in.hz, error);
     if (name == "vpeak") return parse_quantity(value, "V", &in.vpeak, error);

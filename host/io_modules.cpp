@@ -41,7 +41,17 @@ struct State {
 };
 State g;
 
-enum class Family { None, Expander, ThermoBoard, SixInputs, Protected, AnalogOut, Base, Meter, BusSlave };
+enum class Family {
+    None,
+    Expander,
+    ThermoBoard,
+    SixInputs,
+    Protected,
+    AnalogOut,
+    Base,
+    Meter,
+    BusSlave
+};
 
 uint16_t slot_id(int slot) {
     std::string v = config(slot == 0 ? "io.slot0" : "io.slot1");
@@ -116,8 +126,10 @@ public:
     }
     uint8_t read() override {
         uint16_t w = 0;
-        if (cmd_ == 0x40) w = uint16_t(g.in[slot_].bits);
-        else if ((cmd_ & 0xF0) == 0x20) w = uint16_t(g.in[slot_].raw[cmd_ & 0x0F]);
+        if (cmd_ == 0x40)
+            w = uint16_t(g.in[slot_].bits);
+        else if ((cmd_ & 0xF0) == 0x20)
+            w = uint16_t(g.in[slot_].raw[cmd_ & 0x0F]);
         else if (cmd_ == 0x10)
             w = mono_ns() - set_at_ >= 2'000'000 ? 1 : 0;
         else if (cmd_ >= 0x11 && cmd_ <= 0x1A)
@@ -331,7 +343,6 @@ bool to_raw(Family f, double v, const std::string &unit, int32_t *raw, std::stri
     return true;
 }
 
-
 uint32_t fpga_word(uint16_t reg, int bytes) {
     FpgaModel *m = fpga_model();
     uint32_t v = 0;
@@ -392,9 +403,9 @@ bool output(int slot, const std::string &name, std::string *out) {
     if (slot == 0 && io_index_of(name, "pulse", 1, 2, &n)) {
         const uint16_t base = uint16_t(0x40 * n);
         char buf[96];
-        std::snprintf(buf, sizeof buf, "on=%u mode=0x%02X period=%u duty=%u",
-                      fpga_word(base, 1), fpga_word(uint16_t(base + 1), 1),
-                      fpga_word(uint16_t(base + 8), 3), fpga_word(uint16_t(base + 4), 3));
+        std::snprintf(buf, sizeof buf, "on=%u mode=0x%02X period=%u duty=%u", fpga_word(base, 1),
+                      fpga_word(uint16_t(base + 1), 1), fpga_word(uint16_t(base + 8), 3),
+                      fpga_word(uint16_t(base + 4), 3));
         *out = buf;
         return true;
     }
@@ -552,7 +563,8 @@ bool io_get(int slot, const std::string &name, std::string *out) {
         out->clear();
         for (const std::string &n : meter ? meter_names() : slave_names()) {
             std::string v;
-            if (meter ? meter_get(slot, n, &v) : slave_get(slot, n, &v)) *out += n + " = " + v + "\n";
+            if (meter ? meter_get(slot, n, &v) : slave_get(slot, n, &v))
+                *out += n + " = " + v + "\n";
         }
         return true;
     }
@@ -560,8 +572,10 @@ bool io_get(int slot, const std::string &name, std::string *out) {
     out->clear();
     std::vector<std::string> names = {"q"};
     const Family f = family(slot_id(slot));
-    const int aq = f == Family::SixInputs ? 14 : f == Family::AnalogOut ? (slot_id(slot) == 0x8F0F ? 4 : 2)
-                   : f == Family::ThermoBoard ? 2 : 0;
+    const int aq = f == Family::SixInputs     ? 14
+                   : f == Family::AnalogOut   ? (slot_id(slot) == 0x8F0F ? 4 : 2)
+                   : f == Family::ThermoBoard ? 2
+                                              : 0;
     for (int n = 1; n <= aq; ++n)
         names.push_back("aq" + std::to_string(n));
     if (slot == 0 && fpga_model())

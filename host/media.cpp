@@ -38,7 +38,8 @@ int g_fail_next[2];
 bool g_booted;
 
 std::string trim_slashes(std::string p) {
-    while (p.size() > 1 && p.back() == '/') p.pop_back();
+    while (p.size() > 1 && p.back() == '/')
+        p.pop_back();
     return p;
 }
 
@@ -69,8 +70,8 @@ bool device_mounted(int medium) {
 // Removes everything inside a folder, keeping the folder.
 void empty_folder(const std::string &board_dir) {
     std::error_code ec;
-    for (auto it = fs::directory_iterator(path(board_dir), ec); !ec && it != fs::directory_iterator();
-         it.increment(ec))
+    for (auto it = fs::directory_iterator(path(board_dir), ec);
+         !ec && it != fs::directory_iterator(); it.increment(ec))
         fs::remove_all(it->path(), ec);
 }
 
@@ -78,8 +79,10 @@ void empty_folder(const std::string &board_dir) {
 int shell_mount(const std::vector<std::string> &w) {
     std::string options, device;
     for (size_t i = 1; i < w.size(); ++i) {
-        if (w[i] == "-o" && i + 1 < w.size()) options = w[++i];
-        else if (device.empty() && w[i].rfind("/dev/", 0) == 0) device = w[i];
+        if (w[i] == "-o" && i + 1 < w.size())
+            options = w[++i];
+        else if (device.empty() && w[i].rfind("/dev/", 0) == 0)
+            device = w[i];
     }
     if (w.size() < 3) return 1;
     std::string mp = trim_slashes(w.back());
@@ -108,12 +111,14 @@ int shell_mkfs(const std::vector<std::string> &w) {
 bool media_insert(int medium) {
     if (medium < 0 || medium > 1) return false;
     const MediumInfo &m = kMedia[medium];
-    bool ok = make_dirs(std::string("/sys/block/") + m.block) && make_dirs("/dev") &&
-              make_dirs(m.folder);
+    bool ok =
+        make_dirs(std::string("/sys/block/") + m.block) && make_dirs("/dev") && make_dirs(m.folder);
     for (const char *dev : {m.block, m.partition}) {
         std::string file = path(std::string("/dev/") + dev);
-        if (FILE *f = std::fopen(file.c_str(), "a")) std::fclose(f);
-        else ok = false;
+        if (FILE *f = std::fopen(file.c_str(), "a"))
+            std::fclose(f);
+        else
+            ok = false;
     }
     return ok;
 }
@@ -147,12 +152,15 @@ void media_boot() {
     const char *keys[2] = {"sd_card", "usb_stick"};
     for (int m = 0; m < 2; ++m) {
         std::string v = config(keys[m]);
-        if (v == "1") media_insert(m);
-        else if (v == "0") media_remove(m);
+        if (v == "1")
+            media_insert(m);
+        else if (v == "0")
+            media_remove(m);
     }
 }
 
-int sys_mount(const std::string &device, const std::string &mount_point, const std::string &fstype) {
+int sys_mount(const std::string &device, const std::string &mount_point,
+              const std::string &fstype) {
     int m = medium_of_device(device);
     if (m < 0 || fstype != "vfat") {
         errno = ENODEV;
@@ -240,7 +248,9 @@ std::string media_ctl(const std::vector<std::string> &a) {
     return reply;
 }
 
-void media_ctl_register() { ctl_register("media", media_ctl); }
+void media_ctl_register() {
+    ctl_register("media", media_ctl);
+}
 
 void media_reset() {
     g_mounts.clear();

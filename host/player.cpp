@@ -42,7 +42,11 @@ pid_t player_start(const std::vector<std::string> &words) {
     return pid;
 }
 
-pid_t player_pid() { return g_player; }
-void player_reset() { g_player = 0; }
+pid_t player_pid() {
+    return g_player;
+}
+void player_reset() {
+    g_player = 0;
+}
 
 } // namespace host

@@ -14,6 +14,8 @@ void powerfail_install(void (*handler)(int)) {
     sigaction(kPowerFailSignal, &sa, nullptr);
 }
 
-void powerfail_reset() { signal(kPowerFailSignal, SIG_DFL); }
+void powerfail_reset() {
+    signal(kPowerFailSignal, SIG_DFL);
+}
 
 } // namespace host

@@ -37,14 +37,16 @@ const std::string &root() {
     if (g_root.empty()) {
         const char *env = std::getenv("PANEL_ROOT");
         g_root = (env && *env) ? env : "var/panel";
-        while (g_root.size() > 1 && g_root.back() == '/') g_root.pop_back();
+        while (g_root.size() > 1 && g_root.back() == '/')
+            g_root.pop_back();
     }
     return g_root;
 }
 
 void set_root(const std::string &dir) {
     g_root = dir;
-    while (g_root.size() > 1 && g_root.back() == '/') g_root.pop_back();
+    while (g_root.size() > 1 && g_root.back() == '/')
+        g_root.pop_back();
 }
 
 std::string path(const std::string &board_path) {
@@ -57,8 +59,8 @@ std::string path(const std::string &board_path) {
     size_t pos = 9;
     while (pos < p.size()) {
         size_t next = p.find('/', pos + 1);
-        std::string comp = p.substr(pos + 1, next == std::string::npos ? std::string::npos
-                                                                       : next - pos - 1);
+        std::string comp =
+            p.substr(pos + 1, next == std::string::npos ? std::string::npos : next - pos - 1);
         out += "/" + (comp.empty() ? comp : match_case(out, comp));
         if (next == std::string::npos) break;
         pos = next;

@@ -1,10 +1,10 @@
 #include "host/shell.h"
 
+#include "base/trace.h"
 #include "host/config.h"
 #include "host/player.h"
 #include "host/root.h"
 #include "host/rtc_dev.h"
-#include "base/trace.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -37,8 +37,10 @@ std::vector<std::string> split_words(const std::string &line) {
     for (size_t i = 0; i < line.size(); ++i) {
         char c = line[i];
         if (quote) {
-            if (c == quote) quote = 0;
-            else cur += c;
+            if (c == quote)
+                quote = 0;
+            else
+                cur += c;
             continue;
         }
         if (c == '"' || c == '\'') {
@@ -116,7 +118,8 @@ int emulate(std::vector<std::string> words) {
     } else if (cmd == kPlayerCommand) {
         status = player_start(words) > 0 ? 0 : 127;
     } else if (cmd == "echo") {
-        for (size_t i = 1; i < words.size(); ++i) output += (i > 1 ? " " : "") + words[i];
+        for (size_t i = 1; i < words.size(); ++i)
+            output += (i > 1 ? " " : "") + words[i];
         output += "\n";
     } else if (cmd == "uname") {
         output = config("uname", "Linux panel 2.6.35.3-1045 #1 PREEMPT armv5tejl GNU/Linux") + "\n";
@@ -207,7 +210,8 @@ pid_t spawn(const std::function<void()> &fn) {
 pid_t spawn_exec(const std::vector<std::string> &argv, int stdin_fd, int close_fd) {
     if (argv.empty()) return -1;
     std::vector<char *> args;
-    for (auto &a : argv) args.push_back(const_cast<char *>(a.c_str()));
+    for (auto &a : argv)
+        args.push_back(const_cast<char *>(a.c_str()));
     args.push_back(nullptr);
     std::fflush(nullptr);
     pid_t pid = fork();
@@ -234,8 +238,10 @@ void reap_children() {
     for (auto it = g_children.begin(); it != g_children.end();) {
         int st;
         pid_t r = waitpid(*it, &st, WNOHANG);
-        if (r == *it || (r < 0 && errno == ECHILD)) it = g_children.erase(it);
-        else ++it;
+        if (r == *it || (r < 0 && errno == ECHILD))
+            it = g_children.erase(it);
+        else
+            ++it;
     }
 }
 

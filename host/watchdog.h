@@ -9,12 +9,12 @@
 namespace host {
 
 struct WatchdogState {
-    char magic[8];          // "WDTSTATE"
-    uint32_t open;          // 1 while the device is open and armed
-    uint32_t timeout_ms;    // 5000 after the board's set-up
-    uint64_t last_kick_ns;  // monotonic time of the last write
-    int32_t pid;            // process that armed it
-    uint32_t expired;       // set by whoever saw it expire
+    char magic[8];         // "WDTSTATE"
+    uint32_t open;         // 1 while the device is open and armed
+    uint32_t timeout_ms;   // 5000 after the board's set-up
+    uint64_t last_kick_ns; // monotonic time of the last write
+    int32_t pid;           // process that armed it
+    uint32_t expired;      // set by whoever saw it expire
 };
 
 // Opens the device; -1 when the host has none ("watchdog = 0" in host.conf).

@@ -14,7 +14,7 @@ void Etn_SetMacId(const uint8_t *mac, int iface);
 // The CAN network as the control scan uses it.
 constexpr int kNetNodes = 254, kNetNodeBytes = 88;
 extern uint8_t Net_Data[kNetNodes][kNetNodeBytes]; // node records by node id - 1
-void Net_Init(const uint8_t *net_init); // the 16-byte set-up record
+void Net_Init(const uint8_t *net_init);            // the 16-byte set-up record
 void Net_Restart();
 void Net_RxHandler();
 void Net_SendPackets(int count);

@@ -11,11 +11,21 @@ int Net_Test(int) {
     trace("Net_Test");
     return 0;
 }
-int Net_Status() { return 0; }
-void EnetMain(int) { trace("EnetMain"); }
-void mqttStateLoop() { trace("mqttStateLoop"); }
-void watchdogStModeStatus() { trace("watchdogStModeStatus"); }
-void Etn_SetMacId(const uint8_t *, int) { trace("Etn_SetMacId"); }
+int Net_Status() {
+    return 0;
+}
+void EnetMain(int) {
+    trace("EnetMain");
+}
+void mqttStateLoop() {
+    trace("mqttStateLoop");
+}
+void watchdogStModeStatus() {
+    trace("watchdogStModeStatus");
+}
+void Etn_SetMacId(const uint8_t *, int) {
+    trace("Etn_SetMacId");
+}
 
 uint8_t Net_Data[kNetNodes][kNetNodeBytes];
 // Until the network layer lands, its set-up does the one step the CAN port
@@ -24,9 +34,15 @@ void Net_Init(const uint8_t *settings) {
     trace("Net_Init");
     _Can_Init(0, settings);
 }
-void Net_Restart() { trace("Net_Restart"); }
-void Net_RxHandler() { trace("Net_RxHandler"); }
-void Net_SendPackets(int) { trace("Net_SendPackets"); }
+void Net_Restart() {
+    trace("Net_Restart");
+}
+void Net_RxHandler() {
+    trace("Net_RxHandler");
+}
+void Net_SendPackets(int) {
+    trace("Net_SendPackets");
+}
 int Net_ReqQG(int) {
     trace("Net_ReqQG");
     return 0;
@@ -63,11 +79,21 @@ int Net_GetQHB(int, int) {
     trace("Net_GetQHB");
     return 0;
 }
-void InitBrikScanner(const uint8_t *) { trace("InitBrikScanner"); }
-void BrikScanner() { trace("BrikScanner"); }
-void Sr_VibusInit(const uint8_t *) { trace("Sr_VibusInit"); }
-void Sr_VibusIo() { trace("Sr_VibusIo"); }
-void Etn_UpdateStatus() { trace("Etn_UpdateStatus"); }
+void InitBrikScanner(const uint8_t *) {
+    trace("InitBrikScanner");
+}
+void BrikScanner() {
+    trace("BrikScanner");
+}
+void Sr_VibusInit(const uint8_t *) {
+    trace("Sr_VibusInit");
+}
+void Sr_VibusIo() {
+    trace("Sr_VibusIo");
+}
+void Etn_UpdateStatus() {
+    trace("Etn_UpdateStatus");
+}
 
 uint8_t Dpr_Configuration[kDprInterfaces][kDprConfigHead];
 

@@ -2,7 +2,11 @@
 #include "base/trace.h"
 #include "objects/objects.h"
 
-void KEY_SlideInit() { host::trace("KEY_SlideInit"); }
-void OBJM_SlideKey() { host::trace("OBJM_SlideKey"); }
+void KEY_SlideInit() {
+    host::trace("KEY_SlideInit");
+}
+void OBJM_SlideKey() {
+    host::trace("OBJM_SlideKey");
+}
 
 void Objects_NotBuiltReset() {}

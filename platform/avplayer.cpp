@@ -6,13 +6,13 @@
 // The player is a child of the panel that is reaped by its pid with the
 // panel's other children; child-end signals keep their default action, so
 // the exit status of every other command stays readable.
+#include "base/trace.h"
 #include "host/player.h"
 #include "host/root.h"
 #include "host/shell.h"
 #include "host/thread.h"
-#include "base/trace.h"
-#include "platform/video.h"
 #include "platform/unit.h"
+#include "platform/video.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -28,7 +28,7 @@ constexpr const char *kPipe = "/dev/shm/mplayercnt";
 
 struct Playback {
     VidpsCntrl block{};
-    uint32_t control = 0; // command bits carried out: bit 0 playing, bit 1 paused
+    uint32_t control = 0;         // command bits carried out: bit 0 playing, bit 1 paused
     std::atomic<int> playing{0};  // VideoPlaying: the player reads the pipe
     std::atomic<int> stop_req{0}; // StopTheVideo
     std::atomic<bool> quit{false};
@@ -37,7 +37,9 @@ struct Playback {
 };
 Playback g;
 
-bool ending() { return g.quit.load(); }
+bool ending() {
+    return g.quit.load();
+}
 
 // Sleeps in real time (the player is a real process), cut short when the
 // thread is asked to end.
@@ -166,7 +168,9 @@ void *VideoPlayback(void *) {
 
 } // namespace
 
-VidpsCntrl *VidpsConfig() { return &g.block; }
+VidpsCntrl *VidpsConfig() {
+    return &g.block;
+}
 
 void VideoPlayStreamInit() {
     host::trace("VideoPlayStreamInit");

@@ -36,18 +36,26 @@ void Board_InitPower() {
 void Board_PowerReset() {
     host::RegMap *m = GPIOPtr();
     host::devmem_sync(m);
-    for (int i = 0; i < 1000; ++i) host::reg_write(m, board::kPowerReset, 0x3E770001);
+    for (int i = 0; i < 1000; ++i)
+        host::reg_write(m, board::kPowerReset, 0x3E770001);
 }
 
-uint32_t Persist_Get() { return host::reg_read(GPIOPtr(), board::kRtcPersistent3); }
-void Persist_Set(uint32_t value) { host::reg_write(GPIOPtr(), board::kRtcPersistent3, value); }
+uint32_t Persist_Get() {
+    return host::reg_read(GPIOPtr(), board::kRtcPersistent3);
+}
+void Persist_Set(uint32_t value) {
+    host::reg_write(GPIOPtr(), board::kRtcPersistent3, value);
+}
 void Persist_Or(uint32_t bits) {
-    if (~Persist_Get() & bits) host::reg_write(GPIOPtr(), board::kRtcPersistent3 + board::kSet, bits);
+    if (~Persist_Get() & bits)
+        host::reg_write(GPIOPtr(), board::kRtcPersistent3 + board::kSet, bits);
 }
 void Persist_Clear(uint32_t bits) {
     host::reg_write(GPIOPtr(), board::kRtcPersistent3 + board::kClr, bits);
 }
-uint32_t Persist_Restarts() { return host::reg_read(GPIOPtr(), board::kRtcPersistent4); }
+uint32_t Persist_Restarts() {
+    return host::reg_read(GPIOPtr(), board::kRtcPersistent4);
+}
 void Persist_SetRestarts(uint32_t value) {
     host::reg_write(GPIOPtr(), board::kRtcPersistent4, value);
 }

@@ -24,9 +24,15 @@ constexpr uint32_t kWindowSize = 0x70000;
 constexpr uint32_t kSet = 4, kClr = 8;
 
 // Offsets in the window.
-constexpr uint32_t pin_dout(int bank) { return 0x700 + 0x10 * uint32_t(bank); }
-constexpr uint32_t pin_din(int bank) { return 0x900 + 0x10 * uint32_t(bank); }
-constexpr uint32_t pin_doe(int bank) { return 0xB00 + 0x10 * uint32_t(bank); }
+constexpr uint32_t pin_dout(int bank) {
+    return 0x700 + 0x10 * uint32_t(bank);
+}
+constexpr uint32_t pin_din(int bank) {
+    return 0x900 + 0x10 * uint32_t(bank);
+}
+constexpr uint32_t pin_doe(int bank) {
+    return 0xB00 + 0x10 * uint32_t(bank);
+}
 constexpr uint32_t kAdcCtrl0 = 0x38000, kAdcCtrl1 = 0x38010, kAdcResult0 = 0x38050;
 constexpr uint32_t kPowerBattMonitor = 0x2C000 + 0xE0, kPowerReset = 0x2C000 + 0x100;
 constexpr uint32_t kRtcPersistent0 = 0x3E000 + 0x60, kRtcPersistent3 = 0x3E000 + 0x90;

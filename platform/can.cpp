@@ -1,11 +1,11 @@
 #include "platform/can.h"
 
 #include "base/le.h"
-#include "platform/slice.h"
-#include "platform/tick.h"
+#include "base/trace.h"
 #include "host/canbus.h"
 #include "host/shell.h"
-#include "base/trace.h"
+#include "platform/slice.h"
+#include "platform/tick.h"
 
 #include <algorithm>
 #include <cstdio>

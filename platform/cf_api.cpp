@@ -23,13 +23,17 @@ uint32_t CfResult;
 int16_t CfStatus;
 
 namespace {
-CfFindRecord g_tree[16];      // one listing per level of a tree removal
+CfFindRecord g_tree[16]; // one listing per level of a tree removal
 int g_tree_depth;
 FxLocalPath g_dir_record[3];  // current directories set by CF_ChangeDir
 FxLocalPath g_list_record[3]; // directory of a running listing
 
-bool is_sep(char c) { return c == '/' || c == '\\'; }
-bool has_prefix(const char *p) { return p[0] && p[1] == ':'; }
+bool is_sep(char c) {
+    return c == '/' || c == '\\';
+}
+bool has_prefix(const char *p) {
+    return p[0] && p[1] == ':';
+}
 
 int16_t done(uint32_t fx_status, int drive) {
     CfResult = fx_status;
@@ -41,7 +45,9 @@ int16_t status(int16_t card) {
     return card;
 }
 
-int valid_drive(int drive) { return drive >= 0 && drive <= 2 ? drive : 0; }
+int valid_drive(int drive) {
+    return drive >= 0 && drive <= 2 ? drive : 0;
+}
 
 // The drive a name picks: "B:" drive 1, "Z:" drive 2, anything else drive 0.
 int name_drive(const char *name) {
@@ -55,7 +61,8 @@ bool worker_busy() {
 }
 
 std::string upper(std::string s) {
-    for (char &c : s) c = char(std::toupper(static_cast<unsigned char>(c)));
+    for (char &c : s)
+        c = char(std::toupper(static_cast<unsigned char>(c)));
     return s;
 }
 
@@ -72,7 +79,9 @@ void restore_dir(FxMedia *m, CfFindRecord *rec) {
     m->local_path = nullptr; // the record belongs to the caller
 }
 
-uint16_t fat_time(uint32_t h, uint32_t mi, uint32_t s) { return uint16_t(h * 2048 + mi * 32 + s / 2); }
+uint16_t fat_time(uint32_t h, uint32_t mi, uint32_t s) {
+    return uint16_t(h * 2048 + mi * 32 + s / 2);
+}
 uint16_t fat_date(uint32_t y, uint32_t mo, uint32_t d) {
     return uint16_t(d + mo * 32 + (y > 1980 ? y - 1980 : 0) * 512);
 }
@@ -96,7 +105,8 @@ int16_t scan(int drive, CfFindRecord *rec, uint32_t st, uint32_t *attr, uint32_t
             std::snprintf(base, sizeof base, "%s", upper(rec->long_name).c_str());
             ext[0] = 0;
         }
-        if (base[0] && CfPatternCmp(base, rec->pattern_name, uint32_t(std::strlen(rec->pattern_name))) &&
+        if (base[0] &&
+            CfPatternCmp(base, rec->pattern_name, uint32_t(std::strlen(rec->pattern_name))) &&
             CfPatternCmp(ext, rec->pattern_ext, uint32_t(std::strlen(rec->pattern_ext)))) {
             std::strcpy(rec->short_name, base);
             std::strcpy(rec->extension, ext);
@@ -223,11 +233,16 @@ int16_t CfResultDecode(uint32_t fx_status, int drive) {
 
 int16_t CfStateDecode(int state) {
     switch (state) {
-    case 0: return 2;
-    case 1: return 4;
-    case 2: return 1;
-    case 82: return 82;
-    default: return 0;
+    case 0:
+        return 2;
+    case 1:
+        return 4;
+    case 2:
+        return 1;
+    case 82:
+        return 82;
+    default:
+        return 0;
     }
 }
 
@@ -276,7 +291,8 @@ int16_t CF_Open(FxFile *file, const char *path, uint32_t mode) {
         if (uint32_t st = _fxe_file_create(m, name.c_str())) return done(st, drive);
         if (mode & 0x08) _fxe_file_attributes_set(m, name.c_str(), fx::kArchive | fx::kSystem);
     }
-    if (uint32_t st = _fxe_file_open(m, file, name.c_str(), mode == 0 ? 0 : 1)) return done(st, drive);
+    if (uint32_t st = _fxe_file_open(m, file, name.c_str(), mode == 0 ? 0 : 1))
+        return done(st, drive);
     uint32_t st = (mode & 0x01) ? _fxe_file_relative_seek(file, 0, 1) : _fxe_file_seek(file, 0);
     return done(st, drive);
 }
@@ -308,7 +324,8 @@ int16_t CF_Size(FxFile *file, uint32_t *size) {
 
 int16_t CF_ChangeDir(int drive, const char *path) {
     if (drive < 0 || drive > 2 || !path) return status(cf::kInvalid);
-    return done(_fxe_directory_local_path_set(Fx_MediaOf(drive), &g_dir_record[drive], path), drive);
+    return done(_fxe_directory_local_path_set(Fx_MediaOf(drive), &g_dir_record[drive], path),
+                drive);
 }
 
 int16_t CF_GetFirst(int drive, CfFindRecord *rec, const char *pattern) {
@@ -324,16 +341,16 @@ int16_t CF_GetFirst(int drive, CfFindRecord *rec, const char *pattern) {
         if (st) return done(st, drive);
     }
     uint32_t attr = 0, size = 0, t[6] = {};
-    uint32_t st = _fxe_directory_first_full_entry_find(m, rec->long_name, &attr, &size, &t[0], &t[1],
-                                                       &t[2], &t[3], &t[4], &t[5]);
+    uint32_t st = _fxe_directory_first_full_entry_find(m, rec->long_name, &attr, &size, &t[0],
+                                                       &t[1], &t[2], &t[3], &t[4], &t[5]);
     return scan(drive, rec, st, &attr, &size, t);
 }
 
 int16_t CF_GetNext(int drive, CfFindRecord *rec) {
     drive = valid_drive(drive);
     uint32_t attr = 0, size = 0, t[6] = {};
-    uint32_t st = _fxe_directory_next_full_entry_find(Fx_MediaOf(drive), rec->long_name, &attr,
-                                                      &size, &t[0], &t[1], &t[2], &t[3], &t[4], &t[5]);
+    uint32_t st = _fxe_directory_next_full_entry_find(
+        Fx_MediaOf(drive), rec->long_name, &attr, &size, &t[0], &t[1], &t[2], &t[3], &t[4], &t[5]);
     return scan(drive, rec, st, &attr, &size, t);
 }
 
@@ -355,10 +372,14 @@ int16_t CF_DeleteFile(uint32_t, const char *const *names) {
     CfFindRecord rec;
     int deleted = 0;
     bool refused = false;
-    for (int16_t st = CF_GetFirst(drive, &rec, pattern); st == cf::kOk; st = CF_GetNext(drive, &rec)) {
-        if (rec.attributes & fx::kSystem) refused = true;
-        else if (rec.attributes & (fx::kDirectory | fx::kVolume)) continue;
-        else if (_fxe_file_delete(m, rec.long_name) == fx::kSuccess) ++deleted;
+    for (int16_t st = CF_GetFirst(drive, &rec, pattern); st == cf::kOk;
+         st = CF_GetNext(drive, &rec)) {
+        if (rec.attributes & fx::kSystem)
+            refused = true;
+        else if (rec.attributes & (fx::kDirectory | fx::kVolume))
+            continue;
+        else if (_fxe_file_delete(m, rec.long_name) == fx::kSuccess)
+            ++deleted;
     }
     CF_GetDone(drive, &rec);
     if (deleted) {
@@ -420,7 +441,8 @@ int16_t CF_MakeDir(int drive, const char *path) {
     FxMedia *m = Fx_MediaOf(drive);
     std::string p = upper(path);
     size_t keep = has_prefix(p.c_str()) ? 3 : 1;
-    while (p.size() > keep && is_sep(p.back())) p.pop_back();
+    while (p.size() > keep && is_sep(p.back()))
+        p.pop_back();
     char dir[kFxPathMax], base[256], ext[15];
     if (CF_PathParse(dir, base, ext, p.c_str()) != 0) return status(cf::kInvalid);
     if (!base[0]) return status(cf::kExists); // the root
@@ -437,7 +459,8 @@ int16_t CF_MakeDir(int drive, const char *path) {
                 if (i < d.size() && !is_sep(d[i])) continue;
                 std::string level = d.substr(0, i);
                 if (level.empty() || (has_prefix(level.c_str()) && level.size() == 2)) continue;
-                if (rooted && level.find_first_of("/\\") == std::string::npos && !has_prefix(level.c_str()))
+                if (rooted && level.find_first_of("/\\") == std::string::npos &&
+                    !has_prefix(level.c_str()))
                     level = "\\" + level;
                 uint32_t r = _fxe_directory_create(m, level.c_str());
                 if (r && r != fx::kAlreadyCreated) return done(r, drive);

@@ -38,19 +38,19 @@ struct CfFindRecord {
 
 // The request record of a CSV read or write.
 struct CsvFileRequest {
-    uint32_t kind;     // write: 0 raw bytes, 1 CSV text
+    uint32_t kind; // write: 0 raw bytes, 1 CSV text
     const char *path;
-    uint8_t *data;     // values back to back, little-endian, in their width
-    uint32_t type;     // value type 0..9
-    uint32_t count;    // values; type 0: text length; by column: column | most values << 16
-    uint32_t *result;  // values read or written (type 0: text length)
-    int32_t position;  // read: -1 count rows, >= 0 separators to skip, other negative by
-                       // column (first row | last row << 16); write: values per line
-    uint32_t open_mode; // write: 0 new file, 1 append to existing, 2 append or create, 3 replace
-    uint32_t end_of_row; // write: CR LF after the last value; read: low byte 76 = layout mode,
-                         // high half the layout's total byte length
-    uint32_t layout_word; // write: low byte 77 = layout mode, byte 1 header flag, high half
-                          // the number of layout entries
+    uint8_t *data;         // values back to back, little-endian, in their width
+    uint32_t type;         // value type 0..9
+    uint32_t count;        // values; type 0: text length; by column: column | most values << 16
+    uint32_t *result;      // values read or written (type 0: text length)
+    int32_t position;      // read: -1 count rows, >= 0 separators to skip, other negative by
+                           // column (first row | last row << 16); write: values per line
+    uint32_t open_mode;    // write: 0 new file, 1 append to existing, 2 append or create, 3 replace
+    uint32_t end_of_row;   // write: CR LF after the last value; read: low byte 76 = layout mode,
+                           // high half the layout's total byte length
+    uint32_t layout_word;  // write: low byte 77 = layout mode, byte 1 header flag, high half
+                           // the number of layout entries
     const char *name_base; // write, layout mode: the header names
     const uint8_t *layout; // layout list (layout mode)
 };

@@ -1,8 +1,8 @@
 // Register data as CSV text: reading by row, by column and counting rows,
 // writing raw bytes or CSV values, with the layout lists of mixed records.
 #include "base/le.h"
-#include "platform/slice.h"
 #include "platform/cf_api.h"
+#include "platform/slice.h"
 
 #include <cinttypes>
 #include <cmath>
@@ -18,7 +18,9 @@ uint32_t g_wfill;
 
 constexpr size_t kFieldMax = 512; // longer fields are cut (a text value holds at most 126)
 
-bool has_prefix(const char *p) { return p[0] && p[1] == ':'; }
+bool has_prefix(const char *p) {
+    return p[0] && p[1] == ':';
+}
 
 int16_t status(int16_t card) {
     CfStatus = card;
@@ -63,7 +65,7 @@ struct Reader {
 
 struct Field {
     std::string text;
-    bool got = false;     // something was collected (or a quoted, maybe empty, text)
+    bool got = false;      // something was collected (or a quoted, maybe empty, text)
     bool line_end = false; // ended by a line feed
 };
 
@@ -122,18 +124,23 @@ void store(uint8_t *data, uint32_t type, uint32_t index, const std::string &fiel
     switch (type) {
     case 1: {
         uint16_t v = 0;
-        for (char c : field) v = uint16_t((v << 1) | (c & 1));
+        for (char c : field)
+            v = uint16_t((v << 1) | (c & 1));
         put_le16(data + 2 * index, v);
         break;
     }
     case 2: {
         uint8_t &byte = data[index / 8];
         uint8_t bit = uint8_t(1u << (index % 8));
-        if (to_int(field, INT64_MIN, INT64_MAX) != 0) byte |= bit;
-        else byte &= uint8_t(~bit);
+        if (to_int(field, INT64_MIN, INT64_MAX) != 0)
+            byte |= bit;
+        else
+            byte &= uint8_t(~bit);
         break;
     }
-    case 3: put_le32(data + 4 * index, uint32_t(int32_t(to_int(field, INT32_MIN, INT32_MAX)))); break;
+    case 3:
+        put_le32(data + 4 * index, uint32_t(int32_t(to_int(field, INT32_MIN, INT32_MAX))));
+        break;
     case 4: {
         uint16_t v = 0;
         for (char c : field)
@@ -142,7 +149,9 @@ void store(uint8_t *data, uint32_t type, uint32_t index, const std::string &fiel
         put_le16(data + 2 * index, v);
         break;
     }
-    case 5: put_le16(data + 2 * index, uint16_t(int16_t(to_int(field, INT32_MIN, INT32_MAX)))); break;
+    case 5:
+        put_le16(data + 2 * index, uint16_t(int16_t(to_int(field, INT32_MIN, INT32_MAX))));
+        break;
     case 6: {
         float f = std::strtof(numeric(field).c_str(), nullptr);
         uint32_t bits;
@@ -150,8 +159,12 @@ void store(uint8_t *data, uint32_t type, uint32_t index, const std::string &fiel
         put_le32(data + 4 * index, bits);
         break;
     }
-    case 7: put_le32(data + 4 * index, uint32_t(to_int(field, 0, UINT32_MAX))); break;
-    case 8: put_le16(data + 2 * index, uint16_t(to_int(field, INT32_MIN, INT32_MAX))); break;
+    case 7:
+        put_le32(data + 4 * index, uint32_t(to_int(field, 0, UINT32_MAX)));
+        break;
+    case 8:
+        put_le16(data + 2 * index, uint16_t(to_int(field, INT32_MIN, INT32_MAX)));
+        break;
     case 9: {
         double d = std::strtod(numeric(field).c_str(), nullptr);
         uint64_t bits;
@@ -159,8 +172,11 @@ void store(uint8_t *data, uint32_t type, uint32_t index, const std::string &fiel
         put_le64(data + 8 * index, bits);
         break;
     }
-    case 10: data[index] = uint8_t(to_int(field, INT32_MIN, INT32_MAX)); break;
-    default: break;
+    case 10:
+        data[index] = uint8_t(to_int(field, INT32_MIN, INT32_MAX));
+        break;
+    default:
+        break;
     }
 }
 
@@ -205,7 +221,8 @@ std::string float_text(double v, bool single) {
 std::string quote_text(const std::string &t) {
     if (t.find_first_of(",\"\r\n") == std::string::npos) return t;
     std::string q = "\"";
-    for (char c : t) q += c == '"' ? std::string("\"\"") : std::string(1, c);
+    for (char c : t)
+        q += c == '"' ? std::string("\"\"") : std::string(1, c);
     return q + "\"";
 }
 
@@ -215,29 +232,44 @@ std::string format_value(const uint8_t *data, uint32_t type, uint32_t i) {
     case 1: {
         uint16_t v = le16(data + 2 * i);
         std::string s;
-        for (int b = 15; b >= 0; --b) s += (v >> b) & 1 ? '1' : '0';
+        for (int b = 15; b >= 0; --b)
+            s += (v >> b) & 1 ? '1' : '0';
         return s;
     }
-    case 2: return (data[i / 8] >> (i % 8)) & 1 ? "1" : "0";
-    case 3: std::snprintf(buf, sizeof buf, "%" PRId32, int32_t(le32(data + 4 * i))); break;
-    case 4: std::snprintf(buf, sizeof buf, "%X", unsigned(le16(data + 2 * i))); break;
-    case 5: std::snprintf(buf, sizeof buf, "%d", int(int16_t(le16(data + 2 * i)))); break;
+    case 2:
+        return (data[i / 8] >> (i % 8)) & 1 ? "1" : "0";
+    case 3:
+        std::snprintf(buf, sizeof buf, "%" PRId32, int32_t(le32(data + 4 * i)));
+        break;
+    case 4:
+        std::snprintf(buf, sizeof buf, "%X", unsigned(le16(data + 2 * i)));
+        break;
+    case 5:
+        std::snprintf(buf, sizeof buf, "%d", int(int16_t(le16(data + 2 * i))));
+        break;
     case 6: {
         uint32_t bits = le32(data + 4 * i);
         float f;
         std::memcpy(&f, &bits, 4);
         return float_text(f, true);
     }
-    case 7: std::snprintf(buf, sizeof buf, "%" PRIu32, le32(data + 4 * i)); break;
-    case 8: std::snprintf(buf, sizeof buf, "%u", unsigned(le16(data + 2 * i))); break;
+    case 7:
+        std::snprintf(buf, sizeof buf, "%" PRIu32, le32(data + 4 * i));
+        break;
+    case 8:
+        std::snprintf(buf, sizeof buf, "%u", unsigned(le16(data + 2 * i)));
+        break;
     case 9: {
         uint64_t bits = le64(data + 8 * i);
         double d;
         std::memcpy(&d, &bits, 8);
         return float_text(d, false);
     }
-    case 10: std::snprintf(buf, sizeof buf, "%d", int(data[i])); break;
-    default: buf[0] = 0;
+    case 10:
+        std::snprintf(buf, sizeof buf, "%d", int(data[i]));
+        break;
+    default:
+        buf[0] = 0;
     }
     return buf;
 }
@@ -309,7 +341,8 @@ int16_t CF_ReadFileRowCount(CsvFileRequest *req) {
     uint32_t rows = 0;
     for (int c; (c = r.get()) >= 0;)
         if (c == '\n') ++rows;
-    if (r.last != fx::kSuccess && r.last != fx::kEndOfFile) return close_reader(&r, done(r.last, int(r.file.drive)));
+    if (r.last != fx::kSuccess && r.last != fx::kEndOfFile)
+        return close_reader(&r, done(r.last, int(r.file.drive)));
     if (req->data) put_le32(req->data, rows);
     if (req->result) *req->result = 1;
     return close_reader(&r, cf::kOk);
@@ -346,8 +379,10 @@ int16_t CF_ReadFileByRow(CsvFileRequest *req) {
     for (int32_t skip = req->position; skip > 0;) {
         int c = r.get();
         if (c < 0) return close_reader(&r, cf::kEndOfFile);
-        if (c == '"') quoted = !quoted;
-        else if (!quoted && (c == ',' || c == '\n')) --skip;
+        if (c == '"')
+            quoted = !quoted;
+        else if (!quoted && (c == ',' || c == '\n'))
+            --skip;
     }
     uint8_t *data = req->data;
     Field f;
@@ -408,8 +443,10 @@ int16_t CF_ReadFileByColumn(CsvFileRequest *req) {
         while (row < target) {
             int c = r.get();
             if (c < 0) return close_reader(&r, cf::kEndOfFile);
-            if (c == '"') quoted = !quoted;
-            else if (c == '\n' && !quoted) ++row;
+            if (c == '"')
+                quoted = !quoted;
+            else if (c == '\n' && !quoted)
+                ++row;
         }
         bool short_row = false;
         for (uint32_t sep = column; sep > 0;) {
@@ -420,8 +457,10 @@ int16_t CF_ReadFileByColumn(CsvFileRequest *req) {
                 break;
             }
             r.get();
-            if (c == '"') quoted = !quoted;
-            else if (c == ',' && !quoted) --sep;
+            if (c == '"')
+                quoted = !quoted;
+            else if (c == ',' && !quoted)
+                --sep;
         }
         if (short_row) return close_reader(&r, CfResultDecode(r.last, int(r.file.drive)));
         if (!read_field(r, text, false, &f)) {
@@ -442,8 +481,8 @@ int16_t CF_ReadFileByColumn(CsvFileRequest *req) {
 int16_t CF_WriteFile(uint32_t, CsvFileRequest *req) {
     if (!req || !req->path) return status(cf::kInvalid);
     char dir[kFxPathMax], base[256], ext[15];
-    if (CF_PathParse(dir, base, ext, req->path) != 0 || !base[0] || req->kind > 1 || req->type > 9 ||
-        req->count == 0 || req->open_mode > 3)
+    if (CF_PathParse(dir, base, ext, req->path) != 0 || !base[0] || req->kind > 1 ||
+        req->type > 9 || req->count == 0 || req->open_mode > 3)
         return status(cf::kInvalid);
     bool layout = req->kind == 1 && (req->layout_word & 0xFF) == kCsvLayoutWrite;
     bool header = layout && ((req->layout_word >> 8) & 0xFF);
@@ -508,16 +547,18 @@ int16_t CF_WriteFile(uint32_t, CsvFileRequest *req) {
     };
     if (req->kind == 0) {
         st = _fxe_file_write(&file, req->data, req->count);
-        if (st) failed = true, CfResult = st;
-        else *result = req->count;
+        if (st)
+            failed = true, CfResult = st;
+        else
+            *result = req->count;
     } else {
         if (header && create) {
             std::string line;
             for (uint32_t e = 0; e < items.size(); ++e) {
                 const uint8_t *entry = req->layout + e * kCsvLayoutEntrySize;
-                std::string label = req->name_base
-                                        ? std::string(req->name_base + le16(entry + 4), le16(entry + 6))
-                                        : std::string();
+                std::string label =
+                    req->name_base ? std::string(req->name_base + le16(entry + 4), le16(entry + 6))
+                                   : std::string();
                 const Item &it = items[e];
                 if (it.type != 0 && it.count > 1) {
                     for (uint32_t k = 0; k < it.count; ++k)
@@ -530,15 +571,19 @@ int16_t CF_WriteFile(uint32_t, CsvFileRequest *req) {
             put(line + "\r\n");
         }
         uint32_t total = 0;
-        for (const Item &it : items) total += it.type == 0 ? 1 : it.count;
+        for (const Item &it : items)
+            total += it.type == 0 ? 1 : it.count;
         uint32_t per_line = req->position > 0 ? uint32_t(req->position) : 0;
         uint32_t written = 0;
         const uint8_t *data = req->data;
         auto after = [&]() {
             ++written;
-            if (written == total) put(req->end_of_row ? "\r\n" : ",");
-            else if (per_line && written % per_line == 0) put("\r\n");
-            else put(",");
+            if (written == total)
+                put(req->end_of_row ? "\r\n" : ",");
+            else if (per_line && written % per_line == 0)
+                put("\r\n");
+            else
+                put(",");
         };
         for (const Item &it : items) {
             if (it.type == 0) {

@@ -2,14 +2,14 @@
 // access to its registers, and programming from its image file on the USB
 // stick by a small interpreter of SPI transactions, loops and waits (the
 // algorithm image) over the configuration bitstream (the data image).
-#include "platform/slice.h"
-#include "regs/plc_reg.h"
-#include "platform/tick.h"
-#include "host/root.h"
 #include "base/trace.h"
+#include "host/root.h"
 #include "platform/io.h"
+#include "platform/slice.h"
 #include "platform/spi.h"
+#include "platform/tick.h"
 #include "platform/video.h"
+#include "regs/plc_reg.h"
 
 #include <cstdio>
 #include <cstring>

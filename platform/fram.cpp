@@ -22,8 +22,12 @@ constexpr uint8_t kWriteEnable = 0x06, kWriteDisable = 0x04, kWrite = 0x02, kRea
 // after it in the same pass carries the same number.
 uint16_t g_pass;
 
-uint32_t reg_header(int bank) { return bank == 1 ? fram::kRegHeader1 : fram::kRegHeader2; }
-uint32_t bbr_header(int bank) { return bank == 1 ? fram::kBbrHeader1 : fram::kBbrHeader2; }
+uint32_t reg_header(int bank) {
+    return bank == 1 ? fram::kRegHeader1 : fram::kRegHeader2;
+}
+uint32_t bbr_header(int bank) {
+    return bank == 1 ? fram::kBbrHeader1 : fram::kBbrHeader2;
+}
 
 } // namespace
 
@@ -55,7 +59,9 @@ uint16_t header_pass(uint32_t header) {
 }
 
 // a is a later pass than b (pass numbers wrap).
-bool later(uint16_t a, uint16_t b) { return int16_t(uint16_t(a - b)) > 0; }
+bool later(uint16_t a, uint16_t b) {
+    return int16_t(uint16_t(a - b)) > 0;
+}
 
 } // namespace
 
@@ -142,11 +148,14 @@ FramBanks FRAM_NewestBanks() {
         return best;
     };
     // Never one block from one pass and the other from another.
-    int pair = newest(reg, [&](int b) { return reg[b].ok && bbr[b].ok && reg[b].pass == bbr[b].pass; });
+    int pair =
+        newest(reg, [&](int b) { return reg[b].ok && bbr[b].ok && reg[b].pass == bbr[b].pass; });
     return {pair, pair};
 }
 
-uint16_t Fram_NextPass() { return ++g_pass; }
+uint16_t Fram_NextPass() {
+    return ++g_pass;
+}
 
 void Fram_Reset() {
     std::memset(bbram, 0, sizeof bbram);

@@ -1,5 +1,6 @@
 // FRAM store of the calibration constants, the retentive registers and the
-// battery-backed memory image (the register blocks are laid out in plc/fram.h), as CRC-16-checked blocks on the FRAM's SPI port.
+// battery-backed memory image (the register blocks are laid out in plc/fram.h), as CRC-16-checked
+// blocks on the FRAM's SPI port.
 //
 // Block: u16 CRC-16 of the data, u16 pass number, u32 data length, data. The
 // pass number (the board's format leaves the word 0) tells which of the two

@@ -1,8 +1,8 @@
 // File and directory operations of the media file layer: each builds the
 // board path of a name, calls the system and turns errno into an fx status.
-#include "platform/rtc.h"
 #include "host/root.h"
 #include "platform/media.h"
+#include "platform/rtc.h"
 
 #include <fcntl.h>
 #include <pthread.h>
@@ -31,8 +31,12 @@ uint32_t fx_errno(int err, ErrMap own) {
     return fx::kAccessError;
 }
 
-bool has_prefix(const char *p) { return p[0] && p[1] == ':'; }
-bool is_sep(char c) { return c == '/' || c == '\\'; }
+bool has_prefix(const char *p) {
+    return p[0] && p[1] == ':';
+}
+bool is_sep(char c) {
+    return c == '/' || c == '\\';
+}
 
 int record_drive(const FxMedia *m) {
     if (m == &Cf_Media2) return 1;
@@ -73,7 +77,9 @@ uint32_t resolve(FxMedia *m, const char *name, std::string *out, bool always_joi
     return fx::kSuccess;
 }
 
-std::string host_path(const std::string &board) { return host::path(board); }
+std::string host_path(const std::string &board) {
+    return host::path(board);
+}
 
 // The panel clock's time, for the stamps of written and renamed files; false
 // while the clock holds no valid date.
@@ -156,10 +162,14 @@ uint32_t chmod_status(const std::string &board, uint32_t attributes, bool direct
     if (::chmod(host_path(board).c_str(), mode) == 0) return fx::kSuccess;
     if (!directory) return fx::kInvalidAttr;
     switch (errno) {
-    case EINVAL: return fx::kInvalidAttr;
-    case ENOENT: return fx::kInvalidPath;
-    case ENOTDIR: return fx::kNotDirectory;
-    default: return fx::kSuccess;
+    case EINVAL:
+        return fx::kInvalidAttr;
+    case ENOENT:
+        return fx::kInvalidPath;
+    case ENOTDIR:
+        return fx::kNotDirectory;
+    default:
+        return fx::kSuccess;
     }
 }
 } // namespace
@@ -167,10 +177,14 @@ uint32_t chmod_status(const std::string &board, uint32_t attributes, bool direct
 int Cf_PathDrive(const char *path, int fallback) {
     if (!path || !has_prefix(path)) return fallback;
     switch (std::toupper(static_cast<unsigned char>(path[0]))) {
-    case 'A': return 0;
-    case 'B': return 1;
-    case 'Z': return 2;
-    default: return -1;
+    case 'A':
+        return 0;
+    case 'B':
+        return 1;
+    case 'Z':
+        return 2;
+    default:
+        return -1;
     }
 }
 
@@ -191,7 +205,8 @@ int CfDriveChk(const char *path, char *out, int drive) {
     const char *rest = has_prefix(path) ? path + 2 : path;
     size_t n = std::strlen(out);
     if (!is_sep(rest[0]) && n < kFxPathMax - 1) out[n++] = '/';
-    for (; *rest && n < kFxPathMax - 1; ++rest) out[n++] = *rest == '\\' ? '/' : *rest;
+    for (; *rest && n < kFxPathMax - 1; ++rest)
+        out[n++] = *rest == '\\' ? '/' : *rest;
     out[n] = 0;
     return 1;
 }
@@ -202,9 +217,9 @@ uint32_t _fxe_file_create(FxMedia *media, const char *name) {
     int fd = ::open(host_path(p).c_str(), O_RDWR | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC,
                     create_mode(p));
     if (fd < 0)
-        return fx_errno(errno, {{ENOENT, fx::kInvalidPath},
-                                {EFAULT, fx::kInvalidPath},
-                                {ENFILE, fx::kIoError}});
+        return fx_errno(
+            errno,
+            {{ENOENT, fx::kInvalidPath}, {EFAULT, fx::kInvalidPath}, {ENFILE, fx::kIoError}});
     ::close(fd);
     return fx::kSuccess;
 }
@@ -217,10 +232,18 @@ uint32_t _fxe_file_open(FxMedia *media, FxFile *file, const char *name, uint32_t
     if (uint32_t st = resolve(media, name, &p, false, &drive)) return st;
     int flags = O_NONBLOCK | O_CLOEXEC;
     switch (open_type) {
-    case 0: flags |= O_RDONLY; break;
-    case 1: flags |= O_RDWR; break;
-    case 4: flags |= O_RDWR | O_TRUNC; break;
-    default: flags |= O_RDWR | O_APPEND; break;
+    case 0:
+        flags |= O_RDONLY;
+        break;
+    case 1:
+        flags |= O_RDWR;
+        break;
+    case 4:
+        flags |= O_RDWR | O_TRUNC;
+        break;
+    default:
+        flags |= O_RDWR | O_APPEND;
+        break;
     }
     int fd;
     do {
@@ -327,8 +350,8 @@ uint32_t _fxe_file_delete(FxMedia *media, const char *name) {
     std::string p;
     if (uint32_t st = resolve(media, name, &p)) return st;
     if (::unlink(host_path(p).c_str()) != 0)
-        return fx_errno(errno,
-                        {{ENOENT, fx::kNotFound}, {EISDIR, fx::kNotAFile}, {EFAULT, fx::kInvalidPath}});
+        return fx_errno(
+            errno, {{ENOENT, fx::kNotFound}, {EISDIR, fx::kNotAFile}, {EFAULT, fx::kInvalidPath}});
     return fx::kSuccess;
 }
 
@@ -486,9 +509,12 @@ uint32_t _fxe_directory_next_full_entry_find(FxMedia *media, char *name, uint32_
 uint32_t _fxe_directory_local_path_set(FxMedia *media, FxLocalPath *record, const char *new_path) {
     if (!new_path) return fx::kSuccess;
     std::string cur;
-    if ((is_sep(new_path[0]) && !new_path[1])) cur = "";
-    else if (is_sep(new_path[0]) || has_prefix(new_path)) cur = new_path;
-    else cur = std::string(media->cur_dir) + new_path;
+    if ((is_sep(new_path[0]) && !new_path[1]))
+        cur = "";
+    else if (is_sep(new_path[0]) || has_prefix(new_path))
+        cur = new_path;
+    else
+        cur = std::string(media->cur_dir) + new_path;
     if (!cur.empty() && cur.back() != '/') cur += '/';
     // A directory that does not fit is refused rather than cut to another one.
     if (cur.size() >= kFxPathMax) return fx::kInvalidPath;
@@ -499,8 +525,10 @@ uint32_t _fxe_directory_local_path_set(FxMedia *media, FxLocalPath *record, cons
 }
 
 uint32_t _fxe_directory_local_path_restore(FxMedia *media, FxLocalPath *record) {
-    if (record) std::snprintf(media->cur_dir, sizeof media->cur_dir, "%s", record->path);
-    else media->cur_dir[0] = 0;
+    if (record)
+        std::snprintf(media->cur_dir, sizeof media->cur_dir, "%s", record->path);
+    else
+        media->cur_dir[0] = 0;
     media->local_path = record;
     return fx::kSuccess;
 }

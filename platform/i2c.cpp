@@ -1,11 +1,11 @@
 // Bus driver of I2C0: the kernel's I2C service or the controller's registers.
 #include "platform/i2c.h"
 
-#include "platform/board.h"
-#include "regs/plc_reg.h"
 #include "host/clock.h"
 #include "host/devmem.h"
 #include "host/i2c.h"
+#include "platform/board.h"
+#include "regs/plc_reg.h"
 
 uint16_t KernelBuild;
 

@@ -36,8 +36,8 @@ struct IoCfgRec {
 };
 // Bytes of IoCfgRec::rec.
 namespace iocfg {
-constexpr int kStatus = 0;   // status character
-constexpr int kText = 1;     // 11 characters: "I/O: " and the 6-character module name
+constexpr int kStatus = 0; // status character
+constexpr int kText = 1;   // 11 characters: "I/O: " and the 6-character module name
 constexpr int kName = 6;
 constexpr int kInBits = 12;  // u16 digital input bits
 constexpr int kOutBits = 14; // u16 digital output bits
@@ -72,7 +72,8 @@ extern SlotInfo slotinfo[kIoSlots];
 extern uint8_t hsc_module_present;
 extern const uint8_t *EtnConfp; // the Ethernet module's configuration block
 
-// Probes both slots; fills ids[0..2] with the module identities (0xFF none). fills ids[0..2] with the module identities (0xFF none).
+// Probes both slots; fills ids[0..2] with the module identities (0xFF none). fills ids[0..2] with
+// the module identities (0xFF none).
 int get_io_info(uint16_t *ids);
 // Sets up the driver for the identities; returns the bits of the slots that
 // hold an unrecognised module.
@@ -127,7 +128,8 @@ int SSPIEm(uint32_t identifier);
 
 // The programming engine, for tests and tools: the algorithm image and the
 // data image (after the header, compression flag first) it runs over.
-void FpgaEngine_Load(const uint8_t *algo, uint32_t algo_len, const uint8_t *data, uint32_t data_len);
+void FpgaEngine_Load(const uint8_t *algo, uint32_t algo_len, const uint8_t *data,
+                     uint32_t data_len);
 // Parses an image file's header: its size, or 0 when the header is bad.
 uint32_t FPGA_param(const uint8_t *file, uint32_t size);
 

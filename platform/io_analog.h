@@ -35,8 +35,8 @@ extern const uint32_t kRtdMilliohmsLo, kRtdMilliohmsHi; // resistance at the fir
 // gain (tools/gen_tc_table.py).
 constexpr int kTcEntries = 513;
 extern const uint16_t tctbl[8][kTcEntries];
-extern const char kTcTypes[9];            // type letter of each mode, "JRKTSENB"
-extern const uint16_t kTcCountsPerMv[8];  // input counts per millivolt of each mode
+extern const char kTcTypes[9];           // type letter of each mode, "JRKTSENB"
+extern const uint16_t kTcCountsPerMv[8]; // input counts per millivolt of each mode
 // Cold-junction constants of each mode's type at its input gain (see cj_comp).
 extern const int32_t cjy[8], cjysq[8];
 

@@ -2,19 +2,20 @@
 // of bank 3, and its analog inputs through the on-chip converter, whose
 // channel 0 sees the input that two GPIO outputs of the same bank select.
 // Both are reached through the register window that GPIOInit maps.
-#include "platform/board.h"
-#include "platform/tick.h"
 #include "host/clock.h"
 #include "host/devmem.h"
+#include "platform/board.h"
 #include "platform/io.h"
 #include "platform/io_drv.h"
+#include "platform/tick.h"
 
 namespace {
 
 // The pin controller's bank 3 registers.
 using board::kClr;
 using board::kSet;
-constexpr uint32_t kDout3 = board::pin_dout(3), kDin3 = board::pin_din(3), kDoe3 = board::pin_doe(3);
+constexpr uint32_t kDout3 = board::pin_dout(3), kDin3 = board::pin_din(3),
+                   kDoe3 = board::pin_doe(3);
 constexpr uint32_t kInputPins = 0x3C00;  // inputs 1-4 on pins 10-13
 constexpr uint32_t kSelectPins = 0x0030; // analog input selector on pins 4-5
 // The converter: schedule (control 0), done flags (control 1), channel 0's result.

@@ -1,8 +1,8 @@
 // Calibration constants of the I/O modules: the 66-byte block in the module
 // EEPROM, the copy of the on-board I/O's block in FRAM, and the defaults a
 // module gets when its block carries no valid marker.
-#include "platform/fram.h"
 #include "base/le.h"
+#include "platform/fram.h"
 #include "platform/i2c.h"
 #include "platform/io_drv.h"
 #include "platform/io_fcal.h"
@@ -107,7 +107,8 @@ void io_get_cal_const(IoSlotState &s, int) {
     if (io_is_meter(s))
         for (int ch = 0; ch < 16; ++ch)
             io_meter_send_cal(s, ch);
-    s.flags = uint16_t((s.flags & ~ioflag::kValid) | ioflag::kRestart | (valid ? ioflag::kValid : 0));
+    s.flags =
+        uint16_t((s.flags & ~ioflag::kValid) | ioflag::kRestart | (valid ? ioflag::kValid : 0));
 }
 
 void io_put_cal_const(IoSlotState &s, int slot, uint16_t sub) {

@@ -5,15 +5,15 @@
 // and pulse outputs live in io_scan.cpp, the calibration constants in
 // io_calconst.cpp.
 #include "base/le.h"
-#include "regs/plc_reg.h"
 #include "base/trace.h"
 #include "platform/i2c.h"
 #include "platform/io_drv.h"
 #include "platform/unit.h"
+#include "regs/plc_reg.h"
 
 #include <algorithm>
-#include <iterator>
 #include <cstring>
+#include <iterator>
 
 IoDriverState io_drv;
 
@@ -256,7 +256,8 @@ void calibrate(IoSlotState &s, IoMsg *msg) {
         put_le16(c + 1, s.flags);
         put_le16(c + 3, kCalIdentMagic);
         put_le16(c + 5, id);
-        const char *name = crc_header[3] == 0x80 ? io_ident_oem_names[s.type] : io_ident[s.type].name;
+        const char *name =
+            crc_header[3] == 0x80 ? io_ident_oem_names[s.type] : io_ident[s.type].name;
         for (int i = 0; i < 6; ++i)
             c[7 + i] = uint8_t(name[i] ? name[i] : ' ');
         for (int i = 0; i < 4; ++i)

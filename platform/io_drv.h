@@ -240,11 +240,11 @@ inline bool io_is_meter(const IoSlotState &s) {
     return s.type == iorow::kMeter1 || s.type == iorow::kMeter2;
 }
 void input_acm(IoSlotState &s, IoMsg *msg);
-void io_meter_config(IoSlotState &s);              // the chip's start-up words
-void io_meter_send_cal(IoSlotState &s, int ch);     // constant pair ch to the chip
+void io_meter_config(IoSlotState &s);                // the chip's start-up words
+void io_meter_send_cal(IoSlotState &s, int ch);      // constant pair ch to the chip
 bool io_meter_inputs(IoSlotState &s, uint8_t in[3]); // command 0x19
-void io_meter_q(IoSlotState &s);                    // output bits 6 and 7
-void io_meter_aqx(IoSlotState &s);                  // ratios, thresholds, time-out
+void io_meter_q(IoSlotState &s);                     // output bits 6 and 7
+void io_meter_aqx(IoSlotState &s);                   // ratios, thresholds, time-out
 // Calibration sub-commands 1, 2 and 15 of a metering module: false when the
 // sub-command is not one of them.
 bool io_meter_cal(IoSlotState &s, IoMsg *msg);

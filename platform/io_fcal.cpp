@@ -1,12 +1,12 @@
 #include "platform/io_fcal.h"
 
-#include "platform/fram.h"
 #include "base/le.h"
-#include "regs/plc_reg.h"
 #include "base/trace.h"
+#include "platform/fram.h"
 #include "platform/i2c.h"
 #include "platform/io.h"
 #include "platform/io_drv.h"
+#include "regs/plc_reg.h"
 
 #include <algorithm>
 #include <cmath>

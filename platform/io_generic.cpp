@@ -1,9 +1,9 @@
 // Generic I2C modules: a memory on the module announces in its header how
 // many bits and words it exchanges; each service call moves them between the
 // module's memory and fixed register areas of the slot.
-#include "regs/plc_reg.h"
 #include "platform/i2c.h"
 #include "platform/io_drv.h"
+#include "regs/plc_reg.h"
 
 #include <algorithm>
 #include <cstring>
@@ -73,7 +73,8 @@ void io_gen2xfer(IoSlotState &s, int slot) {
     }
     if (int words = std::min<int>(h[5], kMaxWords); words > 0) {
         uint8_t *dst = PlcReg_Ptr(in_words_ref(slot), uint32_t(16 * words));
-        if (dst && mem_read(s, 32, buf, 2 * words, s.gen_alg)) std::memcpy(dst, buf, size_t(2 * words));
+        if (dst && mem_read(s, 32, buf, 2 * words, s.gen_alg))
+            std::memcpy(dst, buf, size_t(2 * words));
     }
     if (h[6]) {
         const int bits = h[4] ? std::min<int>(h[4], kMaxBits) : 1;

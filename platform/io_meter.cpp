@@ -4,9 +4,9 @@
 // configuration, calibration constants, transformer ratios and thresholds
 // are written to the chip (register map in io_drv.h).
 #include "base/le.h"
-#include "platform/tick.h"
 #include "platform/i2c.h"
 #include "platform/io_drv.h"
+#include "platform/tick.h"
 
 #include <algorithm>
 #include <cmath>

@@ -2,10 +2,10 @@
 // the analog inputs with their filter and scaling, the analog outputs to the
 // DACs, and the FPGA's high-speed counters and pulse outputs.
 #include "base/le.h"
-#include "regs/plc_reg.h"
-#include "platform/tick.h"
 #include "platform/i2c.h"
 #include "platform/io_drv.h"
+#include "platform/tick.h"
+#include "regs/plc_reg.h"
 
 #include <algorithm>
 #include <cmath>
@@ -35,10 +35,14 @@ void put_word(IoMsg *msg, int i, int32_t v) {
 // Constant pair of a thermocouple-board channel for its mode.
 int tc_board_pair(int ch, int mode) {
     int k = 0;
-    if (mode == aimode::kMa0_20 || mode == aimode::kMa4_20) k = 1;
-    else if (mode == aimode::kMillivolt) k = 2;
-    else if (mode == aimode::kRtd) k = 3;
-    else if (mode >= aimode::kTcFirst && mode <= aimode::kTcLast) k = 4;
+    if (mode == aimode::kMa0_20 || mode == aimode::kMa4_20)
+        k = 1;
+    else if (mode == aimode::kMillivolt)
+        k = 2;
+    else if (mode == aimode::kRtd)
+        k = 3;
+    else if (mode >= aimode::kTcFirst && mode <= aimode::kTcLast)
+        k = 4;
     return 8 * ch + k;
 }
 
@@ -242,8 +246,8 @@ void output_aqx(IoSlotState &s, IoMsg *msg, int slot) {
     case iorow::kAq4:
     case iorow::kAq2:
         for (int n = 0; n < kept; ++n) {
-            const uint16_t v = aq_convert(s.mode[n], s.last_aq[n], s.cal.gain + 3 * n,
-                                          s.cal.offset + 3 * n);
+            const uint16_t v =
+                aq_convert(s.mode[n], s.last_aq[n], s.cal.gain + 3 * n, s.cal.offset + 3 * n);
             uint8_t frame[3];
             aq_dac_frame(n, v, frame);
             I2C_write_io(aq_dac_addr(n), frame, 9, 3);
@@ -361,7 +365,8 @@ void io_counter_status(IoSlotState &s) {
 namespace {
 
 // Register slots of a pulse output (offsets from 0x44 + 0x40n) and widths.
-constexpr uint16_t kPulseOff[kPulseRegs + 1] = {0x00, 0x04, 0x08, 0x0C, 0x10, 0x14, 0x16, 0x18, 0x1C};
+constexpr uint16_t kPulseOff[kPulseRegs + 1] = {0x00, 0x04, 0x08, 0x0C, 0x10,
+                                                0x14, 0x16, 0x18, 0x1C};
 constexpr int kPulseWidth[kPulseRegs + 1] = {3, 3, 4, 4, 4, 2, 2, 4, 4};
 enum { kDuty, kPeriod, kAccel, kRun, kDecel, kAccelSpread, kDecelSpread, kAccelStep, kDecelStep };
 
@@ -432,7 +437,7 @@ struct Curve {
     double a, k, c;
 };
 constexpr Curve kCurves[7] = {{2.0, 6.407, 0.025}, {2.0, 2.885, 0.0712}, {0.02, 0.0086, 0.0185},
-                              {0.04, 0.05, 0},     {0.02, 0.14, 0},     {1.0, 13.5, 0},
+                              {0.04, 0.05, 0},     {0.02, 0.14, 0},      {1.0, 13.5, 0},
                               {2.0, 80.0, 0}};
 constexpr uint32_t kRefR1 = reg::kRefR, kRefR9900 = reg::kRefR + 16u * 9899;
 } // namespace

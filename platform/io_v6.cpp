@@ -17,10 +17,10 @@
 //              its first word ask for the seven diagnostic words; word n
 //              goes to the register n + 1 places after it
 #include "base/le.h"
-#include "platform/tick.h"
 #include "host/clock.h"
 #include "platform/i2c.h"
 #include "platform/io_drv.h"
+#include "platform/tick.h"
 
 namespace {
 

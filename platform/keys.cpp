@@ -30,7 +30,9 @@ int key_put(uint8_t key) {
     if (ks.put) return ks.put(key);
     return g_hooks.put ? g_hooks.put(key) : 1;
 }
-bool busy() { return g_hooks.busy && g_hooks.busy(); }
+bool busy() {
+    return g_hooks.busy && g_hooks.busy();
+}
 void beep(int kind) {
     if (g_hooks.beep) g_hooks.beep(kind);
 }
@@ -39,16 +41,25 @@ void beep(int kind) {
 uint32_t press_bit(int key) {
     if (key >= 1 && key <= 7) return 1u << key;
     switch (key) {
-    case 13: return 0x40000;
-    case 27: return 0x1000000;
-    case 28: return 0x400000;
-    case 29: return 0x800000;
-    case 30: return 0x100000;
-    case 31: return 0x80000;
-    default: return 0;
+    case 13:
+        return 0x40000;
+    case 27:
+        return 0x1000000;
+    case 28:
+        return 0x400000;
+    case 29:
+        return 0x800000;
+    case 30:
+        return 0x100000;
+    case 31:
+        return 0x80000;
+    default:
+        return 0;
     }
 }
-bool repeats(int key) { return key == 13 || (key >= 27 && key <= 31); }
+bool repeats(int key) {
+    return key == 13 || (key >= 27 && key <= 31);
+}
 
 uint8_t press_key(int key, bool on) {
     uint32_t bit = press_bit(key);
@@ -79,9 +90,13 @@ uint8_t press_key(int key, bool on) {
 }
 } // namespace
 
-void KEY_SetPut(KeyPutFn put) { ks.put = put; }
+void KEY_SetPut(KeyPutFn put) {
+    ks.put = put;
+}
 
-void KEY_SetHooks(const KeyHooks &hooks) { g_hooks = hooks; }
+void KEY_SetHooks(const KeyHooks &hooks) {
+    g_hooks = hooks;
+}
 
 int KEY_Init() {
     host::trace("KEY_Init");
@@ -153,10 +168,16 @@ void KEY_FlushDowns() {
         KEY_trd = uint16_t((KEY_trd + 1) % kTouchRingSize);
 }
 
-int KEY_Waiting() { return (KEY_wr + kKeyRingSize - KEY_rd) % kKeyRingSize; }
-int KEY_TouchWaiting() { return (KEY_twr + kTouchRingSize - KEY_trd) % kTouchRingSize; }
+int KEY_Waiting() {
+    return (KEY_wr + kKeyRingSize - KEY_rd) % kKeyRingSize;
+}
+int KEY_TouchWaiting() {
+    return (KEY_twr + kTouchRingSize - KEY_trd) % kTouchRingSize;
+}
 
-uint8_t Tr_PressKeyProcess(int key, int on) { return press_key(key, on != 0); }
+uint8_t Tr_PressKeyProcess(int key, int on) {
+    return press_key(key, on != 0);
+}
 
 void Key_Reset() {
     KEY_wr = KEY_rd = KEY_twr = KEY_trd = 0;

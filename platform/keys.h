@@ -65,9 +65,9 @@ void KEY_SetPut(KeyPutFn put);
 struct KeyHooks {
     int (*open)(void (*press)(int code, int p1, int p2)); // the touch driver, fed by KEY_Press
     void (*beep)(int kind);
-    bool (*busy)();                 // an application is being loaded: keys are silent
+    bool (*busy)();                      // an application is being loaded: keys are silent
     void (*system_key)(uint16_t action); // the system key's action
-    int (*put)(uint8_t key);        // a key into the function-key registers; 0 while they are full
+    int (*put)(uint8_t key); // a key into the function-key registers; 0 while they are full
 };
 void KEY_SetHooks(const KeyHooks &hooks);
 

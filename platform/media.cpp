@@ -3,11 +3,11 @@
 #include "platform/media.h"
 
 #include "base/le.h"
+#include "base/trace.h"
 #include "host/clock.h"
 #include "host/media.h"
 #include "host/root.h"
 #include "host/shell.h"
-#include "base/trace.h"
 
 #include <fcntl.h>
 #include <sys/mount.h>
@@ -85,7 +85,9 @@ bool remount_for_ftp(const std::string &device, const char *mount_point) {
     return st == 0;
 }
 
-uint32_t saturate32(uint64_t v) { return v > 0xFFFFFFFFull ? 0xFFFFFFFFu : uint32_t(v); }
+uint32_t saturate32(uint64_t v) {
+    return v > 0xFFFFFFFFull ? 0xFFFFFFFFu : uint32_t(v);
+}
 
 bool mount_removable(int drive) {
     MntDriveRow &row = MntDrive[drive];
@@ -187,7 +189,8 @@ int Cf_Format(uint32_t, int drive) {
     UnmountDrive(row.mount_point);
     host::sleep_ms(2000);
     // A format that failed is reported as failed, not as formatted.
-    if (run_board_command(std::string("mkfs.vfat -I ") + row.device + " > /dev/shm/a") != 0) return 2;
+    if (run_board_command(std::string("mkfs.vfat -I ") + row.device + " > /dev/shm/a") != 0)
+        return 2;
     return MountDrive(drive, out) ? 3 : 2;
 }
 
@@ -241,7 +244,9 @@ uint32_t _fxe_media_space_available(FxMedia *media, uint32_t *free_kb) {
     return total_blocks ? fx::kSuccess : fx::kAccessError;
 }
 
-uint32_t _fxe_media_flush(FxMedia *) { return fx::kSuccess; }
+uint32_t _fxe_media_flush(FxMedia *) {
+    return fx::kSuccess;
+}
 
 void BackTskUpdate() {
     struct statfs sd;
@@ -267,8 +272,10 @@ void BackTskUpdate() {
         n = ::write(fd, rec, sizeof rec);
     } while (n < 0 && errno == EINTR);
     ::close(fd);
-    if (n == ssize_t(sizeof rec)) ::rename(tmp.c_str(), file.c_str());
-    else ::unlink(tmp.c_str());
+    if (n == ssize_t(sizeof rec))
+        ::rename(tmp.c_str(), file.c_str());
+    else
+        ::unlink(tmp.c_str());
 }
 
 void BackTsk() {

@@ -28,13 +28,13 @@ struct FxLocalPath {
 
 // The drive record.
 struct FxMedia {
-    uint32_t drive;            // written by callers before a free-space query
-    FxLocalPath *local_path;   // last record given to local_path_set/restore
-    DIR *listing;              // stream of a running directory listing
-    uint32_t block_kb;         // kilobytes per block, from the last free-space query
-    uint32_t total_blocks;     // from the last free-space query
-    uint32_t block_factor;     // 1 after every free-space query
-    char cur_dir[kFxPathMax];  // relative to the mount point; "" = root, else ends with "/"
+    uint32_t drive;               // written by callers before a free-space query
+    FxLocalPath *local_path;      // last record given to local_path_set/restore
+    DIR *listing;                 // stream of a running directory listing
+    uint32_t block_kb;            // kilobytes per block, from the last free-space query
+    uint32_t total_blocks;        // from the last free-space query
+    uint32_t block_factor;        // 1 after every free-space query
+    char cur_dir[kFxPathMax];     // relative to the mount point; "" = root, else ends with "/"
     char listing_dir[kFxPathMax]; // board path of the running listing
 };
 
@@ -44,7 +44,7 @@ struct FxFile {
     uint32_t open;       // 1 while open
     uint32_t size;       // refreshed after every write
     uint32_t size_at_open;
-    uint32_t drive;      // drive the file was opened on
+    uint32_t drive; // drive the file was opened on
 };
 
 // Mount table: one row per drive.

@@ -3,8 +3,12 @@
 #include "platform/fileinst.h"
 #include "platform/io.h"
 
-int IoSlotDevice(int) { return 0; }
-bool IoRemoteBase(const char *) { return false; }
+int IoSlotDevice(int) {
+    return 0;
+}
+bool IoRemoteBase(const char *) {
+    return false;
+}
 
 pthread_t RmDeleteOpsThreadId, RmDelAllOpsThreadId, RmDelFromObjOpsThreadId, RmFormatOpsThreadId;
 

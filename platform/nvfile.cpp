@@ -9,7 +9,9 @@
 #include <cerrno>
 #include <cstdio>
 
-NvFile::~NvFile() { abort(); }
+NvFile::~NvFile() {
+    abort();
+}
 
 bool NvFile::open(const std::string &board_path) {
     abort();
@@ -67,7 +69,8 @@ bool nv_read_file(const std::string &board_path, std::string *out) {
     if (!f) return false;
     out->clear();
     char buf[4096];
-    for (size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) out->append(buf, n);
+    for (size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;)
+        out->append(buf, n);
     std::fclose(f);
     return true;
 }

@@ -2,13 +2,13 @@
 // UTC calendar kept beside the local one.
 #include "platform/rtc.h"
 
-#include "regs/plc_reg.h"
-#include "regs/sr.h"
-#include "platform/tick.h"
+#include "base/trace.h"
 #include "host/rtc_dev.h"
 #include "host/shell.h"
-#include "base/trace.h"
 #include "platform/i2c.h"
+#include "platform/tick.h"
+#include "regs/plc_reg.h"
+#include "regs/sr.h"
 
 #include <cstring>
 
@@ -22,7 +22,7 @@ uint8_t NTP_UserModifiedTime;
 namespace {
 
 constexpr uint32_t kTicksPerSecond = 10000;
-constexpr int kChipMode = 5;   // memory mode of the clock chip (read; writes use 6)
+constexpr int kChipMode = 5; // memory mode of the clock chip (read; writes use 6)
 
 // Days per month: common years, then leap years.
 constexpr uint8_t days[2][12] = {{31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31},

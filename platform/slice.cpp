@@ -11,8 +11,10 @@ void (*g_pass)();
 } // namespace
 
 void Enable_Interrupt(int on) {
-    if (on == 1) host::alarm_arm_ms(sr_get(sr::kSlicePeriod));
-    else host::alarm_disarm();
+    if (on == 1)
+        host::alarm_arm_ms(sr_get(sr::kSlicePeriod));
+    else
+        host::alarm_disarm();
 }
 
 void SlicePoint() {

@@ -1,10 +1,10 @@
 #include "platform/spi.h"
 
-#include "platform/board.h"
 #include "base/le.h"
 #include "host/clock.h"
 #include "host/devmem.h"
 #include "host/root.h"
+#include "platform/board.h"
 
 #include <cstdio>
 #include <cstring>
@@ -74,7 +74,8 @@ int port_of(int channel) {
 }
 
 void udelay(unsigned us) {
-    for (unsigned waited = 0; waited < us; waited += 100) host::wait_step();
+    for (unsigned waited = 0; waited < us; waited += 100)
+        host::wait_step();
 }
 
 // Polls until (register & mask) == want, at most `polls` times (< 0: no limit).
@@ -147,9 +148,11 @@ void pins_setup(host::RegMap *pins, int channel, int pin_arg) {
         {0x3B8, 0x3333}, {0x3B4, 0x4444}, {0x624, 0xF000000}};
     // clang-format on
     if (channel == 1) {
-        for (const W &w : kSsp1) host::reg_write(pins, w.off, w.value);
+        for (const W &w : kSsp1)
+            host::reg_write(pins, w.off, w.value);
     } else if (channel == 4) {
-        for (const W &w : kSsp3) host::reg_write(pins, w.off, w.value);
+        for (const W &w : kSsp3)
+            host::reg_write(pins, w.off, w.value);
     } else {
         ssp2_pin_ctrl(channel, pin_arg);
     }
@@ -275,8 +278,12 @@ int spi_close(const uint8_t *d) {
     return 1;
 }
 
-int spi_enable_cs(const uint8_t *d) { return drive_select(d, true); }
-int spi_disable_cs(const uint8_t *d) { return drive_select(d, false); }
+int spi_enable_cs(const uint8_t *d) {
+    return drive_select(d, true);
+}
+int spi_disable_cs(const uint8_t *d) {
+    return drive_select(d, false);
+}
 
 int spi_data_trans(int channel, uint8_t *buffer, int count, int read) {
     int port = port_of(channel);
@@ -307,8 +314,10 @@ int spi_data_byte_trans_FRAM(int channel, uint8_t *buffer, uint32_t count, int r
     host::RegMap *ssp = g.ports[port].ssp;
     word_length(ssp, port, 8);
     for (uint32_t i = 0; i < count; ++i) {
-        if (read) buffer[i] = uint8_t(item_in(ssp));
-        else item_out(ssp, buffer[i]);
+        if (read)
+            buffer[i] = uint8_t(item_in(ssp));
+        else
+            item_out(ssp, buffer[i]);
     }
     return 1;
 }
@@ -319,8 +328,10 @@ int spi_data_word_trans_FRAM(int channel, uint8_t *buffer, uint32_t count, int r
     host::RegMap *ssp = g.ports[port].ssp;
     word_length(ssp, port, 16);
     for (uint32_t i = 0; i < count; ++i) {
-        if (read) put_le16(buffer + 2 * i, uint16_t(item_in(ssp)));
-        else item_out(ssp, le16(buffer + 2 * i));
+        if (read)
+            put_le16(buffer + 2 * i, uint16_t(item_in(ssp)));
+        else
+            item_out(ssp, le16(buffer + 2 * i));
     }
     return 1;
 }
@@ -340,9 +351,11 @@ int ssp2_pin_ctrl(int pin_set, int) {
     // clang-format on
     host::RegMap *pins = pins_of(2);
     if (pin_set == 3)
-        for (const W &w : kSet3) host::reg_write(pins, w.off, w.value);
+        for (const W &w : kSet3)
+            host::reg_write(pins, w.off, w.value);
     else if (pin_set == 2)
-        for (const W &w : kSet2) host::reg_write(pins, w.off, w.value);
+        for (const W &w : kSet2)
+            host::reg_write(pins, w.off, w.value);
     return 1;
 }
 
@@ -356,12 +369,14 @@ void out_words_read(uint32_t w[3]) {
         (void)n;
         std::fclose(f);
     }
-    for (int i = 0; i < 3; ++i) w[i] = le32(b + 4 * i);
+    for (int i = 0; i < 3; ++i)
+        w[i] = le32(b + 4 * i);
 }
 
 void out_words_write(const uint32_t w[3]) {
     uint8_t b[12];
-    for (int i = 0; i < 3; ++i) put_le32(b + 4 * i, w[i]);
+    for (int i = 0; i < 3; ++i)
+        put_le32(b + 4 * i, w[i]);
     host::make_dirs("/proc");
     if (FILE *f = std::fopen(host::path("/proc/Ssp2_Out_Data").c_str(), "wb")) {
         std::fwrite(b, 1, sizeof b, f);
@@ -384,7 +399,8 @@ uint32_t Ssp2_Xch(uint32_t set_bits, uint32_t clear_bits, int device) {
             {0xB24, 0x80000}, {0x724, 0x200000}, {0x154, 0xC00}, {0xB24, 0x200000}, {0x154, 0x30},
             {0x624, 0x40000}, {0x728, 0x10000}, {0x154, 0xF}, {0xB24, 0x30000}};
         // clang-format on
-        for (auto &w : kSetup) pin_write(g.xch_pins, w[0], w[1]);
+        for (auto &w : kSetup)
+            pin_write(g.xch_pins, w[0], w[1]);
     }
     host::RegMap *pins = g.xch_pins;
     switch (device) {

@@ -1,7 +1,7 @@
 #include "platform/tick.h"
 
-#include "platform/slice.h"
 #include "host/clock.h"
+#include "platform/slice.h"
 
 #include <cstring>
 
@@ -42,9 +42,11 @@ uint8_t Timer_Allocate(int count) {
     if (count <= 0 || count > kTimerCount) return 255;
     for (int first = 0; first + count <= kTimerCount; ++first) {
         bool free_run = true;
-        for (int i = first; i < first + count; ++i) free_run = free_run && !timers[i].allocated;
+        for (int i = first; i < first + count; ++i)
+            free_run = free_run && !timers[i].allocated;
         if (!free_run) continue;
-        for (int i = first; i < first + count; ++i) timers[i].allocated = 1;
+        for (int i = first; i < first + count; ++i)
+            timers[i].allocated = 1;
         return uint8_t(first);
     }
     return 255;

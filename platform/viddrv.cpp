@@ -1,11 +1,11 @@
 // Video driver over the frame buffer.
 #include "base/le.h"
-#include "regs/plc_reg.h"
+#include "base/trace.h"
+#include "host/fb.h"
 #include "platform/jpeg.h"
 #include "platform/pxp.h"
-#include "host/fb.h"
-#include "base/trace.h"
 #include "platform/video.h"
+#include "regs/plc_reg.h"
 
 #include <algorithm>
 #include <bit>

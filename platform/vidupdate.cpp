@@ -14,7 +14,9 @@ int VID_Update() {
     return VDR_CopyPage();
 }
 
-int VID_WaitUpdate() { return VDR_IsPageCopied(); }
+int VID_WaitUpdate() {
+    return VDR_IsPageCopied();
+}
 
 void VidUpdate_Reset() {
     pDC = pMemDC = pMem2DC = pMem3DC = nullptr;

@@ -35,7 +35,9 @@ static_assert(sizeof font_table_bl == kConfigParts[7].capacity);
 static_assert(sizeof promgr_table_bl == kConfigParts[8].capacity);
 } // namespace
 
-uint8_t *AppPart_Buffer(int index) { return index >= 0 && index < 16 ? kPartBuffers[index] : nullptr; }
+uint8_t *AppPart_Buffer(int index) {
+    return index >= 0 && index < 16 ? kPartBuffers[index] : nullptr;
+}
 
 void AppBlocks_Reset() {
     ladder_bl = g_ladder_block;

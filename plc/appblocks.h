@@ -10,7 +10,7 @@
 namespace app {
 enum class PartKind : uint8_t { Block, Security, Bitmaps };
 struct PartInfo {
-    const char *name;  // also the key of the application builder's description
+    const char *name; // also the key of the application builder's description
     PartKind kind;
     uint32_t capacity; // buffer size: a block's data may use capacity - 8 bytes
 };
@@ -64,7 +64,7 @@ extern uint8_t ram_map_tbl[]; // working copy of the bitmap map
 // The buffer of part `index` of kConfigParts (null for the security record).
 uint8_t *AppPart_Buffer(int index);
 
-extern uint8_t crcsize_tbl[]; // register backup image (bkpreg.dta)
+extern uint8_t crcsize_tbl[];   // register backup image (bkpreg.dta)
 extern uint8_t tinyImage[124];  // factory identity record
 extern uint16_t fwload_set_def; // no register file was found: load default settings once
 

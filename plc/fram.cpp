@@ -1,9 +1,9 @@
 // The retentive registers in FRAM.
 #include "plc/fram.h"
 
+#include "base/trace.h"
 #include "plc/ladder.h"
 #include "regs/plc_reg.h"
-#include "base/trace.h"
 
 #include <cstring>
 
@@ -20,9 +20,13 @@ constexpr Region kAlternate[4] = {{reg::kR, 1024}, {reg::kM, 128}, {reg::kSR, 19
 static_assert(2 * (1024 + 128 + 192 + 64) == fram::kRegLength);
 
 // 16-bit register tokens (bit 0x8000 of the feature word) keep %M, not %EM.
-const Region *regions(uint32_t features) { return (features & 0x8000) ? kAlternate : kStandard; }
+const Region *regions(uint32_t features) {
+    return (features & 0x8000) ? kAlternate : kStandard;
+}
 
-uint32_t reg_header(int bank) { return bank == 1 ? fram::kRegHeader1 : fram::kRegHeader2; }
+uint32_t reg_header(int bank) {
+    return bank == 1 ? fram::kRegHeader1 : fram::kRegHeader2;
+}
 
 } // namespace
 
@@ -51,4 +55,3 @@ int FRAM_XChange_DataFor(int read, int bank, uint32_t features) {
     }
     return 1;
 }
-

@@ -2,12 +2,12 @@
 // END and the error stop.
 #include "plc/ladder.h"
 
+#include "base/le.h"
+#include "platform/tick.h"
 #include "plc/appblocks.h"
 #include "plc/ladder_fam.h"
 #include "plc/ladder_ops.h"
-#include "base/le.h"
 #include "regs/plc_reg.h"
-#include "platform/tick.h"
 
 #include <cstring>
 
@@ -34,7 +34,9 @@ namespace {
 
 LadderHooks g_hooks;
 
-bool iec_running() { return g_hooks.iec_running && g_hooks.iec_running(); }
+bool iec_running() {
+    return g_hooks.iec_running && g_hooks.iec_running();
+}
 
 // The verdict of the load check for the program last met.
 struct Verdict {

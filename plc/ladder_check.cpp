@@ -1,9 +1,9 @@
 // Decoding of instructions by their operand shapes, and the check of a whole
 // program before it runs.
+#include "base/le.h"
 #include "plc/appblocks.h"
 #include "plc/ladder.h"
 #include "plc/ladder_ops.h"
-#include "base/le.h"
 #include "regs/plc_reg.h"
 
 #include <set>

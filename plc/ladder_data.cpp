@@ -1,9 +1,9 @@
 // Data instructions: register and constant pushes and pops of the data stack,
 // and signed 16- and 32-bit addition.
+#include "base/le.h"
 #include "plc/ladder.h"
 #include "plc/ladder_fam.h"
 #include "plc/ladder_ops.h"
-#include "base/le.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
 // The key-press instruction: an operand's value presses or releases an
 // emulated panel key.
+#include "platform/keys.h"
 #include "plc/ladder.h"
 #include "plc/ladder_fam.h"
 #include "plc/ladder_ops.h"
-#include "platform/keys.h"
 #include "regs/plc_reg.h"
 
 uint8_t PressKeyProcess(uint32_t *pc, uint8_t power) {

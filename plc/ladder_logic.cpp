@@ -1,9 +1,9 @@
 // Contacts, coils, logic combination, jumps, subroutines and screen requests,
 // and the opcode table through which the interpreter dispatches every code.
+#include "base/le.h"
 #include "plc/ladder.h"
 #include "plc/ladder_fam.h"
 #include "plc/ladder_ops.h"
-#include "base/le.h"
 #include "regs/plc_reg.h"
 
 #include <array>

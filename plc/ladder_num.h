@@ -4,8 +4,8 @@
 // defined for every input (the board's conversions saturate; C++ leaves an
 // out-of-range conversion undefined).
 #pragma once
-#include "plc/ladder.h"
 #include "base/le.h"
+#include "plc/ladder.h"
 #include "regs/plc_reg.h"
 
 #include <bit>

@@ -109,10 +109,15 @@ bool Lad_RefValid(uint32_t ref, uint32_t bits);
 // d double word, q 64-bit, anything else a word.
 inline uint32_t Lad_OperandBits(char kind) {
     switch (kind) {
-    case 'b': return 1;
-    case 'y': return 8;
-    case 'd': return 32;
-    case 'q': return 64;
-    default: return 16;
+    case 'b':
+        return 1;
+    case 'y':
+        return 8;
+    case 'd':
+        return 32;
+    case 'q':
+        return 64;
+    default:
+        return 16;
     }
 }

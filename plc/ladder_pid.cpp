@@ -1,9 +1,9 @@
 // Ladder PID and alarm instructions: they decode their own operands and
 // return the position of the next instruction.
+#include "base/le.h"
 #include "plc/ladder.h"
 #include "plc/ladder_fam.h"
 #include "plc/ladder_ops.h"
-#include "base/le.h"
 #include "plc/pid.h"
 #include "regs/plc_reg.h"
 

@@ -6,13 +6,13 @@
 // a text or a string variable is used only when it lies wholly inside the
 // register area; otherwise the instruction fails (power flow cleared) and
 // writes nothing. Texts without a terminating NUL end at the register area.
+#include "base/le.h"
+#include "platform/rtc.h"
 #include "plc/ladder.h"
 #include "plc/ladder_fam.h"
 #include "plc/ladder_ops.h"
-#include "base/le.h"
 #include "plc/solar.h"
 #include "regs/plc_reg.h"
-#include "platform/rtc.h"
 
 #include <cctype>
 #include <cstdio>

@@ -13,9 +13,9 @@ constexpr int32_t kMin32 = std::numeric_limits<int32_t>::min();
 
 struct LoopState {
     int16_t last_out;
-    int16_t last_dx;     // last derivative input
-    int16_t prev_out;    // previous output for the slew limit
-    int16_t int_rem;     // integral remainder (hundredths)
+    int16_t last_dx;  // last derivative input
+    int16_t prev_out; // previous output for the slew limit
+    int16_t int_rem;  // integral remainder (hundredths)
     uint32_t last_sample;
     int32_t int_acc;
     uint32_t pulse_start;
@@ -49,12 +49,10 @@ struct Rule {
 };
 // Rows: PID, PI, P, P; columns: four rules of each.
 constexpr Rule kRules[12] = {
-    {10, 17, 1, 20000000, 1, 800}, {1, 3, 1, 20000000, 1, 800},
-    {1, 5, 1, 20000000, 1, 800},   {10, 85, 1, 20000000, 1, 800},
-    {10, 22, 1, 12000000, 0, 1},   {10, 37, 1, 12000000, 0, 1},
-    {10, 62, 1, 12000000, 0, 1},   {1, 10, 1, 12000000, 0, 1},
-    {1, 2, 1, 0, 0, 1},            {10, 34, 1, 0, 0, 1},
-    {10, 57, 1, 0, 0, 1},          {10, 95, 1, 0, 0, 1},
+    {10, 17, 1, 20000000, 1, 800}, {1, 3, 1, 20000000, 1, 800}, {1, 5, 1, 20000000, 1, 800},
+    {10, 85, 1, 20000000, 1, 800}, {10, 22, 1, 12000000, 0, 1}, {10, 37, 1, 12000000, 0, 1},
+    {10, 62, 1, 12000000, 0, 1},   {1, 10, 1, 12000000, 0, 1},  {1, 2, 1, 0, 0, 1},
+    {10, 34, 1, 0, 0, 1},          {10, 57, 1, 0, 0, 1},        {10, 95, 1, 0, 0, 1},
 };
 
 struct PidState {

@@ -1,9 +1,9 @@
 // Calendar contacts of the ladder program and the IEC schedule blocks.
 #include "plc/schedule.h"
 
+#include "base/le.h"
 #include "plc/ladder.h"
 #include "plc/ladder_fam.h"
-#include "base/le.h"
 #include "regs/plc_reg.h"
 
 namespace {

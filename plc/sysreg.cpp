@@ -60,7 +60,7 @@ constexpr uint32_t kRefUnchecked = sr_ref(sr::kTouchPressure);     // written wi
 constexpr uint32_t kRefExtOption = sr_ref(sr::kExtOptions) + 2;    // the extended option switch
 constexpr uint32_t kRefMenuOption1 = sr_ref(sr::kMenuOptions) + 1; // second menu option switch
 static_assert(kRefUnchecked == 3200 && kRefExtOption == 5490 && kRefMenuOption1 == 5681);
-constexpr uint16_t kNetOffline = 0x80;   // net_status: network not usable
+constexpr uint16_t kNetOffline = 0x80; // net_status: network not usable
 
 SysRegActions g_act;
 
@@ -68,8 +68,12 @@ SysRegActions g_act;
 template <typename F, typename... A> void act(F f, A... a) {
     if (f) f(a...);
 }
-bool net_offline() { return g_act.net_status && (g_act.net_status() & kNetOffline); }
-void net_changed() { act(g_act.net_changed); }
+bool net_offline() {
+    return g_act.net_status && (g_act.net_status() & kNetOffline);
+}
+void net_changed() {
+    act(g_act.net_changed);
+}
 
 uint64_t read_value(const uint8_t *p, uint32_t bytes) {
     uint64_t v = 0;

@@ -42,7 +42,9 @@ PlcRegHooks g_hooks;
 bool iec_variables() {
     return g_hooks.iec_running && g_hooks.iec_running() && PlcReg_IecEnumerated();
 }
-bool online_programming() { return g_hooks.online_programming && g_hooks.online_programming(); }
+bool online_programming() {
+    return g_hooks.online_programming && g_hooks.online_programming();
+}
 uint8_t *iec_address(uint32_t ref, uint32_t bits) {
     return g_hooks.iec_address ? g_hooks.iec_address(ref, bits) : nullptr;
 }
@@ -234,7 +236,8 @@ uint8_t *PlcReg_Ptr(uint32_t ref, uint32_t bits) {
 int PlcReg_Get(void *dst, uint32_t ref, uint32_t bits) {
     uint8_t *out = static_cast<uint8_t *>(dst);
     Form form = form_of(ref);
-    if (form == Form::Iec && !online_programming() && ref != kIecAsDirect) return iec_get(out, ref, bits);
+    if (form == Form::Iec && !online_programming() && ref != kIecAsDirect)
+        return iec_get(out, ref, bits);
     if (form == Form::External && !run_mode_driven()) {
         // A driver's slot is only live while the controller drives its I/O.
         if (bits > 8u * reg::kExternalSlotBytes) return 0;

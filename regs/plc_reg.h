@@ -18,8 +18,8 @@ constexpr uint32_t kAIG = 0x00080, kAQG = 0x000C0, kSR = 0x00100, kF = 0x00280;
 constexpr uint32_t kI = 0x00380, kQ = 0x00480, kT = 0x00580, kM = 0x00680;
 constexpr uint32_t kAI = 0x00780, kAQ = 0x00B80, kR = 0x00F80;
 constexpr uint32_t kET = 0x19800, kEM = 0x1A000, kESR = 0x1A800;
-constexpr uint32_t kCtlData = 0x1AA00; // 112 bytes of controller data
-constexpr uint32_t kMarker = 0x1AA70;  // "WATCHBAT"
+constexpr uint32_t kCtlData = 0x1AA00;   // 112 bytes of controller data
+constexpr uint32_t kMarker = 0x1AA70;    // "WATCHBAT"
 constexpr uint32_t kDirectEnd = 0x19800; // end of the directly addressed bytes
 
 // First references.

@@ -5,11 +5,11 @@
 // records have no class fails to open, as it will then), and opening paints
 // the page's background, or the display-fault message when its fault marker
 // is set. Everything else records its call and returns "nothing there".
-#include "plc/appblocks.h"
 #include "base/le.h"
-#include "platform/video.h"
-#include "gdi/gdi.h"
 #include "base/trace.h"
+#include "gdi/gdi.h"
+#include "platform/video.h"
+#include "plc/appblocks.h"
 #include "screens/screens.h"
 
 #include <cstdint>
@@ -59,7 +59,9 @@ const uint8_t *walk(const uint8_t *page) {
 void REC_ScreenInit() {
     trace("REC_ScreenInit");
 }
-void OBJM_SetFaultPage(void (*paint)(DC *dc)) { g_fault_page = paint; }
+void OBJM_SetFaultPage(void (*paint)(DC *dc)) {
+    g_fault_page = paint;
+}
 
 void OBJM_Init() {
     trace("OBJM_Init");

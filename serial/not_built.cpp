@@ -1,6 +1,6 @@
 // Entry points of the serial layer that are not built yet.
-#include "plc/ladder_ops.h"
 #include "base/trace.h"
+#include "plc/ladder_ops.h"
 #include "serial/serial.h"
 
 #include <cstdio>
@@ -9,62 +9,136 @@
 using host::trace;
 
 uint8_t OLPMode;
-void Vcomm_Init() { trace("Vcomm_Init"); }
-void SCI0_Init(int) { trace("SCI0_Init"); }
-void SCI2_Init(int) { trace("SCI2_Init"); }
-void SCI3_Init(int) { trace("SCI3_Init"); }
-void SCI4_Init(int) { trace("SCI4_Init"); }
-void Dpram_Init() { trace("Dpram_Init"); }
-void Dpram_Service() { trace("Dpram_Service"); }
-void Cmd_Init() { trace("Cmd_Init"); }
-void Cmd_Check() { trace("Cmd_Check"); }
-void Cmd_PortInit(int) { trace("Cmd_PortInit"); }
-void OCB_Open() { trace("OCB_Open"); }
-void OCB_Init() { trace("OCB_Init"); }
-void OCB_Update() { trace("OCB_Update"); }
-void OCB_DfltPortChange(int) { trace("OCB_DfltPortChange"); }
-void RCT_Init() { trace("RCT_Init"); }
-void RctISR(int) { trace("RctISR"); }
-void FxpMain(int) { trace("FxpMain"); }
-void Datagram_Check() { trace("Datagram_Check"); }
-void USBPortMon() { trace("USBPortMon"); }
-void ModemCycle() { trace("ModemCycle"); }
-void PMGR_TheLoop(int) { trace("PMGR_TheLoop"); }
+void Vcomm_Init() {
+    trace("Vcomm_Init");
+}
+void SCI0_Init(int) {
+    trace("SCI0_Init");
+}
+void SCI2_Init(int) {
+    trace("SCI2_Init");
+}
+void SCI3_Init(int) {
+    trace("SCI3_Init");
+}
+void SCI4_Init(int) {
+    trace("SCI4_Init");
+}
+void Dpram_Init() {
+    trace("Dpram_Init");
+}
+void Dpram_Service() {
+    trace("Dpram_Service");
+}
+void Cmd_Init() {
+    trace("Cmd_Init");
+}
+void Cmd_Check() {
+    trace("Cmd_Check");
+}
+void Cmd_PortInit(int) {
+    trace("Cmd_PortInit");
+}
+void OCB_Open() {
+    trace("OCB_Open");
+}
+void OCB_Init() {
+    trace("OCB_Init");
+}
+void OCB_Update() {
+    trace("OCB_Update");
+}
+void OCB_DfltPortChange(int) {
+    trace("OCB_DfltPortChange");
+}
+void RCT_Init() {
+    trace("RCT_Init");
+}
+void RctISR(int) {
+    trace("RctISR");
+}
+void FxpMain(int) {
+    trace("FxpMain");
+}
+void Datagram_Check() {
+    trace("Datagram_Check");
+}
+void USBPortMon() {
+    trace("USBPortMon");
+}
+void ModemCycle() {
+    trace("ModemCycle");
+}
+void PMGR_TheLoop(int) {
+    trace("PMGR_TheLoop");
+}
 uint8_t CmdNetIoConfigUpdated;
-void NetIoConfig() { trace("NetIoConfig"); }
+void NetIoConfig() {
+    trace("NetIoConfig");
+}
 
 // Run control and the ladder communication instructions. An instruction whose
 // operands only its handler knows stops the scan until the handler is built.
 uint8_t Cmd_Override;
 uint8_t CmdRun;
 uint8_t ladder_olp[kLadderOlpSize];
-void PMGR_Start() { trace("PMGR_Start"); }
-void PMGR_Stop() { trace("PMGR_Stop"); }
-void PMGR_Scan() { trace("PMGR_Scan"); }
+void PMGR_Start() {
+    trace("PMGR_Start");
+}
+void PMGR_Stop() {
+    trace("PMGR_Stop");
+}
+void PMGR_Scan() {
+    trace("PMGR_Scan");
+}
 // No protocol driver is ever loaded yet.
 void PMGR_GetDrvInfo(char *rows, int count) {
     trace("PMGR_GetDrvInfo");
     for (int i = 0; rows && i < count; ++i)
         std::snprintf(rows + i * kDrvInfoRow, kDrvInfoRow, "(None Loaded)");
 }
-int TalkOpened(int) { return 0; }
-void TalkClosed(int) { trace("TalkClosed"); }
-void Talk_ModeChange(int) { trace("Talk_ModeChange"); }
-void TalkInit() { trace("TalkInit"); }
+int TalkOpened(int) {
+    return 0;
+}
+void TalkClosed(int) {
+    trace("TalkClosed");
+}
+void Talk_ModeChange(int) {
+    trace("Talk_ModeChange");
+}
+void TalkInit() {
+    trace("TalkInit");
+}
 namespace {
 uint8_t not_built(uint32_t *pc, uint8_t power) {
     Ladder_SkipOperands(pc);
     return power;
 }
 } // namespace
-uint8_t TalkOpen(uint32_t *pc, uint8_t power) { return not_built(pc, power); }
-uint8_t TalkClose(uint32_t *pc, uint8_t power) { return not_built(pc, power); }
-uint8_t TalkModem(uint32_t *pc, uint8_t power) { return not_built(pc, power); }
-uint8_t TalkModbus(uint32_t *pc, uint8_t power) { return not_built(pc, power); }
-uint8_t IEC_TalkModbus(uint32_t *pc, uint8_t power) { return not_built(pc, power); }
-uint8_t IEC_TalkSend(uint32_t *pc, uint8_t power, int) { return not_built(pc, power); }
-uint8_t IEC_TalkReceive(uint32_t *pc, uint8_t power, int) { return not_built(pc, power); }
-uint8_t TalkSelect(uint32_t *pc, uint8_t power, int) { return not_built(pc, power); }
+uint8_t TalkOpen(uint32_t *pc, uint8_t power) {
+    return not_built(pc, power);
+}
+uint8_t TalkClose(uint32_t *pc, uint8_t power) {
+    return not_built(pc, power);
+}
+uint8_t TalkModem(uint32_t *pc, uint8_t power) {
+    return not_built(pc, power);
+}
+uint8_t TalkModbus(uint32_t *pc, uint8_t power) {
+    return not_built(pc, power);
+}
+uint8_t IEC_TalkModbus(uint32_t *pc, uint8_t power) {
+    return not_built(pc, power);
+}
+uint8_t IEC_TalkSend(uint32_t *pc, uint8_t power, int) {
+    return not_built(pc, power);
+}
+uint8_t IEC_TalkReceive(uint32_t *pc, uint8_t power, int) {
+    return not_built(pc, power);
+}
+uint8_t TalkSelect(uint32_t *pc, uint8_t power, int) {
+    return not_built(pc, power);
+}
 
 uint8_t dpram[kDpramBytes];
 

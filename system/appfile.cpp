@@ -3,27 +3,27 @@
 // side files; the persistent status word; the power-fail path.
 #include "system/appfile.h"
 
-#include "platform/board.h"
 #include "base/crc16.h"
-#include "plc/fram.h"
 #include "base/le.h"
-#include "system/loop.h"
-#include "system/nvram.h"
-#include "platform/nvfile.h"
-#include "regs/plc_reg.h"
-#include "system/reginit.h"
-#include "platform/rtc.h"
-#include "system/run_ctrl.h"
-#include "system/sys.h"
+#include "base/trace.h"
 #include "host/clock.h"
-#include "host/powerfail.h"
 #include "host/power.h"
+#include "host/powerfail.h"
 #include "host/root.h"
 #include "host/shell.h"
-#include "base/trace.h"
 #include "iec/kernel/iec.h"
 #include "net/net.h"
+#include "platform/board.h"
+#include "platform/nvfile.h"
+#include "platform/rtc.h"
+#include "plc/fram.h"
+#include "regs/plc_reg.h"
 #include "serial/serial.h"
+#include "system/loop.h"
+#include "system/nvram.h"
+#include "system/reginit.h"
+#include "system/run_ctrl.h"
+#include "system/sys.h"
 
 #include <execinfo.h>
 #include <fcntl.h>
@@ -67,17 +67,25 @@ AppState g;
 std::mutex g_save_lock;
 uint8_t g_snapshot[reg::kImageSize];
 
-bool in_run_mode() { return sr_get(sr::kRunMode) == sr::kModeRun; }
+bool in_run_mode() {
+    return sr_get(sr::kRunMode) == sr::kModeRun;
+}
 
-bool main_thread() { return gettid() == getpid(); }
+bool main_thread() {
+    return gettid() == getpid();
+}
 
 uint32_t be32(const uint8_t *p) {
     return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
 }
 
-size_t read_exact(FILE *f, void *dst, size_t n) { return n ? std::fread(dst, 1, n, f) : 0; }
+size_t read_exact(FILE *f, void *dst, size_t n) {
+    return n ? std::fread(dst, 1, n, f) : 0;
+}
 
-uint32_t block_length(const uint8_t *block) { return le32(block + 4); }
+uint32_t block_length(const uint8_t *block) {
+    return le32(block + 4);
+}
 
 // Writes a block as it lies in its buffer: header, then `length` data bytes.
 bool write_block(NvFile &f, const uint8_t *block, uint32_t capacity) {
@@ -131,7 +139,6 @@ bool read_bitmaps(FILE *f) {
 }
 
 } // namespace
-
 
 // ------------------------------------------------- persistent status word
 
@@ -378,7 +385,8 @@ int CrtAutoSaveRegFile() {
 int AutoLoadRegisters() {
     host::trace("AutoLoadRegisters");
     FramBanks banks = FRAM_NewestBanks();
-    bool bbram_ok = banks.bbram_bank && FRAM_BBRAM_XChange_Data(bbram, sizeof bbram, 1, banks.bbram_bank);
+    bool bbram_ok =
+        banks.bbram_bank && FRAM_BBRAM_XChange_Data(bbram, sizeof bbram, 1, banks.bbram_bank);
 
     std::string oem;
     if (nv_read_file("/mnt/cfg/oeminfo", &oem) && !oem.empty()) crc_header[3] = uint8_t(oem[0]);
@@ -405,10 +413,8 @@ int AutoLoadRegisters() {
     // The FRAM block was written with the table of the program that ran, the
     // one LoadProgram has just put back; NV_EditorFeatures is set later
     // (nvram_init), and stays 0 if that program is replaced by the default.
-    int result = banks.reg_bank &&
-                         FRAM_XChange_DataFor(1, banks.reg_bank, nv_program_features())
-                     ? 1
-                     : 0;
+    int result =
+        banks.reg_bank && FRAM_XChange_DataFor(1, banks.reg_bank, nv_program_features()) ? 1 : 0;
     // Set after the FRAM copy, which holds the previous start's value.
     sr_put(sr::kStartStatus, found);
     sr_put(sr::kInitRdVer, uint16_t(InitRdVer));
@@ -495,7 +501,8 @@ int BkpRegisters() {
     uint32_t len = le32(crcsize_tbl + 4);
     if (len != reg::kImageSize) return 0;
     NvFile f;
-    return f.open(kBkpregFile) && f.write(crcsize_tbl, len + 16) == len + 16 && f.commit(true) ? 1 : 0;
+    return f.open(kBkpregFile) && f.write(crcsize_tbl, len + 16) == len + 16 && f.commit(true) ? 1
+                                                                                               : 0;
 }
 
 int ClrRegFile() {
@@ -509,7 +516,8 @@ int ClrRegFile() {
 
 int StrTchClb(const uint32_t record[6]) {
     uint8_t b[24];
-    for (int i = 0; i < 6; ++i) put_le32(b + 4 * i, record[i]);
+    for (int i = 0; i < 6; ++i)
+        put_le32(b + 4 * i, record[i]);
     NvFile f;
     return f.open("/mnt/cfg/cal.dta") && f.write(b, 24) == 24 && f.commit(true) ? 1 : 0;
 }
@@ -517,7 +525,8 @@ int StrTchClb(const uint32_t record[6]) {
 int ReadTchClb(uint32_t record[6]) {
     std::string s;
     if (!nv_read_file("/mnt/cfg/cal.dta", &s) || s.size() < 24) return 0;
-    for (int i = 0; i < 6; ++i) record[i] = le32(s.data() + 4 * i);
+    for (int i = 0; i < 6; ++i)
+        record[i] = le32(s.data() + 4 * i);
     return 1;
 }
 
@@ -525,7 +534,8 @@ int GenLogFile() {
     void *frames[32];
     int n = backtrace(frames, 32);
     host::make_dirs("/mnt/cfg");
-    int fd = ::open(host::path("/mnt/cfg/logfile").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    int fd = ::open(host::path("/mnt/cfg/logfile").c_str(),
+                    O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd < 0) return 0;
     backtrace_symbols_fd(frames, n, fd);
     fdatasync(fd);
@@ -598,7 +608,8 @@ int SaveMACID(uint8_t *identity, int index) {
     std::memcpy(mac, next, 6);
     for (int i = 5; i >= 3; --i)
         if (++next[i] != 0) break;
-    for (int i = 3; i < 6; ++i) convert_BYTE_ASCIIHEX(&file[size_t(3 * i)], next[i]);
+    for (int i = 3; i < 6; ++i)
+        convert_BYTE_ASCIIHEX(&file[size_t(3 * i)], next[i]);
     nv_remove(usb);
     NvFile f;
     if (f.open(usb)) {
@@ -614,7 +625,9 @@ int SaveMACID(uint8_t *identity, int index) {
 
 // ------------------------------------------------------------ power fail
 
-void PowerDownSignaled(int) { PowerdownSignal = 1; }
+void PowerDownSignaled(int) {
+    PowerdownSignal = 1;
+}
 
 void GPIOInit() {
     host::trace("GPIOInit");

@@ -1,17 +1,17 @@
 #include "system/backup.h"
 
-#include "system/appfile.h"
 #include "base/crc16.h"
 #include "base/le.h"
-#include "system/loop.h"
+#include "base/trace.h"
+#include "host/root.h"
+#include "iec/kernel/iec.h"
 #include "platform/nvfile.h"
+#include "platform/video.h"
 #include "regs/plc_reg.h"
+#include "system/appfile.h"
+#include "system/loop.h"
 #include "system/sys.h"
 #include "system/touch.h"
-#include "host/root.h"
-#include "base/trace.h"
-#include "iec/kernel/iec.h"
-#include "platform/video.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -34,7 +34,9 @@ constexpr int kBitTaken = 2, kBitPresent = 3, kBitStoreRequest = 6;
 const char *const kWarmFile = "/mnt/cfg/Tr_BKP.RET";
 const char *const kRetainFile = "/mnt/cfg/tr.ret";
 
-bool sr164_bit(int bit) { return (sr_get(sr::kMenuOptions) >> bit) & 1; }
+bool sr164_bit(int bit) {
+    return (sr_get(sr::kMenuOptions) >> bit) & 1;
+}
 
 // Through the register write so that the bit's register actions run.
 void sr164_set(int bit, int on) {
@@ -43,7 +45,9 @@ void sr164_set(int bit, int on) {
 }
 
 // Erasing a flash block set its first 1024 bytes to 0xFF.
-void erase_image() { std::memset(crcsize_tbl, 0xFF, 1024); }
+void erase_image() {
+    std::memset(crcsize_tbl, 0xFF, 1024);
+}
 
 bool image_valid() {
     return le32(crcsize_tbl + 4) == kImage && crc16(crcsize_tbl + 8, kImage) == le16(crcsize_tbl);
@@ -152,6 +156,7 @@ void RestoreSRReg(int, int, int) {
         {sms_table_bl,      sr::kSmsCrc,       sr::kSmsLength},
     };
     // clang-format on
-    for (const auto &b : blocks) mirror(b.header, b.crc_sr, b.len_sr);
+    for (const auto &b : blocks)
+        mirror(b.header, b.crc_sr, b.len_sr);
     TCH_BeepOvrd(0);
 }

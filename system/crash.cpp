@@ -1,13 +1,7 @@
 #include "system/crash.h"
 
-#include "system/appfile.h"
-#include "system/loop.h"
-#include "system/msg.h"
-#include "system/sys.h"
-#include "platform/tick.h"
-#include "system/touch.h"
+#include "base/trace.h"
 #include "gdi/gdi.h"
-#include "platform/pxp.h"
 #include "gdi/text.h"
 #include "gdi/util.h"
 #include "host/clock.h"
@@ -15,9 +9,15 @@
 #include "host/ctl.h"
 #include "host/power.h"
 #include "host/shell.h"
-#include "base/trace.h"
 #include "platform/keys.h"
+#include "platform/pxp.h"
+#include "platform/tick.h"
 #include "platform/video.h"
+#include "system/appfile.h"
+#include "system/loop.h"
+#include "system/msg.h"
+#include "system/sys.h"
+#include "system/touch.h"
 
 #include <signal.h>
 
@@ -30,7 +30,7 @@ uint8_t SYS_Exception;
 namespace {
 constexpr COLOR kBackground = 0xFFDF, kTitle = 0xF820, kQuestion = 0x003F, kButtonFace = 0xC638;
 constexpr int kRopCopy = 4;
-constexpr int kBand = 21;          // height of a text band, and the gap between bands
+constexpr int kBand = 21; // height of a text band, and the gap between bands
 constexpr int kButtonHeight = 27;
 constexpr int kTouchPress = 512;
 constexpr uint32_t kTicksPerSecond = 10000;
@@ -108,11 +108,16 @@ void draw_count(DC *dc, const Layout &l, int seconds) {
 
 const char *fault_text(int sig) {
     switch (sig) {
-    case SIGSEGV: return "Invalid Memory Access Fault";
-    case SIGBUS: return "Memory Alignment Fault";
-    case SIGILL: return "Illegal Code execution";
-    case SIGABRT: return "Buffer Overflow error";
-    default: return "Erroneous Arithmetic Operation performed";
+    case SIGSEGV:
+        return "Invalid Memory Access Fault";
+    case SIGBUS:
+        return "Memory Alignment Fault";
+    case SIGILL:
+        return "Illegal Code execution";
+    case SIGABRT:
+        return "Buffer Overflow error";
+    default:
+        return "Erroneous Arithmetic Operation performed";
     }
 }
 
@@ -149,10 +154,12 @@ void Crash_DrawScreen(int sig) {
     const char *fault = fault_text(sig);
     band_text(dc, 3 * kBand, l.width, kTitle, fault, 1, std::strlen(fault) + 1);
     if (l.height <= 240) {
-        static const char q[] = "System will Reset!\0Would you like to erase\0the Application Program ?";
+        static const char q[] =
+            "System will Reset!\0Would you like to erase\0the Application Program ?";
         band_text(dc, 5 * kBand, l.width, kQuestion, q, 3, sizeof q);
     } else {
-        static const char q[] = "System will Reset!\0Would you like to erase the Application Program ?";
+        static const char q[] =
+            "System will Reset!\0Would you like to erase the Application Program ?";
         band_text(dc, 5 * kBand, l.width, kQuestion, q, 2, sizeof q);
     }
     draw_button(dc, l.yes, "Yes", 0);
@@ -204,7 +211,9 @@ CrashAnswer Crash_Wait() {
     }
 }
 
-void Crash_SetPoll(int (*poll)()) { g.poll = poll; }
+void Crash_SetPoll(int (*poll)()) {
+    g.poll = poll;
+}
 
 void ExceptionISR(int sig) {
     // No slice may interrupt the crash screen.

@@ -1,19 +1,19 @@
 #include "system/ctl_cmds.h"
 
+#include "host/config.h"
+#include "host/ctl.h"
+#include "host/io_modules.h"
+#include "host/media.h"
+#include "platform/can.h"
+#include "platform/video.h"
+#include "plc/sysreg.h"
+#include "regs/plc_reg.h"
+#include "regs/regname.h"
 #include "system/crash.h"
 #include "system/loop.h"
 #include "system/nv_debug.h"
 #include "system/pgm.h"
-#include "regs/plc_reg.h"
-#include "regs/regname.h"
-#include "plc/sysreg.h"
 #include "system/touch.h"
-#include "host/config.h"
-#include "host/ctl.h"
-#include "host/io_modules.h"
-#include "platform/can.h"
-#include "platform/video.h"
-#include "host/media.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -22,10 +22,14 @@
 namespace {
 const char *run_mode_name(unsigned mode) {
     switch (mode) {
-    case sr::kModeIdle: return "Idle";
-    case sr::kModeDoIo: return "DoIO";
-    case sr::kModeRun: return "Run";
-    default: return "other";
+    case sr::kModeIdle:
+        return "Idle";
+    case sr::kModeDoIo:
+        return "DoIO";
+    case sr::kModeRun:
+        return "Run";
+    default:
+        return "other";
     }
 }
 
@@ -33,9 +37,11 @@ std::string read_value(uint32_t ref, uint32_t bits, bool *ok) {
     uint8_t buf[8] = {};
     *ok = PlcReg_Get(buf, ref, bits) != 0;
     uint64_t v = 0;
-    if (bits == 1) v = buf[0];
+    if (bits == 1)
+        v = buf[0];
     else
-        for (uint32_t i = 0; i < bits / 8 && i < 8; ++i) v |= uint64_t(buf[i]) << (8 * i);
+        for (uint32_t i = 0; i < bits / 8 && i < 8; ++i)
+            v |= uint64_t(buf[i]) << (8 * i);
     return std::to_string(v);
 }
 
@@ -94,14 +100,16 @@ std::string cmd_reg(const std::vector<std::string> &a) {
     for (size_t i = 0; i < count; ++i) {
         uint64_t value = 0;
         if (!parse_value(a[3 + i], bits, &value, &err)) return "error: " + name + ": " + err;
-        if (bits == 1) buf[0] = value ? 1 : 0;
+        if (bits == 1)
+            buf[0] = value ? 1 : 0;
         else
             for (size_t b = 0; b < bits / 8 && (bits / 8) * i + b < sizeof buf; ++b)
                 buf[(bits / 8) * i + b] = uint8_t(value >> (8 * b));
     }
     uint32_t width = bits == 1 ? 1 : uint32_t(bits * count);
     std::string given = a[3];
-    for (size_t i = 1; i < count; ++i) given += " " + a[3 + i];
+    for (size_t i = 1; i < count; ++i)
+        given += " " + a[3 + i];
     if (is_checked_sr(ref)) {
         if (!SysReg_Write(ref, buf, width)) {
             if (is_clock_sr(ref))
@@ -110,8 +118,7 @@ std::string cmd_reg(const std::vector<std::string> &a) {
                        "seconds minutes hours at %SR44, or day month year at %SR47, as a valid "
                        "calendar)";
             const SrInfo &row = sr_info[(ref - reg::kRefSR) / 16];
-            if (row.width == 0 || row.min > row.max)
-                return "error: " + name + " is read-only";
+            if (row.width == 0 || row.min > row.max) return "error: " + name + " is read-only";
             if (width > row.width)
                 return "error: " + name + " takes at most " + std::to_string(row.width) + " bits";
             return "error: " + name + " refused " + given + " (allowed " + std::to_string(row.min) +
@@ -124,7 +131,8 @@ std::string cmd_reg(const std::vector<std::string> &a) {
         PlcReg_Set(ref, buf, width);
     }
     std::string v = read_value(ref, bits, &ok);
-    for (size_t i = 1; i < count; ++i) v += " " + read_value(ref + 16 * uint32_t(i), bits, &ok);
+    for (size_t i = 1; i < count; ++i)
+        v += " " + read_value(ref + 16 * uint32_t(i), bits, &ok);
     return "ok " + name + " = " + v;
 }
 
@@ -139,8 +147,8 @@ std::string cmd_status(const std::vector<std::string> &a) {
            "\npasses: " + std::to_string(PassCount) +
            "\nsliced_passes: " + std::to_string(SlicedPassCount) +
            "\nPGM_state: " + std::to_string(PGM_state) + "\nPGM_fault: " + fault +
-           "\nstatus_word: " + sr4 +
-           "\nboot_mode: " + std::to_string(BootMode) + Touch_StatusLines();
+           "\nstatus_word: " + sr4 + "\nboot_mode: " + std::to_string(BootMode) +
+           Touch_StatusLines();
 }
 
 std::string cmd_debug(const std::vector<std::string> &a) {

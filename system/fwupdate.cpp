@@ -1,13 +1,13 @@
 #include "system/fwupdate.h"
 
-#include "system/appfile.h"
-#include "regs/plc_reg.h"
-#include "system/sys.h"
+#include "base/trace.h"
 #include "host/clock.h"
 #include "host/power.h"
 #include "host/root.h"
 #include "host/shell.h"
-#include "base/trace.h"
+#include "regs/plc_reg.h"
+#include "system/appfile.h"
+#include "system/sys.h"
 
 #include <dirent.h>
 #include <sys/stat.h>
@@ -70,7 +70,8 @@ void remove_old_firmware_files() {
         if (n != "." && n != ".." && n != "firmware") old.push_back(n);
     }
     ::closedir(d);
-    for (auto &n : old) host::run_argv({"rm", "-f", host::path(std::string(kFirmDir) + "/" + n)});
+    for (auto &n : old)
+        host::run_argv({"rm", "-f", host::path(std::string(kFirmDir) + "/" + n)});
 }
 } // namespace
 
@@ -163,14 +164,14 @@ int Load_fw_file_from_mSD(const char *path) {
         // place only once it is complete: an interrupted copy (a medium pulled
         // out) leaves the panel with the firmware it had.
         long long size = file_size(src);
-        ok = size > 0 &&
-             host::run_argv({"cp", host::path(src), host::path(kFirmwareNew)}) == 0 &&
+        ok = size > 0 && host::run_argv({"cp", host::path(src), host::path(kFirmwareNew)}) == 0 &&
              file_size(kFirmwareNew) == size;
     }
     ok = host::shell("sync") == 0 && ok;
     sr_put(sr::kRunMode, controller_mode);
-    if (ok) ok = ::chmod(host::path(kFirmwareNew).c_str(), 0755) == 0 &&
-                 ::rename(host::path(kFirmwareNew).c_str(), host::path(kFirmware).c_str()) == 0;
+    if (ok)
+        ok = ::chmod(host::path(kFirmwareNew).c_str(), 0755) == 0 &&
+             ::rename(host::path(kFirmwareNew).c_str(), host::path(kFirmware).c_str()) == 0;
     if (!ok) {
         ::unlink(host::path(kFirmwareNew).c_str());
         sr154_set(0x4000);

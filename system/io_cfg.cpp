@@ -1,13 +1,13 @@
 // Configuration of the local I/O slots: the modules found against the
 // application's I/O configuration, the slot texts, and what the programming
 // protocol reads of them.
-#include "system/appfile.h"
 #include "base/le.h"
-#include "regs/plc_reg.h"
-#include "system/run_ctrl.h"
-#include "plc/sysreg.h"
 #include "base/trace.h"
 #include "net/net.h"
+#include "plc/sysreg.h"
+#include "regs/plc_reg.h"
+#include "system/appfile.h"
+#include "system/run_ctrl.h"
 
 #include <algorithm>
 #include <cstring>

@@ -2,18 +2,18 @@
 // subsystems: communication, recipes, file instructions, keys and the network
 // instructions. Their rows stay in the opcode table; this file sets their
 // handlers, and is the only part of the engine that reaches those subsystems.
-#include "plc/ladder.h"
-#include "plc/ladder_fam.h"
-#include "plc/ladder_ops.h"
 #include "base/le.h"
-#include "regs/plc_reg.h"
-#include "system/run_ctrl.h"
-#include "platform/tick.h"
 #include "data/data.h"
 #include "net/net.h"
 #include "platform/can.h"
 #include "platform/keys.h"
+#include "platform/tick.h"
+#include "plc/ladder.h"
+#include "plc/ladder_fam.h"
+#include "plc/ladder_ops.h"
+#include "regs/plc_reg.h"
 #include "serial/serial.h"
+#include "system/run_ctrl.h"
 
 #include <cstdlib>
 

@@ -1,25 +1,25 @@
 #include "system/loop.h"
 
-#include "system/appfile.h"
-#include "plc/fram.h"
 #include "base/le.h"
-#include "system/nvram.h"
-#include "system/pgm.h"
-#include "regs/plc_reg.h"
-#include "system/run_ctrl.h"
-#include "system/sys.h"
-#include "plc/sysreg.h"
-#include "system/touch.h"
+#include "base/trace.h"
 #include "data/data.h"
 #include "host/clock.h"
-#include "base/trace.h"
 #include "host/watchdog.h"
 #include "iec/kernel/iec.h"
 #include "net/net.h"
 #include "net/tx.h"
 #include "platform/can.h"
 #include "platform/io.h"
+#include "plc/fram.h"
+#include "plc/sysreg.h"
+#include "regs/plc_reg.h"
 #include "serial/serial.h"
+#include "system/appfile.h"
+#include "system/nvram.h"
+#include "system/pgm.h"
+#include "system/run_ctrl.h"
+#include "system/sys.h"
+#include "system/touch.h"
 #include "web/web.h"
 
 #include <cerrno>
@@ -54,9 +54,13 @@ void (*MainLoopHostPoll)();
 volatile uint8_t MainLoopStalled;
 
 namespace {
-bool recovery_skips() { return RecoverMode && !ForceRecoveryDetectFlag; }
+bool recovery_skips() {
+    return RecoverMode && !ForceRecoveryDetectFlag;
+}
 
-void arm_slice() { host::alarm_arm_ms(sr_get(sr::kSlicePeriod)); }
+void arm_slice() {
+    host::alarm_arm_ms(sr_get(sr::kSlicePeriod));
+}
 
 } // namespace
 
@@ -106,8 +110,10 @@ void The_Loop() {
     if (!Sliced) Cmd_Check();
 
     Dpram_Service();
-    if (SYS_BattTest() == 0) sr_put(sr::kStatus, sr_get(sr::kStatus) | sr4::kBattery);
-    else sr_put(sr::kStatus, sr_get(sr::kStatus) & uint16_t(~sr4::kBattery));
+    if (SYS_BattTest() == 0)
+        sr_put(sr::kStatus, sr_get(sr::kStatus) | sr4::kBattery);
+    else
+        sr_put(sr::kStatus, sr_get(sr::kStatus) & uint16_t(~sr4::kBattery));
     FxpMain(1);
     mirror_status();
     Datagram_Check();
@@ -140,11 +146,15 @@ void The_Loop() {
         FRAM_XChange_Data(0, 0);
         FRAM_BBRAM_XChange_Data(bbram, 4096, 0, 0);
     }
-    if (g_in_sliced_pass) ++SlicedPassCount;
-    else ++PassCount;
+    if (g_in_sliced_pass)
+        ++SlicedPassCount;
+    else
+        ++PassCount;
 }
 
-void ExecuteSubLoop_Wait() { The_Loop(); }
+void ExecuteSubLoop_Wait() {
+    The_Loop();
+}
 
 void TimerIRQ() {
     if (openPageExec == 1) ISRCountOnOpenPage = ISRCountOnOpenPage + 1;
@@ -178,7 +188,8 @@ void *WatchdogScan(void *) {
 
 namespace {
 void main_pass() {
-    while (MainLoopStalled) host::sleep_ms(50);
+    while (MainLoopStalled)
+        host::sleep_ms(50);
     pthread_mutex_lock(&demoMutex);
     The_Loop();
     factory_calib();

@@ -1,16 +1,16 @@
 #include "system/msg.h"
 
-#include "system/loop.h"
-#include "system/pgm.h"
-#include "system/sys.h"
-#include "platform/tick.h"
+#include "base/trace.h"
 #include "gdi/gdi.h"
-#include "platform/pxp.h"
 #include "gdi/tty.h"
 #include "host/config.h"
 #include "host/console.h"
-#include "base/trace.h"
+#include "platform/pxp.h"
+#include "platform/tick.h"
 #include "platform/video.h"
+#include "system/loop.h"
+#include "system/pgm.h"
+#include "system/sys.h"
 
 #include <string>
 
@@ -22,11 +22,16 @@ unsigned g_dnld_calls; // VID_DnldUpdate calls since the last redraw
 constexpr uint16_t kLight = 0xFFDF, kGreen = 0x07E0, kNone = 0xFFFF;
 
 void wait_page_copied() {
-    while (!VDR_IsPageCopied()) SlicePoint();
+    while (!VDR_IsPageCopied())
+        SlicePoint();
 }
 
-int bar_x0() { return (host::screen_width() - 295) / 2; }
-int bar_y0() { return (host::screen_height() - 43) / 2; }
+int bar_x0() {
+    return (host::screen_width() - 295) / 2;
+}
+int bar_y0() {
+    return (host::screen_height() - 43) / 2;
+}
 
 void paint_square(int k, uint16_t colour) {
     int x = bar_x0() + 7 + 36 * k, y = bar_y0() + 7;
@@ -34,7 +39,9 @@ void paint_square(int k, uint16_t colour) {
     GDI_Rectangle(pDC, x, y, x + 31, y + 31);
 }
 
-uint16_t active_colour() { return SYS_fGrayScale ? 0 : kGreen; }
+uint16_t active_colour() {
+    return SYS_fGrayScale ? 0 : kGreen;
+}
 } // namespace
 
 void SystemMsg(DC *dc, const char *line1, const char *line2) {
@@ -72,28 +79,58 @@ void VID_DnldMsg(int step) {
     VID_Update();
     const char *text = nullptr;
     switch (step) {
-    case 0: text = "Master Logic"; break;
-    case 5: text = "I/O Config"; break;
-    case 7: text = "Graphic Objects"; break;
-    case 8: text = "String Objects"; break;
-    case 9: text = "Bitmap Objects"; break;
-    case 10: text = "Texttbl Objects"; break;
-    case 11: text = "Fonts"; break;
-    case 20: text = "Protocols"; break;
-    case 21: text = "SMS Config"; break;
-    case 22: text = "Data Log Config"; break;
-    case 24: text = "Report Config"; break;
-    case 25: text = "Recipe Config"; break;
-    case 29: text = "Login Config"; break;
-    case 33: text = "Mqtt Config"; break;
-    default: return;
+    case 0:
+        text = "Master Logic";
+        break;
+    case 5:
+        text = "I/O Config";
+        break;
+    case 7:
+        text = "Graphic Objects";
+        break;
+    case 8:
+        text = "String Objects";
+        break;
+    case 9:
+        text = "Bitmap Objects";
+        break;
+    case 10:
+        text = "Texttbl Objects";
+        break;
+    case 11:
+        text = "Fonts";
+        break;
+    case 20:
+        text = "Protocols";
+        break;
+    case 21:
+        text = "SMS Config";
+        break;
+    case 22:
+        text = "Data Log Config";
+        break;
+    case 24:
+        text = "Report Config";
+        break;
+    case 25:
+        text = "Recipe Config";
+        break;
+    case 29:
+        text = "Login Config";
+        break;
+    case 33:
+        text = "Mqtt Config";
+        break;
+    default:
+        return;
     }
     SystemMsg(pDC, "LOADING PROGRAM", text);
     GDI_SetPen(pDC, 1, 1, 0);
     GDI_SetFillColor(pDC, kNone);
     GDI_Rectangle(pDC, bar_x0(), bar_y0(), bar_x0() + 296, bar_y0() + 44);
     DA_cnt = 0;
-    for (int k = 0; k < 8; ++k) paint_square(k, k == DA_cnt ? active_colour() : kLight);
+    for (int k = 0; k < 8; ++k)
+        paint_square(k, k == DA_cnt ? active_colour() : kLight);
 }
 
 void VID_DnldUpdate() {

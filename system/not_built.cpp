@@ -39,8 +39,14 @@ uint8_t skip_at_opcode(uint32_t *pc, uint8_t power) {
     return skip_after_opcode(pc, power);
 }
 } // namespace
-uint8_t File_Access(uint32_t *pc, uint8_t p) { return skip_at_opcode(pc, p); }
-void File_Init() { trace("File_Init"); }
-void File_StopWorkers() { trace("File_StopWorkers"); }
+uint8_t File_Access(uint32_t *pc, uint8_t p) {
+    return skip_at_opcode(pc, p);
+}
+void File_Init() {
+    trace("File_Init");
+}
+void File_StopWorkers() {
+    trace("File_StopWorkers");
+}
 
 void System_NotBuiltReset() {}

@@ -1,10 +1,10 @@
 #include "system/nv_debug.h"
 
-#include "plc/fram.h"
 #include "base/le.h"
-#include "system/loop.h"
-#include "regs/plc_reg.h"
 #include "host/board.h"
+#include "plc/fram.h"
+#include "regs/plc_reg.h"
+#include "system/loop.h"
 
 namespace {
 struct Churn {
@@ -15,9 +15,12 @@ struct Churn {
 Churn g;
 
 void fill(uint16_t v) {
-    for (uint32_t i = 0; i < 1024; ++i) put_le16(plc_reg + reg::kR + 2 * i, v);
-    for (uint32_t i = 0; i < 128; ++i) put_le16(plc_reg + reg::kEM + 2 * i, v);
-    for (uint32_t i = 0; i < sizeof bbram / 2; ++i) put_le16(bbram + 2 * i, v);
+    for (uint32_t i = 0; i < 1024; ++i)
+        put_le16(plc_reg + reg::kR + 2 * i, v);
+    for (uint32_t i = 0; i < 128; ++i)
+        put_le16(plc_reg + reg::kEM + 2 * i, v);
+    for (uint32_t i = 0; i < sizeof bbram / 2; ++i)
+        put_le16(bbram + 2 * i, v);
 }
 
 void churn_poll() {
@@ -45,7 +48,8 @@ std::string NvDebug_Command(const std::vector<std::string> &a) {
         return "ok churning from " + std::to_string(g.value);
     }
     if (a.size() == 2 && a[1] == "nvcheck")
-        return "ok R=" + uniform(plc_reg + reg::kR, 1024) + " EM=" + uniform(plc_reg + reg::kEM, 128) +
+        return "ok R=" + uniform(plc_reg + reg::kR, 1024) +
+               " EM=" + uniform(plc_reg + reg::kEM, 128) +
                " BB=" + uniform(bbram, sizeof bbram / 2);
     if (a.size() == 3 && a[1] == "fram-drop") {
         host::FramDevice *fram = host::fram_device();
@@ -56,4 +60,6 @@ std::string NvDebug_Command(const std::vector<std::string> &a) {
     return "";
 }
 
-void NvDebug_Reset() { g = Churn{}; }
+void NvDebug_Reset() {
+    g = Churn{};
+}

@@ -1,13 +1,13 @@
 #include "system/nvram.h"
 
-#include "system/appfile.h"
-#include "system/backup.h"
 #include "base/crc16.h"
 #include "base/le.h"
-#include "regs/plc_reg.h"
-#include "system/run_ctrl.h"
-#include "plc/sysreg.h"
 #include "base/trace.h"
+#include "plc/sysreg.h"
+#include "regs/plc_reg.h"
+#include "system/appfile.h"
+#include "system/backup.h"
+#include "system/run_ctrl.h"
 
 #include <algorithm>
 #include <cstring>
@@ -28,7 +28,9 @@ struct Checked {
     bool inverted; // mirrors hold the ones' complement
 };
 
-uint32_t cap(int part) { return kConfigParts[part].capacity; }
+uint32_t cap(int part) {
+    return kConfigParts[part].capacity;
+}
 
 // A block's length never exceeds what its buffer holds, whatever the table says.
 Checked checked(uint8_t *block, uint32_t capacity, uint32_t max, int crc_sr, int len_sr,
@@ -85,7 +87,9 @@ bool valid(const Checked &c) {
 }
 
 // Sets the first min(size, 1024) bytes to 0xFF, as erasing a flash block did.
-void block_erase(uint8_t *buffer, uint32_t size) { std::memset(buffer, 0xFF, std::min(size, 1024u)); }
+void block_erase(uint8_t *buffer, uint32_t size) {
+    std::memset(buffer, 0xFF, std::min(size, 1024u));
+}
 
 // Writes data and header: "default" = CRC and length of the data, "empty" =
 // both 0; the mirrors follow the header.
@@ -133,7 +137,8 @@ void reset_control_blocks(bool empty) {
     }
     set_block(c_ladder(), end_program, 2, empty);
     uint8_t io[12];
-    for (int i = 0; i < 3; ++i) put_le32(io + 4 * i, 255);
+    for (int i = 0; i < 3; ++i)
+        put_le32(io + 4 * i, 255);
     set_block(c_io(), io, sizeof io, empty);
     uint8_t net[34] = {};
     net[5] = 0x40;
@@ -149,8 +154,8 @@ void reset_control_blocks(bool empty) {
     sr_put(sr::kSecurityCrc, empty ? 0 : crc16(plc_reg + kSecurityOffset, kSecurityMax));
     sr_put32(sr::kSecurityLength, empty ? 0 : kSecurityMax);
 
-    for (const Checked &c : {c_promgr(), c_sms(), c_datalog(), c_report(), c_recipe(), c_login(),
-                             c_mqtt()})
+    for (const Checked &c :
+         {c_promgr(), c_sms(), c_datalog(), c_report(), c_recipe(), c_login(), c_mqtt()})
         set_block(c, kEmptyTable, sizeof kEmptyTable, empty);
 }
 
@@ -225,7 +230,8 @@ void load_default_registers() {
         {sr::kExtOptions, 0},      {sr::kSlicePeriod, 2},     {sr::kMenuOptions, 0},
         {sr::kMenuOption2, 0}};
     // clang-format on
-    for (auto &d : kDefaults) sr_put(d[0], d[1]);
+    for (auto &d : kDefaults)
+        sr_put(d[0], d[1]);
 }
 
 } // namespace
@@ -238,7 +244,9 @@ uint32_t nv_program_features() {
     return le32(p + len - 9);
 }
 
-void nv_get_features() { NV_EditorFeatures = nv_program_features(); }
+void nv_get_features() {
+    NV_EditorFeatures = nv_program_features();
+}
 
 void nv_write(uint8_t *destination, const uint8_t *source, uint32_t length) {
     uint32_t even = length & ~1u;
@@ -267,8 +275,10 @@ int nvram_init(int load_defaults, int clear_control, int clear_hmi) {
     }
     if (sr_get(sr::kNetBaud) > sr_row(sr::kNetBaud).max) sr_put(sr::kNetBaud, 0);
 
-    if (d) load_default_registers();
-    else repair_ranges();
+    if (d)
+        load_default_registers();
+    else
+        repair_ranges();
     sr_put(sr::kOnlineChange, 0);
 
     bool failed = !d && !clear_control && !control_blocks_valid();
@@ -276,8 +286,10 @@ int nvram_init(int load_defaults, int clear_control, int clear_hmi) {
         if (sr_get(sr::kRunMode) != sr::kModeRun) reset_control_blocks(failed || clear_control);
     }
 
-    if (d || clear_hmi) reset_hmi_blocks(clear_hmi != 0);
-    else if (!hmi_blocks_valid()) reset_hmi_blocks(true);
+    if (d || clear_hmi)
+        reset_hmi_blocks(clear_hmi != 0);
+    else if (!hmi_blocks_valid())
+        reset_hmi_blocks(true);
 
     sr_put(sr::kFwUpdate, sr_get(sr::kFwUpdate) & 0x3FFF);
     return d;

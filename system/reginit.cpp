@@ -2,14 +2,14 @@
 // areas only, the identity, the clock and the system bits.
 #include "system/reginit.h"
 
-#include "regs/plc_reg.h"
+#include "host/config.h"
+#include "host/root.h"
 #include "iec/kernel/iec.h"
 #include "platform/rtc.h"
 #include "plc/appblocks.h"
+#include "regs/plc_reg.h"
 #include "regs/sr.h"
 #include "system/appfile.h"
-#include "host/config.h"
-#include "host/root.h"
 
 #include <cstdio>
 #include <cstring>

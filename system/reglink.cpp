@@ -2,15 +2,15 @@
 // the pseudo-references 992-1023 and the numbered system registers.
 #include "system/reglink.h"
 
-#include "system/appfile.h"
 #include "base/le.h"
-#include "regs/plc_reg.h"
-#include "platform/rtc.h"
-#include "system/sys.h"
-#include "plc/sysreg.h"
 #include "base/trace.h"
 #include "net/net.h"
+#include "platform/rtc.h"
+#include "plc/sysreg.h"
+#include "regs/plc_reg.h"
 #include "serial/serial.h"
+#include "system/appfile.h"
+#include "system/sys.h"
 #include "web/web.h"
 
 #include <algorithm>

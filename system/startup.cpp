@@ -1,22 +1,7 @@
 #include "system/startup.h"
 
-#include "system/wiring.h"
-#include "system/appfile.h"
-#include "system/ctl_cmds.h"
-#include "plc/fram.h"
 #include "base/le.h"
-#include "system/loop.h"
-#include "system/msg.h"
-#include "system/nvram.h"
-#include "system/oem.h"
-#include "system/pgm.h"
-#include "regs/plc_reg.h"
-#include "system/reglink.h"
-#include "system/run_ctrl.h"
-#include "system/sys.h"
-#include "plc/sysreg.h"
-#include "platform/tick.h"
-#include "system/touch.h"
+#include "base/trace.h"
 #include "data/data.h"
 #include "gdi/gdi.h"
 #include "gdi/tty.h"
@@ -27,7 +12,6 @@
 #include "host/root.h"
 #include "host/shell.h"
 #include "host/thread.h"
-#include "base/trace.h"
 #include "net/net.h"
 #include "net/tx.h"
 #include "objects/objects.h"
@@ -35,9 +19,25 @@
 #include "platform/io.h"
 #include "platform/keys.h"
 #include "platform/media.h"
+#include "platform/tick.h"
 #include "platform/video.h"
+#include "plc/fram.h"
+#include "plc/sysreg.h"
+#include "regs/plc_reg.h"
 #include "screens/screens.h"
 #include "serial/serial.h"
+#include "system/appfile.h"
+#include "system/ctl_cmds.h"
+#include "system/loop.h"
+#include "system/msg.h"
+#include "system/nvram.h"
+#include "system/oem.h"
+#include "system/pgm.h"
+#include "system/reglink.h"
+#include "system/run_ctrl.h"
+#include "system/sys.h"
+#include "system/touch.h"
+#include "system/wiring.h"
 
 #include <sys/resource.h>
 #include <unistd.h>
@@ -84,8 +84,10 @@ void self_test_report() {
         const char *l1 = t.line1, *l2 = t.line2;
         if (t.bit == 0x80) {
             int net = Net_Status();
-            if (net & 1) l1 = "No Network Power", l2 = "Network Offline";
-            else if (net & 2) l1 = "No Network Response", l2 = "Network Offline";
+            if (net & 1)
+                l1 = "No Network Power", l2 = "Network Offline";
+            else if (net & 2)
+                l1 = "No Network Response", l2 = "Network Offline";
         }
         if (l1) SystemMsg(pDC, l1, l2);
         Delay(300);
@@ -186,7 +188,8 @@ int Startup(int argc) {
     host::spawn([] { BackTsk(); });
     // 10. Watchdog thread, on kernels that report the time left.
     if (KernelRevNumber() > 3543) {
-        g_watchdog_started = host::thread_create(&g_watchdog_thread, WatchdogScan, nullptr, true) == 0;
+        g_watchdog_started =
+            host::thread_create(&g_watchdog_thread, WatchdogScan, nullptr, true) == 0;
         host::trace("WatchdogScan");
     }
     // 11.

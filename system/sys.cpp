@@ -4,23 +4,23 @@
 // screen objects.
 #include "system/sys.h"
 
-#include "system/appfile.h"
-#include "system/crash.h"
-#include "plc/fram.h"
 #include "base/le.h"
-#include "regs/plc_reg.h"
-#include "system/touch.h"
-#include "system/loop.h"
-#include "platform/board.h"
+#include "base/trace.h"
 #include "host/power.h"
 #include "host/root.h"
 #include "host/shell.h"
 #include "host/thread.h"
-#include "base/trace.h"
 #include "host/watchdog.h"
 #include "net/net.h"
+#include "platform/board.h"
+#include "plc/fram.h"
+#include "regs/plc_reg.h"
 #include "screens/screens.h"
 #include "serial/serial.h"
+#include "system/appfile.h"
+#include "system/crash.h"
+#include "system/loop.h"
+#include "system/touch.h"
 
 #include <algorithm>
 #include <csignal>
@@ -51,12 +51,14 @@ struct Line {
 constexpr Line kMenuOption0{3, 14}, kMenuOption1{2, 28}, kExtendedOption{0, 17};
 
 struct SysState {
-    int fd6_holder = -1; // occupies a descriptor so the watchdog does not land on it
+    int fd6_holder = -1;  // occupies a descriptor so the watchdog does not land on it
     uint8_t held_key = 0; // function key pressed last (0 none)
 };
 SysState g;
 
-void drive(Line line, bool high) { Board_DriveLine(line.bank, line.pin, high); }
+void drive(Line line, bool high) {
+    Board_DriveLine(line.bank, line.pin, high);
+}
 
 // Both FRAM banks get the registers and the battery-backed memory, bank 1
 // first: a power loss in between leaves one bank whole.
@@ -102,14 +104,16 @@ void read_kernel_rev() {
         KernelRev[7] = a;
         KernelRev[8] = b;
         KernelRev[9] = 0;
-        for (size_t i = 10; i < sizeof KernelRev; ++i) KernelRev[i] = 0;
+        for (size_t i = 10; i < sizeof KernelRev; ++i)
+            KernelRev[i] = 0;
     }
 }
 
 uint32_t read_rd_version() {
     uint32_t v = 0;
     if (FILE *f = std::fopen(host::path("/usr/version").c_str(), "r")) {
-        for (int c; (c = std::fgetc(f)) != EOF && c >= '0' && c <= '9';) v = v * 10 + uint32_t(c - '0');
+        for (int c; (c = std::fgetc(f)) != EOF && c >= '0' && c <= '9';)
+            v = v * 10 + uint32_t(c - '0');
         std::fclose(f);
     }
     return v;
@@ -132,7 +136,8 @@ void SYS_HardwareCheck() {
         "echo 5 > /proc/sys/net/ipv4/tcp_retries2",
         "uname -a > /dev/shm/rev.txt",
     };
-    for (const char *cmd : kCommands) host::shell(cmd);
+    for (const char *cmd : kCommands)
+        host::shell(cmd);
     // Console cursor off; the file exists only where a frame-buffer console runs.
     int fd = ::open(host::path("/sys/class/graphics/fbcon/cursor_blink").c_str(), O_WRONLY);
     if (fd >= 0) {
@@ -202,10 +207,14 @@ int SYS_BattTest() {
 }
 
 void SYS_Contrast(int) {}
-int SYS_GetModel() { return 0; }
+int SYS_GetModel() {
+    return 0;
+}
 void SYS_SetStatusLeds() {}
 
-int SYS_RunMode() { return sr_get(sr::kRunMode); }
+int SYS_RunMode() {
+    return sr_get(sr::kRunMode);
+}
 
 int SYS_GetRunLed() {
     if (sr_get(sr::kRunMode) == sr::kModeIdle) return 0;
@@ -244,10 +253,19 @@ void SYS_MenuOption(int which, int on) {
 void SYS_MenuOption2(int code) {
     host::trace("SYS_MenuOption2");
     switch (code) {
-    case 0: case 1: case 2: case 3: case 4: case 7: case 10: case 11: case 13:
+    case 0:
+    case 1:
+    case 2:
+    case 3:
+    case 4:
+    case 7:
+    case 10:
+    case 11:
+    case 13:
         OCB_DfltPortChange(code);
         break;
-    default: break;
+    default:
+        break;
     }
 }
 
@@ -272,7 +290,9 @@ void BKLT_Ctrl(int keep, int level) {
     }
 }
 
-int SYS_KeyEnabled() { return sr_get(sr::kKeysDisabled) == 0; }
+int SYS_KeyEnabled() {
+    return sr_get(sr::kKeysDisabled) == 0;
+}
 
 int SYS_KeyPut(uint8_t key) {
     sr_put(sr::kLastKey, key);
@@ -323,9 +343,13 @@ void SYS_InitBBR() {
     oAllocatedBBR = kFirstBBR;
 }
 
-uint32_t SYS_AllocBBR() { return oAllocatedBBR; }
+uint32_t SYS_AllocBBR() {
+    return oAllocatedBBR;
+}
 
-void SYS_ExpandBBR(uint32_t size) { oAllocatedBBR += size + (size & 1); }
+void SYS_ExpandBBR(uint32_t size) {
+    oAllocatedBBR += size + (size & 1);
+}
 
 void SYS_WriteCmd(const void *source, uint32_t offset, uint32_t length) {
     if (!source || offset >= kBbramBytes) return;
@@ -408,6 +432,7 @@ void SYS_SystemKey(uint16_t action) {
         SYS_VDG();
         SYS_WarmReset();
         break;
-    default: break; // other parameters only go to the function-key registers
+    default:
+        break; // other parameters only go to the function-key registers
     }
 }

@@ -77,8 +77,8 @@ constexpr int kSystemMenus = 28;
 extern const uint8_t *pSystemMenu[kSystemMenus];
 extern int nSystemMenus;
 
-extern int wdog;                 // watchdog descriptor, -1 while closed
-extern int32_t WatchDogDisable;  // started with more than one argument
+extern int wdog;                // watchdog descriptor, -1 while closed
+extern int32_t WatchDogDisable; // started with more than one argument
 extern uint8_t SYS_fGrayScale;
 extern char KernelRev[16];
 extern uint32_t InitRdVer;

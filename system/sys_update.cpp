@@ -3,15 +3,15 @@
 // trigger bits, the file-request slots of the shared mailbox block, beeper
 // override, backlight register and touch sensitivity).
 #include "base/le.h"
-#include "system/pgm.h"
+#include "base/trace.h"
+#include "data/cfm.h"
+#include "data/data.h"
 #include "regs/plc_reg.h"
+#include "serial/serial.h"
+#include "system/pgm.h"
 #include "system/reglink.h"
 #include "system/sys.h"
 #include "system/touch.h"
-#include "data/cfm.h"
-#include "data/data.h"
-#include "base/trace.h"
-#include "serial/serial.h"
 
 #include <algorithm>
 #include <cstring>

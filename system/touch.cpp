@@ -3,19 +3,19 @@
 // supervisor's figures. Called very often from the main loop and busy waits.
 #include "system/touch.h"
 
-#include "system/appfile.h"
 #include "base/le.h"
-#include "regs/plc_reg.h"
-#include "system/startup.h"
-#include "system/sys.h"
-#include "platform/tick.h"
+#include "base/trace.h"
 #include "host/config.h"
 #include "host/root.h"
 #include "host/touchdev.h"
-#include "base/trace.h"
 #include "net/tx.h"
 #include "objects/objects.h"
 #include "platform/keys.h"
+#include "platform/tick.h"
+#include "regs/plc_reg.h"
+#include "system/appfile.h"
+#include "system/startup.h"
+#include "system/sys.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -65,11 +65,19 @@ struct TouchDriver {
 };
 TouchDriver td;
 
-int width() { return host::screen_width(); }
-int height() { return host::screen_height(); }
+int width() {
+    return host::screen_width();
+}
+int height() {
+    return host::screen_height();
+}
 
-void identity_cal() { PrmTbl = {1, 1, 0, 0, width(), height()}; }
-bool calibrated() { return !(PrmTbl.xmax == 1 && PrmTbl.ymax == 1); }
+void identity_cal() {
+    PrmTbl = {1, 1, 0, 0, width(), height()};
+}
+bool calibrated() {
+    return !(PrmTbl.xmax == 1 && PrmTbl.ymax == 1);
+}
 
 void beeper(bool on) {
     if (on == td.beeper_on) return;
@@ -123,7 +131,8 @@ void saver_step(uint32_t ticks) {
             saver_state = 1;
         }
         break;
-    default: break;
+    default:
+        break;
     }
 }
 
@@ -207,7 +216,9 @@ void sample(int rx, int ry, bool pressed) {
             touch_state = 2;
         }
         break;
-    default: touch_state = 0; break;
+    default:
+        touch_state = 0;
+        break;
     }
 }
 
@@ -260,7 +271,8 @@ void event(uint16_t type, uint16_t code, int32_t value, bool with_pressure) {
 void read_touch() {
     bool with_pressure = TCH_MeasuresPressure();
     for (;;) {
-        long n = host::touch_read(td.fd, td.buf + td.buffered, unsigned(sizeof td.buf - td.buffered));
+        long n =
+            host::touch_read(td.fd, td.buf + td.buffered, unsigned(sizeof td.buf - td.buffered));
         if (n < 0) {
             if (errno == EBADF) {
                 host::touch_close(td.fd);
@@ -291,7 +303,9 @@ void TCH_RawToScreen(int rx, int ry, int *x, int *y) {
     *y = PrmTbl.yscale ? int(int64_t(height()) * (cy - PrmTbl.yoff) / PrmTbl.yscale) : 0;
 }
 
-int TCH_MeasuresPressure() { return KernelRevNumber() >= 3549; }
+int TCH_MeasuresPressure() {
+    return KernelRevNumber() >= 3549;
+}
 
 long TCH_Pending() {
     if (td.fd < 0) return 0;
@@ -346,24 +360,43 @@ int TCH_Ctrl(int command, int arg) {
         release_delta = 25;
         td.release_count = 5;
         break;
-    case 4: PrmTbl.xoff = arg; break;
-    case 5: PrmTbl.yoff = arg; break;
-    case 6: PrmTbl.xscale = arg; break;
-    case 7: PrmTbl.yscale = arg; break;
-    case 8: return PrmTbl.xoff;
-    case 9: return PrmTbl.yoff;
-    case 10: return PrmTbl.xscale;
-    case 11: return PrmTbl.yscale;
-    case 14: return width();
-    case 15: return height();
+    case 4:
+        PrmTbl.xoff = arg;
+        break;
+    case 5:
+        PrmTbl.yoff = arg;
+        break;
+    case 6:
+        PrmTbl.xscale = arg;
+        break;
+    case 7:
+        PrmTbl.yscale = arg;
+        break;
+    case 8:
+        return PrmTbl.xoff;
+    case 9:
+        return PrmTbl.yoff;
+    case 10:
+        return PrmTbl.xscale;
+    case 11:
+        return PrmTbl.yscale;
+    case 14:
+        return width();
+    case 15:
+        return height();
     case 16: {
         int v = arg & 0xFFFF;
         release_delta = v ? std::min(v, 5) * 25 : 25;
         break;
     }
-    case 17: PrmTbl.xmax = arg; break;
-    case 18: PrmTbl.ymax = arg; break;
-    default: break;
+    case 17:
+        PrmTbl.xmax = arg;
+        break;
+    case 18:
+        PrmTbl.ymax = arg;
+        break;
+    default:
+        break;
     }
     return 0;
 }

@@ -7,14 +7,14 @@
 // axes and the pressure follow the kernel revision, and each sample is taken
 // by the polled tick before the next one is written, so that the answer can
 // tell the state the touch driver reached after every sample.
-#include "regs/plc_reg.h"
-#include "system/touch.h"
 #include "host/clock.h"
 #include "host/config.h"
 #include "host/ctl.h"
 #include "host/root.h"
 #include "host/touchdev.h"
 #include "platform/keys.h"
+#include "regs/plc_reg.h"
+#include "system/touch.h"
 
 #include <algorithm>
 #include <cerrno>

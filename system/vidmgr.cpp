@@ -1,17 +1,17 @@
 // Video manager: a still picture shown on a frame of its own, and captures of
 // the screen handed to the media manager when the application's capture
 // register asks for one.
-#include "system/appfile.h"
 #include "base/le.h"
+#include "base/trace.h"
+#include "data/cfm.h"
+#include "gdi/gdi.h"
+#include "gdi/text.h"
+#include "platform/pxp.h"
+#include "platform/video.h"
+#include "system/appfile.h"
 #include "system/loop.h"
 #include "system/pgm.h"
 #include "system/reglink.h"
-#include "data/cfm.h"
-#include "gdi/gdi.h"
-#include "platform/pxp.h"
-#include "gdi/text.h"
-#include "base/trace.h"
-#include "platform/video.h"
 
 #include <algorithm>
 #include <cstring>

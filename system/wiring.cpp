@@ -2,6 +2,7 @@
 
 #include "data/data.h"
 #include "iec/kernel/iec.h"
+#include "net/net.h"
 #include "platform/keys.h"
 #include "platform/slice.h"
 #include "plc/ladder.h"
@@ -9,9 +10,8 @@
 #include "plc/ladder_ops.h"
 #include "plc/sysreg.h"
 #include "regs/plc_reg.h"
-#include "serial/serial.h"
-#include "net/net.h"
 #include "screens/screens.h"
+#include "serial/serial.h"
 #include "system/fwupdate.h"
 #include "system/loop.h"
 #include "system/pgm.h"

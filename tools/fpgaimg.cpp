@@ -35,8 +35,7 @@ int main(int argc, char **argv) {
         }
     }
     if (!out || version < 0 || version > 999) {
-        std::fprintf(stderr,
-                     "usage: fpgaimg [-v VERSION] -o FILE [BODY] | --algorithm\n");
+        std::fprintf(stderr, "usage: fpgaimg [-v VERSION] -o FILE [BODY] | --algorithm\n");
         return 2;
     }
     fpgaimg::Bytes body;

@@ -17,9 +17,12 @@
 int main(int argc, char **argv) {
     std::string out_dir = ".", desc_file;
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "-o") == 0 && i + 1 < argc) out_dir = argv[++i];
-        else if (desc_file.empty() && argv[i][0] != '-') desc_file = argv[i];
-        else desc_file.clear(), i = argc;
+        if (std::strcmp(argv[i], "-o") == 0 && i + 1 < argc)
+            out_dir = argv[++i];
+        else if (desc_file.empty() && argv[i][0] != '-')
+            desc_file = argv[i];
+        else
+            desc_file.clear(), i = argc;
     }
     if (desc_file.empty()) {
         std::fprintf(stderr, "usage: mkapp [-o DIR] DESCRIPTION.json\n");
@@ -38,6 +41,7 @@ int main(int argc, char **argv) {
         std::fprintf(stderr, "mkapp: %s\n", error.c_str());
         return 1;
     }
-    std::printf("config.pgm %zu bytes, ladder.pgm %zu bytes\n", built.config.size(), built.ladder.size());
+    std::printf("config.pgm %zu bytes, ladder.pgm %zu bytes\n", built.config.size(),
+                built.ladder.size());
     return 0;
 }

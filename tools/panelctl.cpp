@@ -58,7 +58,8 @@ int main(int argc, char **argv) {
         argv[i + 1] = shot.data();
     }
     std::string line;
-    for (; i < argc; ++i) line += (line.empty() ? "" : " ") + std::string(argv[i]);
+    for (; i < argc; ++i)
+        line += (line.empty() ? "" : " ") + std::string(argv[i]);
     if (line.find('\n') != std::string::npos) return usage();
     line += "\n";
 

@@ -28,7 +28,9 @@
 
 namespace {
 volatile sig_atomic_t g_stop = 0;
-void on_stop(int) { g_stop = 1; }
+void on_stop(int) {
+    g_stop = 1;
+}
 
 std::string g_root;
 
@@ -151,21 +153,29 @@ int main(int argc, char **argv) {
             usleep(100000);
         }
         const char *why = nullptr;
-        if (killed_by_watchdog) why = "watchdog reset";
-        else if (WIFEXITED(status) && WEXITSTATUS(status) == host::kExitReboot) why = "reboot";
-        else if (WIFEXITED(status) && WEXITSTATUS(status) == host::kExitPowerOff) why = "power off";
-        else if (WIFEXITED(status) && WEXITSTATUS(status) == host::kExitWatchdog) why = "watchdog reset";
-        else if (WIFSIGNALED(status)) why = fault_signal(WTERMSIG(status)) ? "crash" : "outside kill";
+        if (killed_by_watchdog)
+            why = "watchdog reset";
+        else if (WIFEXITED(status) && WEXITSTATUS(status) == host::kExitReboot)
+            why = "reboot";
+        else if (WIFEXITED(status) && WEXITSTATUS(status) == host::kExitPowerOff)
+            why = "power off";
+        else if (WIFEXITED(status) && WEXITSTATUS(status) == host::kExitWatchdog)
+            why = "watchdog reset";
+        else if (WIFSIGNALED(status))
+            why = fault_signal(WTERMSIG(status)) ? "crash" : "outside kill";
         if (!why) {
             int code = WIFEXITED(status) ? WEXITSTATUS(status) : 1;
             say("panel ended (status " + std::to_string(code) + ")");
             return code;
         }
-        const bool failure = std::strcmp(why, "watchdog reset") == 0 || std::strcmp(why, "crash") == 0;
+        const bool failure =
+            std::strcmp(why, "watchdog reset") == 0 || std::strcmp(why, "crash") == 0;
         if (failure) recent.push_back(now_ns());
-        while (recent.size() > 5) recent.erase(recent.begin());
+        while (recent.size() > 5)
+            recent.erase(recent.begin());
         if (failure && recent.size() == 5 && now_ns() - recent.front() < 10'000'000'000ull) {
-            say(std::string("panel failed 5 times within 10 s (watchdog resets and crashes; last: ") +
+            say(std::string(
+                    "panel failed 5 times within 10 s (watchdog resets and crashes; last: ") +
                 why + "): giving up");
             return 1;
         }

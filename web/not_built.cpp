@@ -10,8 +10,12 @@ namespace {
 uint8_t oem_record[64];
 }
 uint8_t *ParviOemPtr = oem_record;
-void parvi_thread_create() { host::trace("parvi_thread_create"); }
-void parvi_check_ftp_state() { host::trace("parvi_check_ftp_state"); }
+void parvi_thread_create() {
+    host::trace("parvi_thread_create");
+}
+void parvi_check_ftp_state() {
+    host::trace("parvi_check_ftp_state");
+}
 uint8_t user_details_list[kUserDetailsBytes];
 
 void Web_NotBuiltReset() {

@@ -15,14 +15,14 @@ extern uint8_t Tr_init; // 1 once Trevant_init has run its start-up
 int Trevant_init();
 void __Exit();
 void ClearTrevantFlags();
-int DeleteTrevantProgram();     // removes "/mnt/cfg/tr.cod"
+int DeleteTrevantProgram();    // removes "/mnt/cfg/tr.cod"
 int DelTrevantRetentiveFile(); // removes "/mnt/cfg/tr.ret"
 
 // The IEC application in the control scan.
-void _VMThread();                  // one cycle in place of a ladder scan
-extern uint8_t iVmAlive;           // 3 when the controller goes to run mode 0
-extern uint8_t TrevantFirstRun;    // the next cycle is the first after a start
-extern uint8_t TrevantS9;          // %S9 was seen set
+void _VMThread();               // one cycle in place of a ladder scan
+extern uint8_t iVmAlive;        // 3 when the controller goes to run mode 0
+extern uint8_t TrevantFirstRun; // the next cycle is the first after a start
+extern uint8_t TrevantS9;       // %S9 was seen set
 void TrevantUpdateWordSRRegs();
 void TrevantUpdateBitSysRegs();
 void TrevantUpdateBitInputRegs();

@@ -4,16 +4,24 @@
 
 uint8_t TrevantRuntime;
 uint8_t trevant_variables_enumerateded;
-void Trevant_Comm_service() { host::trace("Trevant_Comm_service"); }
-uint8_t *TrevantCalculateVmDbAddress(uint32_t, uint32_t) { return nullptr; }
+void Trevant_Comm_service() {
+    host::trace("Trevant_Comm_service");
+}
+uint8_t *TrevantCalculateVmDbAddress(uint32_t, uint32_t) {
+    return nullptr;
+}
 void Trevant_Byte_To_Bit(const uint8_t *, uint8_t *, uint32_t) {}
 uint8_t Tr_init;
 int Trevant_init() {
     host::trace("Trevant_init");
     return 0;
 }
-void __Exit() { host::trace("__Exit"); }
-void ClearTrevantFlags() { host::trace("ClearTrevantFlags"); }
+void __Exit() {
+    host::trace("__Exit");
+}
+void ClearTrevantFlags() {
+    host::trace("ClearTrevantFlags");
+}
 int DeleteTrevantProgram() {
     host::trace("DeleteTrevantProgram");
     return 0;
@@ -26,13 +34,27 @@ int DelTrevantRetentiveFile() {
 uint8_t iVmAlive;
 uint8_t TrevantFirstRun;
 uint8_t TrevantS9;
-void _VMThread() { host::trace("_VMThread"); }
-void TrevantUpdateWordSRRegs() { host::trace("TrevantUpdateWordSRRegs"); }
-void TrevantUpdateBitSysRegs() { host::trace("TrevantUpdateBitSysRegs"); }
-void TrevantUpdateBitInputRegs() { host::trace("TrevantUpdateBitInputRegs"); }
-void TrevantUpdateWordInputRegs() { host::trace("TrevantUpdateWordInputRegs"); }
-void TrevantUpdateBitOutputRegs() { host::trace("TrevantUpdateBitOutputRegs"); }
-void TrevantUpdateWordOutputRegs() { host::trace("TrevantUpdateWordOutputRegs"); }
+void _VMThread() {
+    host::trace("_VMThread");
+}
+void TrevantUpdateWordSRRegs() {
+    host::trace("TrevantUpdateWordSRRegs");
+}
+void TrevantUpdateBitSysRegs() {
+    host::trace("TrevantUpdateBitSysRegs");
+}
+void TrevantUpdateBitInputRegs() {
+    host::trace("TrevantUpdateBitInputRegs");
+}
+void TrevantUpdateWordInputRegs() {
+    host::trace("TrevantUpdateWordInputRegs");
+}
+void TrevantUpdateBitOutputRegs() {
+    host::trace("TrevantUpdateBitOutputRegs");
+}
+void TrevantUpdateWordOutputRegs() {
+    host::trace("TrevantUpdateWordOutputRegs");
+}
 
 void Iec_NotBuiltReset() {
     TrevantRuntime = 0;

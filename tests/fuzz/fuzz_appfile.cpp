@@ -5,14 +5,14 @@
 // Input: the first byte picks the file ("config.pgm", "ladder.pgm",
 // "autoreg.dta" or "bkpreg.dta"), the rest is its contents. The other files
 // are those of a valid application, so the input reaches every part.
-#include "system/appfile.h"
-#include "plc/fram.h"
-#include "system/nvram.h"
-#include "regs/plc_reg.h"
 #include "host/clock.h"
 #include "host/devmem.h"
 #include "host/root.h"
 #include "platform/spi.h"
+#include "plc/fram.h"
+#include "regs/plc_reg.h"
+#include "system/appfile.h"
+#include "system/nvram.h"
 #include "tools/lib/appbuild.h"
 
 #include <cstdio>
@@ -40,7 +40,8 @@ void setup() {
     std::string error;
     appbuild::build_text(R"({"ladder": {"program": {"u16": [9]}, "features": 183},
         "kesta_pgm": [{"zeros": 8}, {"u16": [24]}, {"zeros": 10}, {"u32": [1]}],
-        "bitmaps": {"0": {"text": "bmp"}}})", "", &g_app, &error);
+        "bitmaps": {"0": {"text": "bmp"}}})",
+                         "", &g_app, &error);
 }
 } // namespace
 

@@ -8,9 +8,9 @@
 // coding's own length count; the rest is the record, which ends where the
 // input ends.
 #include "base/le.h"
+#include "fuzz_display.h"
 #include "gdi/gdi.h"
 #include "gdi/shapes.h"
-#include "fuzz_display.h"
 #include "platform/video.h"
 
 #include <cstdlib>

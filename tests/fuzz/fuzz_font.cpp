@@ -7,9 +7,9 @@
 // bytes 1-8 are the characters drawn; the rest is the font block, which ends
 // where the input ends.
 #include "base/le.h"
+#include "fuzz_display.h"
 #include "gdi/gdi.h"
 #include "gdi/text.h"
-#include "fuzz_display.h"
 
 #include <cstdlib>
 

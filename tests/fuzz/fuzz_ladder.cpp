@@ -6,15 +6,15 @@
 // Input: the first byte picks the token width (bit 0), whether the load check
 // runs first (bit 1) and a few register bits the program may read (bits
 // 2-7); the rest is the program, in a buffer of exactly its size.
-#include "tools/lib/ladasm.h"
-#include "plc/ladder.h"
-#include "system/wiring.h"
-#include "system/nvram.h"
-#include "regs/plc_reg.h"
-#include "plc/ladder_ops.h"
+#include "base/trace.h"
 #include "host/clock.h"
 #include "host/root.h"
-#include "base/trace.h"
+#include "plc/ladder.h"
+#include "plc/ladder_ops.h"
+#include "regs/plc_reg.h"
+#include "system/nvram.h"
+#include "system/wiring.h"
+#include "tools/lib/ladasm.h"
 
 #include <cstdlib>
 #include <cstring>

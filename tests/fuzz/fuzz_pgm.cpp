@@ -9,12 +9,12 @@
 // after the set-up; the rest is the data of the screen program block. The
 // buffer past the data is poisoned while the input runs, so a read past the
 // block's length is caught although it stays inside the buffer.
-#include "system/appfile.h"
 #include "base/le.h"
-#include "system/pgm.h"
-#include "regs/plc_reg.h"
 #include "plc/appblocks.h"
+#include "regs/plc_reg.h"
 #include "screens/screens.h"
+#include "system/appfile.h"
+#include "system/pgm.h"
 
 #include <cstring>
 #include <sanitizer/asan_interface.h>

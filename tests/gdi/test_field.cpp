@@ -2,8 +2,8 @@
 // computed here with printf), editing keys, time, date and timer templates,
 // enumerations, IP addresses, literal text and bars.
 #include "base/le.h"
-#include "plc/appblocks.h"
 #include "gdi/field.h"
+#include "plc/appblocks.h"
 #include "support/block_poison.h"
 #include "support/panel_fixture.h"
 

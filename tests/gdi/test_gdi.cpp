@@ -1,6 +1,6 @@
 // Device contexts, rectangles, the clip, pens and colours, single pixels and runs.
-#include "gdi/gdi.h"
 #include "base/trace.h"
+#include "gdi/gdi.h"
 #include "video_fixture.h"
 
 #include <string>

@@ -1,8 +1,8 @@
 // Text output and the console: font metrics, extents, alignments, the console
 // grid's wrap, scroll, tab and backspace, and a reviewed console picture.
+#include "base/le.h"
 #include "gdi/text.h"
 #include "gdi/tty.h"
-#include "base/le.h"
 #include "png_snapshot.h"
 #include "shapes_fixture.h"
 
@@ -16,7 +16,7 @@ TEST_F(TextTest, BuiltInFontMetricsAndExtents) {
     struct Case {
         int id, width, height;
         bool fixed;
-    } cases[] = {{0, 6, 10, true},  {1, 14, 16, false}, {2, 21, 24, false}, {3, 30, 33, false},
+    } cases[] = {{0, 6, 10, true},   {1, 14, 16, false}, {2, 21, 24, false}, {3, 30, 33, false},
                  {4, 43, 47, false}, {5, 59, 66, false}, {7, 59, 66, false}, {32, 8, 15, true}};
     DC *dc = open();
     for (const Case &c : cases) {

@@ -160,7 +160,8 @@ TEST_F(HostTest, SliceTimerOnTheRealClock) {
 TEST_F(HostTest, ControlRequestsAreCheckedBeforeTheyReachACommand) {
     host::ctl_register("echo", [](const std::vector<std::string> &a) {
         std::string out = "ok";
-        for (size_t i = 1; i < a.size(); ++i) out += " " + a[i];
+        for (size_t i = 1; i < a.size(); ++i)
+            out += " " + a[i];
         return out;
     });
     EXPECT_EQ(host::ctl_handle("echo  a\tb "), "ok a b\n");
@@ -168,7 +169,8 @@ TEST_F(HostTest, ControlRequestsAreCheckedBeforeTheyReachACommand) {
     EXPECT_EQ(host::ctl_handle(""), "error: empty request\n");
     EXPECT_EQ(host::ctl_handle("   "), "error: empty request\n");
     EXPECT_EQ(host::ctl_handle("nope x"), "error: unknown command 'nope'\n");
-    EXPECT_EQ(host::ctl_handle(std::string("echo \x01", 6)), "error: request holds control characters\n");
+    EXPECT_EQ(host::ctl_handle(std::string("echo \x01", 6)),
+              "error: request holds control characters\n");
 }
 
 TEST_F(HostTest, ScreenSizeFromTheHostConfiguration) {

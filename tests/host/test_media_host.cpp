@@ -31,7 +31,8 @@ TEST_F(MediaHostTest, InsertAndRemoveShowTheBlockDevices) {
     EXPECT_FALSE(exists("/dev/mmcblk0p1"));
     EXPECT_FALSE(exists("/sys/block/mmcblk0"));
     EXPECT_TRUE(host::media_inserted(host::kMediumUsb));
-    EXPECT_EQ(read_file("/mnt/USB0/KEEP.TXT"), "data") << "the card keeps its files while it is out";
+    EXPECT_EQ(read_file("/mnt/USB0/KEEP.TXT"), "data")
+        << "the card keeps its files while it is out";
 }
 
 TEST_F(MediaHostTest, MountNeedsTheDeviceAndAFreeMountPoint) {
@@ -52,7 +53,8 @@ TEST_F(MediaHostTest, MountNeedsTheDeviceAndAFreeMountPoint) {
     host::media_fail_next_mount(host::kMediumSd, EROFS);
     EXPECT_EQ(host::sys_mount("/dev/mmcblk0p1", "/mnt/USB0", "vfat"), -1);
     EXPECT_EQ(errno, EROFS);
-    EXPECT_EQ(host::sys_mount("/dev/mmcblk0p1", "/mnt/USB0", "vfat"), 0) << "only the next one fails";
+    EXPECT_EQ(host::sys_mount("/dev/mmcblk0p1", "/mnt/USB0", "vfat"), 0)
+        << "only the next one fails";
 }
 
 TEST_F(MediaHostTest, AnotherMountPointShowsTheMediumWhileMounted) {
@@ -70,7 +72,9 @@ TEST_F(MediaHostTest, BoardCommands) {
     host::media_shell_install();
     host::media_insert(host::kMediumSd);
     write_file("/mnt/USB0/SUB/A.TXT", "a");
-    EXPECT_EQ(host::shell("mount -o umask=002,gid=$(id -g ftp| awk '{print $1}') /dev/mmcblk0p1 /mnt/USB0"), 0);
+    EXPECT_EQ(host::shell(
+                  "mount -o umask=002,gid=$(id -g ftp| awk '{print $1}') /dev/mmcblk0p1 /mnt/USB0"),
+              0);
     EXPECT_EQ(host::shell("mount -o remount,rw /dev/mmcblk0p1 /mnt/USB0"), 0);
     EXPECT_NE(host::shell("mkfs.vfat -I /dev/mmcblk0p1 > /dev/shm/a"), 0) << "mounted: refused";
     EXPECT_EQ(read_file("/mnt/USB0/SUB/A.TXT"), "a");
@@ -92,7 +96,8 @@ TEST_F(MediaHostTest, ControlCommand) {
     EXPECT_EQ(host::ctl_handle("media insert usb"), "ok usb stick inserted\n");
     EXPECT_EQ(host::ctl_handle("media remove usb"), "ok usb stick removed\n");
     EXPECT_FALSE(host::media_inserted(host::kMediumUsb));
-    for (const char *bad : {"media", "media insert", "media eject sd", "media insert cf", "media remove sd usb"})
+    for (const char *bad :
+         {"media", "media insert", "media eject sd", "media insert cf", "media remove sd usb"})
         EXPECT_EQ(host::ctl_handle(bad), "error: usage: media insert|remove sd|usb\n") << bad;
 }
 

@@ -1,7 +1,7 @@
 // Queues, polled timers, event flags and thread records.
-#include "platform/tick.h"
 #include "host/clock.h"
 #include "net/tx.h"
+#include "platform/tick.h"
 #include "support/panel_fixture.h"
 
 #include <gtest/gtest.h>

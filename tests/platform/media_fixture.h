@@ -21,6 +21,7 @@ protected:
         struct stat st;
         return ::stat(host::path(board).c_str(), &st) == 0;
     }
+
 public:
     // Runs a command line, returning its standard output.
     static std::string capture(const std::string &cmd, int *rc = nullptr) {
@@ -28,7 +29,8 @@ public:
         FILE *p = popen(cmd.c_str(), "r");
         if (!p) return out;
         char buf[512];
-        while (size_t n = fread(buf, 1, sizeof buf, p)) out.append(buf, n);
+        while (size_t n = fread(buf, 1, sizeof buf, p))
+            out.append(buf, n);
         int st = pclose(p);
         if (rc) *rc = st;
         return out;

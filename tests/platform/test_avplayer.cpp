@@ -76,9 +76,9 @@ TEST_F(PlaybackTest, FilePlaysPausesAndStops) {
     ASSERT_TRUE(eventually([&] { return (b->status & (kVidPlaying | kVidPaused)) == 0; }));
     EXPECT_FALSE(b->state & kVidRunning);
     EXPECT_EQ(b->command, 0u);
-    ASSERT_TRUE(eventually([&] { return player_log().find("\nquit\nended") != std::string::npos; }));
-    EXPECT_NE(host::shell_log().end(), std::find(host::shell_log().begin(),
-                                                 host::shell_log().end(),
+    ASSERT_TRUE(
+        eventually([&] { return player_log().find("\nquit\nended") != std::string::npos; }));
+    EXPECT_NE(host::shell_log().end(), std::find(host::shell_log().begin(), host::shell_log().end(),
                                                  "echo \"quit\" > /dev/shm/mplayercnt"));
 
     // The player was reaped by its pid: other commands still get their exit

@@ -1,8 +1,8 @@
 // The media file API: card status codes, listings with patterns, delete,
 // rename, copy, directory trees, status and free space.
-#include "platform/fileinst.h"
 #include "media_fixture.h"
 #include "platform/cf_api.h"
+#include "platform/fileinst.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -16,7 +16,8 @@ std::set<std::string> list(int drive, const char *pattern, int16_t *last = nullp
     std::set<std::string> names;
     CfFindRecord rec;
     int16_t st = CF_GetFirst(drive, &rec, pattern);
-    for (; st == cf::kOk; st = CF_GetNext(drive, &rec)) names.insert(rec.long_name);
+    for (; st == cf::kOk; st = CF_GetNext(drive, &rec))
+        names.insert(rec.long_name);
     if (last) *last = st;
     CF_GetDone(drive, &rec);
     return names;
@@ -31,8 +32,8 @@ TEST_F(CfApiTest, StatusCodes) {
         int16_t card;
     };
     for (Case c : {Case{0, 0}, Case{4, 66}, Case{5, 73}, Case{6, 77}, Case{7, 73}, Case{9, -1},
-                   Case{10, 92}, Case{11, 81}, Case{13, 66}, Case{14, 66}, Case{15, 81}, Case{16, 92},
-                   Case{17, 2}, Case{25, 86}, Case{35, 92}, Case{144, 5}})
+                   Case{10, 92}, Case{11, 81}, Case{13, 66}, Case{14, 66}, Case{15, 81},
+                   Case{16, 92}, Case{17, 2}, Case{25, 86}, Case{35, 92}, Case{144, 5}})
         EXPECT_EQ(CfResultDecode(c.fx, 0), c.card) << c.fx;
     host::media_remove(host::kMediumSd);
     EXPECT_EQ(CfResultDecode(144, 0), cf::kAbsent) << "an I/O error without the medium";
@@ -91,7 +92,8 @@ TEST_F(CfApiTest, ListingWithPatterns) {
     EXPECT_EQ(list(0, "\\LOGS\\?1.*"), (std::set<std::string>{"A1.CSV"}));
     EXPECT_EQ(list(0, "\\LOGS\\*.BACK*"), (std::set<std::string>{"LONGNAME.BACKUP"}));
     EXPECT_EQ(list(0, "\\LOGS\\README"), (std::set<std::string>{"README"}));
-    EXPECT_EQ(list(0, "\\LOGS\\SUB*"), (std::set<std::string>{"SUB.DIR"})) << "a directory has no extension";
+    EXPECT_EQ(list(0, "\\LOGS\\SUB*"), (std::set<std::string>{"SUB.DIR"}))
+        << "a directory has no extension";
     EXPECT_EQ(list(0, "\\LOGS\\*.*").size(), 8u) << "with . and ..";
     int16_t last = 0;
     EXPECT_TRUE(list(0, "\\NONE\\*.*", &last).empty());
@@ -144,7 +146,8 @@ TEST_F(CfApiTest, DeleteByPattern) {
     write_file("/mnt/USB0/LOGS/C.TXT", "c");
     host::make_dirs("/mnt/USB0/LOGS/D.CSV");
     EXPECT_EQ(CF_DeleteFile(0, pattern), cf::kOk);
-    EXPECT_EQ(list(0, "\\LOGS\\*.*"), (std::set<std::string>{".", "..", "SYS.CSV", "C.TXT", "D.CSV"}));
+    EXPECT_EQ(list(0, "\\LOGS\\*.*"),
+              (std::set<std::string>{".", "..", "SYS.CSV", "C.TXT", "D.CSV"}));
 }
 
 TEST_F(CfApiTest, Rename) {
@@ -159,7 +162,8 @@ TEST_F(CfApiTest, Rename) {
 
 TEST_F(CfApiTest, CopyInBlocksAndByPattern) {
     std::string big;
-    for (int i = 0; i < 5000; ++i) big += char('A' + i % 26);
+    for (int i = 0; i < 5000; ++i)
+        big += char('A' + i % 26);
     write_file("/mnt/USB0/LOGS/BIG.CSV", big);
     write_file("/mnt/USB0/LOGS/SMALL.CSV", "s");
     write_file("/mnt/USB0/LOGS/SKIP.TXT", "t");
@@ -211,11 +215,13 @@ TEST_F(CfApiTest, RemoveTrees) {
     EXPECT_EQ(CF_RemoveDir(0, "NONE"), cf::kNotFound);
     // Sixteen levels go; seventeen are too deep.
     std::string deep = "/mnt/USB0/D0";
-    for (int i = 1; i < 16; ++i) deep += "/D" + std::to_string(i);
+    for (int i = 1; i < 16; ++i)
+        deep += "/D" + std::to_string(i);
     write_file(deep + "/F.TXT", "f");
     EXPECT_EQ(CF_RemoveDir(0, "D0"), cf::kOk);
     deep = "/mnt/USB0/D0";
-    for (int i = 1; i < 17; ++i) deep += "/D" + std::to_string(i);
+    for (int i = 1; i < 17; ++i)
+        deep += "/D" + std::to_string(i);
     host::make_dirs(deep);
     EXPECT_EQ(CF_RemoveDir(0, "D0"), cf::kTooDeep);
     EXPECT_STREQ(Cf_Media.cur_dir, "") << "the drive's directory is put back";

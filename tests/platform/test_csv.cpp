@@ -15,35 +15,42 @@ using Bytes = std::vector<uint8_t>;
 
 Bytes u16s(std::initializer_list<uint16_t> v) {
     Bytes b;
-    for (uint16_t x : v) b.push_back(uint8_t(x)), b.push_back(uint8_t(x >> 8));
+    for (uint16_t x : v)
+        b.push_back(uint8_t(x)), b.push_back(uint8_t(x >> 8));
     return b;
 }
 Bytes u32s(std::initializer_list<uint32_t> v) {
     Bytes b(v.size() * 4);
     size_t i = 0;
-    for (uint32_t x : v) put_le32(b.data() + 4 * i++, x);
+    for (uint32_t x : v)
+        put_le32(b.data() + 4 * i++, x);
     return b;
 }
 Bytes floats(std::initializer_list<float> v) {
     Bytes b(v.size() * 4);
     size_t i = 0;
-    for (float x : v) std::memcpy(b.data() + 4 * i++, &x, 4);
+    for (float x : v)
+        std::memcpy(b.data() + 4 * i++, &x, 4);
     return b;
 }
 Bytes doubles(std::initializer_list<double> v) {
     Bytes b(v.size() * 8);
     size_t i = 0;
-    for (double x : v) std::memcpy(b.data() + 8 * i++, &x, 8);
+    for (double x : v)
+        std::memcpy(b.data() + 8 * i++, &x, 8);
     return b;
 }
-Bytes text(const std::string &s) { return Bytes(s.begin(), s.end()); }
+Bytes text(const std::string &s) {
+    return Bytes(s.begin(), s.end());
+}
 
 struct Csv {
     CsvFileRequest req{};
     Bytes data;
     uint32_t result = 0xDEAD;
     std::string path;
-    Csv(const std::string &p, uint32_t type, uint32_t count, Bytes d = {}) : data(std::move(d)), path(p) {
+    Csv(const std::string &p, uint32_t type, uint32_t count, Bytes d = {})
+        : data(std::move(d)), path(p) {
         if (data.size() < 4800) data.resize(4800);
         req.kind = 1;
         req.path = path.c_str();
@@ -142,7 +149,8 @@ TEST_F(CsvTest, ValuesPerLineAndEndOfRow) {
     Csv open_row("A:\\ROW.CSV", 8, 3, u16s({1, 2, 3}));
     ASSERT_EQ(open_row.write(2, 3, 0), cf::kOk);
     ASSERT_EQ(open_row.write(2, 3, 1), cf::kOk);
-    EXPECT_EQ(read_file("/mnt/USB0/ROW.CSV"), "1,2,3,1,2,3\r\n") << "a later append continues the row";
+    EXPECT_EQ(read_file("/mnt/USB0/ROW.CSV"), "1,2,3,1,2,3\r\n")
+        << "a later append continues the row";
 }
 
 TEST_F(CsvTest, WriteModes) {
@@ -207,13 +215,15 @@ TEST_F(CsvTest, ReadByRow) {
 
 TEST_F(CsvTest, ReadByColumn) {
     std::string file;
-    for (int r = 0; r <= 20; ++r) file += "r" + std::to_string(r) + "," + std::to_string(r * 10) + "\r\n";
+    for (int r = 0; r <= 20; ++r)
+        file += "r" + std::to_string(r) + "," + std::to_string(r * 10) + "\r\n";
     write_file("/mnt/USB0/C.CSV", file);
     Csv c("A:\\C.CSV", 8, 0);
     ASSERT_EQ(c.read_column(1, 10, 0, 10), cf::kOk);
     EXPECT_EQ(c.result, 10u);
     std::vector<uint16_t> got;
-    for (int i = 0; i < 10; ++i) got.push_back(c.w16(i));
+    for (int i = 0; i < 10; ++i)
+        got.push_back(c.w16(i));
     EXPECT_EQ(got, std::vector<uint16_t>({0, 10, 20, 30, 40, 50, 60, 70, 80, 100}))
         << "rows sampled evenly, first and last included";
     Csv one("A:\\C.CSV", 8, 0);
@@ -227,8 +237,8 @@ TEST_F(CsvTest, ReadByColumn) {
     Csv fewer("A:\\C.CSV", 8, 0, u16s({9, 9, 9, 9, 9, 9}));
     ASSERT_EQ(fewer.read_column(1, 6, 0, 3), cf::kOk);
     EXPECT_EQ(fewer.result, 3u);
-    EXPECT_EQ(std::vector<uint16_t>({fewer.w16(0), fewer.w16(1), fewer.w16(2), fewer.w16(3),
-                                     fewer.w16(5)}),
+    EXPECT_EQ(std::vector<uint16_t>(
+                  {fewer.w16(0), fewer.w16(1), fewer.w16(2), fewer.w16(3), fewer.w16(5)}),
               std::vector<uint16_t>({0, 10, 30, 0, 0}))
         << "the values asked for beyond the rows are cleared";
     Csv name("A:\\C.CSV", 0, 0);
@@ -259,7 +269,8 @@ TEST_F(CsvTest, LayoutWithHeaderRow) {
     entry(2, 6, 1, 8, 4);
     Bytes data = text("Pump1");
     data.resize(6);
-    for (uint16_t v : {21, 22, 23}) data.push_back(uint8_t(v)), data.push_back(0);
+    for (uint16_t v : {21, 22, 23})
+        data.push_back(uint8_t(v)), data.push_back(0);
     float f = 2.5f;
     data.resize(data.size() + 4);
     std::memcpy(data.data() + 12, &f, 4);
@@ -291,13 +302,14 @@ TEST_F(CsvTest, PythonReadsWhatWeWrite) {
     Csv d("A:\\PY\\TEXT.CSV", 9, 2, doubles({0.1, -2.5e10}));
     ASSERT_EQ(d.write(1, 0, 1), cf::kOk);
     int rc = -1;
-    std::string out = python(root_dir,
-                             "import csv\n"
-                             "rows = list(csv.reader(open('mnt/USB0/PY/TEXT.CSV', newline='')))\n"
-                             "assert rows == [['Tank \"A\", level', '-1', '2', '300', '0.1', '-2.5e+10']], rows\n"
-                             "assert float(rows[0][4]) == 0.1\n"
-                             "print('ok')\n",
-                             &rc);
+    std::string out =
+        python(root_dir,
+               "import csv\n"
+               "rows = list(csv.reader(open('mnt/USB0/PY/TEXT.CSV', newline='')))\n"
+               "assert rows == [['Tank \"A\", level', '-1', '2', '300', '0.1', '-2.5e+10']], rows\n"
+               "assert float(rows[0][4]) == 0.1\n"
+               "print('ok')\n",
+               &rc);
     EXPECT_EQ(out, "ok\n");
 }
 

@@ -1,10 +1,10 @@
 // The FPGA: identification, register access, image file checks and the
 // programming engine against the board's FPGA model.
-#include "regs/plc_reg.h"
 #include "host/clock.h"
 #include "host/config.h"
 #include "host/fpga.h"
 #include "platform/io.h"
+#include "regs/plc_reg.h"
 #include "support/panel_fixture.h"
 #include "tools/lib/fpgaimg.h"
 

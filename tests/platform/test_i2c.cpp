@@ -1,10 +1,10 @@
 // I2C access to memories and register devices, over both ways of driving the
 // bus: the kernel's I2C service and the controller's registers.
-#include "regs/plc_reg.h"
 #include "host/clock.h"
 #include "host/config.h"
 #include "host/i2c.h"
 #include "platform/i2c.h"
+#include "regs/plc_reg.h"
 #include "support/panel_fixture.h"
 
 #include <cstring>

@@ -2,11 +2,8 @@
 // models reach the register image, outputs of the register image reach the
 // modules, the FPGA counters count, pulse outputs follow their registers, and
 // the calibration sub-commands of the programming protocol.
-#include "system/appfile.h"
 #include "base/crc16.h"
-#include "plc/fram.h"
 #include "base/le.h"
-#include "regs/plc_reg.h"
 #include "host/board.h"
 #include "host/clock.h"
 #include "host/config.h"
@@ -17,7 +14,10 @@
 #include "platform/io.h"
 #include "platform/io_drv.h"
 #include "platform/io_fcal.h"
+#include "plc/fram.h"
+#include "regs/plc_reg.h"
 #include "support/panel_fixture.h"
+#include "system/appfile.h"
 
 #include <cstdio>
 #include <cstring>
@@ -135,9 +135,9 @@ TEST_F(IoDriverTest, SixInputBoardAndAnalogOutputModuleThroughAScan) {
         const char *in;
         int16_t want;
     };
-    for (const Case &c : {Case{"12mA", 16000}, Case{"4mA", 0}, Case{"20mA", 32000},
-                          Case{"25mA", 32000}, Case{"0mA", -8000}, Case{"6399", -1},
-                          Case{"6400", 0}, Case{"2mA", -4000}}) {
+    for (const Case &c :
+         {Case{"12mA", 16000}, Case{"4mA", 0}, Case{"20mA", 32000}, Case{"25mA", 32000},
+          Case{"0mA", -8000}, Case{"6399", -1}, Case{"6400", 0}, Case{"2mA", -4000}}) {
         set(0, "ai1", c.in);
         IoGetAIs(plc_reg + reg::kAI, 0, 0, 12);
         EXPECT_EQ(ai(0), c.want) << c.in;
@@ -254,12 +254,12 @@ TEST_F(IoDriverTest, PulseOutputsFollowTheirOutputBitsAndRegisters) {
     rack(0xDF0E, 0, &c0);
     EXPECT_EQ(fpga(0x41, 1), 0x11u);
     EXPECT_EQ(fpga(0x81, 1), 0x12u);
-    put_r32(AQ(21), 16000); // duty half
-    put_r32(AQ(23), 1000);  // 1 kHz
-    put_r32(AQ(31), 100);   // start 100 Hz
-    put_r32(AQ(33), 1000);  // run 1 kHz
-    put_r32(AQ(35), 45000); // acceleration pulses
-    put_r32(AQ(37), 5000);  // run pulses
+    put_r32(AQ(21), 16000);  // duty half
+    put_r32(AQ(23), 1000);   // 1 kHz
+    put_r32(AQ(31), 100);    // start 100 Hz
+    put_r32(AQ(33), 1000);   // run 1 kHz
+    put_r32(AQ(35), 45000);  // acceleration pulses
+    put_r32(AQ(37), 5000);   // run pulses
     put_r32(AQ(39), 180000); // deceleration pulses
     IoPutAQs(plc_reg + reg::kAQ, 0, 0, 14);
     EXPECT_EQ(fpga(0x48, 3), 9999u);
@@ -297,8 +297,7 @@ TEST(IoPulseRamp, StepAndSpreadOfTheRamp) {
     };
     for (const Case &c : {Case{90000, 45000, 1, 0xFFFF}, Case{90000, 180000, 1, 0x7FFF},
                           Case{10, 25, 1, uint16_t(5 * 0x7FFF / 10)},
-                          Case{25, 10, 1, uint16_t(0x8000 | 5 * 0x7FFF / 10)},
-                          Case{0, 10, 0, 0}}) {
+                          Case{25, 10, 1, uint16_t(0x8000 | 5 * 0x7FFF / 10)}, Case{0, 10, 0, 0}}) {
         PulseRamp r = pulse_ramp(c.d, c.a);
         EXPECT_EQ(r.step, c.step) << c.d << "/" << c.a;
         EXPECT_EQ(r.spread, c.spread) << c.d << "/" << c.a;
@@ -308,7 +307,7 @@ TEST(IoPulseRamp, StepAndSpreadOfTheRamp) {
 TEST_F(IoDriverTest, StopAppliesStopValuesAndHoldsTheRest) {
     Cfg c0;
     c0.u16(32, 0x000F).u16(34, 0x0005); // low nibble to 0101 at stop
-    c0.b[36] = 0x01;                     // analog output 1 takes its stop value
+    c0.b[36] = 0x01;                    // analog output 1 takes its stop value
     c0.u32(40, 777);
     rack(0xDF0E, 0, &c0);
     plc_reg[reg::kQ] = 0xFF;
@@ -417,7 +416,7 @@ TEST_F(IoDriverTest, GenericModuleExchangesWhatItsHeaderAnnounces) {
     EXPECT_EQ(le16(r.rec + iocfg::kAnIn), 2);
     EXPECT_EQ(le16(r.rec + iocfg::kAnOut), 1);
 
-    plc_reg[reg::kQ + 32] = 0x81;                // %Q257..
+    plc_reg[reg::kQ + 32] = 0x81;               // %Q257..
     put_le16(plc_reg + reg::kAQ + 512, 0xBEEF); // %AQ257
     IoService(1);
     auto *m = host::i2c_bus().model<host::I2cRegDevice>(0x0A);

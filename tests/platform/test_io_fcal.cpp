@@ -3,9 +3,7 @@
 // on-chip converter's model, the constants it leaves in FRAM, and the pairs
 // that must not give constants.
 #include "base/crc16.h"
-#include "plc/fram.h"
 #include "base/le.h"
-#include "regs/plc_reg.h"
 #include "host/config.h"
 #include "host/i2c.h"
 #include "host/io_modules.h"
@@ -14,6 +12,8 @@
 #include "platform/io_analog.h"
 #include "platform/io_drv.h"
 #include "platform/io_fcal.h"
+#include "plc/fram.h"
+#include "regs/plc_reg.h"
 
 #include <cmath>
 #include <cstring>

@@ -1,16 +1,16 @@
 // The I/O-module interface: module identification from the bus, the identity
 // table, the slot configuration report and the per-scan messages.
-#include "system/appfile.h"
 #include "base/le.h"
-#include "regs/plc_reg.h"
-#include "system/run_ctrl.h"
-#include "plc/sysreg.h"
+#include "base/trace.h"
 #include "host/config.h"
 #include "host/i2c.h"
-#include "base/trace.h"
 #include "platform/i2c.h"
 #include "platform/io.h"
+#include "plc/sysreg.h"
+#include "regs/plc_reg.h"
 #include "support/panel_fixture.h"
+#include "system/appfile.h"
+#include "system/run_ctrl.h"
 
 #include <algorithm>
 #include <cstring>

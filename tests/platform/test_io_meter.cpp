@@ -3,13 +3,13 @@
 // energy counters become powers, calibration and outputs reach the chip; the
 // bus slave's memory window is exchanged only while the slave says so.
 #include "base/le.h"
-#include "regs/plc_reg.h"
-#include "platform/tick.h"
 #include "host/clock.h"
 #include "host/config.h"
 #include "host/io_modules.h"
 #include "platform/io.h"
 #include "platform/io_drv.h"
+#include "platform/tick.h"
+#include "regs/plc_reg.h"
 #include "support/panel_fixture.h"
 
 #include <cmath>

@@ -1,7 +1,7 @@
 // JPEG decoding: pictures made by cjpeg against djpeg's own decode, limits,
 // damaged input and the see-through pixel value.
-#include "platform/jpeg.h"
 #include "host/jpegd.h"
+#include "platform/jpeg.h"
 #include "video_fixture.h"
 
 #include <cstdio>

@@ -1,16 +1,16 @@
 // Key and touch rings, system-key actions and the press-key emulation.
-#include "plc/ladder.h"
-#include "system/loop.h"
-#include "regs/plc_reg.h"
-#include "system/touch.h"
 #include "panel_fixture.h"
 #include "platform/keys.h"
+#include "plc/ladder.h"
+#include "regs/plc_reg.h"
+#include "system/loop.h"
+#include "system/touch.h"
 
 #include <vector>
 
 namespace {
-std::vector<int> g_put;  // keys handed to the function-key registers
-int g_refuse = 0;        // refusals still to give
+std::vector<int> g_put; // keys handed to the function-key registers
+int g_refuse = 0;       // refusals still to give
 int record_put(uint8_t key) {
     if (g_refuse > 0) {
         --g_refuse;
@@ -25,11 +25,13 @@ int record_touch(int code, int x, int y) {
     return 1;
 }
 void drain() {
-    for (int i = 0; i < 64; ++i) KEY_Check(record_touch);
+    for (int i = 0; i < 64; ++i)
+        KEY_Check(record_touch);
 }
 std::vector<int> touch_codes() {
     std::vector<int> v;
-    for (auto &e : g_touch) v.push_back(e.code);
+    for (auto &e : g_touch)
+        v.push_back(e.code);
     return v;
 }
 } // namespace
@@ -46,7 +48,8 @@ protected:
 };
 
 TEST_F(KeysTest, KeyRingKeepsSevenAndNeverLosesARelease) {
-    for (int k = 1; k <= 8; ++k) KEY_Press(k, 0, 0);
+    for (int k = 1; k <= 8; ++k)
+        KEY_Press(k, 0, 0);
     EXPECT_EQ(KEY_Waiting(), 7); // the eighth key is dropped
     KEY_Press(kKeyRelease, 0, 0);
     EXPECT_EQ(KEY_Waiting(), 7);
@@ -59,7 +62,8 @@ TEST_F(KeysTest, KeyRingKeepsSevenAndNeverLosesARelease) {
 }
 
 TEST_F(KeysTest, TouchRingKeepsThirtyOneAndARelease) {
-    for (int i = 0; i < 32; ++i) KEY_Press(kTouchDown, i, i);
+    for (int i = 0; i < 32; ++i)
+        KEY_Press(kTouchDown, i, i);
     EXPECT_EQ(KEY_TouchWaiting(), 31);
     KEY_Press(kTouchUp, 100, 200); // overwrites the newest waiting event
     EXPECT_EQ(KEY_TouchWaiting(), 31);
@@ -78,16 +82,14 @@ TEST_F(KeysTest, FlushesEmptyTheRingsAndFlushDownsKeepsTheNewest) {
         std::vector<int> in, out;
     };
     const Case cases[] = {
-        {{512, 512, 256}, {256}},
-        {{512, 512, 512}, {512}},
-        {{512}, {512}},
-        {{256, 512}, {256, 512}},
-        {{512, 16, 512}, {16, 512}},
+        {{512, 512, 256}, {256}}, {{512, 512, 512}, {512}},    {{512}, {512}},
+        {{256, 512}, {256, 512}}, {{512, 16, 512}, {16, 512}},
     };
     for (const Case &c : cases) {
         KEY_FlushTouch();
         g_touch.clear();
-        for (int code : c.in) KEY_Press(code, 1, 1);
+        for (int code : c.in)
+            KEY_Press(code, 1, 1);
         KEY_FlushDowns();
         drain();
         EXPECT_EQ(touch_codes(), c.out);
@@ -179,7 +181,8 @@ TEST_F(KeysTest, HeldRepeatingKeyRepeatsAfter125CallsThenEvery50) {
 }
 
 TEST_F(KeysTest, NonRepeatingAndForeignKeys) {
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(Tr_PressKeyProcess(3, 1), 1);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(Tr_PressKeyProcess(3, 1), 1);
     EXPECT_EQ(PressKeyimageON, 0x8u);
     EXPECT_EQ(Tr_PressKeyProcess(8, 1), 0);
     EXPECT_EQ(Tr_PressKeyProcess(3, 0), 1);
@@ -205,10 +208,10 @@ TEST_F(KeysTest, LadderInstructionReadsItsOperands) {
         uint32_t image;
     };
     const Case cases[] = {
-        {1, 1, 1, 0x8},   // pressed
-        {0, 0, 0, 0x8},   // no power flow: nothing
-        {0, 1, 1, 0},     // released
-        {0, 1, 0, 0},     // released again: nothing to do
+        {1, 1, 1, 0x8}, // pressed
+        {0, 0, 0, 0x8}, // no power flow: nothing
+        {0, 1, 1, 0},   // released
+        {0, 1, 0, 0},   // released again: nothing to do
     };
     for (const Case &c : cases) {
         plc_reg[200] = uint8_t(c.value);

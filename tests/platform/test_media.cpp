@@ -109,7 +109,8 @@ TEST_F(FxTest, StatusNumbers) {
     FxFile f{};
     uint32_t n = 99, attr = 0;
     char buf[8];
-    EXPECT_EQ(_fxe_file_open(&Cf_Media, &f, "MISSING.TXT", 1), fx::kNotFound) << "open never creates";
+    EXPECT_EQ(_fxe_file_open(&Cf_Media, &f, "MISSING.TXT", 1), fx::kNotFound)
+        << "open never creates";
     EXPECT_EQ(_fxe_file_create(&Cf_Media, "\\NODIR\\X.TXT"), fx::kInvalidPath);
     EXPECT_EQ(_fxe_file_rename(&Cf_Media, "NONE.TXT", "NEW.TXT"), fx::kInvalidPath);
     EXPECT_EQ(_fxe_file_rename(&Cf_Media, "FILE.TXT", "OTHER.TXT"), fx::kAlreadyCreated);
@@ -182,13 +183,15 @@ TEST_F(FxTest, AttributesAndRenames) {
     ASSERT_EQ(_fxe_file_attributes_set(&Cf_Media, "A.TXT", fx::kReadOnly), fx::kSuccess);
     _fxe_file_attributes_read(&Cf_Media, "A.TXT", &attr);
     EXPECT_EQ(attr, fx::kReadOnly);
-    ASSERT_EQ(_fxe_file_attributes_set(&Cf_Media, "A.TXT", fx::kSystem | fx::kArchive), fx::kSuccess);
+    ASSERT_EQ(_fxe_file_attributes_set(&Cf_Media, "A.TXT", fx::kSystem | fx::kArchive),
+              fx::kSuccess);
     _fxe_file_attributes_read(&Cf_Media, "A.TXT", &attr);
     EXPECT_EQ(attr, fx::kSystem);
     ASSERT_EQ(_fxe_file_attributes_set(&Cf_Media, "A.TXT", 0), fx::kSuccess);
     _fxe_file_attributes_read(&Cf_Media, "A.TXT", &attr);
     EXPECT_EQ(attr, 0u);
-    EXPECT_EQ(_fxe_file_rename(&Cf_Media, "A.TXT", "a.txt"), fx::kSuccess) << "same file in another case";
+    EXPECT_EQ(_fxe_file_rename(&Cf_Media, "A.TXT", "a.txt"), fx::kSuccess)
+        << "same file in another case";
     EXPECT_EQ(_fxe_file_rename(&Cf_Media, "a.txt", "B.TXT"), fx::kSuccess);
     EXPECT_EQ(read_file("/mnt/USB0/B.TXT"), "a");
     ASSERT_EQ(_fxe_directory_create(&Cf_Media, "D1"), fx::kSuccess);
@@ -215,8 +218,8 @@ TEST_F(FxTest, ListingGivesEveryEntryWithItsDetails) {
     char name[kFxPathMax];
     uint32_t attr, size, y, mo, d, h, mi, s;
     std::vector<std::string> names;
-    uint32_t st = _fxe_directory_first_full_entry_find(&Cf_Media, name, &attr, &size, &y, &mo, &d, &h,
-                                                       &mi, &s);
+    uint32_t st = _fxe_directory_first_full_entry_find(&Cf_Media, name, &attr, &size, &y, &mo, &d,
+                                                       &h, &mi, &s);
     while (st == fx::kSuccess) {
         names.push_back(name);
         if (std::string(name) == "DATA.CSV") {
@@ -228,14 +231,15 @@ TEST_F(FxTest, ListingGivesEveryEntryWithItsDetails) {
         if (std::string(name) == "SUB") {
             EXPECT_EQ(attr & fx::kDirectory, fx::kDirectory);
         }
-        st = _fxe_directory_next_full_entry_find(&Cf_Media, name, &attr, &size, &y, &mo, &d, &h, &mi, &s);
+        st = _fxe_directory_next_full_entry_find(&Cf_Media, name, &attr, &size, &y, &mo, &d, &h,
+                                                 &mi, &s);
     }
     EXPECT_EQ(st, fx::kNoMoreEntries);
     EXPECT_EQ(Cf_Media.listing, nullptr);
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, std::vector<std::string>({".", "..", "DATA.CSV", "SUB"}));
-    EXPECT_EQ(_fxe_directory_information_get(&Cf_Media, "DATA.CSV", nullptr, &size, nullptr, nullptr,
-                                             nullptr, nullptr, nullptr, nullptr),
+    EXPECT_EQ(_fxe_directory_information_get(&Cf_Media, "DATA.CSV", nullptr, &size, nullptr,
+                                             nullptr, nullptr, nullptr, nullptr, nullptr),
               fx::kSuccess);
     EXPECT_EQ(size, 5u);
     _fxe_directory_local_path_set(&Cf_Media, &rec, "NONE");

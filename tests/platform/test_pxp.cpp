@@ -1,9 +1,9 @@
 // The pixel pipeline: its programming, the page passes with the gradient
 // background and the video hole, screen captures and physical addresses.
-#include "platform/pxp.h"
 #include "host/fb.h"
 #include "host/physmem.h"
 #include "host/pxp_block.h"
+#include "platform/pxp.h"
 #include "png_snapshot.h"
 #include "video_fixture.h"
 

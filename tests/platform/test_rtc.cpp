@@ -1,16 +1,16 @@
 // The real-time clock: calendar arithmetic, the clock chip behind it, the
 // kernel clock and the wall clock, the UTC calendar with time zone and
 // daylight saving.
-#include "regs/plc_reg.h"
-#include "platform/rtc.h"
-#include "plc/sysreg.h"
-#include "platform/tick.h"
 #include "host/clock.h"
 #include "host/config.h"
 #include "host/i2c.h"
 #include "host/rtc_dev.h"
 #include "host/shell.h"
 #include "platform/i2c.h"
+#include "platform/rtc.h"
+#include "platform/tick.h"
+#include "plc/sysreg.h"
+#include "regs/plc_reg.h"
 #include "support/panel_fixture.h"
 
 #include <algorithm>

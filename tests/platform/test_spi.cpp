@@ -44,7 +44,8 @@ TEST_F(SpiTest, ChipSelectLinesFollowTheTable) {
     spi_disable_cs(fpga_reg);
     EXPECT_TRUE(pin(2, 5));
     EXPECT_EQ(spi_enable_cs(chain), 1);
-    EXPECT_EQ(host::devmem_model<host::PinctrlModel>(host::soc::kPinctrl)->output(4, 5), true) << "active high";
+    EXPECT_EQ(host::devmem_model<host::PinctrlModel>(host::soc::kPinctrl)->output(4, 5), true)
+        << "active high";
     const uint8_t nowhere[4] = {6, 1, 1, 0};
     EXPECT_EQ(spi_enable_cs(nowhere), 0);
 }

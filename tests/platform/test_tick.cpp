@@ -1,6 +1,6 @@
-#include "platform/tick.h"
 #include "host/clock.h"
 #include "panel_fixture.h"
+#include "platform/tick.h"
 
 class TickTest : public PanelTest {};
 

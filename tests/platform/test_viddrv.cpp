@@ -1,8 +1,8 @@
 // The video driver: raster operations, runs, block copies, bitmap writers and
 // unpacking, frames and the bitmap working memory.
-#include "platform/pxp.h"
 #include "host/ctl.h"
 #include "host/fb.h"
+#include "platform/pxp.h"
 #include "video_fixture.h"
 
 #include <algorithm>

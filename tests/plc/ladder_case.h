@@ -1,9 +1,9 @@
 // Tables of ladder instruction cases whose expected results are computed by
 // gen_ladder_cases.py, and the runners that assemble and scan them.
 #pragma once
-#include "platform/tick.h"
 #include "host/clock.h"
 #include "ladder_fixture.h"
+#include "platform/tick.h"
 
 #include <cmath>
 #include <cstdio>

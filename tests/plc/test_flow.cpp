@@ -2,8 +2,8 @@
 // volume-correction procedures (exponentials through exp, the temperature
 // polynomial summed term by term, the base density found by bisection), and
 // its operand handling in the ladder.
-#include "plc/flow.h"
 #include "ladder_fixture.h"
+#include "plc/flow.h"
 
 #include <bit>
 #include <cmath>

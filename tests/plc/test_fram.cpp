@@ -1,16 +1,16 @@
 // CRC-16, the FRAM banks of the retentive registers and the battery-backed
 // image, and power loss in the middle of a bank's write.
-#include "system/appfile.h"
 #include "base/crc16.h"
-#include "plc/fram.h"
 #include "base/le.h"
-#include "system/loop.h"
-#include "system/nvram.h"
-#include "regs/plc_reg.h"
 #include "host/board.h"
 #include "host/devmem.h"
 #include "panel_fixture.h"
 #include "platform/spi.h"
+#include "plc/fram.h"
+#include "regs/plc_reg.h"
+#include "system/appfile.h"
+#include "system/loop.h"
+#include "system/nvram.h"
 
 #include <random>
 #include <string>
@@ -20,16 +20,20 @@ uint16_t crc_bitwise(const uint8_t *p, size_t n) {
     uint16_t crc = 0xFFFF;
     for (size_t i = 0; i < n; ++i) {
         crc ^= p[i];
-        for (int b = 0; b < 8; ++b) crc = (crc & 1) ? uint16_t((crc >> 1) ^ 0xA001) : uint16_t(crc >> 1);
+        for (int b = 0; b < 8; ++b)
+            crc = (crc & 1) ? uint16_t((crc >> 1) ^ 0xA001) : uint16_t(crc >> 1);
     }
     return crc;
 }
 
 // The retentive areas and the battery-backed image all hold `v`.
 void fill(uint16_t v) {
-    for (uint32_t i = 0; i < 1024; ++i) put_le16(plc_reg + reg::kR + 2 * i, v);
-    for (uint32_t i = 0; i < 128; ++i) put_le16(plc_reg + reg::kEM + 2 * i, v);
-    for (uint32_t i = 0; i < 2048; ++i) put_le16(bbram + 2 * i, v);
+    for (uint32_t i = 0; i < 1024; ++i)
+        put_le16(plc_reg + reg::kR + 2 * i, v);
+    for (uint32_t i = 0; i < 128; ++i)
+        put_le16(plc_reg + reg::kEM + 2 * i, v);
+    for (uint32_t i = 0; i < 2048; ++i)
+        put_le16(bbram + 2 * i, v);
 }
 
 // The one value an area holds, or -1 for a mixture.
@@ -68,14 +72,17 @@ TEST(Crc16, CheckValueEmptyInputAndTheTableAgreeWithTheBitwiseDefinition) {
     EXPECT_EQ(CrcTab[1], 0xC0C1);
     std::vector<uint8_t> data(300);
     std::mt19937 rng(7);
-    for (auto &b : data) b = uint8_t(rng());
+    for (auto &b : data)
+        b = uint8_t(rng());
     for (size_t start : {0, 1, 3}) {
         for (size_t n = 0; n + start <= data.size(); n += 13) {
-            EXPECT_EQ(crc16(data.data() + start, n), crc_bitwise(data.data() + start, n)) << start << "+" << n;
+            EXPECT_EQ(crc16(data.data() + start, n), crc_bitwise(data.data() + start, n))
+                << start << "+" << n;
             // In pieces, the running value carries over.
             size_t half = n / 2;
-            EXPECT_EQ(crc16_next(data.data() + start + half, n - half, crc16(data.data() + start, half)),
-                      crc_bitwise(data.data() + start, n));
+            EXPECT_EQ(
+                crc16_next(data.data() + start + half, n - half, crc16(data.data() + start, half)),
+                crc_bitwise(data.data() + start, n));
         }
     }
 }
@@ -135,7 +142,8 @@ TEST_F(FramTest, RetentiveBlockWithAWrongLengthIsRejected) {
 }
 
 TEST_F(FramTest, FeatureBitSwitchesTheSecondRegionToM) {
-    for (uint32_t i = 0; i < 256; ++i) plc_reg[reg::kM + i] = uint8_t(i);
+    for (uint32_t i = 0; i < 256; ++i)
+        plc_reg[reg::kM + i] = uint8_t(i);
     NV_EditorFeatures = 0x8000;
     FRAM_XChange_Data(0, 1);
     std::memset(plc_reg + reg::kM, 0, 256);
@@ -146,7 +154,8 @@ TEST_F(FramTest, FeatureBitSwitchesTheSecondRegionToM) {
 
 TEST_F(FramTest, CalibrationBlockEndsBeforeTheFirstBank) {
     uint8_t cal[66];
-    for (int i = 0; i < 66; ++i) cal[i] = uint8_t(i * 3);
+    for (int i = 0; i < 66; ++i)
+        cal[i] = uint8_t(i * 3);
     fill(9);
     FRAM_XChange_Data(0, 1);
     ASSERT_EQ(FRAM_XChange_cal_Data(cal, 66, 0), 1);
@@ -169,7 +178,8 @@ TEST_F(FramTest, OlderFirmwareBanksWithoutPassNumbersReadBankTwoFirst) {
     fill(2);
     FRAM_XChange_Data(0, 2);
     FRAM_BBRAM_XChange_Data(bbram, 4096, 0, 2);
-    for (uint32_t h : {fram::kRegHeader1, fram::kRegHeader2, fram::kBbrHeader1, fram::kBbrHeader2}) {
+    for (uint32_t h :
+         {fram::kRegHeader1, fram::kRegHeader2, fram::kBbrHeader1, fram::kBbrHeader2}) {
         uint8_t hdr[8];
         spi_RD_nWR_FRAM(hdr, h, 4, 1);
         put_le16(hdr + 2, 0);

@@ -1,11 +1,11 @@
 // The ladder interpreter and the instructions of logic, program flow and
 // screen requests, run as small assembled programs.
-#include "plc/ladder_ops.h"
-#include "plc/sysreg.h"
-#include "host/clock.h"
 #include "base/trace.h"
+#include "host/clock.h"
 #include "iec/kernel/iec.h"
 #include "ladder_fixture.h"
+#include "plc/ladder_ops.h"
+#include "plc/sysreg.h"
 
 #include <algorithm>
 #include <functional>

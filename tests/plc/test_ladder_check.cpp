@@ -1,8 +1,8 @@
 // The check of a control program before it runs, and its refusal at load.
+#include "ladder_fixture.h"
+#include "plc/sysreg.h"
 #include "system/appfile.h"
 #include "system/run_ctrl.h"
-#include "plc/sysreg.h"
-#include "ladder_fixture.h"
 
 namespace {
 // Positions count words from 1; the verdicts name the last word read at the

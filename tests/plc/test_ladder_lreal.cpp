@@ -1,7 +1,7 @@
 // The LREAL instructions: comparisons, arithmetic, functions, conversions and
 // text, against the results gen_ladder_cases.py computes.
-#include "plc/ladder_fam.h"
 #include "ladder_case.h"
+#include "plc/ladder_fam.h"
 
 namespace {
 #include "ladder_cases_lreal.inc"

@@ -1,10 +1,10 @@
 // The ladder's data instructions: arithmetic, logic, comparisons, moves,
 // typed loads, indexed and pointer access, as small programs checked against
 // tables whose expected results gen_ladder_cases.py computes.
+#include "ladder_case.h"
 #include "plc/ladder_num.h"
 #include "plc/sysreg.h"
 #include "system/reginit.h"
-#include "ladder_case.h"
 
 #include <cstring>
 #include <string_view>

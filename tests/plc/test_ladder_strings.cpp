@@ -1,11 +1,11 @@
 // String, block, clock, solar-position and network instructions of the ladder
 // engine, run from assembled programs.
-#include "plc/solar.h"
+#include "base/trace.h"
+#include "host/clock.h"
+#include "ladder_fixture.h"
 #include "platform/rtc.h"
 #include "platform/tick.h"
-#include "host/clock.h"
-#include "base/trace.h"
-#include "ladder_fixture.h"
+#include "plc/solar.h"
 
 #include <algorithm>
 #include <cmath>
@@ -105,15 +105,15 @@ TEST_F(LadderStringsTest, FormattingAcceptsOnlyOneNumericConversion) {
         bool ok;
     };
     const Case cases[] = {
-        {"%5d", 0, 1, 0, -42, true},     {"T=%u C", 0, 0, 0, 65535, true},
-        {"%04X", 0, 0, 0, 0xBEEF, true}, {"%.2f", 1, 0, 0, 3.14159, true},
+        {"%5d", 0, 1, 0, -42, true},        {"T=%u C", 0, 0, 0, 65535, true},
+        {"%04X", 0, 0, 0, 0xBEEF, true},    {"%.2f", 1, 0, 0, 3.14159, true},
         {"%+8.3e", 1, 0, 0, -1234.5, true}, {"%lf%%", 1, 0, 0, 0.5, true},
         {"%d", 0, 0, 3, 12345, true}, // a field length cuts the text
-        {"%s", 0, 0, 0, 1, false},       {"%n", 0, 0, 0, 1, false},
-        {"%d%d", 0, 0, 0, 1, false},     {"%*d", 0, 0, 0, 1, false},
-        {"%ld", 0, 0, 0, 1, false},      {"%f", 0, 0, 0, 1, false},
-        {"%d", 1, 0, 0, 1, false},       {"no value", 0, 0, 0, 1, false},
-        {"%", 0, 0, 0, 1, false},        {"%p", 0, 0, 0, 1, false},
+        {"%s", 0, 0, 0, 1, false},          {"%n", 0, 0, 0, 1, false},
+        {"%d%d", 0, 0, 0, 1, false},        {"%*d", 0, 0, 0, 1, false},
+        {"%ld", 0, 0, 0, 1, false},         {"%f", 0, 0, 0, 1, false},
+        {"%d", 1, 0, 0, 1, false},          {"no value", 0, 0, 0, 1, false},
+        {"%", 0, 0, 0, 1, false},           {"%p", 0, 0, 0, 1, false},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.format);
@@ -139,7 +139,8 @@ TEST_F(LadderStringsTest, FormattingAcceptsOnlyOneNumericConversion) {
         // A field length writes exactly that many bytes, without a NUL.
         const char *got = reinterpret_cast<char *>(r_bytes(20));
         if (c.field) {
-            EXPECT_EQ(std::string(got, size_t(c.field)), std::string(want).substr(0, size_t(c.field)));
+            EXPECT_EQ(std::string(got, size_t(c.field)),
+                      std::string(want).substr(0, size_t(c.field)));
             EXPECT_EQ(r_bytes(20)[c.field], 0x55);
         } else {
             EXPECT_EQ(std::string(got, strnlen(got, 44)), want);
@@ -155,7 +156,9 @@ TEST_F(LadderStringsTest, TextLengthAndUnsigned64Digits) {
     EXPECT_EQ(run("STRLEN %R50, %R10"), 1);
     EXPECT_EQ(word("%R50"), 12);
     const std::pair<uint64_t, const char *> values[] = {
-        {0, "0"}, {4294967295ull, "4294967295"}, {4294967296ull, "4294967296"},
+        {0, "0"},
+        {4294967295ull, "4294967295"},
+        {4294967296ull, "4294967296"},
         {18446744073709551615ull, "18446744073709551615"}};
     for (auto [v, text] : values) {
         r_put32(60, uint32_t(v));
@@ -188,8 +191,10 @@ TEST_F(LadderStringsTest, StringVariables) {
         const char *x, *y;
         int eq, cmp1, cmp2;
     };
-    const Cmp cmps[] = {{"abc", "abc", 1, 0, 1},   {"abc", "abcd", 0, 0, 0},
-                        {"abcd", "abc", 0, 1, 1},  {"abd", "abc", 0, 0xFF, 1},
+    const Cmp cmps[] = {{"abc", "abc", 1, 0, 1},
+                        {"abc", "abcd", 0, 0, 0},
+                        {"abcd", "abc", 0, 1, 1},
+                        {"abd", "abc", 0, 0xFF, 1},
                         {"abb", "abc", 0, 0xFF, 0}};
     for (const Cmp &c : cmps) {
         SCOPED_TRACE(std::string(c.x) + " " + c.y);

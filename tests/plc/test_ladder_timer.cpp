@@ -1,8 +1,8 @@
 // Timers and counters on the virtual clock: scenarios whose expected blocks
 // gen_ladder_cases.py computes, and long runs against the clock itself.
-#include "platform/tick.h"
 #include "host/clock.h"
 #include "ladder_case.h"
+#include "platform/tick.h"
 
 namespace {
 #include "ladder_cases_counter.inc"

@@ -1,8 +1,8 @@
 // PID loop on the virtual clock: plant simulations, limits and anti-windup,
 // pulse output, relay auto-tune, and the ladder instructions around it.
-#include "plc/pid.h"
 #include "host/clock.h"
 #include "ladder_fixture.h"
+#include "plc/pid.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -94,9 +94,9 @@ TEST_F(PidTest, DeadbandEdgesWithAndWithoutOffset) {
         int e;
         bool offset;
         int out;
-    } cases[] = {{50, false, 0},     {99, false, 0},    {100, false, 100}, {150, false, 150},
-                 {-100, false, -100}, {100, true, 0},   {150, true, 50},   {-150, true, -50},
-                 {-99, true, 0}};
+    } cases[] = {{50, false, 0},    {99, false, 0},      {100, false, 100},
+                 {150, false, 150}, {-100, false, -100}, {100, true, 0},
+                 {150, true, 50},   {-150, true, -50},   {-99, true, 0}};
     for (const Case &k : cases) {
         Pid_Reset();
         Loop l;
@@ -314,14 +314,14 @@ TEST_F(PidTest, TuneModeWordAndRequestInput) {
         bool tunes;
     };
     const Case cases[] = {
-        {0, 0x0000, false}, {1, 0x0000, true}, {0, 0x0002, true},
-        {0, 0x0200, false}, // bit 1 of the options (rule row), not the request
+        {0, 0x0000, false}, {1, 0x0000, true},
+        {0, 0x0002, true},  {0, 0x0200, false}, // bit 1 of the options (rule row), not the request
         {1, 0x6A00, true},
     };
     for (const Case &c : cases) {
         Pid_Reset();
-        load("LD %M1\nPIDT 3, %R100, %R20, %R21, %M2, %M3, %M4, %M5, " +
-             std::to_string(c.word) + ", %R22, %M6\nEND\n");
+        load("LD %M1\nPIDT 3, %R100, %R20, %R21, %M2, %M3, %M4, %M5, " + std::to_string(c.word) +
+             ", %R22, %M6\nEND\n");
         set_bit("%M1", 1);
         set_bit("%M5", c.request);
         set_word("%R20", 1000);

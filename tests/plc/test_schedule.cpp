@@ -1,11 +1,11 @@
 // Schedule contacts: time-of-day windows, day, month and year masks, in
 // ladder programs written with ladasm, and on the running clock.
-#include "plc/ladder_ops.h"
-#include "platform/rtc.h"
-#include "system/run_ctrl.h"
-#include "plc/schedule.h"
 #include "host/clock.h"
+#include "platform/rtc.h"
+#include "plc/ladder_ops.h"
+#include "plc/schedule.h"
 #include "support/ladder_fixture.h"
+#include "system/run_ctrl.h"
 
 #include <string>
 #include <vector>

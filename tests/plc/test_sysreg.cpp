@@ -1,8 +1,8 @@
 // System-register writes: widths, limits and the registers that act at once.
-#include "regs/plc_reg.h"
+#include "base/trace.h"
 #include "platform/rtc.h"
 #include "plc/sysreg.h"
-#include "base/trace.h"
+#include "regs/plc_reg.h"
 #include "support/panel_fixture.h"
 
 #include <algorithm>
@@ -179,7 +179,8 @@ TEST_F(SysRegTest, ClockIsSetAsAWhole) {
     }
     uint16_t now[7] = {};
     RtcGet(now);
-    EXPECT_EQ(std::vector<uint16_t>(now, now + 7), (std::vector<uint16_t>{0, 45, 23, 31, 12, 2030, 3}));
+    EXPECT_EQ(std::vector<uint16_t>(now, now + 7),
+              (std::vector<uint16_t>{0, 45, 23, 31, 12, 2030, 3}));
 }
 
 TEST_F(SysRegTest, WidthRule) {
@@ -299,7 +300,8 @@ TEST_F(SysRegTest, NetworkIdRespectsTheOwnIdCountAndClearsTheRangeFault) {
     EXPECT_EQ(sr_get(4), sr4::kNetIdRange | sr4::kBattery);
     host::trace_start();
     EXPECT_EQ(write16(29, 199), 1);
-    EXPECT_EQ(host::trace_calls(), (Calls{"Net_Test", "Plc_NetInit", "Net_Init", "_Can_SetEvent", "Net_Test"}));
+    EXPECT_EQ(host::trace_calls(),
+              (Calls{"Net_Test", "Plc_NetInit", "Net_Init", "_Can_SetEvent", "Net_Test"}));
     EXPECT_EQ(sr_get(29), 199);
     EXPECT_EQ(sr_get(4), sr4::kBattery);
     sr_put(61, 54);

@@ -1,15 +1,15 @@
 // Register image layout, reference forms and image initialisation.
-#include "system/appfile.h"
 #include "base/le.h"
-#include "regs/plc_reg.h"
-#include "system/reginit.h"
-#include "platform/rtc.h"
-#include "plc/sysreg.h"
+#include "base/trace.h"
 #include "host/config.h"
 #include "host/root.h"
-#include "base/trace.h"
 #include "iec/kernel/iec.h"
+#include "platform/rtc.h"
+#include "plc/sysreg.h"
+#include "regs/plc_reg.h"
 #include "support/panel_fixture.h"
+#include "system/appfile.h"
+#include "system/reginit.h"
 
 #include <algorithm>
 #include <cstring>
@@ -327,7 +327,8 @@ TEST_F(PlcRegTest, ClearWithIecApplicationStopsItAndDropsItsRetainedData) {
     host::trace_start();
     PlcRegClear();
     TrevantRuntime = 0;
-    EXPECT_EQ(host::trace_calls(), (std::vector<std::string>{"TrevantStop", "__Exit", "ClearTrevantFlags"}));
+    EXPECT_EQ(host::trace_calls(),
+              (std::vector<std::string>{"TrevantStop", "__Exit", "ClearTrevantFlags"}));
     EXPECT_FALSE(std::filesystem::exists(host::path("/mnt/cfg/tr.ret")));
     EXPECT_TRUE(all_ff(reg::kR, 100480));
     EXPECT_TRUE(all_ff(reg::kQ, 256));

@@ -1,14 +1,14 @@
 // A panel with a ladder program assembled from text and loaded as the control
 // program block.
 #pragma once
-#include "system/appfile.h"
-#include "tools/lib/ladasm.h"
-#include "plc/ladder.h"
 #include "base/le.h"
-#include "system/nvram.h"
+#include "panel_fixture.h"
+#include "plc/ladder.h"
 #include "regs/plc_reg.h"
 #include "regs/regname.h"
-#include "panel_fixture.h"
+#include "system/appfile.h"
+#include "system/nvram.h"
+#include "tools/lib/ladasm.h"
 
 #include <cstring>
 #include <string>

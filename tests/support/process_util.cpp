@@ -20,7 +20,8 @@ std::string run(const std::string &cmd, int *rc) {
         return out;
     }
     char buf[512];
-    while (size_t n = fread(buf, 1, sizeof buf, p)) out.append(buf, n);
+    while (size_t n = fread(buf, 1, sizeof buf, p))
+        out.append(buf, n);
     int st = pclose(p);
     if (rc) *rc = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
     return out;

@@ -29,7 +29,8 @@ protected:
             if (!trace_log.empty()) setenv("PANEL_TRACE", trace_log.c_str(), 1);
             freopen("/dev/null", "w", stdout);
             std::vector<char *> argv;
-            for (auto &a : args) argv.push_back(const_cast<char *>(a.c_str()));
+            for (auto &a : args)
+                argv.push_back(const_cast<char *>(a.c_str()));
             argv.push_back(nullptr);
             execv(argv[0], argv.data());
             _exit(127);

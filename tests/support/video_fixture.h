@@ -1,11 +1,11 @@
 // Fixture of the drawing tests: a panel screen of a given size, on a kernel
 // with the pixel pipeline (build above 31) or without it.
 #pragma once
-#include "regs/plc_reg.h"
 #include "gdi/gdi.h"
 #include "host/config.h"
 #include "panel_fixture.h"
 #include "platform/video.h"
+#include "regs/plc_reg.h"
 
 #include <cstdio>
 #include <cstring>

@@ -1,24 +1,24 @@
 // The application files, the register files, the side files and the
 // power-fail path, with inputs made by the application builder.
-#include "system/appfile.h"
-#include "system/backup.h"
-#include "system/sys.h"
 #include "base/crc16.h"
-#include "plc/fram.h"
 #include "base/le.h"
-#include "system/loop.h"
-#include "system/nvram.h"
-#include "regs/plc_reg.h"
-#include "system/startup.h"
+#include "base/trace.h"
 #include "host/board.h"
 #include "host/config.h"
 #include "host/power.h"
 #include "host/root.h"
 #include "host/shell.h"
 #include "host/thread.h"
-#include "base/trace.h"
 #include "iec/kernel/iec.h"
 #include "panel_fixture.h"
+#include "plc/fram.h"
+#include "regs/plc_reg.h"
+#include "system/appfile.h"
+#include "system/backup.h"
+#include "system/loop.h"
+#include "system/nvram.h"
+#include "system/startup.h"
+#include "system/sys.h"
 #include "tools/lib/appbuild.h"
 
 #include <signal.h>
@@ -28,7 +28,9 @@
 #include <thread>
 
 namespace {
-std::string str(const std::vector<uint8_t> &b) { return std::string(b.begin(), b.end()); }
+std::string str(const std::vector<uint8_t> &b) {
+    return std::string(b.begin(), b.end());
+}
 
 size_t count(const std::vector<std::string> &calls, const std::string &name) {
     return size_t(std::count(calls.begin(), calls.end(), name));
@@ -110,7 +112,8 @@ TEST_F(AppFileTest, EveryBlockWithOneFlippedByteIsReplacedAndReported) {
         uint16_t sr4;     // fault bit expected (0: none)
         size_t data_skip; // bytes of the part's header
     };
-    const std::string program = "User Program\n    Memory Error", graphics = "User Graphics\n    Memory Error";
+    const std::string program = "User Program\n    Memory Error",
+                      graphics = "User Graphics\n    Memory Error";
     // clang-format off
     const Case cases[] = {
         // A program that fails to load stops the load of the blocks file too.
@@ -154,7 +157,8 @@ TEST_F(AppFileTest, EveryBlockWithOneFlippedByteIsReplacedAndReported) {
             EXPECT_EQ(le32(ladder_bl + 4), 0u) << "an empty program";
             EXPECT_EQ(le16(ladder_bl + 8), 9) << "that is the END instruction";
             EXPECT_EQ(le32(io_config_bl + 8), 255u);
-            EXPECT_EQ(count(host::trace_calls(), "SetPlcMode"), 2u) << "mode 0, then the saved mode";
+            EXPECT_EQ(count(host::trace_calls(), "SetPlcMode"), 2u)
+                << "mode 0, then the saved mode";
         }
         if (c.sr4 & 0x4000) {
             EXPECT_EQ(le32(kesta_pgm_bl + 4), 0u);
@@ -253,7 +257,8 @@ TEST_F(AppFileTest, RegisterFilesAtStart) {
     ASSERT_EQ(AutoSaveRegisters(), 1);
     std::string saved = read_file("/mnt/cfg/autoreg.dta");
     ASSERT_EQ(saved.size(), size_t(app::kRegFileSize));
-    EXPECT_EQ(le16(saved.data()), crc16(reinterpret_cast<const uint8_t *>(saved.data()) + 8, 109176));
+    EXPECT_EQ(le16(saved.data()),
+              crc16(reinterpret_cast<const uint8_t *>(saved.data()) + 8, 109176));
     EXPECT_EQ(le32(saved.data() + 4), 109176u);
     EXPECT_EQ(read_file("/mnt/cfg/bbram.dta")[10], char(0xAB));
 
@@ -314,7 +319,8 @@ TEST_F(AppFileTest, OnlyTheMainThreadsSaveSetsTheClock) {
     ASSERT_TRUE(CrtAutoSaveRegFile());
     host::trace_start();
     std::thread([] { AutoSaveRegisters(); }).join();
-    EXPECT_EQ(count(host::trace_calls(), "RtcSet"), 0u) << "the watchdog thread's registers are stale";
+    EXPECT_EQ(count(host::trace_calls(), "RtcSet"), 0u)
+        << "the watchdog thread's registers are stale";
     AutoSaveRegisters();
     EXPECT_EQ(count(host::trace_calls(), "RtcSet"), 1u);
 }
@@ -350,8 +356,8 @@ TEST_F(AppFileTest, RetentiveBlockComesBackWithTheTableOfTheLoadedProgram) {
         uint32_t features;
         Reset reset;
     };
-    const Case cases[] = {{0x8000, Reset::Warm}, {0x8000, Reset::Restore},
-                          {0, Reset::Warm},      {0, Reset::Restore}};
+    const Case cases[] = {
+        {0x8000, Reset::Warm}, {0x8000, Reset::Restore}, {0, Reset::Warm}, {0, Reset::Restore}};
     for (const Case &c : cases) {
         SCOPED_TRACE(std::to_string(c.features) + (c.reset == Reset::Warm ? " warm" : " restore"));
         panel_reset_all();
@@ -362,7 +368,7 @@ TEST_F(AppFileTest, RetentiveBlockComesBackWithTheTableOfTheLoadedProgram) {
         FRAM_Init();
         NV_EditorFeatures = c.features; // as the start-up validation sets it
         std::memset(plc_reg, 0, sizeof plc_reg);
-        plc_reg[reg::kM] = 0x05; // %M1 and %M3
+        plc_reg[reg::kM] = 0x05;  // %M1 and %M3
         plc_reg[reg::kEM] = 0x0A; // %EM2 and %EM4
         if (c.reset == Reset::Warm) {
             EXPECT_EXIT(SYS_WarmReset(), ::testing::ExitedWithCode(host::kExitReboot), "");
@@ -444,8 +450,9 @@ TEST_F(AppFileTest, MacAddresses) {
         const char *text;
         int result;
     };
-    for (Case c : {Case{"02:50:4e:00:00:01", 1}, Case{"02:50:4E:AA:bb:CC", 1}, Case{"00:11:22:33:44:55", 0},
-                   Case{"02:50:4E:00:00:0G", 0}, Case{"02-50-4E-00-00-01", 0}})
+    for (Case c :
+         {Case{"02:50:4e:00:00:01", 1}, Case{"02:50:4E:AA:bb:CC", 1}, Case{"00:11:22:33:44:55", 0},
+          Case{"02:50:4E:00:00:0G", 0}, Case{"02-50-4E-00-00-01", 0}})
         EXPECT_EQ(convert_MACSTR_MACINT(c.text, mac), c.result) << c.text;
     char hex[3] = {};
     convert_BYTE_ASCIIHEX(hex, 0xA7);
@@ -457,7 +464,8 @@ TEST_F(AppFileTest, MacAddresses) {
     EXPECT_EQ(SaveMACID(identity, 0), 0);
     EXPECT_EQ(identity[13], 0xFF);
     EXPECT_EQ(std::string(reinterpret_cast<char *>(identity) + 32), "02:50:4E:00:00:FF");
-    EXPECT_EQ(read_file("/mnt/USB/MACIDS.TXT").substr(0, 17), "02:50:4E:00:01:00") << "next, with carry";
+    EXPECT_EQ(read_file("/mnt/USB/MACIDS.TXT").substr(0, 17), "02:50:4E:00:01:00")
+        << "next, with carry";
     EXPECT_EQ(read_file("/mnt/cfg/TINYIMGE.BIN").size(), 124u);
     EXPECT_EQ(SaveMACID(identity, 1), 0);
     EXPECT_EQ(identity[14 + 4], 0x01);

@@ -1,20 +1,20 @@
 // Backup and restore of the retentive data: the backup image, "bkpreg.dta",
 // the %SR164 state bits and the start-up mirrors.
-#include "system/appfile.h"
-#include "system/backup.h"
 #include "base/crc16.h"
 #include "base/le.h"
-#include "regs/plc_reg.h"
+#include "base/trace.h"
 #include "host/power.h"
 #include "host/root.h"
-#include "base/trace.h"
 #include "iec/kernel/iec.h"
 #include "panel_fixture.h"
+#include "regs/plc_reg.h"
+#include "system/appfile.h"
+#include "system/backup.h"
 
 #include <algorithm>
-#include <filesystem>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <sstream>
 #include <vector>
 
@@ -24,7 +24,9 @@ constexpr uint32_t kImage = reg::kImageSize;
 constexpr uint32_t kMarker = app::kRegFileSize, kFlag = app::kRegFileSize + 4;
 const char *const kFile = "/mnt/cfg/bkpreg.dta";
 
-bool bit164(int bit) { return (sr_get(164) >> bit) & 1; }
+bool bit164(int bit) {
+    return (sr_get(164) >> bit) & 1;
+}
 size_t count(const std::vector<std::string> &calls, const char *name) {
     return size_t(std::count(calls.begin(), calls.end(), name));
 }
@@ -104,7 +106,8 @@ TEST_F(BackupTest, RestoreCopiesTheImageKeepsTheRunModeAndWarmResets) {
         EXPECT_EQ(uint8_t(read_file(kFile).at(kFlag)), keep == 1 ? 0 : 255);
         std::vector<std::string> calls;
         std::istringstream lines(read_file("/restore.trace"));
-        for (std::string line; std::getline(lines, line);) calls.push_back(line);
+        for (std::string line; std::getline(lines, line);)
+            calls.push_back(line);
         // The registers are saved before the reset.
         auto reset = std::find(calls.begin(), calls.end(), "SYS_WarmReset");
         ASSERT_NE(reset, calls.end());
@@ -182,9 +185,9 @@ TEST_F(BackupTest, StartUpLoadsTheBackupAndMirrorsTheBlocks) {
         int crc_sr, len_sr;
     };
     const Block blocks[] = {
-        {ladder_bl, 23, 11},        {io_config_bl, 26, 17},      {net_config_bl, 27, 19},
-        {kesta_pgm_bl, 125, 113},   {string_table_bl, 126, 115}, {rom_map_tbl + 512, 127, 117},
-        {text_table_bl, 128, 119},  {font_table_bl, 129, 121},   {promgr_table_bl, 130, 123},
+        {ladder_bl, 23, 11},       {io_config_bl, 26, 17},      {net_config_bl, 27, 19},
+        {kesta_pgm_bl, 125, 113},  {string_table_bl, 126, 115}, {rom_map_tbl + 512, 127, 117},
+        {text_table_bl, 128, 119}, {font_table_bl, 129, 121},   {promgr_table_bl, 130, 123},
         {sms_table_bl, 147, 143},
     };
     uint32_t n = 0;
@@ -216,7 +219,6 @@ TEST_F(BackupTest, StartUpLoadsTheBackupAndMirrorsTheBlocks) {
     EXPECT_EQ(count(calls, "TCH_BeepOvrd"), 1u);
 }
 
-
 TEST_F(BackupTest, IecRestoreCopiesTheRetainedBackupToTheWorkingFile) {
     // Missing backup: the working file stays as it is.
     write_file("/mnt/cfg/tr.ret", "old");
@@ -224,7 +226,8 @@ TEST_F(BackupTest, IecRestoreCopiesTheRetainedBackupToTheWorkingFile) {
     EXPECT_EQ(read_file("/mnt/cfg/tr.ret"), "old");
 
     std::string retained(2500, '\0'); // more than two chunks
-    for (size_t i = 0; i < retained.size(); ++i) retained[i] = char(i * 7);
+    for (size_t i = 0; i < retained.size(); ++i)
+        retained[i] = char(i * 7);
     write_file("/mnt/cfg/Tr_BKP.RET", retained);
     TrevantRuntime = 1;
     store();

@@ -1,15 +1,15 @@
 #include <gtest/gtest.h>
 
-#include "system/appfile.h"
-#include "system/crash.h"
-#include "regs/plc_reg.h"
-#include "system/touch.h"
-#include "platform/tick.h"
+#include "base/trace.h"
 #include "host/clock.h"
 #include "host/power.h"
 #include "host/root.h"
 #include "host/thread.h"
-#include "base/trace.h"
+#include "platform/tick.h"
+#include "regs/plc_reg.h"
+#include "system/appfile.h"
+#include "system/crash.h"
+#include "system/touch.h"
 #include "tests/support/png_snapshot.h"
 #include "tests/support/video_fixture.h"
 
@@ -45,7 +45,9 @@ int deep(int n) {
     if (n >= g_depth_limit) return pad[0];
     return deep(n + 1) + pad[0];
 }
-void *overflow_stack(void *) { return reinterpret_cast<void *>(intptr_t(deep(0))); }
+void *overflow_stack(void *) {
+    return reinterpret_cast<void *>(intptr_t(deep(0)));
+}
 
 long count_of(const std::vector<std::string> &calls, const char *name) {
     return long(std::count(calls.begin(), calls.end(), name));
@@ -68,7 +70,8 @@ TEST_F(CrashTest, LogFileHoldsTheBacktrace) {
     EXPECT_EQ(st.st_mode & 0777, 0600u);
     std::istringstream in(read_file("/mnt/cfg/logfile"));
     int lines = 0;
-    for (std::string line; std::getline(in, line);) ++lines;
+    for (std::string line; std::getline(in, line);)
+        ++lines;
     EXPECT_GE(lines, 2);
     EXPECT_LE(lines, 32);
     // A second crash replaces the log instead of appending to it.

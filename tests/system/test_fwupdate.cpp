@@ -1,12 +1,12 @@
 // Firmware update from removable media: the newest version directory is
 // found, copied into the firmware folder and started; older or equal ones are
 // left; an interrupted copy keeps the old firmware.
-#include "system/fwupdate.h"
-#include "regs/plc_reg.h"
 #include "host/media.h"
 #include "host/power.h"
 #include "host/root.h"
 #include "panel_fixture.h"
+#include "regs/plc_reg.h"
+#include "system/fwupdate.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

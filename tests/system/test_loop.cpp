@@ -1,17 +1,17 @@
-#include "system/appfile.h"
 #include "base/le.h"
-#include "system/loop.h"
-#include "system/nvram.h"
-#include "system/pgm.h"
-#include "regs/plc_reg.h"
-#include "system/sys.h"
-#include "host/clock.h"
 #include "base/trace.h"
+#include "host/clock.h"
 #include "host/watchdog.h"
 #include "iec/kernel/iec.h"
 #include "panel_fixture.h"
+#include "regs/plc_reg.h"
 #include "screen_program.h"
 #include "serial/serial.h"
+#include "system/appfile.h"
+#include "system/loop.h"
+#include "system/nvram.h"
+#include "system/pgm.h"
+#include "system/sys.h"
 #include "web/web.h"
 
 #include <algorithm>
@@ -105,11 +105,25 @@ TEST_F(LoopTest, OnePassCallsEveryServiceInOrder) {
     The_Loop();
     // The services the control scan calls inside PlcScan have tests of their own.
     Calls calls = without_screen(without_scan(host::trace_calls()));
-    Calls expected = {"The_Loop",      "Can_Isr",      "TimerISR",       "RctISR",
-                      "PlcScan",       "OCB_Update",   "Cmd_Check",      "Dpram_Service",
-                      "FxpMain",       "Datagram_Check", "CFM_TheLoop",  "PGM_TheLoop",
-                      "EnetMain",      "tx_timer_check", "USBPortMon", "TickleWatchdogReal", "ModemCycle",
-                      "FRAM_XChange_Data", "FRAM_BBRAM_XChange_Data"};
+    Calls expected = {"The_Loop",
+                      "Can_Isr",
+                      "TimerISR",
+                      "RctISR",
+                      "PlcScan",
+                      "OCB_Update",
+                      "Cmd_Check",
+                      "Dpram_Service",
+                      "FxpMain",
+                      "Datagram_Check",
+                      "CFM_TheLoop",
+                      "PGM_TheLoop",
+                      "EnetMain",
+                      "tx_timer_check",
+                      "USBPortMon",
+                      "TickleWatchdogReal",
+                      "ModemCycle",
+                      "FRAM_XChange_Data",
+                      "FRAM_BBRAM_XChange_Data"};
     EXPECT_EQ(calls, expected);
 }
 
@@ -123,12 +137,24 @@ TEST_F(LoopTest, ConditionalSteps) {
         {"screen manager stopped", [] { PGM_state = 2; }, {"CFM_TheLoop"}, {"PGM_TheLoop"}},
         {"auto-load-run skips the scan", [] { Sys_AutoLoad = 1; }, {"OCB_Update"}, {"PlcScan"}},
         {"recovery screen", [] { RecoverMode = 1; }, {"Cmd_Check"}, {"PlcScan"}},
-        {"recovery with detection forced", [] { RecoverMode = ForceRecoveryDetectFlag = 1; },
-         {"PlcScan"}, {}},
+        {"recovery with detection forced",
+         [] { RecoverMode = ForceRecoveryDetectFlag = 1; },
+         {"PlcScan"},
+         {}},
         {"IEC application", [] { TrevantRuntime = 1; }, {"Trevant_Comm_service"}, {}},
-        {"IEC application, loader", [] { TrevantRuntime = 1; BIS = 2; }, {},
+        {"IEC application, loader",
+         [] {
+             TrevantRuntime = 1;
+             BIS = 2;
+         },
+         {},
          {"Trevant_Comm_service"}},
-        {"IEC application, recovery", [] { TrevantRuntime = 1; RecoverMode = 1; }, {},
+        {"IEC application, recovery",
+         [] {
+             TrevantRuntime = 1;
+             RecoverMode = 1;
+         },
+         {},
          {"Trevant_Comm_service"}},
     };
     for (auto &c : cases) {
@@ -138,8 +164,10 @@ TEST_F(LoopTest, ConditionalSteps) {
         c.set();
         host::trace_start();
         The_Loop();
-        for (auto &p : c.present) EXPECT_EQ(count(host::trace_calls(), p), 1u) << c.what << ": " << p;
-        for (auto &a : c.absent) EXPECT_EQ(count(host::trace_calls(), a), 0u) << c.what << ": " << a;
+        for (auto &p : c.present)
+            EXPECT_EQ(count(host::trace_calls(), p), 1u) << c.what << ": " << p;
+        for (auto &a : c.absent)
+            EXPECT_EQ(count(host::trace_calls(), a), 0u) << c.what << ": " << a;
     }
     TrevantRuntime = 0;
 }
@@ -212,7 +240,8 @@ TEST_F(LoopTest, SlicedPassesRunAtTheSlicePeriodWhileTheScreenBlockIsLong) {
     The_Loop();
     Calls calls = host::trace_calls();
     ASSERT_EQ(slice_times.size(), 5u);
-    for (size_t i = 0; i < slice_times.size(); ++i) EXPECT_EQ(slice_times[i] - t0, 20 * (i + 1));
+    for (size_t i = 0; i < slice_times.size(); ++i)
+        EXPECT_EQ(slice_times[i] - t0, 20 * (i + 1));
     EXPECT_EQ(SlicedPassCount, 5u);
     for (const Calls &pass : sliced_passes(calls)) {
         EXPECT_EQ(count(pass, "Cmd_Check"), 0u);
@@ -231,7 +260,8 @@ TEST_F(LoopTest, NoSliceInIdleOrWhenSlicingIsOff) {
         panel_reset_all();
         PGM_state = 4;
         sr_put(167, 20);
-        if (variant == 0) sr_put(5, 0);
+        if (variant == 0)
+            sr_put(5, 0);
         else {
             sr_put(5, 2);
             DntTmeSlc = 1;
@@ -270,7 +300,8 @@ TEST_F(LoopTest, SlicedPassNeverNestsAndCountsPageOpenInterrupts) {
     });
     The_Loop();
     EXPECT_GT(nested_attempts, 0);
-    EXPECT_EQ(SlicedPassCount, uint32_t(nested_attempts)) << "one sliced pass per slice, none nested";
+    EXPECT_EQ(SlicedPassCount, uint32_t(nested_attempts))
+        << "one sliced pass per slice, none nested";
     EXPECT_EQ(ISRCountOnOpenPage, SlicedPassCount);
 }
 

@@ -1,13 +1,13 @@
 // Start-up validation: system registers brought into range or to their
 // defaults, blocks checked and replaced, mirrors and fault bits.
-#include "system/appfile.h"
 #include "base/crc16.h"
 #include "base/le.h"
-#include "system/nvram.h"
-#include "regs/plc_reg.h"
-#include "plc/sysreg.h"
 #include "base/trace.h"
 #include "panel_fixture.h"
+#include "plc/sysreg.h"
+#include "regs/plc_reg.h"
+#include "system/appfile.h"
+#include "system/nvram.h"
 #include "tools/lib/appbuild.h"
 
 #include <algorithm>
@@ -48,7 +48,8 @@ TEST_F(NvramTest, SystemRegistersAreRepairedOrSetToTheirDefaults) {
             load("{}");
             sr_put(c.sr, c.value);
             EXPECT_EQ(nvram_init(defaults, 0, 0), defaults);
-            EXPECT_EQ(sr_get(c.sr), defaults ? c.defaulted : c.repaired) << "%SR" << c.sr << " = " << c.value << (defaults ? " (defaults)" : "");
+            EXPECT_EQ(sr_get(c.sr), defaults ? c.defaulted : c.repaired)
+                << "%SR" << c.sr << " = " << c.value << (defaults ? " (defaults)" : "");
         }
     }
 }

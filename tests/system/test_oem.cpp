@@ -3,9 +3,9 @@
 #include <cstring>
 #include <string>
 
-#include "system/oem.h"
 #include "plc/solar.h"
 #include "serial/serial.h"
+#include "system/oem.h"
 #include "tests/support/panel_fixture.h"
 #include "web/web.h"
 

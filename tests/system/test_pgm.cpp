@@ -2,23 +2,22 @@
 // screen choice from %SR1, %SR2 and %SR3, and the display-fault page. The
 // object manager is not built yet: its entry points record their calls, and
 // the tests check the calls the loop makes.
-#include "system/appfile.h"
-#include "system/crash.h"
 #include "base/le.h"
-#include "system/loop.h"
-#include "system/pgm.h"
-#include "regs/plc_reg.h"
-#include "system/reglink.h"
-#include "plc/sysreg.h"
+#include "base/trace.h"
 #include "block_poison.h"
-#include "plc/appblocks.h"
-#include "plc/sysreg.h"
 #include "gdi/gdi.h"
 #include "gdi/text.h"
-#include "base/trace.h"
+#include "plc/appblocks.h"
+#include "plc/sysreg.h"
 #include "png_snapshot.h"
+#include "regs/plc_reg.h"
 #include "screen_program.h"
 #include "screens/screens.h"
+#include "system/appfile.h"
+#include "system/crash.h"
+#include "system/loop.h"
+#include "system/pgm.h"
+#include "system/reglink.h"
 #include "video_fixture.h"
 
 #include <algorithm>
@@ -512,7 +511,8 @@ TEST_F(PgmPictureTest, DisplayFaultPages) {
         EXPECT_EQ(PGM_state, 1) << c.name;
         EXPECT_EQ(PAGE_mode, 4) << c.name;
         EXPECT_EQ(
-            screen_snapshot_diff(std::string("tests/system/snapshots/fault_") + c.name + ".png"), "")
+            screen_snapshot_diff(std::string("tests/system/snapshots/fault_") + c.name + ".png"),
+            "")
             << c.name;
     }
     pDC = nullptr;

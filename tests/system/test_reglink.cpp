@@ -1,15 +1,15 @@
 // Register control blocks: pools, page links, size codes, sign extension,
 // the pseudo-references 992-1023 and the numbered system registers.
-#include "system/appfile.h"
 #include "base/le.h"
-#include "regs/plc_reg.h"
-#include "system/reglink.h"
-#include "platform/rtc.h"
-#include "system/sys.h"
 #include "net/net.h"
+#include "platform/rtc.h"
+#include "regs/plc_reg.h"
 #include "serial/serial.h"
 #include "support/block_poison.h"
 #include "support/panel_fixture.h"
+#include "system/appfile.h"
+#include "system/reglink.h"
+#include "system/sys.h"
 #include "web/web.h"
 
 #include <cstring>

@@ -1,15 +1,15 @@
 // Run control: the run-mode rules, the control scan and its statistics, the
 // I/O slot configuration and the network set-up.
-#include "system/appfile.h"
 #include "base/crc16.h"
-#include "system/run_ctrl.h"
-#include "plc/sysreg.h"
-#include "platform/tick.h"
-#include "host/clock.h"
 #include "base/trace.h"
+#include "host/clock.h"
 #include "iec/kernel/iec.h"
 #include "ladder_fixture.h"
+#include "platform/tick.h"
+#include "plc/sysreg.h"
 #include "serial/serial.h"
+#include "system/appfile.h"
+#include "system/run_ctrl.h"
 
 #include <algorithm>
 #include <set>

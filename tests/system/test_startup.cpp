@@ -1,14 +1,14 @@
-#include "system/appfile.h"
-#include "system/loop.h"
-#include "system/pgm.h"
-#include "regs/plc_reg.h"
-#include "system/startup.h"
-#include "system/sys.h"
+#include "base/trace.h"
 #include "host/config.h"
 #include "host/root.h"
 #include "host/shell.h"
-#include "base/trace.h"
 #include "panel_fixture.h"
+#include "regs/plc_reg.h"
+#include "system/appfile.h"
+#include "system/loop.h"
+#include "system/pgm.h"
+#include "system/startup.h"
+#include "system/sys.h"
 
 #include <unistd.h>
 

@@ -1,15 +1,15 @@
 // The start-up messages on the screen: the console shows the sign-on and
 // "Self-test Running..." while the unit starts, then the self-test result,
 // drawn in the console font on the visible screen.
-#include "system/msg.h"
-#include "regs/plc_reg.h"
-#include "system/startup.h"
+#include "base/trace.h"
 #include "gdi/gdi.h"
 #include "gdi/tty.h"
 #include "host/config.h"
-#include "base/trace.h"
 #include "panel_fixture.h"
 #include "png_snapshot.h"
+#include "regs/plc_reg.h"
+#include "system/msg.h"
+#include "system/startup.h"
 
 #include <cstring>
 #include <string>

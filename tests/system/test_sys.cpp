@@ -1,22 +1,22 @@
 // System services: backlight, function keys, option outputs, watchdog tickle,
 // the battery-backed memory of the screen objects, the per-pass system update
 // of the screen program, warm reset and clear-all.
-#include "system/appfile.h"
-#include "plc/fram.h"
 #include "base/le.h"
-#include "regs/plc_reg.h"
-#include "system/reglink.h"
-#include "system/sys.h"
-#include "system/touch.h"
+#include "base/trace.h"
 #include "data/cfm.h"
 #include "data/data.h"
 #include "host/board.h"
 #include "host/config.h"
 #include "host/power.h"
 #include "host/root.h"
-#include "base/trace.h"
 #include "panel_fixture.h"
+#include "plc/fram.h"
+#include "regs/plc_reg.h"
 #include "serial/serial.h"
+#include "system/appfile.h"
+#include "system/reglink.h"
+#include "system/sys.h"
+#include "system/touch.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,14 +1,14 @@
 // Touch samples through the device FIFO, the screen saver, the beeper and
 // the power supervisor's figures, on the virtual clock.
 #include "base/le.h"
-#include "regs/plc_reg.h"
-#include "system/touch.h"
+#include "base/trace.h"
 #include "host/clock.h"
 #include "host/config.h"
 #include "host/root.h"
 #include "host/touchdev.h"
-#include "base/trace.h"
 #include "panel_fixture.h"
+#include "regs/plc_reg.h"
+#include "system/touch.h"
 
 #include <algorithm>
 #include <cstring>
@@ -20,7 +20,9 @@ struct Ev {
     bool operator==(const Ev &o) const { return code == o.code && x == o.x && y == o.y; }
 };
 std::vector<Ev> g_ev;
-void record(int code, int x, int y) { g_ev.push_back({code, x, y}); }
+void record(int code, int x, int y) {
+    g_ev.push_back({code, x, y});
+}
 } // namespace
 
 class TouchTest : public PanelTest {
@@ -41,7 +43,8 @@ protected:
     void calibration(int32_t xmax, int32_t ymax) {
         std::string rec(24, '\0');
         int32_t v[6] = {xmax, ymax, 0, 0, W, H};
-        for (int i = 0; i < 6; ++i) put_le32(rec.data() + 4 * i, uint32_t(v[i]));
+        for (int i = 0; i < 6; ++i)
+            put_le32(rec.data() + 4 * i, uint32_t(v[i]));
         write_file("/mnt/cfg/cal.dta", rec);
     }
     void open(int build = 3549) {
@@ -54,7 +57,9 @@ protected:
         tick();
     }
     // A sample of the pressure-measuring path, and of the older one.
-    void sample(int x, int y, int pressure = 100) { send({{3, 0, x}, {3, 1, y}, {3, 24, pressure}}); }
+    void sample(int x, int y, int pressure = 100) {
+        send({{3, 0, x}, {3, 1, y}, {3, 24, pressure}});
+    }
     void old_sample(int x, int y) { send({{3, 0, y}, {3, 1, x}}); }
     void release() { send({{3, 24, 0}}); }
     void tick(int ms = 1) {
@@ -96,9 +101,9 @@ TEST_F(TouchTest, PressureIsScaledByPositionAndCheckedAgainstTheThreshold) {
         int scaled;
     };
     const Case cases[] = {
-        {100, 21, 0, true, 210},   {100, 20, 0, false, 0},   {300, 41, 0, true, 205},
-        {300, 40, 0, false, 0},    {500, 51, 0, true, 204},  {500, 50, 0, false, 0},
-        {1000, 134, 0, true, 201}, {1000, 133, 0, false, 0}, {3000, 201, 0, true, 201},
+        {100, 21, 0, true, 210},   {100, 20, 0, false, 0},      {300, 41, 0, true, 205},
+        {300, 40, 0, false, 0},    {500, 51, 0, true, 204},     {500, 50, 0, false, 0},
+        {1000, 134, 0, true, 201}, {1000, 133, 0, false, 0},    {3000, 201, 0, true, 201},
         {3000, 200, 0, false, 0},  {3000, 150, 100, true, 150},
     };
     for (const Case &c : cases) {
@@ -144,7 +149,8 @@ TEST_F(TouchTest, FirstTouchInTheTopRightCornerOpensTheKeyPanel) {
         int x, y;
         bool slide;
     };
-    const Case cases[] = {{W - 1, 0, true}, {W - 39, 38, true}, {W - 40, 10, false}, {W - 10, 39, false}};
+    const Case cases[] = {
+        {W - 1, 0, true}, {W - 39, 38, true}, {W - 40, 10, false}, {W - 10, 39, false}};
     for (const Case &c : cases) {
         SCOPED_TRACE(c.x * 1000 + c.y);
         host::trace_clear();
@@ -190,7 +196,8 @@ TEST_F(TouchTest, SensitivitySetsTheMoveThatStartsADrag) {
     EXPECT_EQ(touch_state, 2);
     sample(100 + 75, 100); // a new press at the new point
     release();
-    EXPECT_EQ(g_ev, (std::vector<Ev>{{512, 100, H - 100}, {512, 175, H - 100}, {256, 175, H - 100}}));
+    EXPECT_EQ(g_ev,
+              (std::vector<Ev>{{512, 100, H - 100}, {512, 175, H - 100}, {256, 175, H - 100}}));
 }
 
 TEST_F(TouchTest, ScreenSaverBlanksWakesOnTouchAndSwallowsIt) {

@@ -1,13 +1,13 @@
 // The control socket's touch, drag and key commands, driving the real touch
 // driver through the device FIFO on the virtual clock.
 #include "base/le.h"
-#include "regs/plc_reg.h"
-#include "system/touch.h"
 #include "host/config.h"
 #include "host/ctl.h"
 #include "net/tx.h"
 #include "panel_fixture.h"
 #include "platform/keys.h"
+#include "regs/plc_reg.h"
+#include "system/touch.h"
 
 #include <cstring>
 #include <vector>

@@ -1,11 +1,11 @@
 // The ladder assembler and disassembler: the text they share with the engine
 // and the bytes of the program file.
 #include "base/crc16.h"
-#include "tools/lib/ladasm.h"
-#include "plc/ladder.h"
-#include "plc/ladder_ops.h"
 #include "base/le.h"
 #include "panel_fixture.h"
+#include "plc/ladder.h"
+#include "plc/ladder_ops.h"
+#include "tools/lib/ladasm.h"
 
 #include <random>
 

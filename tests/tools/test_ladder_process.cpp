@@ -143,9 +143,11 @@ TEST_F(LadderProcessTest, ScheduleRungFollowsTheClockSetThroughPanelctl) {
 
     // The whole calendar at once: seconds, minutes, hours, day, month, year.
     int rc = 0;
-    std::string out = run(bin("panelctl") + " --root " + root_dir + " reg set %SR44 57 30 12 1 6 2031", &rc);
+    std::string out =
+        run(bin("panelctl") + " --root " + root_dir + " reg set %SR44 57 30 12 1 6 2031", &rc);
     ASSERT_EQ(rc, 0) << out;
-    EXPECT_TRUE(wait_for([&] { return reg("%SR49") == 2031; }, 3000)) << "the clock registers follow";
+    EXPECT_TRUE(wait_for([&] { return reg("%SR49") == 2031; }, 3000))
+        << "the clock registers follow";
     EXPECT_EQ(reg("%SR50"), 1) << "1 June 2031 is a Sunday";
     EXPECT_TRUE(wait_for([&] { return reg("%Q2") == 1; }, 2000)) << "the year 2031";
     EXPECT_TRUE(wait_for([&] { return reg("%Q1") == 1; }, 6000)) << "on from 12:31";

@@ -2,8 +2,8 @@
 // panelctl, its status and free space in the system registers, and a firmware
 // update started by the supervisor.
 #include "host/root.h"
-#include "supervised_panel.h"
 #include "process_util.h"
+#include "supervised_panel.h"
 
 #include <signal.h>
 #include <sys/stat.h>
@@ -16,7 +16,6 @@
 #include <fstream>
 #include <sstream>
 #include <thread>
-
 
 class MediaProcessTest : public SupervisedPanelTest {
 protected:

@@ -1,9 +1,9 @@
 // The application builder as a command and as a library: descriptions that
 // build, and descriptions refused with the part named.
-#include "system/appfile.h"
 #include "base/crc16.h"
 #include "base/le.h"
 #include "panel_fixture.h"
+#include "system/appfile.h"
 #include "tools/lib/appbuild.h"
 
 #include <sys/wait.h>
@@ -21,7 +21,8 @@ using MkappTest = PanelTest;
 
 TEST_F(MkappTest, CommandWritesTheFilesAndTheManifest) {
     write_file("/app/logo.bin", "LOGO");
-    write_file("/app/app.json", R"({"io_config": {"hex": "01 02 03 04"}, "bitmaps": {"1": {"file": "logo.bin"}}})");
+    write_file("/app/app.json",
+               R"({"io_config": {"hex": "01 02 03 04"}, "bitmaps": {"1": {"file": "logo.bin"}}})");
     std::string cmd = bin("mkapp") + " -o " + root_dir + "/app " + root_dir + "/app/app.json";
     ASSERT_EQ(std::system((cmd + " >/dev/null").c_str()), 0);
     std::string config = read_file("/app/config.pgm"), manifest = read_file("/app/manifest.json");
@@ -34,7 +35,8 @@ TEST_F(MkappTest, CommandWritesTheFilesAndTheManifest) {
     EXPECT_EQ(config.substr(p.offset + app::kRomMapSize + app::kBmpSlotSize, 4), "LOGO");
     EXPECT_EQ(m["config.pgm"].size(), 16u);
     EXPECT_EQ(read_file("/app/ladder.pgm").size(), 10u) << "the default program, one END word";
-    EXPECT_NE(std::system((bin("mkapp") + " " + root_dir + "/nothing.json 2>/dev/null").c_str()), 0);
+    EXPECT_NE(std::system((bin("mkapp") + " " + root_dir + "/nothing.json 2>/dev/null").c_str()),
+              0);
 }
 
 TEST_F(MkappTest, WrongDescriptionsAreRefusedWithThePartNamed) {
@@ -45,7 +47,8 @@ TEST_F(MkappTest, WrongDescriptionsAreRefusedWithThePartNamed) {
         {"[1]", "expected an object"},
         {"{", "not valid JSON"},
         {R"({"colour": "default"})", "colour: unknown part"},
-        {R"({"net_config": {"zeros": 4089}})", "net_config: 4089 bytes do not fit its 4088-byte block"},
+        {R"({"net_config": {"zeros": 4089}})",
+         "net_config: 4089 bytes do not fit its 4088-byte block"},
         {R"({"security": {"zeros": 81}})", "security: at most 80 bytes"},
         {R"({"io_config": {"hex": "0g"}})", "io_config: not a hex digit"},
         {R"({"io_config": {"bytes": [256]}})", "io_config: number 256 too large"},

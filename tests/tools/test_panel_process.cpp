@@ -1,6 +1,6 @@
 // The panel as people run it: the supervisor, the panel process and panelctl.
-#include "supervised_panel.h"
 #include "process_util.h"
+#include "supervised_panel.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -55,7 +55,8 @@ protected:
         if (send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) < 0) return "no send";
         std::string out;
         char buf[256];
-        for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;) out.append(buf, size_t(n));
+        for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;)
+            out.append(buf, size_t(n));
         close(fd);
         return out;
     }
@@ -67,7 +68,8 @@ TEST_F(PanelProcessTest, StatusRegistersAndRefusals) {
     // The default application has no screens: the display-fault page shows.
     EXPECT_TRUE(wait_for([&] { return status_field("PGM_state") == "1"; }, 2000));
     EXPECT_EQ(status_field("PGM_fault"), "0x0800");
-    EXPECT_NE(slurp(root_dir + "/var/log/console.log").find("Self-test Running..."), std::string::npos);
+    EXPECT_NE(slurp(root_dir + "/var/log/console.log").find("Self-test Running..."),
+              std::string::npos);
 
     Result r = ctl("reg set %SR167 1");
     EXPECT_EQ(r.rc, 1);
@@ -84,10 +86,8 @@ TEST_F(PanelProcessTest, StatusRegistersAndRefusals) {
     for (Bad b : {Bad{"reg get %XY3", "unknown register name"},
                   Bad{"reg get %R50241", "register number out of range"},
                   Bad{"reg set %R1 70000", "does not fit 16 bits"},
-                  Bad{"reg set %R1 12abc", "not a number"},
-                  Bad{"reg set %SR4 1", "read-only"},
-                  Bad{"reg set %SR5 5", "refused 5 (allowed 0..4)"},
-                  Bad{"reg fly %R1", "usage"},
+                  Bad{"reg set %R1 12abc", "not a number"}, Bad{"reg set %SR4 1", "read-only"},
+                  Bad{"reg set %SR5 5", "refused 5 (allowed 0..4)"}, Bad{"reg fly %R1", "usage"},
                   Bad{"launch", "unknown command"}}) {
         r = ctl(b.args);
         EXPECT_EQ(r.rc, 1) << b.args;
@@ -115,8 +115,9 @@ TEST_F(PanelProcessTest, StalledLoopSavesRegistersThenTheWatchdogRestartsThePane
     std::string passes_before = status_field("passes");
     EXPECT_EQ(ctl("debug stall").rc, 0);
     std::string log = root_dir + "/var/log/supervisor.log";
-    ASSERT_TRUE(wait_for([&] { return slurp(log).find("by watchdog reset: restarting") != std::string::npos; },
-                         12000))
+    ASSERT_TRUE(wait_for(
+        [&] { return slurp(log).find("by watchdog reset: restarting") != std::string::npos; },
+        12000))
         << slurp(log);
     EXPECT_NE(slurp(root_dir + "/trace.log").find("AutoSaveRegisters"), std::string::npos)
         << "the watchdog thread saved the registers before the reset";
@@ -134,7 +135,8 @@ TEST_F(PanelProcessTest, StoppedProcessIsResetBySupervisor) {
     pid_t pid = std::atoi(text.c_str() + at + 5);
     ASSERT_GT(pid, 0);
     kill(pid, SIGSTOP);
-    ASSERT_TRUE(wait_for([&] { return slurp(log).find("resetting it") != std::string::npos; }, 12000))
+    ASSERT_TRUE(
+        wait_for([&] { return slurp(log).find("resetting it") != std::string::npos; }, 12000))
         << slurp(log);
     EXPECT_TRUE(wait_for([&] { return ctl("status").rc == 0; }, 10000));
 }
@@ -181,7 +183,8 @@ TEST_F(PanelProcessTest, SilentControlClientsDoNotStallThePasses) {
         return fd;
     };
     std::vector<int> quiet;
-    for (int i = 0; i < 4; ++i) quiet.push_back(connect_client());
+    for (int i = 0; i < 4; ++i)
+        quiet.push_back(connect_client());
     int half = connect_client();
     ASSERT_EQ(send(half, "stat", 4, MSG_NOSIGNAL), 4);
     int drip = connect_client();
@@ -201,7 +204,8 @@ TEST_F(PanelProcessTest, SilentControlClientsDoNotStallThePasses) {
     ASSERT_TRUE(wait_for([&] { return kill(pid, 0) != 0; }, 5000));
     EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(1500));
     EXPECT_NE(slurp(log).find("power off"), std::string::npos) << slurp(log);
-    for (int fd : quiet) close(fd);
+    for (int fd : quiet)
+        close(fd);
     close(half);
     close(drip);
 }
@@ -222,7 +226,7 @@ TEST_F(PanelProcessTest, ScreenshotWritesTheVisibleScreen) {
     start();
     // A relative name is taken from panelctl's own folder.
     Result r = run_rc("cd '" + root_dir + "' && " + bin("panelctl") + " --root " + root_dir +
-                   " screenshot shot.png");
+                      " screenshot shot.png");
     EXPECT_EQ(r.rc, 0) << r.out;
     EXPECT_EQ(r.out, root_dir + "/shot.png\n");
     std::string png = slurp(root_dir + "/shot.png");

@@ -20,7 +20,9 @@
 
 namespace {
 
-void sleep_ms(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+void sleep_ms(int ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
 
 struct Areas {
     long r = -1, em = -1, bb = -1; // -1: mixed
@@ -31,7 +33,8 @@ class PowerLossTest : public PanelTest {
 protected:
     void SetUp() override {
         PanelTest::SetUp();
-        write_file("/host.conf", "test_hooks = 1\nwatchdog = 0\nuname = Linux panel 2.6.35.3-1037 #1\n");
+        write_file("/host.conf",
+                   "test_hooks = 1\nwatchdog = 0\nuname = Linux panel 2.6.35.3-1037 #1\n");
     }
     void TearDown() override {
         if (pid > 0) {
@@ -89,7 +92,8 @@ protected:
 
 TEST_F(PowerLossTest, RegisterSurvivesKillAndThePowerFailSignal) {
     start();
-    EXPECT_EQ(read_file("/mnt/cfg/autoreg.dta").size(), 8u + 109176) << "register files made at the first start";
+    EXPECT_EQ(read_file("/mnt/cfg/autoreg.dta").size(), 8u + 109176)
+        << "register files made at the first start";
     EXPECT_EQ(ctl("reg set %R1 1234"), "%R1 = 1234\n");
     sleep_ms(50); // a few passes: the FRAM has it
     EXPECT_EQ(stop(SIGKILL), 128 + SIGKILL);
@@ -98,7 +102,8 @@ TEST_F(PowerLossTest, RegisterSurvivesKillAndThePowerFailSignal) {
 
     EXPECT_EQ(ctl("reg set %R1 4321"), "%R1 = 4321\n");
     EXPECT_EQ(stop(44), 11) << "the power-fail path ends with the power-off";
-    EXPECT_EQ(le16(read_file("/mnt/cfg/autoreg.dta").data() + 8 + 0xF80), 4321) << "saved to the file";
+    EXPECT_EQ(le16(read_file("/mnt/cfg/autoreg.dta").data() + 8 + 0xF80), 4321)
+        << "saved to the file";
     start();
     EXPECT_EQ(ctl("reg get %R1"), "%R1 = 4321\n");
 }

@@ -1,9 +1,9 @@
 // The started panel's screen as its user sees it through panelctl: after the
 // start-up console with the self-test result, a unit without an application
 // shows the display-fault page in the console font.
-#include "supervised_panel.h"
 #include "png_snapshot.h"
 #include "process_util.h"
+#include "supervised_panel.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -27,8 +27,8 @@ TEST_F(StartupScreenTest, ScreenshotShowsTheSelfTestOnTheConsole) {
             std::vector<uint8_t> rgb;
             int w = 0, h = 0;
             if (!png_read_rgb(shot, &rgb, &w, &h)) return false;
-            diff = png_snapshot_diff("tests/system/snapshots/fault_no_user_screens_800x480.png", rgb,
-                                     w, h);
+            diff = png_snapshot_diff("tests/system/snapshots/fault_no_user_screens_800x480.png",
+                                     rgb, w, h);
             return diff.empty();
         },
         10000))

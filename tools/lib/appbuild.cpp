@@ -1,11 +1,11 @@
 #include "tools/lib/appbuild.h"
 
-#include "plc/appblocks.h"
 #include "base/crc16.h"
-#include "tools/lib/ladasm.h"
 #include "base/le.h"
+#include "plc/appblocks.h"
 #include "regs/regname.h"
 #include "screens/screens.h"
+#include "tools/lib/ladasm.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -29,7 +29,8 @@ struct Failure {
 
 void append_le(Bytes &b, uint64_t v, int n) {
     // Fields wider than 8 bytes are zero beyond the value.
-    for (int i = 0; i < n; ++i) b.push_back(i < 8 ? uint8_t(v >> (8 * i)) : 0);
+    for (int i = 0; i < n; ++i)
+        b.push_back(i < 8 ? uint8_t(v >> (8 * i)) : 0);
 }
 
 uint64_t number(const json &v, const std::string &where, uint64_t max) {
@@ -77,7 +78,8 @@ Bytes screen_object(const json &o, const std::string &where) {
     int16_t rect[4] = {};
     if (o.contains("rect")) {
         const json &r = o["rect"];
-        if (!r.is_array() || r.size() != 4) fail(where, "\"rect\" takes [left, top, right, bottom]");
+        if (!r.is_array() || r.size() != 4)
+            fail(where, "\"rect\" takes [left, top, right, bottom]");
         for (int i = 0; i < 4; ++i) {
             if (!r[i].is_number_integer()) fail(where, "\"rect\" takes whole numbers");
             int64_t v = r[i].get<int64_t>();
@@ -85,7 +87,8 @@ Bytes screen_object(const json &o, const std::string &where) {
             rect[i] = int16_t(v);
         }
     }
-    for (int16_t v : rect) append_le(b, uint16_t(v), 2);
+    for (int16_t v : rect)
+        append_le(b, uint16_t(v), 2);
     b.resize(length, 0);
     if (flags & 0x1000) {
         b[30] = uint8_t(length);
@@ -100,7 +103,8 @@ Bytes screen_page(const json &p, const std::string &where) {
     if (!p.contains("screen")) fail(where, "a page needs \"screen\"");
     uint64_t screen = number(p["screen"], where + ".screen", 1023);
     if (screen == 0) fail(where, "screen numbers start at 1");
-    if (p.contains("fault") && !p["fault"].is_boolean()) fail(where, "\"fault\" takes true or false");
+    if (p.contains("fault") && !p["fault"].is_boolean())
+        fail(where, "\"fault\" takes true or false");
     bool fault_marker = p.value("fault", false);
     const json objects = p.contains("objects") ? p["objects"] : json::array();
     if (!objects.is_array()) fail(where, "\"objects\" takes a list");
@@ -144,9 +148,9 @@ Bytes capture_setup(const json &c, const std::string &where) {
 
 // The screen program: its header, then the pages.
 Bytes screen_program(const json &s, const std::string &where) {
-    only_keys(s, where, {"start_screen", "flags", "header_length", "size", "page_count",
-                         "language_register", "languages", "touch_register", "fonts_check",
-                         "pages", "capture"});
+    only_keys(s, where,
+              {"start_screen", "flags", "header_length", "size", "page_count", "language_register",
+               "languages", "touch_register", "fonts_check", "pages", "capture"});
     uint32_t hlen = uint32_t(number_or(s, "header_length", 56, where, 0xFFFF));
     if (hlen < 16 || hlen > 56) fail(where, "\"header_length\" is 16 to 56");
     const json pages = s.contains("pages") ? s["pages"] : json::array();
@@ -200,10 +204,12 @@ Bytes from_object(const json &c, const std::string &where, const std::string &ba
     } else if (key == "bytes" || key == "u16" || key == "u32") {
         if (!v.is_array()) fail(where, "\"" + key + "\" takes a list of numbers");
         int width = key == "bytes" ? 1 : key == "u16" ? 2 : 4;
-        for (const json &n : v) append_le(b, number(n, where, (1ull << (8 * width)) - 1), width);
+        for (const json &n : v)
+            append_le(b, number(n, where, (1ull << (8 * width)) - 1), width);
     } else if (key == "text") {
         if (!v.is_string()) fail(where, "\"text\" takes a string");
-        for (char ch : v.get<std::string>()) b.push_back(uint8_t(ch));
+        for (char ch : v.get<std::string>())
+            b.push_back(uint8_t(ch));
     } else if (key == "screens") {
         b = screen_program(v, where);
     } else if (key == "zeros") {
@@ -211,7 +217,8 @@ Bytes from_object(const json &c, const std::string &where, const std::string &ba
     } else if (key == "file") {
         if (!v.is_string()) fail(where, "\"file\" takes a file name");
         std::string name = v.get<std::string>();
-        std::string full = (!name.empty() && name[0] == '/') || base_dir.empty() ? name : base_dir + "/" + name;
+        std::string full =
+            (!name.empty() && name[0] == '/') || base_dir.empty() ? name : base_dir + "/" + name;
         std::string data, error;
         if (!read_input_file(full, &data, &error)) fail(where, error);
         b.assign(data.begin(), data.end());
@@ -240,7 +247,8 @@ Bytes default_of(const std::string &name) {
     if (name == "ladder") {
         append_le(b, 9, 2); // END
     } else if (name == "io_config") {
-        for (int i = 0; i < 3; ++i) append_le(b, 255, 4);
+        for (int i = 0; i < 3; ++i)
+            append_le(b, 255, 4);
     } else if (name == "net_config") {
         b.assign(34, 0);
         b[5] = 0x40;
@@ -270,7 +278,8 @@ Bytes ladder_source(const json &v, const std::string &base_dir) {
     std::string text;
     if (v.is_string()) {
         std::string name = v.get<std::string>();
-        std::string full = (!name.empty() && name[0] == '/') || base_dir.empty() ? name : base_dir + "/" + name;
+        std::string full =
+            (!name.empty() && name[0] == '/') || base_dir.empty() ? name : base_dir + "/" + name;
         std::string error;
         if (!read_input_file(full, &text, &error)) fail("ladder", error);
     } else if (v.is_object() && v.contains("text") && v["text"].is_string()) {
@@ -305,7 +314,8 @@ Bytes ladder_data(const json &desc, const std::string &base_dir) {
         return b;
     }
     if (!l.contains("program")) return contents(l, "ladder", base_dir);
-    Bytes b = l["program"].is_string() ? part_data(l, "program", base_dir) : contents(l["program"], "ladder.program", base_dir);
+    Bytes b = l["program"].is_string() ? part_data(l, "program", base_dir)
+                                       : contents(l["program"], "ladder.program", base_dir);
     if (l["program"] == "default") b = default_of("ladder");
     if (l.contains("features")) {
         // The programming tool's trailer: the feature word 9 bytes from the end.
@@ -317,7 +327,8 @@ Bytes ladder_data(const json &desc, const std::string &base_dir) {
 }
 
 json place(const std::string &name, size_t offset, size_t size, uint32_t length, uint16_t crc) {
-    return json{{"name", name}, {"offset", offset}, {"size", size}, {"length", length}, {"crc", crc}};
+    return json{
+        {"name", name}, {"offset", offset}, {"size", size}, {"length", length}, {"crc", crc}};
 }
 
 void add_block(Bytes &file, json &manifest, const std::string &name, const Bytes &data,
@@ -355,7 +366,8 @@ void add_bitmaps(Bytes &file, json &manifest, const json &desc, const std::strin
             std::string where = "bitmaps." + it.key();
             char *end = nullptr;
             long slot = std::strtol(it.key().c_str(), &end, 10);
-            if (it.key().empty() || *end || slot < 0 || slot > 63) fail(where, "slot must be 0 to 63");
+            if (it.key().empty() || *end || slot < 0 || slot > 63)
+                fail(where, "slot must be 0 to 63");
             Bytes data = contents(it.value(), where, base_dir);
             if (data.size() > app::kBmpSlotSize)
                 fail(where, "at most " + std::to_string(app::kBmpSlotSize) + " bytes");
@@ -365,9 +377,12 @@ void add_bitmaps(Bytes &file, json &manifest, const json &desc, const std::strin
         fail("bitmaps", "expected \"default\", \"empty\" or an object of slots");
     }
     size_t used = 0;
-    for (auto &s : slots) used = std::max(used, size_t(s.first) * app::kBmpSlotSize + s.second.size());
+    for (auto &s : slots)
+        used = std::max(used, size_t(s.first) * app::kBmpSlotSize + s.second.size());
     Bytes area(used, 0);
-    for (auto &s : slots) std::copy(s.second.begin(), s.second.end(), area.begin() + long(s.first) * app::kBmpSlotSize);
+    for (auto &s : slots)
+        std::copy(s.second.begin(), s.second.end(),
+                  area.begin() + long(s.first) * app::kBmpSlotSize);
     Bytes map;
     bool default_map = !b || *b == "default";
     for (int n = 0; n < 64; ++n) {
@@ -376,9 +391,10 @@ void add_bitmaps(Bytes &file, json &manifest, const json &desc, const std::strin
         size_t first = size_t(n) * app::kBmpSlotSize;
         size_t len = default_map ? 8 : (slots.count(n) ? slots[n].size() : 0);
         uint8_t head[8] = {};
-        for (size_t i = 0; i < len && i < 8 && first + i < area.size(); ++i) head[i] = area[first + i];
-        uint16_t crc = default_map ? crc16(head, 8)
-                                   : crc16(len ? area.data() + first : nullptr, len);
+        for (size_t i = 0; i < len && i < 8 && first + i < area.size(); ++i)
+            head[i] = area[first + i];
+        uint16_t crc =
+            default_map ? crc16(head, 8) : crc16(len ? area.data() + first : nullptr, len);
         append_le(map, crc, 4);
         append_le(map, len, 4);
     }
@@ -388,7 +404,8 @@ void add_bitmaps(Bytes &file, json &manifest, const json &desc, const std::strin
     size_t at = file.size();
     file.insert(file.end(), map.begin(), map.end());
     file.insert(file.end(), area.begin(), area.end());
-    manifest.push_back(place("bitmaps", at, map.size() + area.size(), uint32_t(area.size()), total_crc));
+    manifest.push_back(
+        place("bitmaps", at, map.size() + area.size(), uint32_t(area.size()), total_crc));
 }
 
 } // namespace
@@ -397,7 +414,8 @@ bool build(const json &desc, const std::string &base_dir, Built *out, std::strin
     try {
         if (!desc.is_object()) fail("description", "expected an object");
         std::vector<std::string> known = {"ladder"};
-        for (const auto &p : app::kConfigParts) known.push_back(p.name);
+        for (const auto &p : app::kConfigParts)
+            known.push_back(p.name);
         for (auto it = desc.begin(); it != desc.end(); ++it)
             if (std::find(known.begin(), known.end(), it.key()) == known.end())
                 fail(it.key(), "unknown part");
@@ -442,7 +460,8 @@ bool read_input_file(const std::string &file, std::string *out, std::string *err
     }
     uintmax_t size = std::filesystem::file_size(file, ec);
     if (ec || size > kMaxInputFile) {
-        *error = "cannot read " + file + ": larger than " + std::to_string(kMaxInputFile) + " bytes";
+        *error =
+            "cannot read " + file + ": larger than " + std::to_string(kMaxInputFile) + " bytes";
         return false;
     }
     std::ifstream in(file, std::ios::binary);
@@ -454,7 +473,8 @@ bool read_input_file(const std::string &file, std::string *out, std::string *err
     return true;
 }
 
-bool build_text(const std::string &text, const std::string &base_dir, Built *out, std::string *error) {
+bool build_text(const std::string &text, const std::string &base_dir, Built *out,
+                std::string *error) {
     json desc = json::parse(text, nullptr, false);
     if (desc.is_discarded()) {
         *error = "description: not valid JSON";
@@ -478,7 +498,8 @@ bool write_files(const Built &built, const std::string &dir, std::string *error)
 
 bool find_part(const json &manifest, const std::string &name, Placed *out) {
     const json *entry = nullptr;
-    if (name == "ladder") entry = manifest.contains("ladder.pgm") ? &manifest["ladder.pgm"] : nullptr;
+    if (name == "ladder")
+        entry = manifest.contains("ladder.pgm") ? &manifest["ladder.pgm"] : nullptr;
     else if (manifest.contains("config.pgm"))
         for (const json &e : manifest["config.pgm"])
             if (e.value("name", "") == name) entry = &e;

@@ -2,9 +2,9 @@
 #include "tools/lib/ladasm.h"
 
 #include "base/crc16.h"
+#include "base/le.h"
 #include "plc/ladder.h"
 #include "plc/ladder_ops.h"
-#include "base/le.h"
 #include "regs/regname.h"
 
 #include <algorithm>
@@ -35,7 +35,6 @@ uint32_t unfold(uint32_t ref) {
         if (ref >= a.first - a.minus && ref < a.end - a.minus) return ref + a.minus;
     return ref;
 }
-
 
 // "%R5" for a reference that names a register exactly, "%R5.3" for a bit
 // inside a word register; empty when neither.
