@@ -6,10 +6,15 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <mutex>
 
 namespace host {
 namespace {
-std::string g_root;
+// Never destroyed: the watchdog thread may still build a path (saving the
+// registers) while the main thread runs the static destructors at exit.
+std::string &g_root = *new std::string;
+// Guards the first look at $PANEL_ROOT, which any thread may make.
+std::mutex g_root_mutex;
 
 bool is_media(const std::string &p) {
     return p.rfind("/mnt/USB0", 0) == 0 || p.rfind("/mnt/USB1", 0) == 0;
@@ -34,6 +39,7 @@ std::string match_case(const std::string &dir, const std::string &name) {
 } // namespace
 
 const std::string &root() {
+    std::lock_guard<std::mutex> lock(g_root_mutex);
     if (g_root.empty()) {
         const char *env = std::getenv("PANEL_ROOT");
         g_root = (env && *env) ? env : "var/panel";
@@ -43,6 +49,7 @@ const std::string &root() {
 }
 
 void set_root(const std::string &dir) {
+    std::lock_guard<std::mutex> lock(g_root_mutex);
     g_root = dir;
     while (g_root.size() > 1 && g_root.back() == '/') g_root.pop_back();
 }
