@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds with address and undefined-behaviour sanitizers, runs every test with
-# ctest, runs each fuzz target briefly and the benchmarks once, and ends with
-# one line "N passed, N failed".
+# ctest and each test binary whole, runs each fuzz target briefly and the
+# benchmarks once, and ends with one line "N passed, N failed". With
+# PANEL_TSAN_SUITE=1 the tests also run under the thread sanitizer.
 set -uo pipefail
 cd "$(dirname "$0")"
 . scripts/deps.sh
@@ -21,16 +22,45 @@ else
     failed=$((failed + 1))
 fi
 
+# Runs ctest in a build folder (extra arguments go to ctest) and counts its
+# results into passed/failed.
+run_ctest() {
+    local dir=$1
+    shift
+    ctest --test-dir "$dir" -j "$JOBS" --output-on-failure --timeout 300 "$@" | tee "$dir/ctest.log"
+    local total bad
+    total=$(grep -Eo 'tests failed out of [0-9]+' "$dir/ctest.log" | grep -Eo '[0-9]+$' || echo 0)
+    bad=$(grep -Eo '[0-9]+ tests failed out of' "$dir/ctest.log" | grep -Eo '^[0-9]+' || echo 0)
+    if [ "$total" = 0 ] && grep -q '100% tests passed' "$dir/ctest.log"; then
+        total=$(grep -Eo 'out of [0-9]+' "$dir/ctest.log" | grep -Eo '[0-9]+$' || echo 0)
+    fi
+    passed=$((passed + total - bad))
+    failed=$((failed + bad))
+}
+
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
-ctest --test-dir build-asan -j "$JOBS" --output-on-failure --timeout 300 | tee build-asan/ctest.log
-total=$(grep -Eo 'tests failed out of [0-9]+' build-asan/ctest.log | grep -Eo '[0-9]+$' || echo 0)
-bad=$(grep -Eo '[0-9]+ tests failed out of' build-asan/ctest.log | grep -Eo '^[0-9]+' || echo 0)
-if [ "$total" = 0 ] && grep -q '100% tests passed' build-asan/ctest.log; then
-    total=$(grep -Eo 'out of [0-9]+' build-asan/ctest.log | grep -Eo '[0-9]+$' || echo 0)
+run_ctest build-asan
+
+# The same tests under the thread sanitizer (clang), which fails a test on the
+# first data race; the panel processes that the process tests start are built
+# with it too. Cases left out are listed in scripts/tsan_exclude.txt, each
+# with its reason. Not yet part of the default run: the watchdog thread's
+# last save still copies the registers while the scan may write them.
+if [ "${PANEL_TSAN_SUITE:-0}" != 1 ]; then
+    echo "tsan suite: skipped (PANEL_TSAN_SUITE=1 runs it)"
+elif cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPANEL_TSAN=ON -DPANEL_BENCH=OFF \
+        -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null && ninja -C build-tsan; then
+    exclude=$(grep -Ev '^[[:space:]]*(#|$)' scripts/tsan_exclude.txt 2>/dev/null | paste -sd'|')
+    # The fatal-signal handler builds the crash log and screen inside the signal
+    # on purpose (the panel is going down anyway): the sanitizer's check for
+    # calls that are unsafe in a signal is turned off, its race checks are not.
+    export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:report_signal_unsafe=0"
+    TSAN_OPTIONS+=":suppressions=$PWD/scripts/tsan.supp"
+    run_ctest build-tsan ${exclude:+-E "$exclude"}
+else
+    echo "tsan build: FAILED"; failed=$((failed + 1))
 fi
-passed=$((passed + total - bad))
-failed=$((failed + bad))
 
 # Each test binary once more with all its cases in one process, shuffled, so
 # that state which survives the fixtures' reset shows up (ctest runs every case

@@ -4,12 +4,20 @@
 #include <strings.h>
 #include <sys/stat.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 
 namespace host {
 namespace {
-std::string g_root;
+// Never destroyed: the watchdog thread may still build a path (saving the
+// registers) while the main thread runs the static destructors at exit.
+std::string &g_root = *new std::string;
+// Set once the folder is known. No lock: paths are also built inside signal
+// handlers (the sliced pass, the crash log) that may interrupt this thread.
+// The first look at $PANEL_ROOT is made by the main thread at start-up, before
+// other threads exist; later readers see the folder through this flag.
+std::atomic<bool> g_root_known{false};
 
 bool is_media(const std::string &p) {
     return p.rfind("/mnt/USB0", 0) == 0 || p.rfind("/mnt/USB1", 0) == 0;
@@ -34,11 +42,12 @@ std::string match_case(const std::string &dir, const std::string &name) {
 } // namespace
 
 const std::string &root() {
-    if (g_root.empty()) {
+    if (!g_root_known.load(std::memory_order_acquire)) {
         const char *env = std::getenv("PANEL_ROOT");
         g_root = (env && *env) ? env : "var/panel";
         while (g_root.size() > 1 && g_root.back() == '/')
             g_root.pop_back();
+        g_root_known.store(true, std::memory_order_release);
     }
     return g_root;
 }
@@ -47,6 +56,7 @@ void set_root(const std::string &dir) {
     g_root = dir;
     while (g_root.size() > 1 && g_root.back() == '/')
         g_root.pop_back();
+    g_root_known.store(!g_root.empty(), std::memory_order_release);
 }
 
 std::string path(const std::string &board_path) {

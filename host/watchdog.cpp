@@ -32,14 +32,21 @@ void retire(WatchdogState *s) {
     if (g_retired) munmap(g_retired, sizeof(WatchdogState));
     g_retired = s;
 }
-bool g_magic_close = false;
+// Set by the kicking threads, read by the closing one.
+std::atomic<bool> g_magic_close{false};
 // The hardware watchdog counts real time: a device opened on the virtual clock
-// of a test never expires by itself.
-bool g_opened_real = false;
+// of a test never expires by itself. Read by the monitor.
+std::atomic<bool> g_opened_real{false};
 std::atomic<bool> g_monitor{false};
 
 // The kick time is written by the panel's threads and read by the monitor
 // and the supervisor: atomic access in place keeps the shared file's layout.
+uint32_t load32(uint32_t &field) {
+    return std::atomic_ref<uint32_t>(field).load(std::memory_order_acquire);
+}
+void store32(uint32_t &field, uint32_t v) {
+    std::atomic_ref<uint32_t>(field).store(v, std::memory_order_release);
+}
 uint64_t last_kick(WatchdogState *s) {
     return std::atomic_ref<uint64_t>(s->last_kick_ns).load(std::memory_order_acquire);
 }
@@ -64,9 +71,9 @@ void *monitor(void *) {
         // their virtual clock the state is not even looked at.
         if (!g_opened_real || clock_is_virtual()) continue;
         WatchdogState *s = g_state;
-        if (!s || !s->open) continue;
-        if (since_kick_ms(s) >= std::atomic_ref<uint32_t>(s->timeout_ms).load()) {
-            s->expired = 1;
+        if (!s || !load32(s->open)) continue;
+        if (since_kick_ms(s) >= load32(s->timeout_ms)) {
+            store32(s->expired, 1);
             msync(s, sizeof *s, MS_SYNC);
             console_line("watchdog: expired, resetting");
             watchdog_reset();
@@ -121,7 +128,7 @@ int wdt_open() {
 void wdt_set_timeout(int fd, int seconds) {
     WatchdogState *st = g_state;
     if (fd != g_fd || !st || seconds <= 0) return;
-    std::atomic_ref<uint32_t>(st->timeout_ms).store(uint32_t(seconds) * 1000);
+    store32(st->timeout_ms, uint32_t(seconds) * 1000);
     kick(st);
 }
 
@@ -136,7 +143,7 @@ int wdt_time_left_ms(int fd) {
     WatchdogState *st = g_state;
     if (fd != g_fd || !st) return -1;
     uint64_t used = since_kick_ms(st);
-    uint32_t timeout = std::atomic_ref<uint32_t>(st->timeout_ms).load();
+    uint32_t timeout = load32(st->timeout_ms);
     return used >= timeout ? 0 : int(timeout - used);
 }
 
@@ -144,7 +151,7 @@ void wdt_close(int fd) {
     WatchdogState *st = g_state;
     if (fd != g_fd || !st) return;
     // Without the magic character the device stays armed after the close.
-    if (g_magic_close) st->open = 0;
+    if (g_magic_close) store32(st->open, 0);
     g_state = nullptr;
     retire(st);
     ::close(g_fd);

@@ -174,8 +174,8 @@ void TimerIRQ() {
 
 void *WatchdogScan(void *) {
     for (;;) {
-        if (wdog > 0) {
-            int left = host::wdt_time_left_ms(wdog);
+        if (int fd = wdog; fd > 0) {
+            int left = host::wdt_time_left_ms(fd);
             if (left >= 400 && left <= 1000) break;
         }
         watchdogStModeStatus();

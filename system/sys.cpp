@@ -29,7 +29,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-int wdog = -1;
+std::atomic<int> wdog{-1};
 int32_t WatchDogDisable;
 uint8_t SYS_fGrayScale;
 char KernelRev[16];
@@ -167,38 +167,40 @@ int SYS_Init(const char *text) {
 void StartWatchdog() {
     host::trace("StartWatchdog");
     if (WatchDogDisable) return;
-    if (wdog < 0) {
-        wdog = host::wdt_open();
-        if (wdog == 6) {
+    int fd = wdog;
+    if (fd < 0) {
+        fd = host::wdt_open();
+        if (fd == 6) {
             // Descriptor 6 is taken by the board's own start-up: keep it occupied.
-            host::wdt_close(wdog);
+            host::wdt_close(fd);
             g.fd6_holder = ::open(host::path("/usr/version").c_str(), O_RDONLY | O_CLOEXEC);
-            wdog = host::wdt_open();
+            fd = host::wdt_open();
         }
+        wdog = fd; // published once, never the descriptor closed above
     }
-    if (wdog >= 0) {
-        host::wdt_set_timeout(wdog, 5);
+    if (fd >= 0) {
+        host::wdt_set_timeout(fd, 5);
         host::wdt_start_monitor();
     }
 }
 
 void StopWatchdog() {
-    if (wdog < 0) return;
-    host::wdt_write(wdog, "V", 1);
-    host::wdt_close(wdog);
-    wdog = -1;
+    int fd = wdog.exchange(-1);
+    if (fd < 0) return;
+    host::wdt_write(fd, "V", 1);
+    host::wdt_close(fd);
 }
 
 void TickleWatchdogReal() {
     host::trace("TickleWatchdogReal");
-    if (wdog >= 0) host::wdt_write(wdog, "w", 1);
+    if (int fd = wdog; fd >= 0) host::wdt_write(fd, "w", 1);
     Persist_Or(0x8000);
 }
 
 void LogicTickleWatchdog() {}
 
 void set_watchdog_time(int seconds) {
-    if (wdog >= 0) host::wdt_set_timeout(wdog, seconds);
+    if (int fd = wdog; fd >= 0) host::wdt_set_timeout(fd, seconds);
 }
 
 int SYS_BattTest() {
@@ -227,8 +229,7 @@ int SYS_GetOkLed() {
 }
 
 void Sys_Reset() {
-    if (wdog >= 0) host::wdt_close(wdog);
-    wdog = -1;
+    if (int fd = wdog.exchange(-1); fd >= 0) host::wdt_close(fd);
     if (g.fd6_holder >= 0) ::close(g.fd6_holder);
     g = SysState{};
     oAllocatedBBR = kFirstBBR;

@@ -3,6 +3,7 @@
 // the battery-backed memory of the screen objects, and the screen program's
 // per-pass system update.
 #pragma once
+#include <atomic>
 #include <cstdint>
 
 struct TouchCal;
@@ -77,7 +78,9 @@ constexpr int kSystemMenus = 28;
 extern const uint8_t *pSystemMenu[kSystemMenus];
 extern int nSystemMenus;
 
-extern int wdog;                // watchdog descriptor, -1 while closed
+// Watchdog descriptor, -1 while closed: opened and closed by the main thread
+// (also on the power-down and crash paths) while the watchdog thread reads it.
+extern std::atomic<int> wdog;
 extern int32_t WatchDogDisable; // started with more than one argument
 extern uint8_t SYS_fGrayScale;
 extern char KernelRev[16];
