@@ -102,7 +102,16 @@ if ls tests/fuzz/fuzz_*.cpp >/dev/null 2>&1; then
             -DCMAKE_CXX_COMPILER=clang++ >/dev/null && ninja -C build-fuzz; then
         for f in build-fuzz/bin/fuzz_*; do
             name=$(basename "$f")
-            if "$f" -max_total_time="${FUZZ_SECONDS:-10}" -rss_limit_mb=2048 >"build-fuzz/$name.log" 2>&1; then
+            # Inputs that once found a fault (tests/fuzz/corpus/NAME) start
+            # the run, from a copy: the fuzzer adds to its corpus folder.
+            corpus=()
+            if [ -d "tests/fuzz/corpus/$name" ]; then
+                rm -rf "build-fuzz/corpus-$name"
+                cp -r "tests/fuzz/corpus/$name" "build-fuzz/corpus-$name"
+                corpus=("build-fuzz/corpus-$name")
+            fi
+            if "$f" -max_total_time="${FUZZ_SECONDS:-10}" -rss_limit_mb=2048 "${corpus[@]}" \
+                    >"build-fuzz/$name.log" 2>&1; then
                 echo "fuzz $name: passed"; passed=$((passed + 1))
             else
                 echo "fuzz $name: FAILED"; tail -n 30 "build-fuzz/$name.log"; failed=$((failed + 1))
