@@ -64,6 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     LoadRegisters();
     nvram_init(0, 0, 0);
     Spi_Reset();
+    Board_Reset(); // its window is unmapped with the device models
     host::devmem_reset();
     return 0;
 }
