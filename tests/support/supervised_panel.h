@@ -47,6 +47,12 @@ protected:
     std::string ctl(const std::string &args, int *rc = nullptr) {
         return run(bin("panelctl") + " --root " + root_dir + " " + args, rc);
     }
+    // The value of a register as panelctl reads it (-1 when it gives none).
+    long reg(const std::string &name) {
+        std::string out = ctl("reg get " + name);
+        size_t eq = out.find(" = ");
+        return eq == std::string::npos ? -1 : std::strtol(out.c_str() + eq + 3, nullptr, 10);
+    }
     // A line "name: value" of panelctl status ("" when there is none).
     std::string field(const std::string &name) {
         std::string out = ctl("status");

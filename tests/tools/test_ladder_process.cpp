@@ -20,12 +20,6 @@ protected:
         SupervisedPanelTest::SetUp();
         write_file("/host.conf", "uname = Linux panel 2.6.35.3-1037 #1\n");
     }
-    // The value of a register as panelctl reads it.
-    long reg(const std::string &name) {
-        std::string out = ctl("reg get " + name);
-        size_t eq = out.find(" = ");
-        return eq == std::string::npos ? -1 : std::strtol(out.c_str() + eq + 3, nullptr, 10);
-    }
     // The application files of the example program, built by mkapp into the
     // panel's internal flash.
     void install(const std::string &description) {

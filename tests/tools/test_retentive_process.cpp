@@ -45,11 +45,6 @@ protected:
         SupervisedPanelTest::SetUp();
         write_file("/host.conf", "uname = Linux panel 2.6.35.3-1037 #1\n");
     }
-    long reg(const std::string &name) {
-        std::string out = ctl("reg get " + name);
-        size_t eq = out.find(" = ");
-        return eq == std::string::npos ? -1 : std::strtol(out.c_str() + eq + 3, nullptr, 10);
-    }
     Bits bits() { return {reg("%M1"), reg("%M2"), reg("%EM1"), reg("%EM2")}; }
     long panel_pid() { return std::strtol(read_file("/proc/powerdown").c_str(), nullptr, 10); }
     // Asks the program for a pattern and waits until it has run.
