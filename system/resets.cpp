@@ -38,6 +38,7 @@
 #include "platform/jpeg.h"
 #include "platform/keys.h"
 #include "platform/media.h"
+#include "platform/pass_wait.h"
 #include "platform/pxp.h"
 #include "platform/rtc.h"
 #include "platform/slice.h"
@@ -142,6 +143,7 @@ const ResetRow kResets[] = {
     ROW(Touch_Reset),
     ROW(Tx_Reset),
     ROW(Key_Reset),
+    ROW(PassWait_Reset),
     ROW(host::rtc0_reset),
     ROW(Fram_Reset),
     ROW(AppFile_Reset),

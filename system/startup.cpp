@@ -12,6 +12,7 @@
 #include "host/root.h"
 #include "host/shell.h"
 #include "host/thread.h"
+#include "host/wait.h"
 #include "net/net.h"
 #include "net/tx.h"
 #include "objects/objects.h"
@@ -19,6 +20,7 @@
 #include "platform/io.h"
 #include "platform/keys.h"
 #include "platform/media.h"
+#include "platform/pass_wait.h"
 #include "platform/tick.h"
 #include "platform/video.h"
 #include "plc/fram.h"
@@ -301,6 +303,7 @@ int Startup(int argc) {
 }
 
 namespace {
+constexpr size_t kMaxWatched = 1024;
 uint64_t g_pass_min_ns;
 uint64_t g_last_pass_end_ns;
 
@@ -312,10 +315,14 @@ void host_poll() {
     host::reap_children();
     uint64_t now = host::mono_ns();
     uint64_t used = now - g_last_pass_end_ns;
-    if (used < g_pass_min_ns) {
-        timespec ts{0, long(g_pass_min_ns - used)};
-        nanosleep(&ts, nullptr);
-    }
+    // The rest of the pacing is the time-out of the one wait over every
+    // descriptor a service watches: a ready one, or work left for the next
+    // pass, starts that pass at once.
+    uint64_t rest = used < g_pass_min_ns ? g_pass_min_ns - used : 0;
+    if (PassWait_TakePending()) rest = 0;
+    pollfd fds[kMaxWatched];
+    size_t n = PassWait_Fill(fds, kMaxWatched);
+    if (rest > 0 || n > 0) host::wait_ready(fds, n, rest);
     g_last_pass_end_ns = host::mono_ns();
 }
 } // namespace

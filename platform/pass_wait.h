@@ -1,0 +1,25 @@
+// The descriptors the main loop's one wait between passes wakes on.
+//
+// A service registers each descriptor it watches (a socket, a serial line, a
+// device) and keeps reading it without waiting in its own slot of the pass.
+// Between passes the loop sleeps in one place until a watched descriptor is
+// ready, until a service flags work it left for the next pass, or until the
+// pacing ends; so an idle panel rests and a busy one answers at pass speed.
+#pragma once
+
+#include <poll.h>
+
+#include <cstddef>
+
+// Adds fd, or changes the events it is watched for.
+void PassWait_Watch(int fd, short events);
+void PassWait_Unwatch(int fd);
+// The next wait returns at once (a request to answer on the next pass).
+void PassWait_WorkPending();
+
+// For the loop: copies up to max watched descriptors (revents cleared) and
+// returns how many; TakePending returns and clears the pending flag.
+size_t PassWait_Fill(pollfd *out, size_t max);
+size_t PassWait_Count();
+bool PassWait_TakePending();
+void PassWait_Reset();

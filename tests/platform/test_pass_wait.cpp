@@ -1,0 +1,27 @@
+// The registry of descriptors the loop's wait watches.
+#include "platform/pass_wait.h"
+#include "tests/support/panel_fixture.h"
+
+#include <gtest/gtest.h>
+
+TEST(PassWait, WatchChangeAndUnwatchKeepOneEntryPerDescriptor) {
+    panel_reset_all();
+    PassWait_Watch(5, POLLIN);
+    PassWait_Watch(7, POLLIN);
+    PassWait_Watch(5, POLLIN | POLLOUT); // a change, not a second entry
+    PassWait_Watch(-1, POLLIN);          // a closed descriptor is never watched
+    pollfd fds[4];
+    ASSERT_EQ(PassWait_Fill(fds, 4), 2u);
+    EXPECT_EQ(fds[0].fd, 5);
+    EXPECT_EQ(fds[0].events, POLLIN | POLLOUT);
+    EXPECT_EQ(fds[1].fd, 7);
+    EXPECT_EQ(PassWait_Fill(fds, 1), 1u); // bounded by the caller's room
+    PassWait_Unwatch(5);
+    ASSERT_EQ(PassWait_Fill(fds, 4), 1u);
+    EXPECT_EQ(fds[0].fd, 7);
+
+    EXPECT_FALSE(PassWait_TakePending());
+    PassWait_WorkPending();
+    EXPECT_TRUE(PassWait_TakePending());
+    EXPECT_FALSE(PassWait_TakePending()); // taken once
+}
