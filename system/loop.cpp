@@ -22,7 +22,10 @@
 #include "system/touch.h"
 #include "web/web.h"
 
+#include <pthread.h>
+
 #include <cerrno>
+#include <ctime>
 #include <unistd.h>
 
 volatile uint8_t Sliced;
@@ -181,8 +184,20 @@ void *WatchdogScan(void *) {
         watchdogStModeStatus();
         host::sleep_ms(500);
     }
+    // The copy must not read the image while a pass writes it: wait a little
+    // for the pass to end. A loop that hangs inside a pass never lets go, and
+    // the save then goes ahead without it, as the board's does.
+    timespec until{};
+    clock_gettime(CLOCK_REALTIME, &until);
+    until.tv_nsec += 300 * 1000000L;
+    if (until.tv_nsec >= 1000000000L) {
+        until.tv_sec += 1;
+        until.tv_nsec -= 1000000000L;
+    }
+    bool locked = pthread_mutex_timedlock(&demoMutex, &until) == 0;
     host::trace("AutoSaveRegisters");
     AutoSaveRegisters();
+    if (locked) pthread_mutex_unlock(&demoMutex);
     host::park_forever(); // the hardware watchdog resets the board
 }
 

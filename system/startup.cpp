@@ -295,8 +295,8 @@ int Startup(int argc) {
         host::shell("sync");
     }
     // 30.
-    pthread_mutex_init(&demoMutex, nullptr);
-    pthread_mutex_init(&ParviQueryFilterMutex, nullptr);
+    // demoMutex and ParviQueryFilterMutex are initialised statically: the
+    // watchdog thread, started above, may already hold the first.
     Cf_Check(0);
     Cf_Check(2);
     return 0;

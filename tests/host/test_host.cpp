@@ -59,8 +59,11 @@ TEST_F(HostTest, ChildrenAreEndedAndReapedByPid) {
     EXPECT_FALSE(host::end_child(getpid())) << "only our own children";
     pid_t quick = host::spawn([] {});
     ASSERT_GT(quick, 0);
-    usleep(100000);
-    host::reap_children();
+    // A loaded host may start the child late: look again for a while.
+    for (int i = 0; i < 100 && kill(quick, 0) == 0; ++i) {
+        usleep(50000);
+        host::reap_children();
+    }
     EXPECT_NE(kill(quick, 0), 0) << "reaped, not a zombie";
 }
 
@@ -123,7 +126,9 @@ TEST_F(HostTest, WatchdogKickedInATightLoopNeverExpires) {
     const uint64_t end = host::mono_ns() + 1'500'000'000ull;
     while (host::mono_ns() < end) {
         host::wdt_write(fd, "w", 1);
-        ASSERT_GT(host::wdt_time_left_ms(fd), 900);
+        // Just kicked: never expired. Not a tighter bound, since a loaded
+        // host may stop this thread for a while between the two calls.
+        ASSERT_GT(host::wdt_time_left_ms(fd), 0);
     }
     host::wdt_write(fd, "V", 1);
     host::wdt_close(fd); // still here: the monitor never fired
