@@ -18,9 +18,10 @@ void PassWait_Watch(int fd, short events) {
     if (fd < 0) return;
     if (pollfd *p = find(fd)) {
         p->events = events;
+        p->revents = events;
         return;
     }
-    g_watched.push_back(pollfd{fd, events, 0});
+    g_watched.push_back(pollfd{fd, events, events});
 }
 
 void PassWait_Unwatch(int fd) {
@@ -38,6 +39,18 @@ size_t PassWait_Fill(pollfd *out, size_t max) {
         out[n++] = pollfd{p.fd, p.events, 0};
     }
     return n;
+}
+
+void PassWait_Seen(const pollfd *fds, size_t n) {
+    for (size_t i = 0; i < g_watched.size(); ++i) {
+        pollfd &p = g_watched[i];
+        p.revents = i < n && fds[i].fd == p.fd ? fds[i].revents : p.events;
+    }
+}
+
+short PassWait_Ready(int fd) {
+    const pollfd *p = find(fd);
+    return p ? p->revents : 0;
 }
 
 size_t PassWait_Count() {

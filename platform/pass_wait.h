@@ -20,6 +20,13 @@ void PassWait_WorkPending();
 // For the loop: copies up to max watched descriptors (revents cleared) and
 // returns how many; TakePending returns and clears the pending flag.
 size_t PassWait_Fill(pollfd *out, size_t max);
+// After the wait: what it saw on the first n descriptors Fill gave (in that
+// order). A descriptor it did not look at counts as ready.
+void PassWait_Seen(const pollfd *fds, size_t n);
+// For the services: what the last wait saw on fd (its revents). Until a wait
+// has looked at it, a descriptor counts as ready for what it is watched for,
+// so a service that reads only ready descriptors misses nothing.
+short PassWait_Ready(int fd);
 size_t PassWait_Count();
 bool PassWait_TakePending();
 void PassWait_Reset();

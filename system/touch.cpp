@@ -11,6 +11,7 @@
 #include "net/tx.h"
 #include "objects/objects.h"
 #include "platform/keys.h"
+#include "platform/pass_wait.h"
 #include "platform/tick.h"
 #include "regs/plc_reg.h"
 #include "system/appfile.h"
@@ -268,16 +269,23 @@ void event(uint16_t type, uint16_t code, int32_t value, bool with_pressure) {
     }
 }
 
+// The touch FIFO, watched by the wait between passes.
+void touch_reopen() {
+    if (td.fd >= 0) PassWait_Unwatch(td.fd);
+    host::touch_close(td.fd);
+    td.fd = host::touch_open(kTouchDevice);
+    if (td.fd >= 0) PassWait_Watch(td.fd, POLLIN);
+}
+
 void read_touch() {
+    // Events are read when the wait between passes saw some arrive.
+    if (!PassWait_Ready(td.fd)) return;
     bool with_pressure = TCH_MeasuresPressure();
     for (;;) {
         long n =
             host::touch_read(td.fd, td.buf + td.buffered, unsigned(sizeof td.buf - td.buffered));
         if (n < 0) {
-            if (errno == EBADF) {
-                host::touch_close(td.fd);
-                td.fd = host::touch_open(kTouchDevice);
-            }
+            if (errno == EBADF) touch_reopen();
             return;
         }
         if (n == 0) return;
@@ -332,8 +340,7 @@ int TCH_Open(TouchCallback cb) {
     const bool sounding = beep_count > 0 || beep_ovrd;
     td.beeper_on = !sounding;
     beeper(sounding);
-    host::touch_close(td.fd);
-    td.fd = host::touch_open(kTouchDevice);
+    touch_reopen();
     td.buffered = 0;
     if (td.fd < 0) {
         std::printf("\nTouch Open Error");
@@ -471,6 +478,7 @@ void TimerISR() {
 }
 
 void Touch_Reset() {
+    if (td.fd >= 0) PassWait_Unwatch(td.fd);
     host::touch_close(td.fd);
     td = TouchDriver{};
     PrmTbl = {};
