@@ -105,6 +105,10 @@ void scan_timing() {
 }
 
 // The dispatch loop. Contacts, the most frequent words, are handled inline.
+// The program counter and the logic stack's depth live in locals while the
+// inline words run (a global would be reloaded after every byte stored into
+// the registers) and go back to lad_pc and l_sp around each handler and at
+// every way out.
 int32_t run(const uint8_t *prog, uint32_t words) {
     lad_prog = prog;
     lad_words = words;
@@ -122,47 +126,62 @@ int32_t run(const uint8_t *prog, uint32_t words) {
     // The rows of every code below the contacts lie in one array: fetched
     // once, they are indexed without a call per instruction.
     const LadOp *ops = &Lad_Op(0);
+    const bool out16 = RegTokLen_16b != 0;
+    uint32_t pc = 0;
+    uint8_t sp = 0;
+    auto leave = [&](int32_t result) {
+        lad_pc = pc;
+        l_sp = sp;
+        return result;
+    };
     for (;;) {
-        if (lad_pc >= words) return int32_t(words); // ran off the end of the program
+        if (pc >= words) return leave(int32_t(words)); // ran off the end of the program
         if (--steps == 0) {
             steps = kGuardSteps;
-            if (uint32_t(FPGA_GetFrtStep() - started) >= kGuardTicks) return int32_t(lad_pc);
+            if (uint32_t(FPGA_GetFrtStep() - started) >= kGuardTicks) return leave(int32_t(pc));
         }
-        uint16_t w = le16(prog + 2 * lad_pc++);
+        uint16_t w = le16(prog + 2 * pc++);
         if (w >= kLadContactMin) {
-            if (l_sp >= kLogicStackSize) return int32_t(lad_pc);
+            if (sp >= kLogicStackSize) return leave(int32_t(pc));
             uint32_t bit = uint32_t(w) - 1024;
-            l_stack[++l_sp] = (plc_reg[bit >> 3] >> (bit & 7)) & 1 ? 0xFF : 0x00;
+            l_stack[++sp] = (plc_reg[bit >> 3] >> (bit & 7)) & 1 ? 0xFF : 0x00;
             continue;
         }
-        cmd_group = uint8_t(w >> 6);
         // The most frequent rung instructions, inline: AND, OR and the output
         // coil with a one-word operand. Everything else goes through the table.
         if (w == kLadAnd || w == kLadOr) {
-            if (l_sp == 0) return int32_t(lad_pc);
-            uint8_t a = l_stack[l_sp--];
-            if (w == kLadAnd ? !a : a != 0) l_stack[l_sp] = w == kLadAnd ? 0x00 : 0xFF;
+            cmd_group = uint8_t(w >> 6);
+            if (sp == 0) return leave(int32_t(pc));
+            uint8_t a = l_stack[sp--];
+            if (w == kLadAnd ? !a : a != 0) l_stack[sp] = w == kLadAnd ? 0x00 : 0xFF;
             continue;
         }
-        if (w == kLadOut && RegTokLen_16b && lad_pc < words) {
-            uint32_t ref = le16(prog + 2 * lad_pc);
-            if (ref >= 1024 && l_sp != 0) {
-                ++lad_pc;
+        if (w == kLadOut && out16 && pc < words) {
+            uint32_t ref = le16(prog + 2 * pc);
+            if (ref >= 1024 && sp != 0) {
+                cmd_group = uint8_t(w >> 6);
+                ++pc;
                 uint32_t bit = ref - 1024;
                 uint8_t mask = uint8_t(1u << (bit & 7));
                 uint8_t &b = plc_reg[bit >> 3];
-                b = l_stack[l_sp--] ? uint8_t(b | mask) : uint8_t(b & ~mask);
+                b = l_stack[sp--] ? uint8_t(b | mask) : uint8_t(b & ~mask);
                 continue;
             }
         }
+        cmd_group = uint8_t(w >> 6);
         if (w == kLadEnd) {
+            leave(0);
             if (iec_running()) return kLadderScanDone;
             end_of_scan();
             return kLadderScanDone;
         }
         const LadOp &o = ops[w];
+        lad_pc = pc;
+        l_sp = sp;
         o.handler(w, o.arg);
-        if (lad_fault) return int32_t(lad_pc);
+        pc = lad_pc;
+        sp = l_sp;
+        if (lad_fault) return int32_t(pc);
     }
 }
 
@@ -308,23 +327,4 @@ uint8_t Lad_Pop() {
         return 0;
     }
     return l_stack[l_sp--];
-}
-
-void Lad_WPush(const void *src, unsigned bytes) {
-    if (w_sp + bytes > kDataStackSize) {
-        lad_fault = 1;
-        return;
-    }
-    std::memcpy(w_stack + w_sp, src, bytes);
-    w_sp = uint8_t(w_sp + bytes);
-}
-
-void Lad_WPop(void *dst, unsigned bytes) {
-    if (bytes > w_sp) {
-        lad_fault = 1;
-        std::memset(dst, 0, bytes);
-        return;
-    }
-    w_sp = uint8_t(w_sp - bytes);
-    std::memcpy(dst, w_stack + w_sp, bytes);
 }
