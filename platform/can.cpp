@@ -29,8 +29,9 @@ constexpr const char *kIface = "can0";
 constexpr const char *kDevice = "FlexCAN.0";
 constexpr uint8_t kExtendedMode = 5, kSmallSendBufferMode = 3;
 
-uint16_t g_data[8]; // what _Can_Data hands out
-bool g_started;     // the channel was started once (events and filter set)
+uint16_t g_data[8];   // what _Can_Data hands out
+bool g_started;       // the channel was started once (events and filter set)
+uint32_t g_idle_wait; // the wait whose empty verdict a read was last left out for
 
 CanInfo &ch() {
     return CanChannel0;
@@ -197,8 +198,8 @@ void Can_Isr() {
     if (!c.open || c.socket <= 0) return;
     uint8_t frame[host::kCanFrameBytes];
     bool stored = false;
-    // Frames are read when the wait between passes saw some arrive.
-    const bool arrived = PassWait_Ready(c.socket) != 0;
+    // No read when the wait between passes saw nothing arrive.
+    const bool arrived = !PassWait_Idle(c.socket, &g_idle_wait);
     while (arrived && host::can_read(c.socket, frame, sizeof frame) == ssize_t(sizeof frame)) {
         uint32_t id = le32(frame);
         if (id & host::kCanErr)
@@ -351,4 +352,5 @@ void Can_Reset() {
     CanChannel0.filter = CanIdFilterDefault;
     std::memset(g_data, 0, sizeof g_data);
     g_started = false;
+    g_idle_wait = 0;
 }

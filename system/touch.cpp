@@ -48,6 +48,7 @@ constexpr uint32_t kWakeTicks = 125;
 struct TouchDriver {
     TouchCallback cb = nullptr;
     int fd = -1;
+    uint32_t idle_wait = 0; // the wait whose empty verdict a read was last left out for
     int release_count = 5;
     uint8_t beep_enabled = 1;
     bool beeper_on = false;
@@ -278,8 +279,9 @@ void touch_reopen() {
 }
 
 void read_touch() {
-    // Events are read when the wait between passes saw some arrive.
-    if (!PassWait_Ready(td.fd)) return;
+    // No read when the wait between passes saw nothing arrive (the tick
+    // runs once a pass; a tick outside the passes reads).
+    if (PassWait_Idle(td.fd, &td.idle_wait)) return;
     bool with_pressure = TCH_MeasuresPressure();
     for (;;) {
         long n =

@@ -44,4 +44,16 @@ TEST(PassWait, ServicesReadWhatTheLastWaitSaw) {
     EXPECT_EQ(PassWait_Ready(9), POLLOUT);
     PassWait_Watch(5, POLLIN | POLLOUT); // a change is looked at again
     EXPECT_EQ(PassWait_Ready(5), POLLIN | POLLOUT);
+
+    // A service ticked outside the passes reads after its first look since
+    // an empty wait.
+    uint32_t last = 0;
+    EXPECT_FALSE(PassWait_Idle(7, &last)) << "the wait saw it ready";
+    PassWait_Seen(fds, 2);
+    fds[1].revents = 0;
+    PassWait_Seen(fds, 2);
+    EXPECT_TRUE(PassWait_Idle(7, &last)) << "the pass's own look leaves the read out";
+    EXPECT_FALSE(PassWait_Idle(7, &last)) << "a second look before the next wait reads";
+    PassWait_Seen(fds, 2);
+    EXPECT_TRUE(PassWait_Idle(7, &last));
 }
