@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <deque>
 
@@ -262,6 +263,21 @@ private:
         return nullptr;
     }
     unsigned word_bits() { return ((*slot(kCtrl1) >> 4) & 0xF) == 15 ? 16 : 8; }
+    // The DMA channel of the data register: 16-bit items between memory and
+    // the selected device, started by the run bit, which it clears at the end.
+    bool dma(uint32_t offset, uint8_t *buffer, uint32_t bytes, bool read) override {
+        if (offset != kData || bytes % 2 || word_bits() != 16) return false;
+        uint32_t ctrl = *slot(kCtrl0);
+        if (bool(ctrl & kRead) != read) return false;
+        if ((ctrl & (kRun | kClkgate)) != kRun) return true; // a stopped port moves nothing
+        tx_.clear();
+        if (SpiSlave *s = selected())
+            s->exchange_words(buffer, bytes / 2, read);
+        else if (read)
+            std::memset(buffer, 0xFF, bytes);
+        *slot(kCtrl0) &= ~kRun;
+        return true;
+    }
     uint32_t exchange_item(uint32_t out) {
         SpiSlave *s = selected();
         unsigned bits = word_bits();
@@ -424,6 +440,52 @@ uint8_t FramDevice::exchange(uint8_t out) {
         ++bytes_written_;
     }
     return 0xFF;
+}
+
+void SpiSlave::exchange_words(uint8_t *words, uint32_t count, bool read) {
+    for (uint32_t i = 0; i < count; ++i) {
+        uint8_t *w = words + 2 * i;
+        uint8_t hi = exchange(read ? 0xFF : w[1]);
+        uint8_t lo = exchange(read ? 0xFF : w[0]);
+        if (read) {
+            w[0] = lo;
+            w[1] = hi;
+        }
+    }
+}
+
+void FramDevice::exchange_words(uint8_t *words, uint32_t count, bool read) {
+    const uint32_t bytes = 2 * count;
+    const uint32_t at = address_ % kSize;
+    const bool reading = command_ == 0x03, writing = command_ == 0x02 && write_enabled_;
+    // The byte path covers what the block path does not: other states and
+    // commands, a wrap at the end of the array.
+    if (state_ != State::Data || !image_ || (reading != read) || !(reading || writing) ||
+        at + bytes > kSize) {
+        SpiSlave::exchange_words(words, count, read);
+        return;
+    }
+    address_ = uint16_t(address_ + bytes);
+    if (read) {
+        for (uint32_t i = 0; i < bytes; i += 2) {
+            words[i] = image_[at + i + 1];
+            words[i + 1] = image_[at + i];
+        }
+        return;
+    }
+    // Bytes that reach the array before the knob drops the rest.
+    uint64_t kept = bytes;
+    if (drop_at_bytes_ >= 0)
+        kept = bytes_written_ >= uint64_t(drop_at_bytes_)
+                   ? 0
+                   : std::min<uint64_t>(bytes, uint64_t(drop_at_bytes_) - bytes_written_);
+    const uint32_t n = uint32_t(kept);
+    for (uint32_t i = 0; i + 1 < n; i += 2) {
+        image_[at + i] = words[i + 1];
+        image_[at + i + 1] = words[i];
+    }
+    if (n % 2) image_[at + n - 1] = words[n];
+    bytes_written_ += bytes;
 }
 
 FramDevice *fram_device() {

@@ -79,6 +79,10 @@ public:
     virtual ~SpiSlave() = default;
     virtual void select(bool on) = 0;
     virtual uint8_t exchange(uint8_t out) = 0;
+    // `count` 16-bit items clocked in one go, most significant byte first on
+    // the wire; `words` holds them little-endian. A read clocks out ones and
+    // stores what comes back. By default one byte at a time through exchange.
+    virtual void exchange_words(uint8_t *words, uint32_t count, bool read);
 };
 
 // The FRAM behind SSP3: a 16 KiB image file "dev/fram" in the root folder,
@@ -90,6 +94,9 @@ public:
     ~FramDevice() override;
     void select(bool on) override;
     uint8_t exchange(uint8_t out) override;
+    // Moves a block between the array and memory at once, honouring the
+    // power-loss knob word by word as the byte path does.
+    void exchange_words(uint8_t *words, uint32_t count, bool read) override;
     // Power-loss knob: after `words` more 16-bit words reach the array, further
     // writes are dropped (< 0: never). Also set at start by "fram_drop_after_words".
     void drop_after_words(long words);

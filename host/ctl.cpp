@@ -195,6 +195,23 @@ void ctl_poll() {
     }
 }
 
+size_t ctl_wait_fds(pollfd *out, size_t max) {
+    if (g_listen < 0 || max == 0) return 0;
+    size_t n = 0;
+    out[n++] = pollfd{g_listen, POLLIN, 0};
+    if (g_serving.exchange(true)) return n;
+    for (const Conn &c : g_conns) {
+        if (n == max) break;
+        out[n++] = pollfd{c.fd, short(c.answered ? POLLOUT : POLLIN), 0};
+    }
+    g_serving = false;
+    return n;
+}
+
+bool ctl_active() {
+    return !g_conns.empty();
+}
+
 void ctl_close() {
     drop_all();
     if (g_listen >= 0) {

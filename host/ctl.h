@@ -4,6 +4,8 @@
 // text that starts "ok" or "error: ". Served from the main loop, between
 // passes, never blocking it for long.
 #pragma once
+#include <poll.h>
+
 #include <functional>
 #include <string>
 #include <vector>
@@ -18,6 +20,11 @@ void ctl_register(const std::string &command, CtlHandler handler);
 bool ctl_open();
 // Serves the connections waiting now.
 void ctl_poll();
+// For the wait between passes: the listening socket and each connection,
+// watched for what it waits on (up to max). ctl_poll is due when one of them
+// is ready, and on every pass while a connection is open (its time limits).
+size_t ctl_wait_fds(pollfd *out, size_t max);
+bool ctl_active();
 void ctl_close();
 // Handles one request line (what ctl_poll does with each connection).
 std::string ctl_handle(const std::string &line);

@@ -173,6 +173,13 @@ void reg_write(RegMap *map, uint32_t offset, uint32_t value) {
     if (s) s->block->write(addr - s->block_base, value);
 }
 
+bool reg_dma(RegMap *map, uint32_t offset, uint8_t *buffer, uint32_t bytes, bool read) {
+    if (!map || offset >= map->size || (!buffer && bytes)) return false;
+    uint32_t addr = map->phys + (offset & ~3u);
+    RegMap::Segment *s = map->find(addr);
+    return s && s->block->dma(addr - s->block_base, buffer, bytes, read);
+}
+
 void devmem_sync(RegMap *) {
     std::atomic_thread_fence(std::memory_order_seq_cst);
 }

@@ -20,6 +20,12 @@ public:
     // Offsets are bytes from the block's base, multiples of 4.
     virtual uint32_t read(uint32_t offset) = 0;
     virtual void write(uint32_t offset, uint32_t value) = 0;
+    // A DMA channel bound to the register at `offset`: moves `bytes` between
+    // memory and the device behind it in one go. False when the block has no
+    // such channel (the driver then moves the items one by one).
+    virtual bool dma(uint32_t /*offset*/, uint8_t * /*buffer*/, uint32_t /*bytes*/, bool /*read*/) {
+        return false;
+    }
 };
 
 // The SoC's common register layout: each register occupies a 16-byte slot,
@@ -65,6 +71,8 @@ RegMap *devmem_map(int fd, uint32_t phys, uint32_t size);
 void devmem_unmap(RegMap *map);
 uint32_t reg_read(RegMap *map, uint32_t offset);
 void reg_write(RegMap *map, uint32_t offset, uint32_t value);
+// A DMA transfer through the register at `offset` (see RegBlock::dma).
+bool reg_dma(RegMap *map, uint32_t offset, uint8_t *buffer, uint32_t bytes, bool read);
 // Orders the register writes before it (the board's memory barrier / msync).
 void devmem_sync(RegMap *map);
 

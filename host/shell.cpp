@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -24,7 +25,9 @@ namespace host {
 namespace {
 std::vector<std::string> g_log;
 std::map<std::string, ShellHandler> g_handlers;
-std::set<pid_t> g_children;
+// The children we started, each with a pidfd that turns readable when it ends
+// (-1 where the kernel gave none: such a child is looked for every pass).
+std::map<pid_t, int> g_children;
 // The video thread runs commands too: the log, the handlers and the children
 // are shared.
 std::mutex g_mutex;
@@ -140,12 +143,22 @@ int emulate(std::vector<std::string> words) {
     return status;
 }
 void remember_child(pid_t pid) {
+    int fd = int(::syscall(SYS_pidfd_open, pid, 0)); // close-on-exec by itself
     std::lock_guard<std::mutex> lock(g_mutex);
-    g_children.insert(pid);
+    auto [it, added] = g_children.emplace(pid, fd);
+    if (!added) {
+        if (it->second >= 0) ::close(it->second);
+        it->second = fd;
+    }
+}
+void drop_child_locked(std::map<pid_t, int>::iterator it) {
+    if (it->second >= 0) ::close(it->second);
+    g_children.erase(it);
 }
 void forget_child(pid_t pid) {
     std::lock_guard<std::mutex> lock(g_mutex);
-    g_children.erase(pid);
+    auto it = g_children.find(pid);
+    if (it != g_children.end()) drop_child_locked(it);
 }
 
 // A child of the panel ends with it (the board's children die with the
@@ -237,12 +250,24 @@ void reap_children() {
     std::lock_guard<std::mutex> lock(g_mutex);
     for (auto it = g_children.begin(); it != g_children.end();) {
         int st;
-        pid_t r = waitpid(*it, &st, WNOHANG);
-        if (r == *it || (r < 0 && errno == ECHILD))
-            it = g_children.erase(it);
-        else
-            ++it;
+        pid_t r = waitpid(it->first, &st, WNOHANG);
+        auto next = std::next(it);
+        if (r == it->first || (r < 0 && errno == ECHILD)) drop_child_locked(it);
+        it = next;
     }
+}
+
+size_t child_wait_fds(pollfd *out, size_t max, bool *unwatched) {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    size_t n = 0;
+    *unwatched = false;
+    for (const auto &[pid, fd] : g_children) {
+        if (fd < 0 || n == max)
+            *unwatched = true;
+        else
+            out[n++] = pollfd{fd, POLLIN, 0};
+    }
+    return n;
 }
 
 bool end_child(pid_t pid) {

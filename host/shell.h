@@ -4,6 +4,7 @@
 // argument vector (no shell, so a file name cannot inject a command). Every
 // command line is recorded so tests can check the board's exact commands.
 #pragma once
+#include <poll.h>
 #include <sys/types.h>
 
 #include <functional>
@@ -31,6 +32,10 @@ pid_t spawn(const std::function<void()> &fn);
 pid_t spawn_exec(const std::vector<std::string> &argv, int stdin_fd, int close_fd = -1);
 // Reaps the children we started that have ended (never blocks).
 void reap_children();
+// For the wait between passes: a descriptor per child that turns readable
+// when it ends (up to max); *unwatched is set when some child has none, so
+// that reap_children must look every pass.
+size_t child_wait_fds(pollfd *out, size_t max, bool *unwatched);
 // Ends a child we started, by its pid.
 bool end_child(pid_t pid);
 

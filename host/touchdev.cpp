@@ -20,7 +20,10 @@ int touch_open(const std::string &board_path) {
         if (slash != std::string::npos && slash > 0) make_dirs(board_path.substr(0, slash));
         ::mkfifo(p.c_str(), 0600);
     }
-    return ::open(p.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    // Opened for writing too, so the FIFO always has a writer: once the
+    // last outside writer closed it, a read-only end would report a hang-up
+    // to every wait, and the wait between passes would never sleep.
+    return ::open(p.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
 }
 
 void touch_close(int fd) {

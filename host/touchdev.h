@@ -9,7 +9,8 @@ namespace host {
 
 constexpr int kTouchEventBytes = 16;
 
-// Opens the device read-only and non-blocking, creating the FIFO first when
+// Opens the device non-blocking for reading (and writing, so it never reports
+// a hang-up), creating the FIFO first when
 // nothing is at the path. -1 when it cannot be opened.
 int touch_open(const std::string &board_path);
 void touch_close(int fd);

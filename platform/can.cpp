@@ -4,6 +4,7 @@
 #include "base/trace.h"
 #include "host/canbus.h"
 #include "host/shell.h"
+#include "platform/pass_wait.h"
 #include "platform/slice.h"
 #include "platform/tick.h"
 
@@ -28,8 +29,9 @@ constexpr const char *kIface = "can0";
 constexpr const char *kDevice = "FlexCAN.0";
 constexpr uint8_t kExtendedMode = 5, kSmallSendBufferMode = 3;
 
-uint16_t g_data[8]; // what _Can_Data hands out
-bool g_started;     // the channel was started once (events and filter set)
+uint16_t g_data[8];   // what _Can_Data hands out
+bool g_started;       // the channel was started once (events and filter set)
+uint32_t g_idle_wait; // the wait whose empty verdict a read was last left out for
 
 CanInfo &ch() {
     return CanChannel0;
@@ -150,7 +152,10 @@ void _Can_Init(int channel, const uint8_t *config) {
         return;
     }
     CanInfo &c = ch();
-    if (c.open && c.socket > 0) host::can_close(c.socket);
+    if (c.open && c.socket > 0) {
+        PassWait_Unwatch(c.socket);
+        host::can_close(c.socket);
+    }
     c.socket = 0;
     c.open = 0;
     std::memcpy(c.config, config, sizeof c.config);
@@ -180,6 +185,7 @@ void _Can_Init(int channel, const uint8_t *config) {
         if (host::can_set_nonblock(fd) != 0) std::perror("fcntl");
         host::can_set_err_filter(fd, host::kCanErrCtrl | host::kCanErrBusOff);
         if (host::can_bind(fd) != 0) std::perror("bind");
+        PassWait_Watch(fd, POLLIN);
     }
     c.open = 1;
     if (c.config[9] == kSmallSendBufferMode && fd >= 0 && host::can_set_sndbuf(fd, 0) != 0)
@@ -192,7 +198,9 @@ void Can_Isr() {
     if (!c.open || c.socket <= 0) return;
     uint8_t frame[host::kCanFrameBytes];
     bool stored = false;
-    while (host::can_read(c.socket, frame, sizeof frame) == ssize_t(sizeof frame)) {
+    // No read when the wait between passes saw nothing arrive.
+    const bool arrived = !PassWait_Idle(c.socket, &g_idle_wait);
+    while (arrived && host::can_read(c.socket, frame, sizeof frame) == ssize_t(sizeof frame)) {
         uint32_t id = le32(frame);
         if (id & host::kCanErr)
             error_frame(id, frame);
@@ -336,9 +344,13 @@ int _Can_Lockup() {
 }
 
 void Can_Reset() {
-    if (CanChannel0.open && CanChannel0.socket > 0) host::can_close(CanChannel0.socket);
+    if (CanChannel0.open && CanChannel0.socket > 0) {
+        PassWait_Unwatch(CanChannel0.socket);
+        host::can_close(CanChannel0.socket);
+    }
     CanChannel0 = CanInfo{};
     CanChannel0.filter = CanIdFilterDefault;
     std::memset(g_data, 0, sizeof g_data);
     g_started = false;
+    g_idle_wait = 0;
 }

@@ -18,9 +18,30 @@ namespace {
 constexpr uint8_t kFramPort[4] = {4, 0, 12, 0};
 constexpr uint8_t kWriteEnable = 0x06, kWriteDisable = 0x04, kWrite = 0x02, kRead = 0x03;
 
-// Number of the last register block written; the battery-backed block written
-// after it in the same pass carries the same number.
-uint16_t g_pass;
+// What the block of each bank last received from this process, so that a
+// pass writes only the words that changed since and reuses the CRC when none
+// did. The FRAM holds the same unless power failed meanwhile, and then the
+// process ends with it. Empty at start (and after a read of the block or a
+// plain write over it): the first write of a block is whole.
+struct Shadow {
+    uint32_t length; // 0: empty
+    uint16_t crc;
+    uint8_t data[4096];
+};
+constexpr uint32_t kShadowed[4] = {fram::kRegHeader1, fram::kRegHeader2, fram::kBbrHeader1,
+                                   fram::kBbrHeader2};
+
+struct FramState {
+    // Number of the last register block written; the battery-backed block
+    // written after it in the same pass carries the same number.
+    uint16_t pass;
+    Shadow shadow[4]; // one per block of kShadowed
+};
+FramState g;
+
+// Unchanged words between two changed ones that are written rather than
+// starting another transfer (a transfer's command and address cost more).
+constexpr uint32_t kJoinGap = 16;
 
 uint32_t reg_header(int bank) {
     return bank == 1 ? fram::kRegHeader1 : fram::kRegHeader2;
@@ -31,16 +52,99 @@ uint32_t bbr_header(int bank) {
 
 } // namespace
 
+namespace {
+
+Shadow *shadow_of(uint32_t header) {
+    for (int i = 0; i < 4; ++i)
+        if (kShadowed[i] == header) return &g.shadow[i];
+    return nullptr;
+}
+
+// Empties the shadow of every block that [address, address + bytes) touches.
+void forget(uint32_t address, uint32_t bytes) {
+    for (int i = 0; i < 4; ++i) {
+        uint32_t end = kShadowed[i] + 8 + (i < 2 ? fram::kRegLength : fram::kBbrLength);
+        if (address < end && kShadowed[i] < address + bytes) g.shadow[i].length = 0;
+    }
+}
+
+// One FRAM access as spi_RD_nWR_FRAM, without touching the shadows.
+int transfer(uint8_t *buffer, uint32_t address, uint32_t words, int read) {
+    uint8_t cmd = read ? kWriteDisable : kWriteEnable;
+    spi_enable_cs(kFramPort);
+    spi_data_byte_trans_FRAM(kFramPort[0], &cmd, 1, 0);
+    spi_disable_cs(kFramPort);
+
+    spi_enable_cs(kFramPort);
+    cmd = read ? kRead : kWrite;
+    spi_data_byte_trans_FRAM(kFramPort[0], &cmd, 1, 0);
+    uint8_t addr[2];
+    put_le16(addr, uint16_t(address));
+    spi_data_word_trans_FRAM(kFramPort[0], addr, 1, 0);
+    int ok = spi_data_block_trans_FRAM(kFramPort[0], buffer, words, read);
+    spi_disable_cs(kFramPort);
+    return ok;
+}
+
+// Writes the words of `data` that differ from the shadow's, joined into runs.
+void write_changes(uint32_t header, const uint8_t *data, const Shadow &s, uint32_t words) {
+    auto differs = [&](uint32_t w) { return std::memcmp(data + 2 * w, s.data + 2 * w, 2) != 0; };
+    uint32_t w = 0;
+    while (w < words) {
+        // The changed words lie in runs: skip equal stretches a chunk at a time.
+        while (w + 32 <= words && std::memcmp(data + 2 * w, s.data + 2 * w, 64) == 0)
+            w += 32;
+        while (w < words && !differs(w))
+            ++w;
+        if (w == words) break;
+        uint32_t first = w, last = w, gap = 0;
+        for (++w; w < words && gap <= kJoinGap; ++w) {
+            if (differs(w)) {
+                last = w;
+                gap = 0;
+            } else {
+                ++gap;
+            }
+        }
+        w = last + 1;
+        transfer(const_cast<uint8_t *>(data + 2 * first), header + 8 + 2 * first, last - first + 1,
+                 0);
+    }
+}
+
+} // namespace
+
 void Fram_WriteBlock(uint32_t header, const uint8_t *data, uint32_t length, uint16_t pass) {
+    Shadow *s = shadow_of(header);
+    const uint32_t words = (length + 1) / 2;
+    const bool partial = s && s->length == length && length % 2 == 0;
+    const bool same = partial && std::memcmp(s->data, data, length) == 0;
+    const uint16_t crc = same ? s->crc : crc16(data, length);
     uint8_t h[8];
-    put_le16(h, crc16(data, length));
+    put_le16(h, crc);
     put_le16(h + 2, pass);
     put_le32(h + 4, length);
-    spi_RD_nWR_FRAM(h, header, 4, 0);
-    spi_RD_nWR_FRAM(const_cast<uint8_t *>(data), header + 8, (length + 1) / 2, 0);
+    // The header goes first, as in a whole write: a power loss before the
+    // changed words are all written leaves a block whose CRC fails.
+    transfer(h, header, 4, 0);
+    if (partial) {
+        if (!same) write_changes(header, data, *s, words);
+    } else {
+        transfer(const_cast<uint8_t *>(data), header + 8, words, 0);
+    }
+    if (!s) return;
+    if (length % 2 || length > sizeof s->data) {
+        s->length = 0;
+        return;
+    }
+    if (!same) std::memcpy(s->data, data, length);
+    s->length = length;
+    s->crc = crc;
 }
 
 bool Fram_ReadBlock(uint32_t header, uint32_t length, uint16_t *pass) {
+    // Reads happen at start and after outside changes: the next write is whole.
+    if (Shadow *s = shadow_of(header)) s->length = 0;
     uint8_t h[8];
     spi_RD_nWR_FRAM(h, header, 4, 1);
     if (le32(h + 4) != length || length > sizeof Fram_temp) return false;
@@ -70,24 +174,13 @@ void FRAM_Init() {
     spi_init(kFramPort);
     // Continue the pass numbers after the newest bank, so the next write is newer.
     uint16_t p1 = header_pass(fram::kRegHeader1), p2 = header_pass(fram::kRegHeader2);
-    g_pass = later(p1, p2) ? p1 : p2;
+    g.pass = later(p1, p2) ? p1 : p2;
 }
 
 int spi_RD_nWR_FRAM(uint8_t *buffer, uint32_t address, uint32_t words, int read) {
-    uint8_t cmd = read ? kWriteDisable : kWriteEnable;
-    spi_enable_cs(kFramPort);
-    spi_data_byte_trans_FRAM(kFramPort[0], &cmd, 1, 0);
-    spi_disable_cs(kFramPort);
-
-    spi_enable_cs(kFramPort);
-    cmd = read ? kRead : kWrite;
-    spi_data_byte_trans_FRAM(kFramPort[0], &cmd, 1, 0);
-    uint8_t addr[2];
-    put_le16(addr, uint16_t(address));
-    spi_data_word_trans_FRAM(kFramPort[0], addr, 1, 0);
-    int ok = spi_data_word_trans_FRAM(kFramPort[0], buffer, words, read);
-    spi_disable_cs(kFramPort);
-    return ok;
+    // A write from outside the checked blocks may land on one: its next write is whole.
+    if (!read) forget(address, 2 * words);
+    return transfer(buffer, address, words, read);
 }
 
 int FRAM_BBRAM_XChange_Data(uint8_t *buffer, int length, int read, int bank) {
@@ -97,7 +190,7 @@ int FRAM_BBRAM_XChange_Data(uint8_t *buffer, int length, int read, int bank) {
     if (!read) {
         std::memset(Fram_temp, 0, sizeof Fram_temp);
         std::memcpy(Fram_temp, buffer, n);
-        Fram_WriteBlock(bbr_header(bank), Fram_temp, n, g_pass);
+        Fram_WriteBlock(bbr_header(bank), Fram_temp, n, g.pass);
         return 1;
     }
     if (!Fram_ReadBlock(bbr_header(bank), n)) return 0;
@@ -154,11 +247,13 @@ FramBanks FRAM_NewestBanks() {
 }
 
 uint16_t Fram_NextPass() {
-    return ++g_pass;
+    return ++g.pass;
 }
 
 void Fram_Reset() {
     std::memset(bbram, 0, sizeof bbram);
     std::memset(Fram_temp, 0, sizeof Fram_temp);
-    g_pass = 0;
+    g.pass = 0;
+    for (Shadow &s : g.shadow)
+        s.length = 0;
 }

@@ -158,23 +158,23 @@ void pins_setup(host::RegMap *pins, int channel, int pin_arg) {
     }
 }
 
-// One item out (8 or 16 bits, by the word length set).
-void item_out(host::RegMap *ssp, uint32_t item) {
+// One item out (8 or 16 bits, by the word length set). The waits are
+// bounded: a port that never finishes must not hold the pass.
+bool item_out(host::RegMap *ssp, uint32_t item) {
     host::reg_write(ssp, kXferSize, 1);
     host::reg_write(ssp, kCtrl0 + kClr, kRead);
     host::reg_write(ssp, kCtrl0 + kSet, kRun);
     host::reg_write(ssp, kData, item);
     host::reg_write(ssp, kCtrl0 + kSet, kDataXfer);
-    poll(ssp, kCtrl0, kRun, 0, -1);
+    return poll(ssp, kCtrl0, kRun, 0, kTransPolls);
 }
 
-uint32_t item_in(host::RegMap *ssp) {
+bool item_in(host::RegMap *ssp, uint32_t *item) {
     host::reg_write(ssp, kXferSize, 1);
     host::reg_write(ssp, kCtrl0 + kSet, kRun | kRead | kDataXfer);
-    poll(ssp, kStatus, kFifoEmpty, 0, -1);
-    uint32_t v = host::reg_read(ssp, kData);
-    poll(ssp, kCtrl0, kRun, 0, -1);
-    return v;
+    if (!poll(ssp, kStatus, kFifoEmpty, 0, kTransPolls)) return false;
+    *item = host::reg_read(ssp, kData);
+    return poll(ssp, kCtrl0, kRun, 0, kTransPolls);
 }
 
 void word_length(host::RegMap *ssp, int port, unsigned bits) {
@@ -314,10 +314,9 @@ int spi_data_byte_trans_FRAM(int channel, uint8_t *buffer, uint32_t count, int r
     host::RegMap *ssp = g.ports[port].ssp;
     word_length(ssp, port, 8);
     for (uint32_t i = 0; i < count; ++i) {
-        if (read)
-            buffer[i] = uint8_t(item_in(ssp));
-        else
-            item_out(ssp, buffer[i]);
+        uint32_t v = 0;
+        if (read ? !item_in(ssp, &v) : !item_out(ssp, buffer[i])) return 0;
+        if (read) buffer[i] = uint8_t(v);
     }
     return 1;
 }
@@ -328,12 +327,30 @@ int spi_data_word_trans_FRAM(int channel, uint8_t *buffer, uint32_t count, int r
     host::RegMap *ssp = g.ports[port].ssp;
     word_length(ssp, port, 16);
     for (uint32_t i = 0; i < count; ++i) {
-        if (read)
-            put_le16(buffer + 2 * i, uint16_t(item_in(ssp)));
-        else
-            item_out(ssp, le16(buffer + 2 * i));
+        uint32_t v = 0;
+        if (read ? !item_in(ssp, &v) : !item_out(ssp, le16(buffer + 2 * i))) return 0;
+        if (read) put_le16(buffer + 2 * i, uint16_t(v));
     }
     return 1;
+}
+
+int spi_data_block_trans_FRAM(int channel, uint8_t *buffer, uint32_t count, int read) {
+    int port = port_of(channel);
+    if (!port) return 0;
+    if (count == 0) return 1;
+    host::RegMap *ssp = g.ports[port].ssp;
+    word_length(ssp, port, 16);
+    host::reg_write(ssp, kXferSize, count);
+    // The DMA channel moves the data: no item transfer may start on the run bit.
+    host::reg_write(ssp, kCtrl0 + kClr, kDataXfer);
+    host::reg_write(ssp, kCtrl0 + (read ? kSet : kClr), kRead);
+    host::reg_write(ssp, kCtrl0 + kSet, kRun);
+    if (!host::reg_dma(ssp, kData, buffer, 2 * count, read != 0)) {
+        // No DMA channel behind the port: item by item.
+        host::reg_write(ssp, kCtrl0 + kClr, kRun | kRead);
+        return spi_data_word_trans_FRAM(channel, buffer, count, read);
+    }
+    return poll(ssp, kCtrl0, kRun, 0, kTransPolls) ? 1 : 0;
 }
 
 int ssp2_pin_ctrl(int pin_set, int) {

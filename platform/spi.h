@@ -18,9 +18,13 @@ int spi_disable_cs(const uint8_t *descriptor);
 // 0 on a time-out, a bad channel or a bad count.
 int spi_data_trans(int channel, uint8_t *buffer, int count, int read);
 // FRAM transfers of any length, one item at a time: bytes, or 16-bit words
-// (little-endian in memory, `count` words). 0 only for a bad channel.
+// (little-endian in memory, `count` words). 0 for a bad channel or a port
+// that does not finish an item within its bounded wait.
 int spi_data_byte_trans_FRAM(int channel, uint8_t *buffer, uint32_t count, int read);
 int spi_data_word_trans_FRAM(int channel, uint8_t *buffer, uint32_t count, int read);
+// The same words as one block through the port's DMA channel (item by item
+// where the port has none), with a bounded wait for its end.
+int spi_data_block_trans_FRAM(int channel, uint8_t *buffer, uint32_t count, int read);
 // Sets and clears bits of a device's output word (device 0-2) and shifts it
 // out; returns the 16 bits read back for devices 0 and 1, else 0.
 uint32_t Ssp2_Xch(uint32_t set_bits, uint32_t clear_bits, int device);

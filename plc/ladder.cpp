@@ -10,6 +10,7 @@
 #include "regs/plc_reg.h"
 
 #include <cstring>
+#include <vector>
 
 uint8_t l_stack[kLogicStackSize + 1];
 uint8_t l_sp;
@@ -48,6 +49,28 @@ struct Verdict {
 };
 Verdict g_verdict;
 
+// The commonest rung, two contacts joined by AND or OR driving a coil
+// (LD a, LD b, AND|OR, OUT q with a one-word operand), found once per program
+// and run as one step: its bytes and masks resolved, the stack moved once.
+// Each group keeps the five words it was made from and runs only while the
+// program still holds them there; otherwise the words run one by one. So the
+// table can only be slow, never wrong, whatever changed the program.
+struct RungGroup {
+    uint8_t words[10]; // the group's words as the program held them
+    bool is_or;
+    uint8_t a_shift, b_shift, q_mask;
+    uint16_t a_byte, b_byte, q_byte;
+};
+struct RungGroups {
+    const uint8_t *prog = nullptr;
+    uint32_t words = 0;
+    std::vector<uint32_t> at; // per word: 1 + index of the group starting there, or 0
+    std::vector<RungGroup> groups;
+};
+RungGroups g_groups;
+constexpr uint32_t kGroupWords = 5;
+constexpr uint32_t kGroupSteps = 4; // instructions: the coil takes its operand word
+
 // The guard against a program that never reaches END (a jump backwards that
 // loops for ever): a scan that has run for kGuardTicks of the 100 us tick
 // stops where it stands. A terminating program of any length runs to END; the
@@ -66,6 +89,36 @@ bool tokens16_now() {
     return Ladder_Tokens16(NV_EditorFeatures);
 }
 
+// Finds the rung groups of a checked program of 16-bit tokens. Words are
+// matched wherever they stand, operand or not: a group runs only when the
+// scan reaches its first word as an instruction, and then the words mean
+// exactly what the group does.
+void find_groups(const uint8_t *prog, uint32_t words) {
+    g_groups.prog = prog;
+    g_groups.words = words;
+    g_groups.at.assign(words, 0);
+    g_groups.groups.clear();
+    for (uint32_t p = 0; p + kGroupWords <= words; ++p) {
+        const uint16_t a = le16(prog + 2 * p), b = le16(prog + 2 * p + 2);
+        const uint16_t op = le16(prog + 2 * p + 4), out = le16(prog + 2 * p + 6);
+        const uint16_t q = le16(prog + 2 * p + 8);
+        if (a < kLadContactMin || b < kLadContactMin || (op != kLadAnd && op != kLadOr) ||
+            out != kLadOut || q < 1024)
+            continue;
+        RungGroup g{};
+        std::memcpy(g.words, prog + 2 * p, sizeof g.words);
+        g.is_or = op == kLadOr;
+        g.a_byte = uint16_t((a - 1024u) >> 3);
+        g.a_shift = uint8_t((a - 1024u) & 7);
+        g.b_byte = uint16_t((b - 1024u) >> 3);
+        g.b_shift = uint8_t((b - 1024u) & 7);
+        g.q_byte = uint16_t((q - 1024u) >> 3);
+        g.q_mask = uint8_t(1u << ((q - 1024u) & 7));
+        g_groups.groups.push_back(g);
+        g_groups.at[p] = uint32_t(g_groups.groups.size());
+    }
+}
+
 int32_t verdict_for(const uint8_t *prog, uint32_t bytes, bool tokens16) {
     if (!g_verdict.valid || g_verdict.prog != prog || g_verdict.bytes != bytes ||
         g_verdict.tokens16 != tokens16) {
@@ -74,6 +127,8 @@ int32_t verdict_for(const uint8_t *prog, uint32_t bytes, bool tokens16) {
         g_verdict.tokens16 = tokens16;
         g_verdict.result = Ladder_Check(prog, bytes, tokens16);
         g_verdict.valid = true;
+        g_groups = RungGroups{};
+        if (g_verdict.result == kLadderScanDone && tokens16 && prog) find_groups(prog, bytes / 2);
     }
     return g_verdict.result;
 }
@@ -105,7 +160,11 @@ void scan_timing() {
 }
 
 // The dispatch loop. Contacts, the most frequent words, are handled inline.
-int32_t run(const uint8_t *prog, uint32_t words) {
+// The program counter and the logic stack's depth live in locals while the
+// inline words run (a global would be reloaded after every byte stored into
+// the registers) and go back to lad_pc and l_sp around each handler and at
+// every way out.
+int32_t run(const uint8_t *prog, uint32_t words, const RungGroups *groups) {
     lad_prog = prog;
     lad_words = words;
     lad_pc = 0;
@@ -122,47 +181,83 @@ int32_t run(const uint8_t *prog, uint32_t words) {
     // The rows of every code below the contacts lie in one array: fetched
     // once, they are indexed without a call per instruction.
     const LadOp *ops = &Lad_Op(0);
+    const bool out16 = RegTokLen_16b != 0;
+    if (!out16 || (groups && (groups->prog != prog || groups->words != words))) groups = nullptr;
+    const uint32_t *group_at = groups ? groups->at.data() : nullptr;
+    uint32_t pc = 0;
+    uint8_t sp = 0;
+    auto leave = [&](int32_t result) {
+        lad_pc = pc;
+        l_sp = sp;
+        return result;
+    };
     for (;;) {
-        if (lad_pc >= words) return int32_t(words); // ran off the end of the program
+        if (pc >= words) return leave(int32_t(words)); // ran off the end of the program
         if (--steps == 0) {
             steps = kGuardSteps;
-            if (uint32_t(FPGA_GetFrtStep() - started) >= kGuardTicks) return int32_t(lad_pc);
+            if (uint32_t(FPGA_GetFrtStep() - started) >= kGuardTicks) return leave(int32_t(pc));
         }
-        uint16_t w = le16(prog + 2 * lad_pc++);
-        if (w >= kLadContactMin) {
-            if (l_sp >= kLogicStackSize) return int32_t(lad_pc);
-            uint32_t bit = uint32_t(w) - 1024;
-            l_stack[++l_sp] = (plc_reg[bit >> 3] >> (bit & 7)) & 1 ? 0xFF : 0x00;
-            continue;
-        }
-        cmd_group = uint8_t(w >> 6);
-        // The most frequent rung instructions, inline: AND, OR and the output
-        // coil with a one-word operand. Everything else goes through the table.
-        if (w == kLadAnd || w == kLadOr) {
-            if (l_sp == 0) return int32_t(lad_pc);
-            uint8_t a = l_stack[l_sp--];
-            if (w == kLadAnd ? !a : a != 0) l_stack[l_sp] = w == kLadAnd ? 0x00 : 0xFF;
-            continue;
-        }
-        if (w == kLadOut && RegTokLen_16b && lad_pc < words) {
-            uint32_t ref = le16(prog + 2 * lad_pc);
-            if (ref >= 1024 && l_sp != 0) {
-                ++lad_pc;
-                uint32_t bit = ref - 1024;
-                uint8_t mask = uint8_t(1u << (bit & 7));
-                uint8_t &b = plc_reg[bit >> 3];
-                b = l_stack[l_sp--] ? uint8_t(b | mask) : uint8_t(b & ~mask);
+        // A rung group, when the program still holds its words and the words
+        // one by one would neither overflow the stack nor meet the guard's
+        // clock reading inside it.
+        if (group_at && group_at[pc] && sp + 2 <= kLogicStackSize && steps >= kGroupSteps) {
+            const RungGroup &g = groups->groups[group_at[pc] - 1];
+            if (std::memcmp(prog + 2 * pc, g.words, sizeof g.words) == 0) {
+                const uint8_t a = (plc_reg[g.a_byte] >> g.a_shift) & 1 ? 0xFF : 0x00;
+                const uint8_t b = (plc_reg[g.b_byte] >> g.b_shift) & 1 ? 0xFF : 0x00;
+                const uint8_t r = g.is_or ? uint8_t(a | b) : uint8_t(a & b);
+                l_stack[sp + 1] = r; // what the words one by one leave above the stack
+                l_stack[sp + 2] = b;
+                uint8_t &q = plc_reg[g.q_byte];
+                q = r ? uint8_t(q | g.q_mask) : uint8_t(q & ~g.q_mask);
+                cmd_group = uint8_t(kLadOut >> 6);
+                pc += kGroupWords;
+                steps -= kGroupSteps - 1; // this pass through the loop counted one
                 continue;
             }
         }
+        uint16_t w = le16(prog + 2 * pc++);
+        if (w >= kLadContactMin) {
+            if (sp >= kLogicStackSize) return leave(int32_t(pc));
+            uint32_t bit = uint32_t(w) - 1024;
+            l_stack[++sp] = (plc_reg[bit >> 3] >> (bit & 7)) & 1 ? 0xFF : 0x00;
+            continue;
+        }
+        // The most frequent rung instructions, inline: AND, OR and the output
+        // coil with a one-word operand. Everything else goes through the table.
+        if (w == kLadAnd || w == kLadOr) {
+            cmd_group = uint8_t(w >> 6);
+            if (sp == 0) return leave(int32_t(pc));
+            uint8_t a = l_stack[sp--];
+            if (w == kLadAnd ? !a : a != 0) l_stack[sp] = w == kLadAnd ? 0x00 : 0xFF;
+            continue;
+        }
+        if (w == kLadOut && out16 && pc < words) {
+            uint32_t ref = le16(prog + 2 * pc);
+            if (ref >= 1024 && sp != 0) {
+                cmd_group = uint8_t(w >> 6);
+                ++pc;
+                uint32_t bit = ref - 1024;
+                uint8_t mask = uint8_t(1u << (bit & 7));
+                uint8_t &b = plc_reg[bit >> 3];
+                b = l_stack[sp--] ? uint8_t(b | mask) : uint8_t(b & ~mask);
+                continue;
+            }
+        }
+        cmd_group = uint8_t(w >> 6);
         if (w == kLadEnd) {
+            leave(0);
             if (iec_running()) return kLadderScanDone;
             end_of_scan();
             return kLadderScanDone;
         }
         const LadOp &o = ops[w];
+        lad_pc = pc;
+        l_sp = sp;
         o.handler(w, o.arg);
-        if (lad_fault) return int32_t(lad_pc);
+        pc = lad_pc;
+        sp = l_sp;
+        if (lad_fault) return int32_t(pc);
     }
 }
 
@@ -211,11 +306,11 @@ int32_t LogicUpdate(const uint8_t *ladder, uint32_t bytes) {
     if (!ladder) bytes = 0;
     int32_t verdict = verdict_for(ladder, bytes, RegTokLen_16b != 0);
     if (verdict != kLadderScanDone) return verdict;
-    return run(ladder, bytes / 2);
+    return run(ladder, bytes / 2, &g_groups);
 }
 
 int32_t Ladder_RunUnchecked(const uint8_t *ladder, uint32_t bytes) {
-    return run(ladder, ladder ? bytes / 2 : 0);
+    return run(ladder, ladder ? bytes / 2 : 0, nullptr);
 }
 
 void Ladder_Reset() {
@@ -238,6 +333,7 @@ void Ladder_Reset() {
     lad_pc = 0;
     lad_fault = 0;
     g_verdict = Verdict{};
+    g_groups = RungGroups{};
     LadSpecial_Reset();
 }
 
@@ -308,23 +404,4 @@ uint8_t Lad_Pop() {
         return 0;
     }
     return l_stack[l_sp--];
-}
-
-void Lad_WPush(const void *src, unsigned bytes) {
-    if (w_sp + bytes > kDataStackSize) {
-        lad_fault = 1;
-        return;
-    }
-    std::memcpy(w_stack + w_sp, src, bytes);
-    w_sp = uint8_t(w_sp + bytes);
-}
-
-void Lad_WPop(void *dst, unsigned bytes) {
-    if (bytes > w_sp) {
-        lad_fault = 1;
-        std::memset(dst, 0, bytes);
-        return;
-    }
-    w_sp = uint8_t(w_sp - bytes);
-    std::memcpy(dst, w_stack + w_sp, bytes);
 }

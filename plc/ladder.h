@@ -12,6 +12,7 @@
 // undefined opcode.
 #pragma once
 #include <cstdint>
+#include <cstring>
 
 // Result of LogicUpdate for a completed scan.
 constexpr int32_t kLadderScanDone = -1;
@@ -136,6 +137,22 @@ inline uint8_t &Lad_Top() {
 void Lad_Push(uint8_t v);
 uint8_t Lad_Pop();
 // Data stack: push or pop `bytes` bytes (2, 4 or 8); an overflow or underflow
-// sets lad_fault and moves nothing.
-void Lad_WPush(const void *src, unsigned bytes);
-void Lad_WPop(void *dst, unsigned bytes);
+// sets lad_fault and moves nothing (a pop then gives zeros). Inline, so the
+// fixed size of each caller's move is known where it is compiled.
+inline void Lad_WPush(const void *src, unsigned bytes) {
+    if (w_sp + bytes > kDataStackSize) {
+        lad_fault = 1;
+        return;
+    }
+    std::memcpy(w_stack + w_sp, src, bytes);
+    w_sp = uint8_t(w_sp + bytes);
+}
+inline void Lad_WPop(void *dst, unsigned bytes) {
+    if (bytes > w_sp) {
+        lad_fault = 1;
+        std::memset(dst, 0, bytes);
+        return;
+    }
+    w_sp = uint8_t(w_sp - bytes);
+    std::memcpy(dst, w_stack + w_sp, bytes);
+}

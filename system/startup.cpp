@@ -304,15 +304,25 @@ int Startup(int argc) {
 
 namespace {
 constexpr size_t kMaxWatched = 1024;
+// Descriptors of the host's own services (control socket, children) in the wait.
+constexpr size_t kHostWatched = 64;
 uint64_t g_pass_min_ns;
 uint64_t g_last_pass_end_ns;
 
 // Between main-loop passes: the control socket, finished children, and a
 // short rest so that an idle host panel does not spin a core at full speed
 // (the board's passes take about a millisecond; "pass_min_us" in host.conf).
+// Work the last wait found for the host's own services: a connection to the
+// control socket, a child that ended. Both are looked at on the first pass.
+struct HostDue {
+    bool ctl = true;
+    bool children = true;
+};
+HostDue g_due;
+
 void host_poll() {
-    host::ctl_poll();
-    host::reap_children();
+    if (g_due.ctl || host::ctl_active()) host::ctl_poll();
+    if (g_due.children) host::reap_children();
     uint64_t now = host::mono_ns();
     uint64_t used = now - g_last_pass_end_ns;
     // The rest of the pacing is the time-out of the one wait over every
@@ -320,9 +330,25 @@ void host_poll() {
     // pass, starts that pass at once.
     uint64_t rest = used < g_pass_min_ns ? g_pass_min_ns - used : 0;
     if (PassWait_TakePending()) rest = 0;
-    pollfd fds[kMaxWatched];
-    size_t n = PassWait_Fill(fds, kMaxWatched);
-    if (rest > 0 || n > 0) host::wait_ready(fds, n, rest);
+    pollfd fds[kMaxWatched + kHostWatched];
+    const size_t watched = PassWait_Fill(fds, kMaxWatched);
+    const size_t ctl_end = watched + host::ctl_wait_fds(fds + watched, kHostWatched / 2);
+    bool unwatched_children = false;
+    const size_t n =
+        ctl_end + host::child_wait_fds(fds + ctl_end, kHostWatched / 2, &unwatched_children);
+    int ready = 0;
+    if (rest > 0 || n > 0) ready = host::wait_ready(fds, n, rest);
+    if (ready < 0) // the wait failed: every service looks for itself
+        for (size_t i = 0; i < n; ++i)
+            fds[i].revents = fds[i].events;
+    PassWait_Seen(fds, watched);
+    auto any = [&](size_t from, size_t to) {
+        for (size_t i = from; i < to; ++i)
+            if (fds[i].revents) return true;
+        return false;
+    };
+    g_due.ctl = ctl_end == watched || any(watched, ctl_end);
+    g_due.children = unwatched_children || any(ctl_end, n);
     g_last_pass_end_ns = host::mono_ns();
 }
 } // namespace
@@ -346,4 +372,5 @@ void Startup_Reset() {
     g_watchdog_started = false;
     g_pass_min_ns = 0;
     g_last_pass_end_ns = 0;
+    g_due = HostDue{};
 }

@@ -11,6 +11,7 @@
 #include "net/tx.h"
 #include "objects/objects.h"
 #include "platform/keys.h"
+#include "platform/pass_wait.h"
 #include "platform/tick.h"
 #include "regs/plc_reg.h"
 #include "system/appfile.h"
@@ -47,6 +48,7 @@ constexpr uint32_t kWakeTicks = 125;
 struct TouchDriver {
     TouchCallback cb = nullptr;
     int fd = -1;
+    uint32_t idle_wait = 0; // the wait whose empty verdict a read was last left out for
     int release_count = 5;
     uint8_t beep_enabled = 1;
     bool beeper_on = false;
@@ -268,16 +270,24 @@ void event(uint16_t type, uint16_t code, int32_t value, bool with_pressure) {
     }
 }
 
+// The touch FIFO, watched by the wait between passes.
+void touch_reopen() {
+    if (td.fd >= 0) PassWait_Unwatch(td.fd);
+    host::touch_close(td.fd);
+    td.fd = host::touch_open(kTouchDevice);
+    if (td.fd >= 0) PassWait_Watch(td.fd, POLLIN);
+}
+
 void read_touch() {
+    // No read when the wait between passes saw nothing arrive (the tick
+    // runs once a pass; a tick outside the passes reads).
+    if (PassWait_Idle(td.fd, &td.idle_wait)) return;
     bool with_pressure = TCH_MeasuresPressure();
     for (;;) {
         long n =
             host::touch_read(td.fd, td.buf + td.buffered, unsigned(sizeof td.buf - td.buffered));
         if (n < 0) {
-            if (errno == EBADF) {
-                host::touch_close(td.fd);
-                td.fd = host::touch_open(kTouchDevice);
-            }
+            if (errno == EBADF) touch_reopen();
             return;
         }
         if (n == 0) return;
@@ -332,8 +342,7 @@ int TCH_Open(TouchCallback cb) {
     const bool sounding = beep_count > 0 || beep_ovrd;
     td.beeper_on = !sounding;
     beeper(sounding);
-    host::touch_close(td.fd);
-    td.fd = host::touch_open(kTouchDevice);
+    touch_reopen();
     td.buffered = 0;
     if (td.fd < 0) {
         std::printf("\nTouch Open Error");
@@ -471,6 +480,7 @@ void TimerISR() {
 }
 
 void Touch_Reset() {
+    if (td.fd >= 0) PassWait_Unwatch(td.fd);
     host::touch_close(td.fd);
     td = TouchDriver{};
     PrmTbl = {};

@@ -7,9 +7,14 @@
 #include "host/watchdog.h"
 #include "panel_fixture.h"
 
+#include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
+
+#include <cstring>
 
 class HostTest : public PanelTest {};
 
@@ -59,12 +64,15 @@ TEST_F(HostTest, ChildrenAreEndedAndReapedByPid) {
     EXPECT_FALSE(host::end_child(getpid())) << "only our own children";
     pid_t quick = host::spawn([] {});
     ASSERT_GT(quick, 0);
-    // A loaded host may start the child late: look again for a while.
-    for (int i = 0; i < 100 && kill(quick, 0) == 0; ++i) {
-        usleep(50000);
-        host::reap_children();
-    }
+    // The wait between passes learns of the end from the child's descriptor.
+    pollfd fds[4];
+    bool unwatched = true;
+    ASSERT_EQ(host::child_wait_fds(fds, 4, &unwatched), 1u);
+    EXPECT_FALSE(unwatched);
+    EXPECT_EQ(poll(fds, 1, 5000), 1) << "readable when the child ends";
+    host::reap_children();
     EXPECT_NE(kill(quick, 0), 0) << "reaped, not a zombie";
+    EXPECT_EQ(host::child_wait_fds(fds, 4, &unwatched), 0u);
 }
 
 TEST_F(HostTest, ThreadsBlockThePanelSignals) {
@@ -176,6 +184,38 @@ TEST_F(HostTest, ControlRequestsAreCheckedBeforeTheyReachACommand) {
     EXPECT_EQ(host::ctl_handle("nope x"), "error: unknown command 'nope'\n");
     EXPECT_EQ(host::ctl_handle(std::string("echo \x01", 6)),
               "error: request holds control characters\n");
+}
+
+// The control socket offers the wait its listening socket, then each
+// connection for what it waits on: the request, or room for the answer.
+TEST_F(HostTest, ControlSocketDescriptorsForTheWaitFollowEachConnection) {
+    host::ctl_register("echo", [](const std::vector<std::string> &) { return "ok"; });
+    ASSERT_TRUE(host::ctl_open());
+    pollfd fds[8];
+    ASSERT_EQ(host::ctl_wait_fds(fds, 8), 1u);
+    EXPECT_EQ(poll(fds, 1, 0), 0) << "nobody connecting";
+    EXPECT_FALSE(host::ctl_active());
+
+    int c = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::strncpy(addr.sun_path, host::ctl_socket_path().c_str(), sizeof addr.sun_path - 1);
+    ASSERT_EQ(connect(c, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
+    EXPECT_EQ(poll(fds, 1, 1000), 1) << "a connection wakes the wait";
+    host::ctl_poll();
+    EXPECT_TRUE(host::ctl_active());
+    ASSERT_EQ(host::ctl_wait_fds(fds, 8), 2u);
+    EXPECT_EQ(fds[1].events, POLLIN) << "waiting for the request";
+
+    ASSERT_EQ(send(c, "echo\n", 5, MSG_NOSIGNAL), 5);
+    host::ctl_poll(); // answered and sent at once
+    char buf[16] = {};
+    EXPECT_EQ(recv(c, buf, sizeof buf, 0), 3);
+    EXPECT_STREQ(buf, "ok\n");
+    EXPECT_FALSE(host::ctl_active());
+    EXPECT_EQ(host::ctl_wait_fds(fds, 8), 1u);
+    close(c);
+    host::ctl_close();
 }
 
 TEST_F(HostTest, ScreenSizeFromTheHostConfiguration) {

@@ -43,7 +43,8 @@ long uniform(const uint8_t *p, uint32_t words) {
     return le16(p);
 }
 
-// 16-bit words the FRAM receives per pass: both blocks with their headers.
+// 16-bit words the FRAM receives in a pass that writes both blocks whole,
+// with their headers.
 constexpr long kWordsPerPass = (8 + fram::kRegLength) / 2 + (8 + fram::kBbrLength) / 2;
 } // namespace
 
@@ -207,12 +208,19 @@ TEST_F(FramTest, PowerLossAtRandomWordsRestoresTheLastCompletePass) {
         long n = long(rng() % (kPasses * kWordsPerPass + 10));
         host::fram_device()->drop_after_words(n);
         uint16_t base = uint16_t(100 * trial);
+        // Where each pass's words end: a pass after the first of its bank
+        // writes only what changed, so the passes differ in length.
+        const uint64_t start = host::fram_device()->words_written();
+        long ends[kPasses];
         for (int p = 1; p <= kPasses; ++p) {
             fill(uint16_t(base + p));
             The_Loop();
+            ends[p - 1] = long(host::fram_device()->words_written() - start);
         }
         power_cycle();
-        long complete = n / kWordsPerPass;
+        long complete = 0;
+        for (long end : ends)
+            complete += end <= n;
         int loaded = AutoLoadRegisters();
         long expect = complete ? base + complete : 0;
         EXPECT_EQ(loaded, complete ? 1 : 0) << "trial " << trial << " words " << n;
@@ -221,4 +229,100 @@ TEST_F(FramTest, PowerLossAtRandomWordsRestoresTheLastCompletePass) {
         EXPECT_EQ(uniform(bbram, 2048), expect) << "trial " << trial;
         if (HasFailure()) break;
     }
+}
+
+// A pass writes the header and only the words that changed since its bank's
+// last write; the bank then holds byte for byte what a whole write leaves.
+TEST_F(FramTest, BankRebuiltFromTheShadowEqualsAWholeWrite) {
+    fram_image(0xA5);
+    host::FramDevice *dev = host::fram_device();
+    std::mt19937 rng(2417);
+    uint8_t data[fram::kBbrLength];
+    for (auto &b : data)
+        b = uint8_t(rng());
+    uint16_t pass = 1;
+    for (uint32_t header : {fram::kRegHeader1, fram::kBbrHeader2}) {
+        const uint32_t length = header == fram::kRegHeader1 ? fram::kRegLength : fram::kBbrLength;
+        Fram_WriteBlock(header, data, length, pass++); // the first write of a bank is whole
+        for (int round = 0; round < 60; ++round) {
+            SCOPED_TRACE("header " + std::to_string(header) + " round " + std::to_string(round));
+            // Nothing, one word, the first and last words, scattered runs, or everything.
+            uint32_t changed_words = 0;
+            auto change = [&](uint32_t at, uint32_t n) {
+                for (uint32_t i = at; i < at + n && i < length; ++i)
+                    data[i] = uint8_t(data[i] + 1 + rng() % 255);
+            };
+            switch (round % 5) {
+            case 0:
+                break;
+            case 1:
+                change(2 * (rng() % (length / 2)), 2);
+                changed_words = 1;
+                break;
+            case 2:
+                change(0, 1);
+                change(length - 1, 1);
+                changed_words = 2;
+                break;
+            case 3:
+                for (int r = 0; r < 6; ++r)
+                    change(uint32_t(rng() % length), 1 + uint32_t(rng() % 70));
+                changed_words = 1;
+                break;
+            default:
+                change(0, length);
+                changed_words = length / 2;
+                break;
+            }
+            const uint64_t before = dev->words_written();
+            Fram_WriteBlock(header, data, length, pass);
+            const uint64_t written = dev->words_written() - before;
+            const std::string by_shadow = read_file(host::kFramImage);
+            if (changed_words == 0) {
+                EXPECT_EQ(written, 4u) << "the header alone";
+            } else if (round % 5 == 1) {
+                EXPECT_EQ(written, 5u) << "the header and the word";
+            }
+            if (changed_words < length / 2) {
+                EXPECT_LT(written, 4 + length / 2);
+            }
+
+            // The same block written whole over what the shadowed writes left.
+            Fram_Reset();
+            Fram_WriteBlock(header, data, length, pass++);
+            EXPECT_EQ(dev->words_written() - before - written, 4 + length / 2);
+            ASSERT_TRUE(read_file(host::kFramImage) == by_shadow)
+                << "bank differs from a whole write";
+            uint16_t read_pass = 0;
+            ASSERT_TRUE(Fram_ReadBlock(header, length, &read_pass));
+            EXPECT_EQ(std::memcmp(Fram_temp, data, length), 0);
+            Fram_WriteBlock(header, data, length, pass - 1); // whole again after the read
+        }
+    }
+}
+
+// Whatever writes a bank from outside the pass (a plain FRAM write over it,
+// a fresh image at a restart) makes its next write whole again.
+TEST_F(FramTest, PlainWritesAndRestartsMakeTheNextBlockWriteWhole) {
+    host::FramDevice *dev = host::fram_device();
+    fill(7);
+    FRAM_XChange_Data(0, 1);
+    uint64_t before = dev->words_written();
+    FRAM_XChange_Data(0, 1);
+    EXPECT_EQ(dev->words_written() - before, 4u) << "unchanged: the header alone";
+
+    // A word of the bank's data overwritten outside the block writes.
+    uint8_t junk[2] = {0x12, 0x34};
+    spi_RD_nWR_FRAM(junk, fram::kRegHeader1 + 8 + 100, 1, 0);
+    before = dev->words_written();
+    FRAM_XChange_Data(0, 1);
+    EXPECT_EQ(dev->words_written() - before, 4u + fram::kRegLength / 2);
+    ASSERT_EQ(FRAM_XChange_Data(1, 1), 1) << "the overwritten word was put back";
+
+    power_cycle();
+    fill(7);
+    before = host::fram_device()->words_written();
+    FRAM_BBRAM_XChange_Data(bbram, 4096, 0, 2);
+    EXPECT_EQ(host::fram_device()->words_written() - before, 4u + fram::kBbrLength / 2)
+        << "a new process starts with empty shadows";
 }

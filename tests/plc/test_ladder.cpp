@@ -584,3 +584,50 @@ TEST_F(LadderTest, ASetHandlerRunsAndItsStateIsResetWithTheLadder) {
     EXPECT_EQ(g_service_resets, 1);
     Ladder_InstallServiceHandlers();
 }
+
+// The commonest rung (two contacts, AND or OR, a coil) runs as one step once
+// the program is checked. It must leave the registers and the logic stack as
+// the words one by one do, also when a jump lands on it, and an edit of
+// the program's words takes effect in the next scan.
+TEST_F(LadderTest, RungGroupsRunAsTheirWordsOneByOne) {
+    const std::string src = ".tokens 16\n"
+                            "LD %M1\nLD %M2\nAND\nOUT %Q1\n"
+                            "LD %M3\nLD %M4\nOR\nOUT %Q2\n"
+                            "LD %M5\nJMPIF over\nTRUE\nLD %M2\nOUT %Q4\n"
+                            "over: LD %M1\nLD %M3\nAND\nOUT %Q3\n"
+                            "LD %M1\nLD %M2\nLD %M3\nLD %M4\nOR\nOUT %Q5\nAND\nOUT %Q6\n"
+                            "END\n";
+    load(src);
+    auto outputs = [&] {
+        std::string q;
+        for (int i = 1; i <= 6; ++i)
+            q += char('0' + bit("%Q" + std::to_string(i)));
+        return q + std::string(reinterpret_cast<const char *>(l_stack), sizeof l_stack);
+    };
+    for (int m = 0; m < 32; ++m) {
+        auto inputs = [&] {
+            for (int i = 1; i <= 5; ++i)
+                set_bit("%M" + std::to_string(i), (m >> (i - 1)) & 1);
+            for (int i = 1; i <= 6; ++i)
+                set_bit("%Q" + std::to_string(i), 1 - (m & 1));
+            std::memset(l_stack, 0x5A, sizeof l_stack);
+        };
+        inputs();
+        ASSERT_EQ(scan(), kLadderScanDone);
+        const std::string grouped = outputs();
+        inputs();
+        ASSERT_EQ(Ladder_RunUnchecked(ladder_bl + 8, Ladder_Bytes()), kLadderScanDone);
+        EXPECT_EQ(grouped, outputs()) << "inputs " << m;
+    }
+
+    // The first rung's AND made OR in place, as an online change writes the
+    // block, without a word to the engine: the next scan runs the new rung.
+    set_bit("%M1", 1);
+    set_bit("%M2", 0);
+    ASSERT_EQ(scan(), kLadderScanDone);
+    EXPECT_EQ(bit("%Q1"), 0);
+    ASSERT_EQ(le16(ladder_bl + 8 + 4), 0x0024);
+    put_le16(ladder_bl + 8 + 4, 0x0023);
+    ASSERT_EQ(scan(), kLadderScanDone);
+    EXPECT_EQ(bit("%Q1"), 1);
+}
