@@ -8,6 +8,7 @@
 // and pattern phase as if it had been drawn whole.
 #include "gdi/shapes_int.h"
 #include "platform/slice.h"
+#include "platform/video.h"
 
 #include <bit>
 #include <climits>
@@ -158,6 +159,21 @@ void thin_ray(DC *dc, const RayTable &t, int x, int y) {
         return;
     }
     uint8_t mask = dc->pattern_mask ? dc->pattern_mask : 0x80;
+    // The driver plots the whole line at once when it draws the context's pixels.
+    VdrLine line{
+        x, y, sx, sy, t.ymajor, 0, nullptr, 0, dc->pen_pattern, dc->pen_colour, dc->fill_colour};
+    if (t.ymajor) {
+        line.count = r.K + 1;
+        line.ends = e + 3;
+    } else {
+        line.count = r.hi(r.K) + 1;
+        line.ends = e + 4;
+        line.n_ends = t.rows + 1;
+    }
+    if (VDR_PlotLine(dc, line, &mask)) {
+        dc->pattern_mask = mask;
+        return;
+    }
     if (t.ymajor) {
         for (long k = 0; k <= r.K; ++k) {
             pattern_pixel(dc, x, y, mask);
@@ -319,13 +335,19 @@ int CreateRay(int dx, int dy, int limit_dx, int limit_dy, RayTable &t) {
     e[3] = 0;
     if (r.ax > 0 && r.ay > 0) {
         // The accumulator walk, row by row; counts past the limit stop the table.
-        long acc = r.acc0, count = 0, k = 0;
+        // After the first row the accumulator stays below ay, so each row adds
+        // ax / ay and one more when the remainders carry: no division per row.
+        const long q = r.ax / r.ay, rem = r.ax % r.ay;
+        long count = r.acc0 / r.ay, acc = r.acc0 % r.ay, k = 0;
         for (; k < rows; ++k) {
-            count += acc / r.ay;
-            acc %= r.ay;
             if (count > r.L) break;
             e[4 + k] = uint16_t(count);
-            acc += r.ax;
+            count += q;
+            acc += rem;
+            if (acc >= r.ay) {
+                acc -= r.ay;
+                ++count;
+            }
         }
         if (k < rows) {
             for (; k < rows; ++k)

@@ -5,6 +5,7 @@
 #include "platform/slice.h"
 
 #include <cstdlib>
+#include <utility>
 
 using namespace shapes;
 
@@ -61,7 +62,11 @@ int GDI_FillPolygon(DC *dc, const POINT *points, int n) {
             active[live] = table[next++];
             active[live++].y0 = 0;
         }
-        std::qsort(active, size_t(live), sizeof(PolyEdge), edge_cmp);
+        // The list is nearly sorted from the row before: an insertion sort by
+        // x (edges that tie give the same spans in either order).
+        for (int i = 1; i < live; ++i)
+            for (int j = i; j > 0 && active[j - 1].x > active[j].x; --j)
+                std::swap(active[j - 1], active[j]);
         for (int i = 0; i + 1 < live; i += 2) {
             const int left = active[i].x, right = active[i + 1].x;
             if (left < right && !beyond_clip(dc, y, left, right))

@@ -3,6 +3,7 @@
 #include "base/trace.h"
 #include "gdi/shapes.h"
 #include "gdi/text.h"
+#include "platform/video.h"
 
 #include <cstring>
 
@@ -42,7 +43,10 @@ void draw_cell(int row, int col, COLOR text, COLOR fill) {
     dc->fill_colour = of;
 }
 
-void UpdateCaret(int on) {
+// Taking the caret off redraws the cell under it. `redrawn` says the next
+// step draws that cell again, opaquely and over at least the same pixels, so
+// the first redraw could not change a pixel and is left out.
+void UpdateCaret(int on, bool redrawn = false) {
     if (!t.pTextDC) return;
     DC *dc = t.pTextDC;
     const int x = t.tty_col * t.tty_width, y = t.tty_row * t.tty_height;
@@ -50,7 +54,7 @@ void UpdateCaret(int on) {
     const COLOR tc = t.tty_text_color, fc = t.tty_fill_color;
     if (!on) {
         t.tty_flash_enabled = 0;
-        draw_cell(t.tty_row, t.tty_col, tc, fc);
+        if (!redrawn) draw_cell(t.tty_row, t.tty_col, tc, fc);
         if (t.tty_h_extend) GDI_ScanLine(dc, y + h, x + 1, x + w - 1, fc);
         if (t.tty_v_extend) ScanVLine(dc, x + w, y, y + h - 1, fc);
         return;
@@ -71,6 +75,25 @@ void UpdateCaret(int on) {
     default:
         break;
     }
+}
+
+// Whether putting character c draws the cursor's cell over every pixel its
+// present character covers: a printable character (codes up to 3 draw
+// nothing) put at the cursor, a glyph at least as wide as the one there,
+// both bits drawn plainly by this driver, and no per-glyph hook that would
+// see the draw left out.
+bool covers_cell(int c) {
+    const DC *dc = t.pTextDC;
+    if (c <= 3 || c == 8 || c == 9 || c == 13) return false;
+    if (dc->text_callback || dc->WriteDIB != VDR_WriteDIB || dc->rop != ROP_Copy) return false;
+    if (t.tty_fill_color == kColorNone) return false;
+    const FontRec *f = dc->font ? dc->font : Font_BuiltIn(0);
+    const int old = t.d_char[cell(t.tty_row, t.tty_col)];
+    if (old <= 3) return true;
+    int w_new = 0, w_old = 0;
+    GDI_GetFontChar(f, c, &w_new);
+    GDI_GetFontChar(f, old, &w_old);
+    return w_new >= w_old;
 }
 
 void put_cell(int c) {
@@ -202,7 +225,7 @@ int TTY_GetPos(int *row, int *col) {
 void TTY_PutChar(int c) {
     if (!t.pTextDC) return;
     c &= 0xFF;
-    UpdateCaret(0);
+    UpdateCaret(0, covers_cell(c));
     if (c == 9) {
         // Without the advance bit the column would never move: one blank.
         int guard = 8;

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 // The input of the decode in progress, handed over by the callback.
@@ -44,10 +45,24 @@ int JpegDecompress(uint8_t *output, const uint8_t *input, uint32_t input_size, i
     if (rc != 0) return rc;
     *width = int(dec.out_width);
     *height = int(dec.out_height);
-    // The pixel value 1 lets the pipeline's background show through.
-    uint8_t *p = output;
-    for (size_t i = 0, n = size_t(*width) * size_t(*height); i < n; ++i, p += 2)
-        if (p[0] == 1 && p[1] == 0) p[0] = 2;
+    // The pixel value 1 lets the pipeline's background show through: a
+    // picture's 1 becomes 2 (1 ^ 3). Four pixels a step: a lane of x ^ 1 is
+    // zero exactly where the pixel is 1.
+    const size_t n = size_t(*width) * size_t(*height);
+    constexpr uint64_t kOnes = 0x0001000100010001u, kLow = 0x7FFF7FFF7FFF7FFFu;
+    size_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        uint64_t x;
+        std::memcpy(&x, output + 2 * i, 8);
+        const uint64_t y = x ^ kOnes;
+        const uint64_t zero = ~(((y & kLow) + kLow) | y | kLow); // top bit of each zero lane
+        if (zero) {
+            x ^= (zero >> 15) * 3;
+            std::memcpy(output + 2 * i, &x, 8);
+        }
+    }
+    for (; i < n; ++i)
+        if (output[2 * i] == 1 && output[2 * i + 1] == 0) output[2 * i] = 2;
     return 0;
 }
 

@@ -8,8 +8,10 @@
 #include "regs/plc_reg.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstring>
+#include <cwchar>
 #include <memory>
 #include <vector>
 
@@ -77,6 +79,7 @@ struct Vdr {
     std::vector<uint8_t> capture, view, scratch;
     std::vector<uint32_t> line; // a source row of a block copy within one buffer
     int rop_mode = 4;
+    bool fast = true; // the fast paths below the drawing layer
     int page_update_threshold = 0;
     std::unique_ptr<uint8_t[]> bmp_mem;
     uint32_t bmp_used = 0;
@@ -92,15 +95,10 @@ inline uint32_t pair(COLOR c) {
     return uint32_t(c) * 0x10001u;
 }
 
-// Stores `n` copies of a word, four at a time.
+// Stores `n` copies of a word: whole rows at memset speed.
+static_assert(sizeof(wchar_t) == sizeof(uint32_t), "rows are filled as wide characters");
 void fill_words(uint32_t *w, size_t n, uint32_t value) {
-    const uint64_t two = uint64_t(value) << 32 | value;
-    uint64_t four[2] = {two, two};
-    size_t i = 0;
-    for (; i + 4 <= n; i += 4)
-        std::memcpy(w + i, four, 16);
-    for (; i < n; ++i)
-        w[i] = value;
+    std::wmemset(reinterpret_cast<wchar_t *>(w), wchar_t(value), n);
 }
 
 inline bool inside(int x, int y) {
@@ -334,7 +332,7 @@ void VDR_ScanLine(DC *dc, int x, int y, int count, COLOR colour) {
         ++w;
         --count;
     }
-    if (rop == ROP_Copy) { // whole words need no combining
+    if (rop == ROP_Copy && g.fast) { // whole words need no combining
         fill_words(w, size_t(count / 2), c);
         w += count / 2;
         count &= 1;
@@ -342,6 +340,163 @@ void VDR_ScanLine(DC *dc, int x, int y, int count, COLOR colour) {
     for (; count >= 2; count -= 2, ++w)
         *w = rop(*w, c, len_mask[2]);
     if (count == 1) *w = rop(*w, c, len_mask[1]);
+}
+
+void VDR_UseFastPaths(bool on) {
+    g.fast = on;
+}
+
+namespace {
+// Where a plot may land: the context's clip inside the screen (inclusive).
+struct Target {
+    uint32_t *buffer;
+    int left, top, right, bottom;
+};
+
+bool fast_target(const DC *dc, Target *t) {
+    if (!g.fast || !dc || !dc->buffer || dc->SetPixel != VDR_SetPixel || !dc->rop) return false;
+    t->buffer = dc->buffer;
+    t->left = std::max<int>(dc->clip.left, 0);
+    t->top = std::max<int>(dc->clip.top, 0);
+    t->right = std::min<int>(dc->clip.right, g.width - 1);
+    t->bottom = std::min<int>(dc->clip.bottom, g.height - 1);
+    return true;
+}
+
+// Single pixels and runs of one line, with the checks it needs decided once:
+// Checked tests each pixel against the target (a line that may leave it),
+// Copy stores plainly (the copy operation without the over-fill test).
+// Kept by value in the walk, so that no pixel store makes the compiler read
+// the driver's state again.
+template <bool Checked, bool Copy> struct Plotter {
+    uint32_t *buffer;
+    size_t words_per_row;
+    int left, top, right, bottom;
+    RopFn rop;
+    bool over_fill;
+    COLOR fill;
+
+    bool in(int x, int y) const {
+        return !Checked || (x >= left && x <= right && y >= top && y <= bottom);
+    }
+    uint32_t *word(int x, int y) const {
+        return buffer + size_t(y) * words_per_row + size_t(x / 2);
+    }
+    void px(int x, int y, COLOR c) const {
+        if (!in(x, y)) return;
+        if (Copy) {
+            std::memcpy(reinterpret_cast<uint8_t *>(buffer) +
+                            2 * (size_t(y) * 2 * words_per_row + size_t(x)),
+                        &c, 2);
+            return;
+        }
+        uint32_t *w = word(x, y);
+        if (over_fill && COLOR(*w >> (16 * (x & 1))) != fill) return;
+        *w = rop(*w, pair(c), off_mask[x & 1]);
+    }
+    // Pixels x0..x1 of row y.
+    void run(int y, int x0, int x1, COLOR c) const {
+        if (Checked) {
+            if (y < top || y > bottom) return;
+            x0 = std::max(x0, left);
+            x1 = std::min(x1, right);
+        }
+        if (Copy) {
+            uint8_t *p = reinterpret_cast<uint8_t *>(buffer) + 4 * size_t(y) * words_per_row;
+            for (int x = x0; x <= x1; ++x)
+                std::memcpy(p + 2 * x, &c, 2);
+            return;
+        }
+        for (int x = x0; x <= x1; ++x)
+            px(x, y, c);
+    }
+};
+
+inline uint8_t next_mask(uint8_t mask) {
+    return mask == 0x01 ? 0x80 : uint8_t(mask >> 1);
+}
+
+template <class P> uint8_t walk_line(const P p, const VdrLine line, uint8_t mask) {
+    const VdrLine &l = line; // a copy: pixel stores cannot change it
+    int x = l.x, y = l.y;
+    const bool solid = l.pattern == 0xFF;
+    auto pixel = [&](int px, int py) {
+        if (solid || (l.pattern & mask))
+            p.px(px, py, l.pen);
+        else if (l.fill != kColorNone)
+            p.px(px, py, l.fill);
+        mask = next_mask(mask);
+    };
+    if (l.ymajor) {
+        for (long k = 0; k < l.count; ++k) {
+            pixel(x, y);
+            if (k + 1 < l.count && l.ends[k] != l.ends[k + 1]) x += l.sx;
+            y += l.sy;
+        }
+        return mask;
+    }
+    long next = 0;
+    if (!solid) {
+        for (long k = 0; k < l.count; ++k) {
+            if (next < l.n_ends && l.ends[next] <= k) {
+                y += l.sy;
+                ++next;
+            }
+            pixel(x, y);
+            x += l.sx;
+        }
+        return mask;
+    }
+    // A solid x-major line: one run per row.
+    for (long k = 0; k < l.count;) {
+        if (next < l.n_ends && l.ends[next] <= k) {
+            y += l.sy;
+            ++next;
+        }
+        long end = l.count;
+        if (next < l.n_ends) end = std::min<long>(end, std::max<long>(l.ends[next], k + 1));
+        const int n = int(end - k);
+        p.run(y, l.sx > 0 ? x : x - n + 1, l.sx > 0 ? x + n - 1 : x, l.pen);
+        x += l.sx * n;
+        k = end;
+    }
+    // The mask as the pixels would have moved it: single-bit after at most
+    // seven steps, then round every eight.
+    for (long r = l.count > 15 ? 8 + (l.count - 8) % 8 : l.count; r > 0; --r)
+        mask = next_mask(mask);
+    return mask;
+}
+
+template <bool Copy>
+uint8_t plot_line(const Target &t, const DC *dc, const VdrLine &l, uint8_t mask) {
+    // The box the walk can reach: one step along the minor axis per pixel at most.
+    const long x_end = l.x + long(l.sx) * (l.count - 1);
+    const long y_end = l.y + long(l.sy) * (l.ymajor ? l.count - 1 : l.n_ends);
+    const bool inside_all =
+        std::min<long>(l.x, x_end) >= t.left && std::max<long>(l.x, x_end) <= t.right &&
+        std::min<long>(l.y, y_end) >= t.top && std::max<long>(l.y, y_end) <= t.bottom;
+    const bool over = dc->pen_style == kPenOverFill;
+    const size_t wpr = size_t(g.words_per_row);
+    if (inside_all)
+        return walk_line(Plotter<false, Copy>{t.buffer, wpr, t.left, t.top, t.right, t.bottom,
+                                              dc->rop, over, dc->fill_colour},
+                         l, mask);
+    return walk_line(Plotter<true, Copy>{t.buffer, wpr, t.left, t.top, t.right, t.bottom, dc->rop,
+                                         over, dc->fill_colour},
+                     l, mask);
+}
+} // namespace
+
+bool VDR_PlotLine(DC *dc, const VdrLine &line, uint8_t *mask) {
+    Target t;
+    if (!mask || !fast_target(dc, &t)) return false;
+    if (line.count <= 0) return true;
+    const uint8_t m = *mask ? *mask : 0x80;
+    if (dc->rop == ROP_Copy && dc->pen_style != kPenOverFill)
+        *mask = plot_line<true>(t, dc, line, m);
+    else
+        *mask = plot_line<false>(t, dc, line, m);
+    return true;
 }
 
 int VDR_CreateDIB(DC *dc, int x, int y, int width, int height, DIB *dib) {
@@ -420,6 +575,61 @@ void draw_span_rows(DC *dc, const DIB *dib, const Region &r, int src_col, int co
 }
 } // namespace
 
+namespace {
+// Each byte of a one-bit row as eight 16-bit pixel masks (0xFFFF for a 1 bit),
+// first pixel in the low half of the first word.
+struct BitPixels {
+    uint64_t m[2];
+};
+constexpr std::array<BitPixels, 256> make_bit_pixels() {
+    std::array<BitPixels, 256> t{};
+    for (unsigned b = 0; b < 256; ++b)
+        for (unsigned j = 0; j < 8; ++j)
+            if (b & (0x80u >> j)) t[b].m[j / 4] |= uint64_t(0xFFFF) << (16 * (j % 4));
+    return t;
+}
+constexpr std::array<BitPixels, 256> kBitPixels = make_bit_pixels();
+
+// `n` (1 to 8) bits of a one-bit row from bit `col`, first in bit 7; reads
+// no byte the n bits do not lie in.
+inline unsigned row_bits(const uint8_t *src, int col, int n) {
+    const int b = col >> 3, o = col & 7;
+    unsigned v = unsigned(src[b]) << 8;
+    if (o + n > 8) v |= src[b + 1];
+    return (v << o >> 8) & 0xFFu;
+}
+
+// One row of a one-bit bitmap, `n` pixels from bit `col`, onto the pixels
+// at `dst`: 1 bits in the foreground colour, 0 bits in the background or,
+// when it is none, left as they are. Eight pixels at a time through the
+// table.
+void copy_bits_row(const uint8_t *src, int col, int n, uint8_t *dst, COLOR fg, COLOR bg) {
+    const uint64_t f = uint64_t(fg) * 0x0001000100010001u, b = uint64_t(bg) * 0x0001000100010001u;
+    const bool opaque = bg != kColorNone;
+    for (; n >= 8; n -= 8, col += 8, dst += 16) {
+        const BitPixels &m = kBitPixels[row_bits(src, col, 8)];
+        uint64_t out[2];
+        if (opaque) {
+            out[0] = (m.m[0] & f) | (~m.m[0] & b);
+            out[1] = (m.m[1] & f) | (~m.m[1] & b);
+        } else {
+            std::memcpy(out, dst, 16);
+            out[0] = (out[0] & ~m.m[0]) | (m.m[0] & f);
+            out[1] = (out[1] & ~m.m[1]) | (m.m[1] & f);
+        }
+        std::memcpy(dst, out, 16);
+    }
+    if (n <= 0) return;
+    const unsigned bits = row_bits(src, col, n);
+    for (int j = 0; j < n; ++j) {
+        if (bits & (0x80u >> j))
+            std::memcpy(dst + 2 * j, &fg, 2);
+        else if (opaque)
+            std::memcpy(dst + 2 * j, &bg, 2);
+    }
+}
+} // namespace
+
 int VDR_WriteDIB(DC *dc, int x, int y, int width, int height, int src_x, int src_y,
                  const DIB *dib) {
     if (!dc || !dc->buffer || !dib || !dib->pixels || width <= 0 || height <= 0) return 0;
@@ -460,8 +670,14 @@ int VDR_WriteDIB(DC *dc, int x, int y, int width, int height, int src_x, int src
         return 1;
     }
 
-    // 1, 4 and 8 bits: pixel by pixel through the combiner.
     const RopFn rop = dc->rop;
+    if (bpp == 1 && !transparent && rop == ROP_Copy && g.fast) {
+        for (int row = 0; row < r.h; ++row)
+            copy_bits_row(data + size_t(r.sy + row) * size_t(stride), r.sx, r.w,
+                          byte_at(dc->buffer, r.x, r.y + row), dib->foreground, dib->background);
+        return 1;
+    }
+    // 1, 4 and 8 bits: pixel by pixel through the combiner.
     for (int row = 0; row < r.h; ++row) {
         const uint8_t *src = data + size_t(r.sy + row) * size_t(stride);
         uint32_t *w = word_at(dc->buffer, r.x, r.y + row);

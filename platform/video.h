@@ -29,6 +29,34 @@ int VDR_CreateDIB(DC *dc, int x, int y, int width, int height, DIB *dib);
 int VDR_WriteDIB(DC *dc, int x, int y, int width, int height, int src_x, int src_y, const DIB *dib);
 void VDR_Close(DC *dc);
 
+// A thin patterned line as the drawing layer walks it, plotted in one call:
+// the clip, the raster operation and the pen's over-fill test are decided
+// once for the whole line instead of once per pixel. Pixel k of the walk
+// takes the pen colour on a 1 bit of `pattern` under the moving mask, the
+// fill colour on a 0 bit (none skips it), exactly as single pixels set
+// through the context would.
+//   y-major: `count` pixels, one per row; after pixel k (but the last) x
+//   moves by sx when ends[k] != ends[k + 1], and y always moves by sy.
+//   x-major: `count` pixels, one per column; before pixel k y moves by sy
+//   when the next of the `n_ends` row ends is at most k.
+struct VdrLine {
+    int x, y, sx, sy;
+    bool ymajor;
+    long count;
+    const uint16_t *ends;
+    long n_ends;
+    uint8_t pattern;
+    COLOR pen, fill;
+};
+// Plots the line inside the context's clip and moves `mask` on by the
+// pixels walked. False (nothing drawn, mask unchanged) when the context does
+// not draw through this driver's pixels: the caller then sets each pixel.
+bool VDR_PlotLine(DC *dc, const VdrLine &line, uint8_t *mask);
+// The fast paths of the driver (line plots, glyph copies, row fills) on or
+// off; off draws every pixel through the per-pixel path, for the tests that
+// hold both to the same result. On after VDR_Reset.
+void VDR_UseFastPaths(bool on);
+
 // Copies a block from the source context's buffer through the destination's
 // combiner; 1 when something was copied. Blocks are kept inside the screen,
 // and a block that overlaps itself in one buffer is copied as it was before.
