@@ -26,6 +26,10 @@ void Board_DriveLine(int bank, int pin, bool high) {
     host::reg_write(m, board::pin_doe(bank) + board::kSet, bit);
 }
 
+void Board_WriteReg(uint32_t offset, uint32_t value) {
+    host::reg_write(GPIOPtr(), offset, value);
+}
+
 void Board_InitPower() {
     host::RegMap *m = GPIOPtr();
     host::reg_write(m, board::kRtcPersistent0, 0x00010021);

@@ -47,6 +47,8 @@ host::RegMap *GPIOPtr();
 void Board_DriveLine(int bank, int pin, bool high);
 // The clock block's and the supply's start-up values.
 void Board_InitPower();
+// Writes one register of the window (offset from the pin controller).
+void Board_WriteReg(uint32_t offset, uint32_t value);
 // Switches the supply off (the persistent registers are flushed first).
 void Board_PowerReset();
 

@@ -9,21 +9,6 @@
 using host::trace;
 
 uint8_t OLPMode;
-void Vcomm_Init() {
-    trace("Vcomm_Init");
-}
-void SCI0_Init(int) {
-    trace("SCI0_Init");
-}
-void SCI2_Init(int) {
-    trace("SCI2_Init");
-}
-void SCI3_Init(int) {
-    trace("SCI3_Init");
-}
-void SCI4_Init(int) {
-    trace("SCI4_Init");
-}
 void Dpram_Init() {
     trace("Dpram_Init");
 }
@@ -51,20 +36,11 @@ void OCB_Update() {
 void OCB_DfltPortChange(int) {
     trace("OCB_DfltPortChange");
 }
-void RCT_Init() {
-    trace("RCT_Init");
-}
-void RctISR(int) {
-    trace("RctISR");
-}
 void FxpMain(int) {
     trace("FxpMain");
 }
 void Datagram_Check() {
     trace("Datagram_Check");
-}
-void USBPortMon() {
-    trace("USBPortMon");
 }
 void ModemCycle() {
     trace("ModemCycle");

@@ -1,13 +1,9 @@
 // Serial communication and the programming protocol.
 #pragma once
 #include "platform/unit.h"
+#include "serial/vcomm.h"
 #include <cstdint>
 
-void Vcomm_Init();
-void SCI0_Init(int port);
-void SCI2_Init(int port);
-void SCI3_Init(int port);
-void SCI4_Init(int port);
 void Dpram_Init();
 void Dpram_Service();
 void Cmd_Init();
@@ -19,11 +15,8 @@ void OCB_Update();
 // Changes the option board port's default protocol or mode (codes 0, 1, 2, 3,
 // 4, 7, 10, 11 and 13).
 void OCB_DfltPortChange(int code);
-void RCT_Init();
-void RctISR(int n);
 void FxpMain(int n);
 void Datagram_Check();
-void USBPortMon();
 void ModemCycle();
 void PMGR_TheLoop(int slot);
 extern uint8_t OLPMode;

@@ -13,6 +13,7 @@
 #include "system/loop.h"
 #include "system/nv_debug.h"
 #include "system/pgm.h"
+#include "system/serial_ctl.h"
 #include "system/touch.h"
 
 #include <cerrno>
@@ -173,4 +174,5 @@ void CtlCmds_Register() {
     Crash_CtlRegister();
     Touch_CtlRegister();
     Can_CtlRegister();
+    Serial_CtlRegister();
 }

@@ -57,6 +57,13 @@ void (*MainLoopHostPoll)();
 volatile uint8_t MainLoopStalled;
 
 namespace {
+// A driver that waits for a byte runs whole passes meanwhile
+// (ExecuteSubLoop_Wait); such a pass must not re-enter what it was called
+// from: the control scan (a communication instruction waits inside it) and the
+// command protocol. A waiting protocol driver's slot is busy (PmgrBusy).
+bool g_scan_running = false;
+int g_wait_depth = 0;
+
 bool recovery_skips() {
     return RecoverMode && !ForceRecoveryDetectFlag;
 }
@@ -108,9 +115,13 @@ void The_Loop() {
     RctISR(0);
     if (!recovery_skips()) ExecutePMGR_Loop();
     Loop_StatusBits();
-    if (!Sys_AutoLoad && !recovery_skips()) PlcScan();
+    if (!Sys_AutoLoad && !recovery_skips() && !g_scan_running) {
+        g_scan_running = true;
+        PlcScan();
+        g_scan_running = false;
+    }
     OCB_Update();
-    if (!Sliced) Cmd_Check();
+    if (!Sliced && g_wait_depth == 0) Cmd_Check();
 
     Dpram_Service();
     if (SYS_BattTest() == 0)
@@ -156,7 +167,9 @@ void The_Loop() {
 }
 
 void ExecuteSubLoop_Wait() {
+    ++g_wait_depth;
     The_Loop();
+    --g_wait_depth;
 }
 
 void TimerIRQ() {
@@ -281,4 +294,6 @@ void Loop_Reset() {
     MainLoopHostPoll = nullptr;
     MainLoopStalled = 0;
     g_in_sliced_pass = false;
+    g_scan_running = false;
+    g_wait_depth = 0;
 }

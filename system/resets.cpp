@@ -22,6 +22,7 @@
 #include "host/powerfail.h"
 #include "host/rtc_dev.h"
 #include "host/shell.h"
+#include "host/tty.h"
 #include "host/watchdog.h"
 #include "iec/kernel/iec.h"
 #include "net/net.h"
@@ -165,6 +166,10 @@ const ResetRow kResets[] = {
     ROW(host::powerfail_reset),
     ROW(Can_Reset),
     ROW(host::canbus_reset),
+    ROW(Vcomm_Reset),
+    ROW(RCT_Reset),
+    ROW(Talk_Reset),
+    ROW(host::tty_reset),
     ROW(Pgm_Reset),
     ROW(Screens_NotBuiltReset),
     ROW(Objects_NotBuiltReset),

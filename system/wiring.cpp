@@ -60,6 +60,7 @@ void System_Wire() {
     });
     OBJM_SetFaultPage(PGM_DisplayFault);
     CFM_SetFirmwareSearch([](int drive) { return GetFirmwareDir(drive); });
+    Vcomm_SetHooks({.wait_pass = ExecuteSubLoop_Wait, .serial_server = nullptr});
     KEY_SetHooks({
         .open = TCH_Open,
         .beep = TCH_Beep,

@@ -10,6 +10,7 @@
 //   panelctl [--root DIR] screenshot out.png   (the visible screen as PNG)
 //   panelctl [--root DIR] can                  (CAN port state, received frames)
 //   panelctl [--root DIR] can send 123#1122    (a frame from the panel)
+//   panelctl [--root DIR] serial               (serial ports; usb connect|disconnect)
 //   panelctl [--root DIR] touch 120 80         (touch the screen there and let go)
 //   panelctl [--root DIR] touch-drag 10 10 200 10 [STEPS]
 //   panelctl [--root DIR] key 5                (press and release panel key 5)
@@ -33,7 +34,8 @@ int usage() {
                          "          media insert|remove sd|usb | screenshot FILE.png |\n"
                          "          can | can send ID#DATA | key N [PARAMETER] |\n"
                          "          touch X Y | touch-drag X1 Y1 X2 Y2 [STEPS] |\n"
-                         "          io set SLOT NAME VALUE | io get SLOT [NAME]\n");
+                         "          io set SLOT NAME VALUE | io get SLOT [NAME] |\n"
+                         "          serial | usb connect|disconnect\n");
     return 2;
 }
 } // namespace
