@@ -80,8 +80,6 @@ TEST_F(MkappTest, MistakesArePlacedAndNamedAndOddScreensWarnedOf) {
          "kesta_pgm.pages[0].background: a colour is a number or 0x hex up to 0xFFFF"},
         {R"({"kesta_pgm": {"screens": {"pages": [{"screen": 1, "background": "0x10000"}]}}})",
          "a colour is a number or 0x hex"},
-        {R"({"kesta_pgm": {"screens": {"pages": [{"screen": 1, "colour": 3}]}}})",
-         "unknown key \"colour\" (keys: screen, background, fault, objects)"},
         {R"({"ladder": {"ladasm": {"text": "LD %M1\nOUTX %Q1\n"}}})", "ladder: ladasm text: line 2"},
     };
     // clang-format on

@@ -62,8 +62,7 @@ void only_keys(const json &o, const std::string &where, std::initializer_list<co
     for (auto it = o.begin(); it != o.end(); ++it)
         if (std::find_if(keys.begin(), keys.end(), [&](const char *k) { return it.key() == k; }) ==
             keys.end())
-            fail(where, "unknown key \"" + it.key() + "\" (keys: " +
-                            listed(std::vector<std::string>(keys.begin(), keys.end())) + ")");
+            fail(where, "unknown key \"" + it.key() + "\"");
 }
 
 uint64_t number_or(const json &o, const char *key, uint64_t dflt, const std::string &where,
