@@ -75,6 +75,7 @@ TEST_F(MkappTest, MistakesArePlacedAndNamedAndOddScreensWarnedOf) {
     const Case refused[] = {
         {"{\n  \"io_config\": \"default\",\n  \"ladder\" \"x\"\n}", "not valid JSON: line 3, column 14"},
         {"{\"a\": 1,", "not valid JSON: line 1, column 9"},
+        {"{\"a\": 1E641}", "not valid JSON: [json.exception.out_of_range.406] number overflow"},
         {R"({"colour": "default"})", "colour: unknown part (parts: ladder, io_config, net_config"},
         {R"({"kesta_pgm": {"screens": {"pages": [{"screen": 1, "background": "0xG"}]}}})",
          "kesta_pgm.pages[0].background: a colour is a number or 0x hex up to 0xFFFF"},

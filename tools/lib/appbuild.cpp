@@ -535,6 +535,10 @@ bool build_text(const std::string &text, const std::string &base_dir, Built *out
                  std::to_string(column) +
                  (colon == std::string::npos ? "" : ": " + what.substr(colon + 2));
         return false;
+    } catch (const json::exception &e) {
+        // A number beyond every type, for one: no place is known.
+        *error = std::string("description: not valid JSON: ") + e.what();
+        return false;
     }
     return build(desc, base_dir, out, error);
 }
