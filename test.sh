@@ -125,12 +125,15 @@ fi
 if ls bench/bench_*.cpp >/dev/null 2>&1; then
     if cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPANEL_TESTS=OFF -DPANEL_BENCH=ON >/dev/null \
             && ninja -C build; then
+        # The logs go beside the binaries' folder, not into it: the loop
+        # would take them for benchmarks on the next run.
         for b in build/bin/bench_*; do
-            if "$b" --benchmark_min_time=0.05 >"$b.log" 2>&1; then
-                grep -E 'x baseline' "$b.log" || true
+            log="build/$(basename "$b").log"
+            if "$b" --benchmark_min_time=0.05 >"$log" 2>&1; then
+                grep -E 'x baseline' "$log" || true
                 passed=$((passed + 1))
             else
-                echo "bench $(basename "$b"): FAILED"; tail -n 20 "$b.log"; failed=$((failed + 1))
+                echo "bench $(basename "$b"): FAILED"; tail -n 20 "$log"; failed=$((failed + 1))
             fi
         done
     else

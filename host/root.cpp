@@ -44,7 +44,7 @@ std::string match_case(const std::string &dir, const std::string &name) {
 const std::string &root() {
     if (!g_root_known.load(std::memory_order_acquire)) {
         const char *env = std::getenv("PANEL_ROOT");
-        g_root = (env && *env) ? env : "var/panel";
+        g_root = (env && *env) ? env : kDefaultRoot;
         while (g_root.size() > 1 && g_root.back() == '/')
             g_root.pop_back();
         g_root_known.store(true, std::memory_order_release);

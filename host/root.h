@@ -4,7 +4,11 @@
 
 namespace host {
 
-// The run-time root folder: $PANEL_ROOT, else "var/panel" under the current folder.
+// The root folder of the panel, its supervisor and panelctl when none is
+// given (relative: under the current folder).
+constexpr const char *kDefaultRoot = "var/panel";
+
+// The run-time root folder: $PANEL_ROOT, else kDefaultRoot.
 const std::string &root();
 // Test fixtures point the panel at a folder of their own.
 void set_root(const std::string &dir);

@@ -7,6 +7,7 @@
 #include "base/le.h"
 #include "base/trace.h"
 #include "host/clock.h"
+#include "host/config.h"
 #include "host/power.h"
 #include "host/powerfail.h"
 #include "host/root.h"
@@ -389,7 +390,12 @@ int AutoLoadRegisters() {
         banks.bbram_bank && FRAM_BBRAM_XChange_Data(bbram, sizeof bbram, 1, banks.bbram_bank);
 
     std::string oem;
-    if (nv_read_file("/mnt/cfg/oeminfo", &oem) && !oem.empty()) crc_header[3] = uint8_t(oem[0]);
+    // Without the factory's OEM file the host configuration names the
+    // identity (`oem`, default 0).
+    if (nv_read_file("/mnt/cfg/oeminfo", &oem) && !oem.empty())
+        crc_header[3] = uint8_t(oem[0]);
+    else
+        crc_header[3] = uint8_t(host::config_int("oem", 0));
 
     uint16_t found;
     if (FILE *f = std::fopen(host::path(kAutoregFile).c_str(), "rb")) {

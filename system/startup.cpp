@@ -10,6 +10,7 @@
 #include "host/console.h"
 #include "host/ctl.h"
 #include "host/root.h"
+#include "host/root_lock.h"
 #include "host/shell.h"
 #include "host/thread.h"
 #include "host/wait.h"
@@ -227,11 +228,17 @@ int Startup(int argc) {
     PlcInit(nv);
     NetConfig();
     TickleWatchdogReal();
+    // The battery is judged on the driver's figures of now, not on the ones
+    // the registers kept from the last run (none on a unit's first start).
+    TCH_ReadPowerdown();
     if (SYS_BattTest() == 0) sr_put(sr::kStatus, sr_get(sr::kStatus) | sr4::kBattery);
     // 19.
     IoConfig(0);
     // 20. Sign-on and model from the first local slot's module identity.
     int slot_id = Cmd_SS_Info[2] | (Cmd_SS_Info[3] << 8);
+    // A host panel with nothing in slot 0 takes its model from the host
+    // configuration (`model`, a module identity; 0 for none).
+    if (slot_id == 0xFF) slot_id = int(host::config_int("model", 0x0100));
     Oem_GetSignon(g_product, sr_get(sr::kProduct), slot_id);
     Oem_GetModel(reinterpret_cast<char *>(plc_reg + sr_offset(sr::kModelText)),
                  sr_get(sr::kProduct), slot_id);
@@ -354,6 +361,12 @@ void host_poll() {
 } // namespace
 
 int panel_main(int argc) {
+    // One panel per root folder (under a supervisor, the supervisor's lock).
+    std::string lock_error;
+    if (!host::root_lock(host::root(), &lock_error)) {
+        std::fprintf(stderr, "panel: %s\n", lock_error.c_str());
+        return 1;
+    }
     if (const char *trace_file = std::getenv("PANEL_TRACE")) host::trace_to_file(trace_file);
     CtlCmds_Register();
     host::ctl_open();

@@ -6,6 +6,7 @@
 #include "base/le.h"
 #include "base/trace.h"
 #include "host/config.h"
+#include "host/powerfail.h"
 #include "host/root.h"
 #include "host/touchdev.h"
 #include "net/tx.h"
@@ -90,15 +91,6 @@ void beeper(bool on) {
         std::fputs(on ? "1\n" : "0\n", f);
         std::fclose(f);
     }
-}
-
-void read_powerdown() {
-    int fd = ::open(host::path("/proc/powerdown").c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return;
-    uint8_t b[10];
-    ssize_t n = ::read(fd, b, sizeof b);
-    ::close(fd);
-    if (n > 0) std::memcpy(plc_reg + sr_offset(sr::kPowerdown), b, size_t(n));
 }
 
 void saver_step(uint32_t ticks) {
@@ -448,6 +440,12 @@ void TCH_TickleSaver() {
         saver_timer = saver_preset;
 }
 
+void TCH_ReadPowerdown() {
+    uint8_t b[10];
+    int n = host::powerdown_read(b, sizeof b);
+    if (n > 0) std::memcpy(plc_reg + sr_offset(sr::kPowerdown), b, size_t(n));
+}
+
 void TimerISR() {
     host::trace("TimerISR");
     uint32_t now = FPGA_GetFrt();
@@ -472,7 +470,7 @@ void TimerISR() {
             td.flash_tic = sysDTic;
         }
         saver_step(ticks);
-        if (sysDTic / 10 != before / 10) read_powerdown();
+        if (sysDTic / 10 != before / 10) TCH_ReadPowerdown();
     }
     if (beep_count > 0) --beep_count;
     if (beep_count <= 0 && !beep_ovrd) beeper(false);

@@ -34,6 +34,9 @@ using TouchCallback = void (*)(int code, int x, int y);
 int TCH_Open(TouchCallback cb);
 int TCH_Ctrl(int command, int arg);
 void TimerISR();
+// The power-fail driver's 10 status bytes into %SR194..%SR198 (unchanged
+// without the driver's file).
+void TCH_ReadPowerdown();
 void TCH_Beep(int count);
 void TCH_BeepEnable(int on);
 void TCH_BeepOvrd(int on);

@@ -17,6 +17,10 @@ int main(int argc, char **argv) {
     std::string out = "ladder.pgm", src;
     bool raw = false;
     for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "-h") == 0 || std::strcmp(argv[i], "--help") == 0) {
+            std::printf("usage: ladasm [-o FILE] [--raw] SOURCE\n");
+            return 0;
+        }
         if (std::strcmp(argv[i], "-o") == 0 && i + 1 < argc)
             out = argv[++i];
         else if (std::strcmp(argv[i], "--raw") == 0)
@@ -43,6 +47,8 @@ int main(int argc, char **argv) {
         std::fprintf(stderr, "%s: %s\n", src.c_str(), error.c_str());
         return 1;
     }
+    for (const std::string &w : Ladasm_Warnings(program))
+        std::fprintf(stderr, "%s: warning: %s\n", src.c_str(), w.c_str());
     std::vector<uint8_t> bytes = raw ? program : Ladasm_Block(program);
     std::ofstream f(out, std::ios::binary);
     f.write(reinterpret_cast<const char *>(bytes.data()), std::streamsize(bytes.size()));

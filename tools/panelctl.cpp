@@ -1,22 +1,10 @@
-// panelctl: looks into a running panel through its control socket.
-//
-//   panelctl [--root DIR] status
-//   panelctl [--root DIR] reg get %R1
-//   panelctl [--root DIR] reg set %SR167 20
-//   panelctl [--root DIR] reg set %SR44 0 30 12 1 6 2024   (consecutive words: the clock)
-//   panelctl [--root DIR] media insert sd      (or: remove, usb)
-//   panelctl [--root DIR] io set 0 ai1 12mA    (an input of a local I/O module)
-//   panelctl [--root DIR] io get 1 aq1         (an output; "io get 1": all of the slot)
-//   panelctl [--root DIR] screenshot out.png   (the visible screen as PNG)
-//   panelctl [--root DIR] can                  (CAN port state, received frames)
-//   panelctl [--root DIR] can send 123#1122    (a frame from the panel)
-//   panelctl [--root DIR] serial               (serial ports; usb connect|disconnect)
-//   panelctl [--root DIR] touch 120 80         (touch the screen there and let go)
-//   panelctl [--root DIR] touch-drag 10 10 200 10 [STEPS]
-//   panelctl [--root DIR] key 5                (press and release panel key 5)
+// panelctl: looks into a running panel through its control socket; the
+// commands are listed by `panelctl --help` (the usage text below).
 //
 // Exit status: 0 answered "ok", 1 the panel refused the request, 2 no panel
 // answered or bad usage.
+#include "host/root.h"
+
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -28,15 +16,29 @@
 #include <string>
 
 namespace {
+const char kUsage[] =
+    "usage: panelctl [--root DIR] COMMAND [ARGS...]   (DIR default: var/panel)\n"
+    "commands: status | reg get NAME [COUNT] [--signed|--hex] | reg set NAME VALUE... |\n"
+    "          (NAME:D a 32-bit value, NAME:F a float, in two words low word first)\n"
+    "          media insert|remove sd|usb | screenshot FILE.png |\n"
+    "          can | can send ID#DATA | key N [PARAMETER] |\n"
+    "          touch X Y | touch-drag X1 Y1 X2 Y2 [STEPS] |\n"
+    "          io set SLOT NAME VALUE | io get SLOT [NAME] |\n"
+    "          serial | usb connect|disconnect | help\n"
+    "exit status: 0 done, 1 refused by the panel, 2 no panel or bad usage\n";
+
 int usage() {
-    std::fprintf(stderr, "usage: panelctl [--root DIR] COMMAND [ARGS...]\n"
-                         "commands: status | reg get NAME | reg set NAME VALUE... |\n"
-                         "          media insert|remove sd|usb | screenshot FILE.png |\n"
-                         "          can | can send ID#DATA | key N [PARAMETER] |\n"
-                         "          touch X Y | touch-drag X1 Y1 X2 Y2 [STEPS] |\n"
-                         "          io set SLOT NAME VALUE | io get SLOT [NAME] |\n"
-                         "          serial | usb connect|disconnect\n");
+    std::fputs(kUsage, stderr);
     return 2;
+}
+
+bool asks_help(const char *arg) {
+    return std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0 ||
+           std::strcmp(arg, "help") == 0;
+}
+
+bool ends_with(const std::string &s, const std::string &tail) {
+    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
 }
 } // namespace
 
@@ -49,8 +51,19 @@ int main(int argc, char **argv) {
         root = argv[i + 1];
         i += 2;
     }
-    if (root.empty()) root = "var/panel";
+    if (root.empty()) root = host::kDefaultRoot;
     if (i >= argc) return usage();
+    if (asks_help(argv[i])) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    // The panel writes PNG files only: another name would hold a PNG anyway.
+    if (std::strcmp(argv[i], "screenshot") == 0 && i + 1 < argc &&
+        !ends_with(argv[i + 1], ".png")) {
+        std::fprintf(stderr,
+                     "panelctl: screenshot writes a PNG file: give a name ending in .png\n");
+        return 2;
+    }
     // The panel writes the screenshot: a relative name is taken from here.
     std::string shot;
     if (std::strcmp(argv[i], "screenshot") == 0 && i + 1 < argc && argv[i + 1][0] != '/') {

@@ -12,9 +12,12 @@
 // ("/mnt/firm/firmware", put there by a firmware update) is started in place
 // of PANEL, as the board boots whatever firmware it holds.
 #include "host/power.h"
+#include "host/root.h"
+#include "host/root_lock.h"
 #include "host/watchdog.h"
 
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -73,6 +76,7 @@ pid_t start(const std::vector<char *> &argv) {
     pid_t pid = fork();
     if (pid == 0) {
         setenv("PANEL_ROOT", g_root.c_str(), 1);
+        host::root_lock_pass_on();
         execv(argv[0], argv.data());
         std::perror(argv[0]);
         _exit(127);
@@ -93,10 +97,16 @@ int main(int argc, char **argv) {
         std::fprintf(stderr, "usage: supervisor [--root DIR] [--] PANEL [ARGS...]\n");
         return 2;
     }
-    if (g_root.empty()) g_root = "var/panel";
-    std::string mkdir = "mkdir -p '" + g_root + "/var/log'";
-    if (std::system(mkdir.c_str()) != 0) {
+    if (g_root.empty()) g_root = host::kDefaultRoot;
+    // The lock of the root folder, held for the whole run: a second panel or
+    // supervisor on this folder is refused. The panel takes it over.
+    std::string lock_error;
+    if (!host::root_lock(g_root, &lock_error)) {
+        std::fprintf(stderr, "supervisor: %s\n", lock_error.c_str());
+        return 1;
     }
+    ::mkdir((g_root + "/var").c_str(), 0755);
+    ::mkdir((g_root + "/var/log").c_str(), 0755);
     std::vector<char *> child_argv(argv + i, argv + argc);
     child_argv.push_back(nullptr);
 

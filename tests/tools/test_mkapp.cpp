@@ -66,3 +66,63 @@ TEST_F(MkappTest, WrongDescriptionsAreRefusedWithThePartNamed) {
         EXPECT_NE(error.find(c.message), std::string::npos) << c.json << ": " << error;
     }
 }
+
+TEST_F(MkappTest, MistakesArePlacedAndNamedAndOddScreensWarnedOf) {
+    struct Case {
+        const char *json, *message;
+    };
+    // clang-format off
+    const Case refused[] = {
+        {"{\n  \"io_config\": \"default\",\n  \"ladder\" \"x\"\n}", "not valid JSON: line 3, column 14"},
+        {"{\"a\": 1,", "not valid JSON: line 1, column 9"},
+        {"{\"a\": 1E641}", "not valid JSON: [json.exception.out_of_range.406] number overflow"},
+        {R"({"colour": "default"})", "colour: unknown part (parts: ladder, io_config, net_config"},
+        {R"({"kesta_pgm": {"screens": {"pages": [{"screen": 1, "background": "0xG"}]}}})",
+         "kesta_pgm.pages[0].background: a colour is a number or 0x hex up to 0xFFFF"},
+        {R"({"kesta_pgm": {"screens": {"pages": [{"screen": 1, "background": "0x10000"}]}}})",
+         "a colour is a number or 0x hex"},
+        {R"({"ladder": {"ladasm": {"text": "LD %M1\nOUTX %Q1\n"}}})", "ladder: ladasm text: line 2"},
+    };
+    // clang-format on
+    for (const Case &c : refused) {
+        appbuild::Built b;
+        std::string error;
+        EXPECT_FALSE(appbuild::build_text(c.json, "", &b, &error)) << c.json;
+        EXPECT_NE(error.find(c.message), std::string::npos) << c.json << ": " << error;
+    }
+
+    struct Warned {
+        const char *screens;
+        std::vector<std::string> warnings;
+    };
+    // clang-format off
+    const Warned warned[] = {
+        {R"({"pages": [{"screen": 1, "background": "0xF800"}]})", {}},
+        {R"({"start_screen": 0, "pages": []})", {}},
+        {R"({"start_screen": 2, "pages": [{"screen": 1}]})",
+         {"kesta_pgm: start screen 2 has no page"}},
+        {R"({"pages": [{"screen": 1}, {"screen": 1}]})",
+         {"kesta_pgm.pages[1]: screen 1 is defined twice (first in pages[0])"}},
+        {R"({"pages": [{"screen": 1, "objects": [{"type": 4000}]}]})",
+         {"kesta_pgm.pages[0].objects[0]: unknown object type 4000 (written as a 32-byte record)"}},
+    };
+    // clang-format on
+    for (const Warned &w : warned) {
+        appbuild::Built b;
+        std::string error;
+        std::string json = std::string(R"({"kesta_pgm": {"screens": )") + w.screens + "}}";
+        ASSERT_TRUE(appbuild::build_text(json, "", &b, &error)) << json << ": " << error;
+        EXPECT_EQ(b.warnings, w.warnings) << json;
+        EXPECT_FALSE(b.config.empty()) << "a warning still builds the files";
+    }
+    appbuild::Built red;
+    std::string error;
+    ASSERT_TRUE(appbuild::build_text(
+        R"({"kesta_pgm": {"screens": {"pages": [{"screen": 1, "background": "0xF800"}]}}})", "",
+        &red, &error));
+    appbuild::Placed p;
+    ASSERT_TRUE(appbuild::find_part(red.manifest, "kesta_pgm", &p));
+    EXPECT_EQ(le16(reinterpret_cast<const uint8_t *>(red.config.data()) + p.offset + 8 + 56 + 6),
+              0xF800)
+        << "the page's background";
+}

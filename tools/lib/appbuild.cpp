@@ -27,6 +27,19 @@ struct Failure {
     throw Failure{where + ": " + what};
 }
 
+// Warnings of the build under way (Built::warnings).
+std::vector<std::string> *g_warnings = nullptr;
+void warn(const std::string &where, const std::string &what) {
+    if (g_warnings) g_warnings->push_back(where + ": " + what);
+}
+
+std::string listed(const std::vector<std::string> &names) {
+    std::string text;
+    for (const std::string &n : names)
+        text += (text.empty() ? "" : ", ") + n;
+    return text;
+}
+
 void append_le(Bytes &b, uint64_t v, int n) {
     // Fields wider than 8 bytes are zero beyond the value.
     for (int i = 0; i < n; ++i)
@@ -57,6 +70,21 @@ uint64_t number_or(const json &o, const char *key, uint64_t dflt, const std::str
     return o.contains(key) ? number(o[key], where + "." + key, max) : dflt;
 }
 
+// A colour: a number, or a string in 0x hex.
+uint64_t colour_or(const json &o, const char *key, uint64_t dflt, const std::string &where) {
+    if (!o.contains(key) || !o[key].is_string()) return number_or(o, key, dflt, where, 0xFFFF);
+    std::string text = o[key].get<std::string>();
+    char *end = nullptr;
+    unsigned long v = 0;
+    bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X') &&
+               std::isxdigit(static_cast<unsigned char>(text[2]));
+    if (hex) v = std::strtoul(text.c_str() + 2, &end, 16);
+    if (!hex || *end || v > 0xFFFF)
+        fail(where + "." + key,
+             "a colour is a number or 0x hex up to 0xFFFF, not \"" + text + "\"");
+    return v;
+}
+
 // An object record: type word, flags, no state register, the rectangle,
 // class fields zero up to the class's record length.
 Bytes screen_object(const json &o, const std::string &where) {
@@ -65,7 +93,11 @@ Bytes screen_object(const json &o, const std::string &where) {
     uint16_t type = uint16_t(number(o["type"], where + ".type", 0xFFFF));
     uint32_t flags = uint32_t(number_or(o, "flags", 1, where, 0xFFFFFFFFu));
     size_t length = ObjClass_RecordLength(type & 0x0FFF);
-    if (length == 0) length = 32; // no class: the shortest record
+    if (length == 0) {
+        length = 32; // no class: the shortest record
+        warn(where, "unknown object type " + std::to_string(type & 0x0FFF) +
+                        " (written as a 32-byte record)");
+    }
     if (o.contains("length")) {
         length = number(o["length"], where + ".length", 0xFFFF);
         if (length < 32) fail(where, "an object record has at least 32 bytes");
@@ -113,7 +145,7 @@ Bytes screen_page(const json &p, const std::string &where) {
     append_le(b, screen - 1, 2);
     append_le(b, fault_marker ? 0xFFFF : 0, 2);
     append_le(b, objects.size(), 2);
-    append_le(b, number_or(p, "background", 0xFFDF, where, 0xFFFF), 2);
+    append_le(b, colour_or(p, "background", 0xFFDF, where), 2);
     append_le(b, 2, 2); // version
     append_le(b, 0, 4); // link table
     append_le(b, 0, 4); // dynamic scan list
@@ -171,10 +203,18 @@ Bytes screen_program(const json &s, const std::string &where) {
     append_le(b, number_or(s, "touch_register", 0, where, 0xFFFFFFFFu), 4);
     append_le(b, 0, 4); // menus
     b.resize(hlen);
+    std::map<uint64_t, size_t> defined; // screen number -> its first page
     for (size_t i = 0; i < pages.size(); ++i) {
-        Bytes p = screen_page(pages[i], where + ".pages[" + std::to_string(i) + "]");
+        std::string page = where + ".pages[" + std::to_string(i) + "]";
+        Bytes p = screen_page(pages[i], page);
         b.insert(b.end(), p.begin(), p.end());
+        uint64_t screen = pages[i]["screen"].get<uint64_t>();
+        if (!defined.emplace(screen, i).second)
+            warn(page, "screen " + std::to_string(screen) + " is defined twice (first in pages[" +
+                           std::to_string(defined[screen]) + "])");
     }
+    if (start != 0 && !defined.count(start))
+        warn(where, "start screen " + std::to_string(start) + " has no page");
     if (s.contains("capture")) {
         if (hlen < 40) fail(where, "a capture set-up needs a header of at least 40 bytes");
         put_le32(b.data() + 36, uint32_t(b.size()));
@@ -275,13 +315,14 @@ Bytes part_data(const json &desc, const std::string &name, const std::string &ba
 // A ladder program from its assembly text: {"ladasm": "file.lad"} or
 // {"ladasm": {"text": "..."}}. The text carries its own feature word.
 Bytes ladder_source(const json &v, const std::string &base_dir) {
-    std::string text;
+    std::string text, source = "ladasm text";
     if (v.is_string()) {
         std::string name = v.get<std::string>();
         std::string full =
             (!name.empty() && name[0] == '/') || base_dir.empty() ? name : base_dir + "/" + name;
         std::string error;
         if (!read_input_file(full, &text, &error)) fail("ladder", error);
+        source = full;
     } else if (v.is_object() && v.contains("text") && v["text"].is_string()) {
         text = v["text"].get<std::string>();
     } else {
@@ -289,7 +330,7 @@ Bytes ladder_source(const json &v, const std::string &base_dir) {
     }
     Bytes b;
     std::string error;
-    if (!Ladasm_Assemble(text, &b, &error)) fail("ladder", error);
+    if (!Ladasm_Assemble(text, &b, &error)) fail("ladder", source + ": " + error);
     return b;
 }
 
@@ -418,8 +459,9 @@ bool build(const json &desc, const std::string &base_dir, Built *out, std::strin
             known.push_back(p.name);
         for (auto it = desc.begin(); it != desc.end(); ++it)
             if (std::find(known.begin(), known.end(), it.key()) == known.end())
-                fail(it.key(), "unknown part");
+                fail(it.key(), "unknown part (parts: " + listed(known) + ")");
         Built b;
+        g_warnings = &b.warnings;
         json parts = json::array();
         for (const auto &p : app::kConfigParts) {
             switch (p.kind) {
@@ -437,6 +479,7 @@ bool build(const json &desc, const std::string &base_dir, Built *out, std::strin
         json ladder = json::array();
         add_block(b.ladder, ladder, "ladder", ladder_data(desc, base_dir), app::kLadderCapacity);
         b.manifest = json{{"config.pgm", parts}, {"ladder.pgm", ladder[0]}};
+        g_warnings = nullptr;
         *out = std::move(b);
         return true;
     } catch (const Failure &f) {
@@ -444,6 +487,7 @@ bool build(const json &desc, const std::string &base_dir, Built *out, std::strin
     } catch (const json::exception &e) {
         *error = e.what();
     }
+    g_warnings = nullptr;
     return false;
 }
 
@@ -475,9 +519,25 @@ bool read_input_file(const std::string &file, std::string *out, std::string *err
 
 bool build_text(const std::string &text, const std::string &base_dir, Built *out,
                 std::string *error) {
-    json desc = json::parse(text, nullptr, false);
-    if (desc.is_discarded()) {
-        *error = "description: not valid JSON";
+    json desc;
+    try {
+        desc = json::parse(text);
+    } catch (const json::parse_error &e) {
+        // The place of the fault as an editor shows it: line and column of
+        // the byte where the parser stopped.
+        size_t at = std::min(e.byte ? e.byte - 1 : 0, text.size());
+        size_t line = 1 + size_t(std::count(text.begin(), text.begin() + long(at), '\n'));
+        size_t bol = text.rfind('\n', at ? at - 1 : 0);
+        size_t column = at - (bol == std::string::npos || at == 0 ? 0 : bol + 1) + 1;
+        std::string what = e.what();
+        size_t colon = what.find(": ", what.find("parse error"));
+        *error = "description: not valid JSON: line " + std::to_string(line) + ", column " +
+                 std::to_string(column) +
+                 (colon == std::string::npos ? "" : ": " + what.substr(colon + 2));
+        return false;
+    } catch (const json::exception &e) {
+        // A number beyond every type, for one: no place is known.
+        *error = std::string("description: not valid JSON: ") + e.what();
         return false;
     }
     return build(desc, base_dir, out, error);

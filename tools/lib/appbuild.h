@@ -9,7 +9,8 @@
 // A missing part gets its default contents (the ones the start-up validation
 // restores), so "{}" builds a valid application.
 //
-// Contents of a part:
+// Numbers are JSON numbers; a colour may also be a string in 0x hex
+// ("0xF800"). Contents of a part:
 //   "default"                  the default contents
 //   "empty"                    no data (length 0)
 //   {"hex": "09 00"}           bytes in hexadecimal, spaces allowed
@@ -57,6 +58,10 @@ struct Built {
     std::vector<uint8_t> config; // config.pgm
     std::vector<uint8_t> ladder; // ladder.pgm
     nlohmann::json manifest;
+    // Descriptions that build but will not show as probably meant: a start
+    // screen without its page, a screen defined twice, an unknown object
+    // type (the display-fault tests build such programs on purpose).
+    std::vector<std::string> warnings;
 };
 
 // False with a message naming the part when the description is wrong.

@@ -820,7 +820,56 @@ std::string Ladasm_Disassemble(const uint8_t *program, size_t bytes) {
 }
 
 std::vector<uint8_t> Ladasm_ProgramOf(const std::vector<uint8_t> &file) {
-    if (file.size() >= 8 && le32(file.data() + 4) == file.size() - 8)
-        return std::vector<uint8_t>(file.begin() + 8, file.end());
+    if (Ladasm_IsBlock(file)) return std::vector<uint8_t>(file.begin() + 8, file.end());
     return file;
+}
+
+bool Ladasm_IsBlock(const std::vector<uint8_t> &file) {
+    return file.size() >= 8 && le32(file.data() + 4) == file.size() - 8;
+}
+
+bool Ladasm_HasTrailer(const std::vector<uint8_t> &program) {
+    return layout_of(program.data(), program.size()).trailer;
+}
+
+std::vector<std::string> Ladasm_Warnings(const std::vector<uint8_t> &program) {
+    std::vector<std::string> out;
+    Layout l = layout_of(program.data(), program.size());
+    uint32_t words = l.code_bytes / 2;
+    // The stack depth is followed along the straight run from the start
+    // (the engine starts a scan with the rail, one entry) up to the first
+    // jump, call or instruction whose effect depends on its data.
+    int depth = 1;
+    bool known = true, end_found = false;
+    for (uint32_t pos = 0; pos < words;) {
+        LadInstr ins;
+        if (Lad_Decode(program.data(), words, pos, l.tokens16, &ins) != LadDecode::Ok) {
+            known = false;
+            pos += 1;
+            continue;
+        }
+        pos += ins.words;
+        if (ins.contact) {
+            depth += 1;
+            continue;
+        }
+        const LadOp &op = Lad_Op(ins.op);
+        if (!op.name) {
+            known = known && Lad_Ignored(ins.op);
+            continue;
+        }
+        if (op.flow == LadFlow::End) {
+            if (known && !end_found && depth != 1)
+                out.push_back("the logic stack holds " + std::to_string(depth) +
+                              " entries at END (word " + std::to_string(ins.pos) +
+                              "), the rail alone (1) expected");
+            end_found = true;
+            continue;
+        }
+        if (ins.opaque || op.pops < 0 || op.flow != LadFlow::Next) known = false;
+        if (known) depth += op.pushes - op.pops;
+        if (depth < 0) known = false;
+    }
+    if (!end_found) out.push_back("no END: the scan runs off the end of the program");
+    return out;
 }

@@ -38,6 +38,12 @@
 // Assembles a source text into the program bytes (the data of a control
 // program block). False with "line N: reason" in *error.
 bool Ladasm_Assemble(const std::string &source, std::vector<uint8_t> *program, std::string *error);
+// What an assembled program will likely do wrong although it assembles (the
+// load check refuses neither; tests build such programs on purpose): no END
+// (the scan runs off the end), or a logic stack that does not hold just the
+// rail (one entry) when a straight run from the start reaches END. One
+// message per finding.
+std::vector<std::string> Ladasm_Warnings(const std::vector<uint8_t> &program);
 // The control program file: check word (CRC-16), length, program bytes.
 std::vector<uint8_t> Ladasm_Block(const std::vector<uint8_t> &program);
 // Disassembles program bytes into a text that assembles to the same bytes.
@@ -45,3 +51,9 @@ std::string Ladasm_Disassemble(const uint8_t *program, size_t bytes);
 // The program bytes of a control program file (a block whose length field
 // matches the file), or the file itself when it is no such block.
 std::vector<uint8_t> Ladasm_ProgramOf(const std::vector<uint8_t> &file);
+// True when the file is a control program file (a block whose length field
+// matches the file).
+bool Ladasm_IsBlock(const std::vector<uint8_t> &file);
+// True when the program bytes end in the programming tool's trailer (the
+// feature word and five zero bytes after whole words).
+bool Ladasm_HasTrailer(const std::vector<uint8_t> &program);
