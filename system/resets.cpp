@@ -166,6 +166,7 @@ const ResetRow kResets[] = {
     ROW(Can_Reset),
     ROW(host::canbus_reset),
     ROW(Pgm_Reset),
+    ROW(Objm_Reset),
     ROW(Screens_NotBuiltReset),
     ROW(Objects_NotBuiltReset),
     ROW(Serial_NotBuiltReset),

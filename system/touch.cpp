@@ -13,6 +13,7 @@
 #include "platform/keys.h"
 #include "platform/tick.h"
 #include "regs/plc_reg.h"
+#include "screens/screens.h"
 #include "system/appfile.h"
 #include "system/startup.h"
 #include "system/sys.h"
