@@ -71,8 +71,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         if (!OBJM_OpenPage(dc, pages[i])) continue;
         for (int pass = 0; pass < 3; ++pass) {
             for (int e = 0; e < events; ++e) {
-                const uint8_t *src = data + ((pass * 8 + e) * 3) % size;
-                int x = src[0] % 170, y = src[size > 1 ? 1 : 0] % 130;
+                const size_t at = size_t(pass * 8 + e) * 2;
+                int x = data[at % size] % 170, y = data[(at + 1) % size] % 130;
                 int code = (e % 3 == 0) ? kTouchDown : (e % 3 == 1) ? kTouchUp : kKeyMessage;
                 KEY_Press(code, code == kKeyMessage ? 13 : x, y);
             }
