@@ -63,3 +63,6 @@ int CFM_LoadDBGLoggerReq();
 
 // Clears the blocks and the client pointers (tests).
 void CFM_ResetBlocks();
+
+// Sets (1) or clears (0) the mark that the downloaded image is corrupt.
+void CFM_SetDmemCorrupt(int on);

@@ -187,6 +187,9 @@ void DLOG_Update() {
 void CFM_Init() {
     trace("CFM_Init");
 }
+void CFM_SetDmemCorrupt(int) {
+    trace("CFM_SetDmemCorrupt");
+}
 void CFM_Update() {
     trace("CFM_Update");
 }

@@ -5,8 +5,5 @@
 void KEY_SlideInit() {
     host::trace("KEY_SlideInit");
 }
-void OBJM_SlideKey() {
-    host::trace("OBJM_SlideKey");
-}
 
 void Objects_NotBuiltReset() {}

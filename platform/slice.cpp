@@ -5,6 +5,8 @@
 #include "regs/plc_reg.h"
 
 bool g_in_sliced_pass = false;
+volatile uint8_t openPageExec;
+volatile uint32_t ISRCountOnOpenPage;
 
 namespace {
 void (*g_pass)();

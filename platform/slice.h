@@ -3,6 +3,7 @@
 // which runs the sliced pass there. The pass itself belongs to the scan loop
 // above this layer, which sets it with Slice_SetPass.
 #pragma once
+#include <cstdint>
 
 // Arms (1) or disarms (other values) the slice timer with the period %SR167.
 void Enable_Interrupt(int on);
@@ -12,5 +13,10 @@ void SlicePoint();
 void Slice_SetPass(void (*pass)());
 // Set while a sliced pass runs: a sliced pass never nests further.
 extern bool g_in_sliced_pass;
+
+// Set by the object manager while it opens a page; the slice handler counts
+// the slices that fall inside the open.
+extern volatile uint8_t openPageExec;
+extern volatile uint32_t ISRCountOnOpenPage;
 
 void Slice_Reset();

@@ -15,6 +15,8 @@ namespace sr {
 constexpr int kUserScreen     = 1;   // user screen to show
 constexpr int kForcedScreen   = 2;   // forced (alarm) screen, over the user screen (0: none)
 constexpr int kSystemScreen   = 3;   // system screen (values kSysScreen*; 0: user screens)
+constexpr int kPageOpenSlices = 206; // time-slice interrupts during the last page open
+constexpr int kScreenPassTime = 207; // last screen update pass, in ticks of 100 us
 
 // ---- controller state
 constexpr int kStatus         = 4;   // fault bits (sr4::)
@@ -170,7 +172,7 @@ constexpr uint16_t kCalibActive = 0x39A6; // factory calibration owns the I/O
 // 32-bit register, is a different register. (Keep this list complete.)
 // clang-format off
 constexpr int kNamed[] = {
-    kUserScreen, kForcedScreen, kSystemScreen, kStatus, kRunMode, kScanAverage, kScanMin,
+    kUserScreen, kForcedScreen, kSystemScreen, kPageOpenSlices, kScreenPassTime, kStatus, kRunMode, kScanAverage, kScanMin,
     kScanMax, kRestarts, kLogicFaultAt, kLogicFaultAt + 1, kStatusShown, kScanTick, kScanTick + 1,
     kStartStatus, kOnlineChange, kTouchPressure, kTouchThreshold, kTouchX, kTouchY,
     kLadderLength, kLadderLength + 1, kLadderCrc, kForceLength, kForceLength + 1, kForceCrc,

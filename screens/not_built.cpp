@@ -1,110 +1,60 @@
-// Entry points of the screen manager that are not built yet.
-//
-// Until the object manager is built, pages are opened without their objects:
-// a page walks and opens by its records' lengths and classes (a page whose
-// records have no class fails to open, as it will then), and opening paints
-// the page's background, or the display-fault message when its fault marker
-// is set. Everything else records its call and returns "nothing there".
-#include "base/le.h"
+// Entry points of the screen manager that are not built yet, and the class
+// rows of its screens and panels that are not built yet: a placeholder row
+// has its class's record length, creates nothing, paints nothing and answers
+// every message with 0.
 #include "base/trace.h"
-#include "gdi/gdi.h"
-#include "platform/video.h"
-#include "plc/appblocks.h"
-#include "screens/screens.h"
+#include "screens/objm_int.h"
 
 #include <cstdint>
 
 using host::trace;
 
-namespace {
-void (*g_fault_page)(DC *dc);
-} // namespace
-
-uint8_t ExternalRegOnPage;
 uint8_t Clon_McInited, Clon_McLinited;
 
 namespace {
 int g_menu_page; // the system-menu page selected last
 
-// The end of the screen program block when `p` lies inside it, else null
-// (built-in pages).
-const uint8_t *program_end(const uint8_t *p) {
-    const uint8_t *data = kesta_pgm_bl + 8;
-    uint32_t length = le32(kesta_pgm_bl + 4);
-    if (length > app::kConfigParts[3].capacity - 8) length = app::kConfigParts[3].capacity - 8;
-    if (p < data || p >= data + length) return nullptr;
-    return data + length;
+int16_t placeholder_create(const uint8_t *, ObjInst *) {
+    return 0;
 }
-
-// The address after the page's object records; null when a record has no
-// class or runs out of the screen program. The walk counts in offsets from
-// the page, so a record length never takes a pointer out of the block.
-const uint8_t *walk(const uint8_t *page) {
-    const uint8_t *end = program_end(page);
-    const size_t room = end ? size_t(end - page) : SIZE_MAX;
-    if (room < 24) return nullptr;
-    size_t at = Page_FirstRecord(page);
-    int16_t count = int16_t(le16(page + 4));
-    for (int i = 0; i < count; ++i) {
-        if (at > room || room - at < 32) return nullptr; // every record reaches its length word
-        size_t length = ObjDef_Length(page + at);
-        if (length == 0) return nullptr;
-        at += length;
-    }
-    if (at > room) return nullptr;
-    return page + at;
+void placeholder_paint(const uint8_t *, ObjInst *, int) {}
+uint16_t placeholder_signal(const uint8_t *, ObjInst *, int, uint32_t) {
+    return 0;
+}
+constexpr ObjClass row(uint32_t length) {
+    return ObjClass{
+        length, placeholder_create, placeholder_paint, placeholder_signal, nullptr, sizeof(ObjInst),
+        nullptr};
 }
 } // namespace
 
+// clang-format off
+const ObjClass objm::kPlaceholderClass[kObjTypes] = {
+    row(32), row(32), row(66), row(44), row(56), row(40), row(58), row(42), row(32),
+    row(56), row(56), row(52), row(32), row(32), row(56), row(40), row(32), row(48),
+    row(32), row(32), row(32), row(46), row(40), row(32), row(68), row(32), row(32),
+    row(32), row(32), row(32), row(32), row(32), row(32), row(72), row(66), row(32),
+};
+// clang-format on
+
+// The class table starts with every row a placeholder.
+const ObjClass *oDefTbl[kObjTypes] = {
+    &objm::kPlaceholderClass[0],  &objm::kPlaceholderClass[1],  &objm::kPlaceholderClass[2],
+    &objm::kPlaceholderClass[3],  &objm::kPlaceholderClass[4],  &objm::kPlaceholderClass[5],
+    &objm::kPlaceholderClass[6],  &objm::kPlaceholderClass[7],  &objm::kPlaceholderClass[8],
+    &objm::kPlaceholderClass[9],  &objm::kPlaceholderClass[10], &objm::kPlaceholderClass[11],
+    &objm::kPlaceholderClass[12], &objm::kPlaceholderClass[13], &objm::kPlaceholderClass[14],
+    &objm::kPlaceholderClass[15], &objm::kPlaceholderClass[16], &objm::kPlaceholderClass[17],
+    &objm::kPlaceholderClass[18], &objm::kPlaceholderClass[19], &objm::kPlaceholderClass[20],
+    &objm::kPlaceholderClass[21], &objm::kPlaceholderClass[22], &objm::kPlaceholderClass[23],
+    &objm::kPlaceholderClass[24], &objm::kPlaceholderClass[25], &objm::kPlaceholderClass[26],
+    &objm::kPlaceholderClass[27], &objm::kPlaceholderClass[28], &objm::kPlaceholderClass[29],
+    &objm::kPlaceholderClass[30], &objm::kPlaceholderClass[31], &objm::kPlaceholderClass[32],
+    &objm::kPlaceholderClass[33], &objm::kPlaceholderClass[34], &objm::kPlaceholderClass[35],
+};
+
 void REC_ScreenInit() {
     trace("REC_ScreenInit");
-}
-void OBJM_SetFaultPage(void (*paint)(DC *dc)) {
-    g_fault_page = paint;
-}
-
-void OBJM_Init() {
-    trace("OBJM_Init");
-}
-
-const uint8_t *OBJM_ScanPage(DC *, const uint8_t *page) {
-    trace("OBJM_ScanPage");
-    return page ? walk(page) : nullptr;
-}
-
-int OBJM_OpenPage(DC *dc, const uint8_t *page) {
-    trace("OBJM_OpenPage");
-    if (!page || !walk(page)) return 0;
-    ExternalRegOnPage = 0;
-    if (!dc) return 1;
-    if (int16_t(le16(page + 2)) < 0) {
-        if (g_fault_page) g_fault_page(dc);
-        return 1;
-    }
-    RECT all{dc->bounds.left, dc->bounds.top, dc->bounds.right, dc->bounds.bottom};
-    GDI_SetClipRect(dc, &all, nullptr);
-    for (int y = all.top; y <= all.bottom; ++y)
-        GDI_ScanLine(dc, y, all.left, all.right, le16(page + 6));
-    VID_Update();
-    return 1;
-}
-
-void OBJM_DestroyPage() {
-    trace("OBJM_DestroyPage");
-}
-int OBJM_Update(DC *) {
-    trace("OBJM_Update");
-    return 1;
-}
-void OBJM_FlushUserScreens() {
-    trace("OBJM_FlushUserScreens");
-}
-void OBJM_SwitchUserScreen(int, int) {
-    trace("OBJM_SwitchUserScreen");
-}
-int OBJM_CreatePopup(DC *, const uint8_t *, PopupCallback, int) {
-    trace("OBJM_CreatePopup");
-    return 0;
 }
 
 // No system menu pages yet.
@@ -137,7 +87,6 @@ void USRMGR_Update() {
 }
 
 void Screens_NotBuiltReset() {
-    ExternalRegOnPage = 0;
     Clon_McInited = Clon_McLinited = 0;
     g_menu_page = 0;
 }

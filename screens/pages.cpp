@@ -2,24 +2,19 @@
 // the object manager. Pages and object records are byte records in the
 // screen program's little-endian layout.
 #include "base/le.h"
+#include "plc/appblocks.h"
 #include "screens/screens.h"
+
+#include <utility>
 
 #include <array>
 
 namespace {
 
-// Definition-record length of each object class, by object type.
-// clang-format off
-constexpr uint16_t kRecordLength[36] = {
-    32, 32, 66, 44, 56, 40, 58, 42, 32, 56, 56, 52, 32, 32, 56, 40, 32, 48,
-    32, 32, 32, 46, 40, 32, 68, 32, 32, 32, 32, 32, 32, 32, 32, 72, 66, 32,
-};
-// clang-format on
-constexpr int kTypeLimit = 36;
-
 constexpr size_t kPageHeader = 24; // version 2, no gradient
 
 struct Obj {
+    uint16_t length; // the record length of the object's class
     uint16_t type;
     uint32_t flags;
     int16_t left, top, right, bottom;
@@ -46,7 +41,7 @@ template <size_t N> struct Record {
         u16(uint16_t(o.top));
         u16(uint16_t(o.right));
         u16(uint16_t(o.bottom));
-        at = start + kRecordLength[o.type];
+        at = start + o.length;
     }
 };
 
@@ -70,12 +65,12 @@ constexpr std::array<uint8_t, N> page(int16_t id, int16_t fault, uint16_t backgr
 }
 
 constexpr uint16_t kFace = 0xFFEC;
-constexpr Obj kMenu{3, 0x4405, 5, 5, 480, 272};
-constexpr Obj kFault{12, 0x4805, 43, 62, 278, 179};
+constexpr Obj kMenu{44, 3, 0x4405, 5, 5, 480, 272};
+constexpr Obj kFault{32, 12, 0x4805, 43, 62, 278, 179};
 // The classes of these screens place themselves on the screen.
-constexpr Obj kCalTch{19, 0x4001, 0, 0, 0, 0};
-constexpr Obj kBoot{29, 0x4001, 0, 0, 0, 0};
-constexpr Obj kRecover{32, 0x4001, 0, 0, 0, 0};
+constexpr Obj kCalTch{32, 19, 0x4001, 0, 0, 0, 0};
+constexpr Obj kBoot{32, 29, 0x4001, 0, 0, 0, 0};
+constexpr Obj kRecover{32, 32, 0x4001, 0, 0, 0, 0};
 
 constexpr auto kSysMenu = page<kPageHeader + 44>(0, 0, 0x003F, &kMenu);
 constexpr auto kBad = page<kPageHeader + 32>(-1, 0, kFace, &kFault);
@@ -86,7 +81,13 @@ constexpr auto kFaultPage = page<kPageHeader>(-1, -1, 0xFFDF, nullptr);
 
 constexpr auto kDialog = [] {
     Record<32> r;
-    r.object(Obj{18, 0x0001, 0, 0, 0, 0});
+    r.object(Obj{32, 18, 0x0001, 0, 0, 0, 0});
+    return r.b;
+}();
+// The slide-key panel's definition; the panel places itself.
+constexpr auto kKeySlide = [] {
+    Record<32> r;
+    r.object(Obj{32, 30, 0x4001, 0, 0, 0, 0});
     return r.b;
 }();
 
@@ -108,6 +109,7 @@ constexpr Image gBoot(kBootPage);
 constexpr Image gRecover(kRecoverPage);
 constexpr Image gFault(kFaultPage);
 constexpr Image gDialog(kDialog);
+constexpr Image gKeySlide(kKeySlide);
 } // namespace
 
 const uint8_t *const sysMenuPage = gSysMenu.b;
@@ -117,6 +119,7 @@ const uint8_t *const BootPage = gBoot.b;
 const uint8_t *const RecoverPage = gRecover.b;
 const uint8_t *const faultPage = gFault.b;
 const uint8_t *const dialogObj = gDialog.b;
+const uint8_t *const KySldObj = gKeySlide.b;
 
 size_t Page_FirstRecord(const uint8_t *page) {
     uint16_t version = le16(page + 8);
@@ -126,11 +129,62 @@ size_t Page_FirstRecord(const uint8_t *page) {
 }
 
 size_t ObjClass_RecordLength(int type) {
-    return type >= 0 && type < kTypeLimit ? kRecordLength[type] : 0;
+    return type >= 0 && type < kObjTypes && oDefTbl[type] ? oDefTbl[type]->length : 0;
 }
 
 size_t ObjDef_Length(const uint8_t *def) {
     size_t length = ObjClass_RecordLength(le16(def) & 0x0FFF);
     if (length && (le32(def + 2) & 0x1000)) return le16(def + 30);
     return length;
+}
+
+bool ObjDef_Holds(const uint8_t *def, size_t offset, size_t size) {
+    size_t length = ObjDef_Length(def);
+    return offset <= length && size <= length - offset;
+}
+
+const uint8_t *Page_BuiltInEnd(const uint8_t *page) {
+    for (const auto &[b, n] : {std::pair{gSysMenu.b, sizeof gSysMenu.b},
+                               {gBad.b, sizeof gBad.b},
+                               {gCalTch.b, sizeof gCalTch.b},
+                               {gBoot.b, sizeof gBoot.b},
+                               {gRecover.b, sizeof gRecover.b},
+                               {gFault.b, sizeof gFault.b}})
+        if (page == b) return b + n;
+    return nullptr;
+}
+
+const uint8_t *Page_Limit(const uint8_t *page) {
+    if (const uint8_t *end = Page_BuiltInEnd(page)) return end;
+    const uint8_t *data = kesta_pgm_bl + 8;
+    uint32_t length = le32(kesta_pgm_bl + 4);
+    if (length > app::kConfigParts[3].capacity - 8) length = app::kConfigParts[3].capacity - 8;
+    if (page < data || page >= data + length) return nullptr;
+    return data + length;
+}
+
+// The walk counts in offsets from the page, so a record length never takes a
+// pointer out of the page's bytes. A record's own length below the header
+// that holds it, or reaching past the bytes, stops the walk: the page is
+// malformed.
+const uint8_t *Page_End(const uint8_t *page) {
+    const uint8_t *end = Page_Limit(page);
+    if (!end) return nullptr;
+    const size_t room = size_t(end - page);
+    if (room < 10) return nullptr;
+    const uint16_t version = le16(page + 8);
+    if (version >= 2 ? room < 24 : version == 1 ? room < 22 : room < 14) return nullptr;
+    size_t at = Page_FirstRecord(page);
+    if (at > room) return nullptr;
+    const int count = int16_t(le16(page + 4));
+    for (int i = 0; i < count; ++i) {
+        if (room - at < kObjOwnLengthEnd) return nullptr; // every record reaches its length word
+        const uint8_t *def = page + at;
+        size_t length = ObjDef_Length(def);
+        if (length == 0) return nullptr; // a type without a class
+        if ((le32(def + 2) & objflag::kOwnLength) && length < kObjOwnLengthEnd) return nullptr;
+        if (length > room - at) return nullptr;
+        at += length;
+    }
+    return page + at;
 }

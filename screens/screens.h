@@ -1,9 +1,9 @@
 // Screen manager and system screens.
 #pragma once
+#include "platform/dc.h"
 #include <cstddef>
-#include <cstdint>
 
-struct DC;
+#include <cstdint>
 
 void REC_ScreenInit();
 
@@ -12,6 +12,105 @@ void REC_ScreenInit();
 // marker (negative: the page shows the display-fault message), i16 number of
 // object records, u16 background colour, u16 version, then the version's
 // fields and the object records.
+// ---- Object model ----
+// An object is a definition record of the screen program (ObjDef: u16 type
+// word, u32 flags, u16 state mask, u16 state register link, the inclusive
+// rectangle as four i16, class fields; flag 0x1000 puts the record's own
+// length in the u16 at offset 30), an instance carved from a pool while the
+// object lives, and a class: a row of oDefTbl. Field offsets: objects/records.h.
+constexpr int kObjTypes = 36;           // types 36 and above have no class
+constexpr size_t kObjHeader = 18;       // type word, flags, mask, link, rectangle
+constexpr size_t kObjOwnLengthEnd = 32; // a record with its own length reaches past it
+
+// Instance state bits.
+constexpr uint16_t kInstShown = 0x1, kInstHidden = 0x2;
+
+// Common header of every instance; class fields follow. Instances start on an
+// 8-byte boundary of their pool, so classes may keep native pointers.
+struct ObjInst {
+    DC *dc;
+    uint16_t state; // kInstShown, kInstHidden
+    RECT area;      // inclusive: what a content paint redraws (the clip is set to it)
+};
+
+// The pop-up's instance: the common header, then the parameter and the
+// callback OBJM_CreatePopup was given; the pop-up's class reads both.
+using PopupCallback = void (*)(int choice);
+struct PopupInst {
+    ObjInst hdr;
+    uint16_t param;
+    PopupCallback callback;
+};
+
+// Messages and result flags of Signal.
+namespace objmsg {
+constexpr int kUpdate = 0x40, kFocus = 1, kClose = 2, kKey = 16, kTouchDown = 256, kTouchUp = 512;
+constexpr uint16_t kWantFocus = 0x01, kRefuse = 0x02, kRepaint = 0x20, kBack = 0x80, kMorph = 0x400,
+                   kShow = 0x1000, kHide = 0x2000, kErase = 0x4000, kDenied = 0x8000;
+} // namespace objmsg
+
+// Record flags the manager reads.
+namespace objflag {
+constexpr uint32_t kVisible = 0x1, kSelectable = 0x100, kMenuFocus = 0x400, kOwnLength = 0x1000,
+                   kStatic = 0x2000, kTouch = 0x4000, kOverlap = 0x8000;
+}
+
+using ObjCreateFn = int16_t (*)(const uint8_t *def, ObjInst *inst);
+using ObjPaintFn = void (*)(const uint8_t *def, ObjInst *inst, int mode);
+using ObjSignalFn = uint16_t (*)(const uint8_t *def, ObjInst *inst, int msg, uint32_t arg);
+using ObjDestroyFn = void (*)(const uint8_t *def, ObjInst *inst);
+
+// A class: its record length, its four operations, and the instance bytes a
+// record needs (`size`, or `Need` of the record when set), which the manager
+// checks against the pool before Create.
+struct ObjClass {
+    uint32_t length;
+    ObjCreateFn Create;
+    ObjPaintFn Paint;
+    ObjSignalFn Signal;
+    ObjDestroyFn Destroy; // may be null
+    uint32_t size;
+    uint32_t (*Need)(const uint8_t *def);
+};
+
+// A live object.
+struct ObjCB {
+    ObjCreateFn Create;
+    ObjPaintFn Paint;
+    ObjSignalFn Signal;
+    ObjDestroyFn Destroy;
+    const uint8_t *def;
+    ObjInst *inst;
+    uint8_t dirty;
+    int16_t page; // screen number of a static object; 255 in a page entry reusing one
+};
+
+// The class table, by object type. Rows of classes not built yet are
+// placeholders (Create 0, no paint, Signal 0). OBJM_SetClass installs a row
+// (the top layer's wiring, tests' probe classes); the module's reset puts the
+// rows installed by the wiring back.
+extern const ObjClass *oDefTbl[kObjTypes];
+void OBJM_SetClass(int type, const ObjClass *row);
+
+// Pools and tables (limits of the system).
+constexpr int kObjTable = 1024;
+constexpr uint32_t kDmemPool = 524028, kSmemPool = 262140, kPmemPool = 256, kKeyPool = 64;
+constexpr int kMorphDepth = 16, kHistoryDepth = 16;
+
+// What the object manager needs of the layers above it, set by the top layer.
+struct ObjmHooks {
+    void (*reset_rcbs)(int which);                // empty a register-link pool (0 the page's)
+    void (*load_rcbs)();                          // link the page's registers
+    void (*set_page_links)(const uint8_t *table); // the open page's link table (null: none)
+    void (*load_scan_list)(const uint8_t *list);  // the page's dynamic scan list (null: none)
+    void (*dmem_corrupt)(int on);                 // the download-image-corrupt mark
+    int (*page_mode)();                           // 1 while a user screen is shown
+    void (*write_screen)(uint16_t screen);        // %SR1, kept as the last local user screen
+    void (*fault_page_recover)();                 // back with an empty history
+    void (*beep)(int length);
+};
+void OBJM_SetHooks(const ObjmHooks &hooks);
+
 void OBJM_Init();
 // Creates the static objects of a page; returns the address after the page's
 // last object record (nullptr when the page cannot be walked).
@@ -25,9 +124,42 @@ void OBJM_DestroyPage();
 int OBJM_Update(DC *dc);
 void OBJM_FlushUserScreens();
 void OBJM_SwitchUserScreen(int screen, int push);
-// The controller-status pop-up: `callback` receives the operator's choice.
-using PopupCallback = void (*)(int choice);
+// Puts one pop-up object over the page; 0 when refused (a pop-up or a morph
+// is open, the type has no class, the table is full).
 int OBJM_CreatePopup(DC *dc, const uint8_t *def, PopupCallback callback, int param);
+void OBJM_DestroyPopup(DC *dc);
+// The input callback of KEY_Check: one queued event (16 key, or a touch).
+int OBJM_Keypress(int event, int a, int b);
+// Asks for a morph (class `type`, instance `inst` or 0 to keep the object's)
+// before a class's Signal answers 0x400.
+void OBJM_MorfObj(int type, ObjInst *inst);
+// The object under the topmost morph (its own class and instance); null while
+// no morph is open.
+ObjCB *OBJM_GetRootOCB();
+void OBJM_PopUserScreen();
+// A press on the slide-key handle: 1 when the panel was closed.
+int OBJM_SlideKey();
+
+// Bounded readers of what a record points at: a text of the string table
+// (null unless it ends inside the table), the 12-byte gradient extension at a
+// record offset (null unless it lies inside the record), and `size` bytes of
+// the bitmap area (null unless inside the area in use).
+const uint8_t *OBJM_Text(uint32_t offset);
+const uint8_t *OBJM_GradientExt(const uint8_t *def, uint32_t offset);
+const uint8_t *OBJM_Bitmap(uint32_t offset, uint32_t size);
+// True when the record's own length holds `size` bytes at `offset` (fields past
+// the class length, such as alternative colours).
+bool ObjDef_Holds(const uint8_t *def, size_t offset, size_t size);
+// The address after the page's object records, or null when a record has no
+// class, a length that cannot be, or runs out of the screen program (a
+// built-in page: out of its own record).
+const uint8_t *Page_End(const uint8_t *page);
+// End of the bytes a page may use: the screen program's data, or a built-in
+// page's own record; null for anything else.
+const uint8_t *Page_Limit(const uint8_t *page);
+const uint8_t *Page_BuiltInEnd(const uint8_t *page);
+
+void Objm_Reset();
 // The open page has a dynamic scan list of external registers.
 extern uint8_t ExternalRegOnPage;
 
@@ -43,6 +175,8 @@ size_t ObjClass_RecordLength(int type);
 extern const uint8_t *const badPage,
     *const faultPage, *const sysMenuPage, *const calTchPage, *const BootPage, *const RecoverPage;
 extern const uint8_t *const dialogObj;
+// The slide-key panel's definition.
+extern const uint8_t *const KySldObj;
 
 // System menu: the table of its pages (copied by the system services).
 extern const uint8_t *const pBasicMenu[28];

@@ -58,6 +58,9 @@ void NetIoConfig() {
 uint8_t Cmd_Override;
 uint8_t CmdRun;
 uint8_t ladder_olp[kLadderOlpSize];
+void PMGR_LoadDynamicScanListInfo(const uint8_t *) {
+    trace("PMGR_LoadDynamicScanListInfo");
+}
 void PMGR_Start() {
     trace("PMGR_Start");
 }

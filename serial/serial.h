@@ -31,6 +31,9 @@ extern uint8_t CmdRun;       // 255: the protocol's run flag
 // data), downloaded while OLPMode is on.
 constexpr uint32_t kLadderOlpSize = 65536;
 extern uint8_t ladder_olp[kLadderOlpSize];
+// Hands the open page's dynamic scan list of external registers to the
+// protocol drivers (null: the page has none).
+void PMGR_LoadDynamicScanListInfo(const uint8_t *list);
 void PMGR_Start();
 void PMGR_Stop();
 void PMGR_Scan();

@@ -40,8 +40,6 @@ int32_t BIS;
 volatile int32_t PowerdownSignal;
 uint8_t count_function;
 uint8_t loop;
-volatile uint8_t openPageExec;
-volatile uint32_t ISRCountOnOpenPage;
 uint32_t SlicedPassCount;
 uint32_t PassCount;
 

@@ -22,9 +22,7 @@ extern uint8_t BootMode;
 extern int32_t BIS;
 extern volatile int32_t PowerdownSignal;
 extern uint8_t count_function;
-extern uint8_t loop; // waiting passes of the web-server supervision (wraps at 256)
-extern volatile uint8_t openPageExec;
-extern volatile uint32_t ISRCountOnOpenPage;
+extern uint8_t loop;             // waiting passes of the web-server supervision (wraps at 256)
 extern uint32_t SlicedPassCount; // nested passes run so far (for panelctl status)
 extern uint32_t PassCount;       // outer passes run so far
 

@@ -276,6 +276,10 @@ void SYS_ResetRCBs(int which) {
     g.pPageExtRef = pPGM_ExtRef;
 }
 
+void SYS_SetPageLinks(const uint8_t *table) {
+    if (table) g.pPageExtRef = table;
+}
+
 void SYS_LoadRCBs() {
     host::trace("SYS_LoadRCBs");
 }

@@ -32,6 +32,8 @@ extern uint8_t *pPGM_ExtRef;
 // the system links'. Re-reads the page link table.
 void SYS_ResetRCBs(int which);
 void SYS_LoadRCBs();
+// The open page's own link table, until the next SYS_ResetRCBs.
+void SYS_SetPageLinks(const uint8_t *table);
 // A new block from the current pool, or null when the pool is full or the
 // operand lies outside the registers. Link values 2-1023 (low 16 bits) are
 // page links; link value 1 makes a fixed block.

@@ -171,6 +171,7 @@ const ResetRow kResets[] = {
     ROW(Talk_Reset),
     ROW(host::tty_reset),
     ROW(Pgm_Reset),
+    ROW(Objm_Reset),
     ROW(Screens_NotBuiltReset),
     ROW(Objects_NotBuiltReset),
     ROW(Serial_NotBuiltReset),

@@ -15,6 +15,7 @@
 #include "platform/pass_wait.h"
 #include "platform/tick.h"
 #include "regs/plc_reg.h"
+#include "screens/screens.h"
 #include "system/appfile.h"
 #include "system/startup.h"
 #include "system/sys.h"

@@ -1,5 +1,6 @@
 #include "system/wiring.h"
 
+#include "data/cfm.h"
 #include "data/data.h"
 #include "iec/kernel/iec.h"
 #include "net/net.h"
@@ -10,11 +11,13 @@
 #include "plc/ladder_ops.h"
 #include "plc/sysreg.h"
 #include "regs/plc_reg.h"
+#include "regs/sr.h"
 #include "screens/screens.h"
 #include "serial/serial.h"
 #include "system/fwupdate.h"
 #include "system/loop.h"
 #include "system/pgm.h"
+#include "system/reglink.h"
 #include "system/run_ctrl.h"
 #include "system/sys.h"
 #include "system/touch.h"
@@ -59,6 +62,17 @@ void System_Wire() {
         .screen_saver = TCH_ScreenSaver,
     });
     OBJM_SetFaultPage(PGM_DisplayFault);
+    OBJM_SetHooks({
+        .reset_rcbs = SYS_ResetRCBs,
+        .load_rcbs = SYS_LoadRCBs,
+        .set_page_links = SYS_SetPageLinks,
+        .load_scan_list = PMGR_LoadDynamicScanListInfo,
+        .dmem_corrupt = CFM_SetDmemCorrupt,
+        .page_mode = [] { return int(PAGE_mode); },
+        .write_screen = [](uint16_t screen) { SYS_WriteSys(sr::kUserScreen, screen); },
+        .fault_page_recover = PGM_FaultPageRecover,
+        .beep = TCH_Beep,
+    });
     CFM_SetFirmwareSearch([](int drive) { return GetFirmwareDir(drive); });
     Vcomm_SetHooks({.wait_pass = ExecuteSubLoop_Wait, .serial_server = nullptr});
     KEY_SetHooks({

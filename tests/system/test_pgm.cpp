@@ -107,7 +107,9 @@ TEST_F(PgmTest, StateTransitions) {
         EXPECT_EQ((sr_get(4) & 0x4000) != 0, c.graphics_invalid) << c.what;
         bool set_up = c.from != 5 && c.from != 1;
         EXPECT_EQ(count(calls, "SYS_InitGFX"), set_up ? 1u : 0u) << c.what;
-        EXPECT_EQ(count(calls, "KEY_FlushTouch"), set_up ? 1u : 0u) << c.what;
+        // (A page open drops pending touches of its own.)
+        Calls before_open(calls.begin(), std::find(calls.begin(), calls.end(), "OBJM_OpenPage"));
+        EXPECT_EQ(count(before_open, "KEY_FlushTouch"), set_up ? 1u : 0u) << c.what;
         bool recreated = c.from == 3 || (c.from == 6 && !(c.sr4 & 0x4000));
         EXPECT_EQ(count(calls, "SYS_ClearCmd"), recreated ? 1u : 0u) << c.what;
         if (c.to == 1) {
@@ -130,6 +132,13 @@ TEST_F(PgmTest, SetUpCallsTheServicesInOrderAndShowsTheStartScreen) {
         "TCH_TickleSaver", "OBJM_FlushUserScreens", "OBJM_OpenPage",
         "OBJM_Update", "ALRM_Update", "USRMGR_Update", "VIDM_Update", "STR_Update"};
     // clang-format on
+    // What the object manager calls while it opens and updates the page is
+    // its own.
+    for (auto [from, to] :
+         {std::pair{"OBJM_OpenPage", "OBJM_Update"}, {"OBJM_Update", "ALRM_Update"}}) {
+        auto at = std::find(calls.begin(), calls.end(), from);
+        if (at != calls.end()) calls.erase(at + 1, std::find(at, calls.end(), to));
+    }
     EXPECT_EQ(calls, expected);
     EXPECT_EQ(sr_get(1), 2);
     EXPECT_EQ(PAGE_current, 2);
@@ -314,10 +323,11 @@ TEST_F(PgmTest, ScreenThatCannotOpenEntersTheDisplayFault) {
         calls = pass();
         EXPECT_EQ(PAGE_mode, 4);
         EXPECT_EQ(PAGE_current, 0);
-        EXPECT_EQ(only(calls, {"OBJM_Init", "SYS_ResetRCBs", "SYS_LoadRCBs", "OBJM_OpenPage",
-                               "OBJM_Update"}),
-                  (Calls{"OBJM_Init", "SYS_ResetRCBs", "SYS_LoadRCBs", "SYS_ResetRCBs",
-                         "SYS_LoadRCBs", "OBJM_OpenPage", "OBJM_Update"}));
+        EXPECT_EQ(
+            only(calls,
+                 {"OBJM_Init", "SYS_ResetRCBs", "SYS_LoadRCBs", "OBJM_OpenPage", "OBJM_Update"}),
+            (Calls{"OBJM_Init", "SYS_ResetRCBs", "SYS_LoadRCBs", "SYS_ResetRCBs", "SYS_LoadRCBs",
+                   "OBJM_OpenPage", "SYS_ResetRCBs", "SYS_LoadRCBs", "OBJM_Update"}));
         calls = pass();
         EXPECT_EQ(count(calls, "OBJM_OpenPage"), 0u);
         EXPECT_EQ(count(calls, "OBJM_Update"), 1u);

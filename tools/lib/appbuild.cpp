@@ -129,9 +129,24 @@ Bytes screen_object(const json &o, const std::string &where) {
     return b;
 }
 
-// A page record (version 2, no gradient) and its objects.
+// "gradient": [start colour, end colour, lead-in lines, lead-out lines] of a
+// version 2 page.
+Bytes screen_gradient(const json &p, uint64_t version, const std::string &where) {
+    Bytes b;
+    if (!p.contains("gradient")) return b;
+    const json &g = p["gradient"];
+    if (version < 2) fail(where, "a gradient needs version 2");
+    if (!g.is_array() || g.size() != 4)
+        fail(where, "\"gradient\" takes [start, end, lead-in, lead-out]");
+    for (size_t i = 0; i < 4; ++i)
+        append_le(b, number(g[i], where + ".gradient", 0xFFFF), 2);
+    return b;
+}
+
+// A page record (version 0-2, default 2; a gradient background with version
+// 2) and its objects.
 Bytes screen_page(const json &p, const std::string &where) {
-    only_keys(p, where, {"screen", "background", "fault", "objects"});
+    only_keys(p, where, {"screen", "background", "fault", "objects", "version", "gradient"});
     if (!p.contains("screen")) fail(where, "a page needs \"screen\"");
     uint64_t screen = number(p["screen"], where + ".screen", 1023);
     if (screen == 0) fail(where, "screen numbers start at 1");
@@ -141,16 +156,23 @@ Bytes screen_page(const json &p, const std::string &where) {
     const json objects = p.contains("objects") ? p["objects"] : json::array();
     if (!objects.is_array()) fail(where, "\"objects\" takes a list");
     if (objects.size() > 1024) fail(where, "at most 1024 objects");
+    const uint64_t version = number_or(p, "version", 2, where, 2);
+    Bytes gradient = screen_gradient(p, version, where);
     Bytes b;
     append_le(b, screen - 1, 2);
     append_le(b, fault_marker ? 0xFFFF : 0, 2);
     append_le(b, objects.size(), 2);
     append_le(b, colour_or(p, "background", 0xFFDF, where), 2);
-    append_le(b, 2, 2); // version
+    append_le(b, version, 2);
     append_le(b, 0, 4); // link table
-    append_le(b, 0, 4); // dynamic scan list
-    append_le(b, 0, 4);
-    append_le(b, 0, 2); // page flags
+    if (version >= 1) {
+        append_le(b, 0, 4); // dynamic scan list
+        append_le(b, 0, 4);
+    }
+    if (version >= 2) {
+        append_le(b, gradient.empty() ? 0 : 1, 2); // page flags
+        b.insert(b.end(), gradient.begin(), gradient.end());
+    }
     for (size_t i = 0; i < objects.size(); ++i) {
         Bytes o = screen_object(objects[i], where + ".objects[" + std::to_string(i) + "]");
         b.insert(b.end(), o.begin(), o.end());

@@ -27,7 +27,9 @@
 //       length), "page_count" (default the number of pages),
 //       "language_register", "languages" (default 1), "touch_register",
 //       "fonts_check", and "pages": [{"screen": 1-1023, "background": colour,
-//       "fault": true (shows the display-fault message), "objects":
+//       "fault": true (shows the display-fault message), "version": 0-2
+//       (default 2), "gradient": [start, end, lead-in, lead-out] (a gradient
+//       background, version 2), "objects":
 //       [{"type": T, "flags": F (default 1), "rect": [l, t, r, b],
 //       "length": N (own record length)}]}]. Objects get their class's record
 //       length with zero class fields. "capture": {"register": "%R100" or a

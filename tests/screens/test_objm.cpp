@@ -1,0 +1,477 @@
+// Object manager: pages, the update pass, input routing, pop-ups, morphs and
+// the screen history, with probe classes.
+#include "gdi/field.h"
+#include "objm_fixture.h"
+#include "platform/slice.h"
+#include "platform/tick.h"
+#include "plc/appblocks.h"
+#include "png_snapshot.h"
+
+using probe::Call;
+using probe::ids;
+using probe::log;
+
+TEST_F(ObjmTest, OpenCreatesAndPaintsInRecordOrder) {
+    auto pages = load(page(1, {obj(1), obj(2, 0), obj(3)}));
+    probe::steady[3] = 0x20;
+    ASSERT_EQ(OBJM_OpenPage(dc, pages[0]), 1);
+    EXPECT_EQ(ids("create", 0), (std::vector<int>{1, 2, 3}));
+    // Every object is asked first (painted from scratch); only shown ones are
+    // painted, and the content only when the answer asks for it.
+    std::vector<Call> expected = {
+        {"signal", 1, 0x40}, {"paint", 1, 1}, {"signal", 2, 0x40},
+        {"signal", 3, 0x40}, {"paint", 3, 1}, {"paint", 3, 2},
+    };
+    std::vector<Call> got;
+    for (const Call &c : log)
+        if (c.what != "create") got.push_back(c);
+    EXPECT_EQ(got, expected);
+    // Instances are 8-byte aligned in the pool, and a class that says it used
+    // fewer bytes than the common header (the probe says 16) does not let the
+    // next instance overlap it.
+    for (int i = 0; i < objm::g.num_dobjs; ++i) {
+        EXPECT_EQ(reinterpret_cast<uintptr_t>(objm::g.doTbl[i].inst) % 8, 0u);
+        if (i) {
+            EXPECT_GE(reinterpret_cast<uintptr_t>(objm::g.doTbl[i].inst),
+                      reinterpret_cast<uintptr_t>(objm::g.doTbl[i - 1].inst) + sizeof(ObjInst));
+        }
+    }
+}
+
+TEST_F(ObjmTest, FirstRecordOffsetFollowsTheVersion) {
+    // mkapp writes version 2 pages without gradient: records at 24; with
+    // gradient at 32.
+    auto pages = load(page(1, {obj(1)}) +
+                      ", {\"screen\": 2, \"gradient\": [1, 2, 0, 0], "
+                      "\"objects\": [" +
+                      obj(2) + "]}");
+    ASSERT_EQ(pages.size(), 2u);
+    EXPECT_EQ(Page_FirstRecord(pages[0]), 24u);
+    EXPECT_EQ(Page_FirstRecord(pages[1]), 32u);
+    uint8_t v0[14 + 32] = {}, v1[22 + 32] = {};
+    put_le16(v0 + 8, 0);
+    put_le16(v1 + 8, 1);
+    EXPECT_EQ(Page_FirstRecord(v0), 14u);
+    EXPECT_EQ(Page_FirstRecord(v1), 22u);
+}
+
+TEST_F(ObjmTest, StaticObjectLivesAcrossPages) {
+    auto pages = load(page(5, {obj(1, 0x2001)}) + ", " + page(7, {obj(2)}));
+    OBJM_Init();
+    OBJM_ScanPage(dc, pages[0]);
+    OBJM_ScanPage(dc, pages[1]);
+    EXPECT_EQ(ids("create", 0), (std::vector<int>{1}));
+    log.clear();
+    ASSERT_EQ(OBJM_OpenPage(dc, pages[1]), 1);
+    OBJM_Update(dc);
+    EXPECT_EQ(ids("signal", 0x40), (std::vector<int>{2, 1, 2}))
+        << "page 7 open: the static one too";
+    OBJM_DestroyPage();
+    log.clear();
+    ASSERT_EQ(OBJM_OpenPage(dc, pages[0]), 1);
+    EXPECT_TRUE(ids("create", 0).empty()) << "no second Create";
+    log.clear();
+    OBJM_Update(dc);
+    EXPECT_EQ(ids("signal", 0x40), (std::vector<int>{1})) << "served once, by the page table";
+    EXPECT_EQ(objm::g.doTbl[0].page, 255);
+}
+
+TEST_F(ObjmTest, ShowRepaintsTheObjectsOverIt) {
+    for (uint32_t flag : {0u, 0x8000u}) {
+        SCOPED_TRACE(flag);
+        auto pages = load(page(1, {obj(1, 1 | flag, 100), obj(2), obj(8)}));
+        ASSERT_EQ(OBJM_OpenPage(dc, pages[0]), 1);
+        log.clear();
+        probe::updates[1] = {0x1020};
+        OBJM_Update(dc);
+        // Objects 2 and 8 meet object 1's rectangle: with the flag they are
+        // framed with it, and framed again over its content paint.
+        const std::vector<int> frames =
+            flag ? std::vector<int>{1, 2, 8, 2, 8} : std::vector<int>{1};
+        const std::vector<int> contents = flag ? std::vector<int>{1, 2, 8} : std::vector<int>{1};
+        EXPECT_EQ(ids("paint", 1), frames);
+        EXPECT_EQ(ids("paint", 2), contents);
+        probe::updates.clear();
+    }
+}
+
+TEST_F(ObjmTest, HideRepaintsUnderAndOver) {
+    struct Case {
+        uint32_t flag;
+        uint16_t result;
+        std::vector<int> frames;
+    } cases[] = {
+        // Without 0x8000: only earlier objects with 0x8000 that meet it.
+        {0, 0x2020, {1}},
+        // With it: those and every later object that meets it.
+        {0x8000, 0x2020, {1, 3, 4}},
+        // Erase and redraw: the object itself is painted again.
+        {0, 0x4020, {1, 2}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.result + c.flag);
+        auto pages = load(
+            page(1, {obj(1, 0x8001, 100), obj(0, 0x0001, 5), obj(2, 1 | c.flag), obj(3), obj(4)}));
+        ASSERT_EQ(OBJM_OpenPage(dc, pages[0]), 1);
+        log.clear();
+        probe::updates[2] = {c.result};
+        OBJM_Update(dc);
+        EXPECT_EQ(ids("paint", 1), c.frames);
+        probe::updates.clear();
+    }
+}
+
+TEST_F(ObjmTest, ContentPassEndsAtTheFirstEvent) {
+    auto pages = load(page(1, {obj(1), obj(5), obj(9)}));
+    ASSERT_EQ(OBJM_OpenPage(dc, pages[0]), 1);
+    for (int id : {1, 5, 9})
+        probe::updates[id] = {0x20};
+    // One event waits for each check of the pass: the step-4 checks take the
+    // first four, the content pass ends after the first content paint.
+    for (int i = 0; i < 5; ++i)
+        touch(700, 400, i % 2 == 0);
+    log.clear();
+    OBJM_Update(dc);
+    EXPECT_EQ(ids("paint", 2), (std::vector<int>{1}));
+    log.clear();
+    OBJM_Update(dc);
+    EXPECT_EQ(ids("paint", 2), (std::vector<int>{5, 9}));
+}
+
+// The five routing rules, first match wins.
+TEST_F(ObjmTest, TouchRouting) {
+    struct Case {
+        const char *what;
+        std::vector<std::string> objs;
+        std::map<int, std::deque<uint16_t>> answers;
+        int x;
+        std::vector<Call> calls;
+        int focus;
+    } cases[] = {
+        {"a shown plain object over a button swallows the touch",
+         {obj(1, 0x4001), obj(1, 0x0001)},
+         {},
+         15,
+         {},
+         -1},
+        {"a plain object not shown is passed over",
+         {obj(1, 0x4001), obj(1, 0x0000)},
+         {},
+         15,
+         {{"signal", 1, 256}},
+         -1},
+        {"a miss is passed over",
+         {obj(1, 0x4001), obj(9, 0x0001)},
+         {},
+         15,
+         {{"signal", 1, 256}},
+         -1},
+        {"a touch object takes the touch", {obj(1, 0x4001)}, {}, 15, {{"signal", 1, 256}}, -1},
+        {"a selectable object gets the focus request",
+         {obj(1, 0x0101)},
+         {},
+         15,
+         {{"signal", 1, 1}},
+         0},
+        {"a refused focus goes on below",
+         {obj(1, 0x4001), obj(1, 0x0101)},
+         {{1, {0x02}}},
+         15,
+         {{"signal", 1, 1}, {"signal", 1, 256}},
+         -1},
+        {"a touch object answering 0x01 continues as selectable",
+         {obj(1, 0x4001)},
+         {{1, {0x01}}},
+         15,
+         {{"signal", 1, 256}, {"signal", 1, 1}},
+         0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        auto pages = load(page(1, c.objs));
+        ASSERT_EQ(OBJM_OpenPage(dc, pages[0]), 1);
+        probe::answers = c.answers;
+        log.clear();
+        EXPECT_EQ(OBJM_Keypress(kTouchDown, c.x, 20), 0);
+        std::vector<Call> got;
+        for (const Call &k : log)
+            if (k.what == "signal" && k.arg != 0x40) got.push_back(k);
+        EXPECT_EQ(got, c.calls);
+        EXPECT_EQ(objm::g.fSelectFocus ? objm::g.selectObject : -1, c.focus);
+    }
+}
+
+TEST_F(ObjmTest, FocusedObjectTakesEveryEventAndTouchUpIsDropped) {
+    auto pages = load(page(1, {obj(1, 0x0101), obj(5, 0x4001)}));
+    ASSERT_EQ(OBJM_OpenPage(dc, pages[0]), 1);
+    log.clear();
+    OBJM_Keypress(kTouchUp, 15, 20);
+    EXPECT_TRUE(probe::only("signal").empty()) << "touch-up on a selectable object";
+    OBJM_Keypress(kTouchDown, 15, 20);
+    ASSERT_TRUE(objm::g.fSelectFocus);
+    log.clear();
+    PressKeyON = 0;
+    OBJM_Keypress(kKeyMessage, 13, 0);
+    OBJM_Keypress(kTouchDown, 55, 20); // lands on the other object
+    EXPECT_EQ(probe::only("signal"), (std::vector<Call>{{"signal", 1, 16}, {"signal", 1, 256}}));
+    // 0x02 drops the focus.
+    probe::answers[1] = {0x02};
+    OBJM_Keypress(kKeyMessage, 27, 0);
+    EXPECT_FALSE(objm::g.fSelectFocus);
+}
+
+TEST_F(ObjmTest, AccessDeniedBox) {
+    auto pages = load(page(1, {obj(1, 0x4001, 700, 400)}));
+    ASSERT_EQ(OBJM_OpenPage(dc, pages[0]), 1);
+    probe::answers[1] = {0x8002};
+    OBJM_Keypress(kTouchDown, 15, 20);
+    ASSERT_TRUE(objm::g.fDispMesg);
+    const RECT ok = objm::g.okRect;
+    // 800 x 480: box 266..532 x 160..318, button inset by a quarter of its height.
+    EXPECT_EQ(ok.left, 266 + 39);
+    EXPECT_EQ(ok.bottom, 318 - 3);
+    log.clear();
+    OBJM_Keypress(kTouchDown, 5, 5);                  // outside OK: swallowed
+    OBJM_Keypress(kTouchUp, ok.left + 2, ok.top + 2); // release inside after a press outside
+    EXPECT_TRUE(objm::g.fDispMesg);
+    EXPECT_TRUE(probe::only("signal").empty());
+    OBJM_Keypress(kTouchDown, ok.left + 2, ok.top + 2);
+    OBJM_Keypress(kTouchUp, ok.left + 3, ok.top + 3);
+    EXPECT_FALSE(objm::g.fDispMesg);
+    EXPECT_EQ(ids("signal", 0x40), (std::vector<int>{1})) << "the page is repainted";
+}
+
+TEST_F(ObjmTest, AccessDeniedBoxPicture) {
+    auto pages = load(page(1, {obj(1, 0x4001, 700, 400)}));
+    ASSERT_EQ(OBJM_OpenPage(dc, pages[0]), 1);
+    probe::answers[1] = {0x8002};
+    OBJM_Keypress(kTouchDown, 15, 20);
+    VID_Update();
+    EXPECT_EQ(screen_snapshot_diff("tests/screens/snapshots/access_denied.png"), "");
+}
+
+TEST_F(ObjmTest, PopupRefusals) {
+    auto pages = load(page(1, {obj(1, 0x0101)}));
+    ASSERT_EQ(OBJM_OpenPage(dc, pages[0]), 1);
+    uint8_t def[32] = {};
+    put_le16(def, 1);
+    uint8_t bad[32] = {};
+    put_le16(bad, 36);
+    EXPECT_EQ(OBJM_CreatePopup(dc, bad, nullptr, 0), 0) << "no class";
+    int choice = -1;
+    static int *seen;
+    seen = &choice;
+    auto cb = [](int c) { *seen = c; };
+    ASSERT_EQ(OBJM_CreatePopup(dc, def, cb, 7), 1);
+    auto *inst = reinterpret_cast<PopupInst *>(objm::g.doTbl[1].inst);
+    EXPECT_EQ(inst->param, 7);
+    inst->callback(3);
+    EXPECT_EQ(choice, 3);
+    EXPECT_EQ(objm::g.selectObject, 1);
+    EXPECT_EQ(OBJM_CreatePopup(dc, def, cb, 7), 0) << "one at a time";
+    OBJM_DestroyPopup(dc);
+    EXPECT_EQ(objm::g.num_dobjs, 1);
+    EXPECT_FALSE(objm::g.fSelectFocus) << "nothing had the focus";
+    // While a morph is open.
+    probe::answers[1] = {0x400};
+    OBJM_Keypress(kTouchDown, 15, 20);
+    ASSERT_TRUE(objm::g.fSelectMorf);
+    EXPECT_EQ(OBJM_CreatePopup(dc, def, cb, 7), 0);
+}
+
+TEST_F(ObjmTest, MorphsOpenCloseAndSeventeenDeep) {
+    auto pages = load(page(1, {obj(1, 0x0101), obj(5)}));
+    ASSERT_EQ(OBJM_OpenPage(dc, pages[0]), 1);
+    OBJM_Keypress(kTouchDown, 15, 20); // focus
+    for (int n = 1; n <= 17; ++n) {
+        log.clear();
+        probe::answers[1] = {0x400};
+        int opened = OBJM_Keypress(kKeyMessage, 13, 0);
+        EXPECT_EQ(opened, 1);
+        EXPECT_EQ(objm::g.morfIndex, std::min(n, 16));
+        EXPECT_EQ(probe::only("m_create").size(), n <= 16 ? 1u : 0u) << n;
+        // From the second on, the morph class answers.
+        probe::answers[1].clear();
+    }
+    EXPECT_EQ(OBJM_GetRootOCB()->Signal, probe::kProbe.Signal);
+    // Closing an inner one repaints only the object; the outermost the page.
+    for (int n = 16; n >= 1; --n) {
+        log.clear();
+        probe::answers[1] = {0x02};
+        OBJM_Keypress(kKeyMessage, 27, 0);
+        EXPECT_EQ(objm::g.morfIndex, n - 1);
+        bool page = !ids("signal", 0x40).empty();
+        EXPECT_EQ(page, n == 1) << n;
+    }
+    EXPECT_FALSE(objm::g.fSelectMorf);
+    EXPECT_EQ(objm::g.doTbl[0].Signal, probe::kProbe.Signal) << "own class back";
+}
+
+TEST_F(ObjmTest, HistoryKeepsSixteen) {
+    std::vector<uint16_t> written;
+    static std::vector<uint16_t> *w;
+    w = &written;
+    static int recovered;
+    recovered = 0;
+    ObjmHooks h = objm::hooks;
+    h.write_screen = [](uint16_t s) {
+        w->push_back(s);
+        sr_put(sr::kUserScreen, s);
+    };
+    h.fault_page_recover = [] { ++recovered; };
+    OBJM_SetHooks(h);
+    sr_put(sr::kUserScreen, 1);
+    for (int s = 2; s <= 18; ++s)
+        OBJM_SwitchUserScreen(s, 1);
+    written.clear();
+    for (int i = 0; i < 17; ++i)
+        OBJM_PopUserScreen();
+    std::vector<uint16_t> expect;
+    for (int s = 17; s >= 2; --s)
+        expect.push_back(uint16_t(s));
+    EXPECT_EQ(written, expect) << "the sixteen newest, newest first";
+    EXPECT_EQ(recovered, 1) << "the seventeenth falls back";
+}
+
+TEST_F(ObjmTest, RememberedSelectionOutsideThePageIsDropped) {
+    auto pages = load(page(1, {obj(1, 0x0101), obj(5, 0x0101)}));
+    ObjmHooks h = objm::hooks;
+    h.page_mode = [] { return 1; };
+    OBJM_SetHooks(h);
+    for (int sel : {1, 2, 500}) {
+        objm::g.initSelect = int16_t(sel);
+        ASSERT_EQ(OBJM_OpenPage(dc, pages[0]), 1);
+        EXPECT_EQ(objm::g.selectObject, sel < 2 ? sel : -1) << sel;
+    }
+}
+
+TEST_F(ObjmTest, PassTimeAndSlicesAreWritten) {
+    auto pages = load(page(1, {obj(1)}));
+    ASSERT_EQ(OBJM_OpenPage(dc, pages[0]), 1);
+    EXPECT_EQ(sr_get(sr::kPageOpenSlices), 0) << "no slice fell inside the open";
+    EXPECT_EQ(openPageExec, 0);
+    OBJM_Update(dc);
+    // The virtual clock moves on with every read.
+    EXPECT_LT(sr_get(sr::kScreenPassTime), 100);
+}
+
+TEST_F(ObjmTest, PoolAndTableLimits) {
+    // A class whose records need more than the pool holds fails the open
+    // before its Create.
+    // (The record's class reports 500,000 bytes; its Create uses 32,000, so
+    // the second one's instance would run past the pool.)
+    static const ObjClass big{32,      probe::create, probe::paint, probe::signal,
+                              nullptr, 500000,        nullptr};
+    OBJM_SetClass(2, &big);
+    probe::create_bytes = 32000;
+    auto pages = load(page(1, {obj(1, 1, 40, 40, 2), obj(2, 1, 40, 40, 2)}));
+    log.clear();
+    EXPECT_EQ(OBJM_OpenPage(dc, pages[0]), 0);
+    EXPECT_EQ(ids("create", 0), (std::vector<int>{1}));
+    // Static objects that do not fit are left out, and skipped by the page.
+    probe::create_bytes = 16;
+    pages = load(page(1, {obj(1, 0x2001, 40, 40, 2), obj(2, 1), obj(3, 0x2001, 40, 40, 2)}));
+    OBJM_Init();
+    log.clear();
+    OBJM_ScanPage(dc, pages[0]);
+    EXPECT_EQ(objm::g.num_sobjs, 0);
+    ASSERT_EQ(OBJM_OpenPage(dc, pages[0]), 1);
+    EXPECT_EQ(objm::g.num_dobjs, 1);
+    // 1024 records open; a pop-up is then refused; 1025 fail.
+    std::vector<std::string> objs(1024, obj(1, 0));
+    pages = load(page(1, objs));
+    ASSERT_EQ(OBJM_OpenPage(dc, pages[0]), 1);
+    uint8_t def[32] = {};
+    put_le16(def, 1);
+    EXPECT_EQ(OBJM_CreatePopup(dc, def, nullptr, 0), 0);
+    uint8_t *count = const_cast<uint8_t *>(pages[0]) + 4;
+    put_le16(count, 1025);
+    EXPECT_EQ(OBJM_OpenPage(dc, pages[0]), 0);
+}
+
+TEST_F(ObjmTest, MalformedRecordsStopTheWalk) {
+    struct Case {
+        int length;
+        bool opens;
+    } cases[] = {{32, true}, {40, true}, {0, false}, {31, false}, {18, false}, {60000, false}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.length);
+        // A second page follows, so that a longer record stays inside the program.
+        auto pages = load("{\"screen\": 1, \"objects\": [{\"type\": 0, \"flags\": 4097, \"rect\": "
+                          "[0, 0, 9, 9]}]}, " +
+                          page(2, {obj(1)}));
+        uint8_t *def = const_cast<uint8_t *>(pages[0]) + 24;
+        put_le16(def + 30, uint16_t(c.length));
+        EXPECT_EQ(OBJM_OpenPage(dc, pages[0]) == 1, c.opens);
+        EXPECT_EQ(OBJM_ScanPage(dc, pages[0]) != nullptr, c.opens);
+    }
+    // A record of type 40 fails the open.
+    auto pages = load(page(1, {obj(1)}));
+    put_le16(const_cast<uint8_t *>(pages[0]) + 24, 40);
+    EXPECT_EQ(OBJM_OpenPage(dc, pages[0]), 0);
+}
+
+TEST_F(ObjmTest, BoundedReaders) {
+    uint8_t def[40] = {};
+    put_le16(def, 0);
+    EXPECT_NE(OBJM_GradientExt(def, 20), nullptr);
+    EXPECT_EQ(OBJM_GradientExt(def, 21), nullptr) << "past the 32-byte record";
+    EXPECT_EQ(OBJM_GradientExt(def, 0xFFFFFFFF), nullptr);
+    // Texts end inside the string table.
+    put_le32(string_table_bl + 4, 8);
+    std::memcpy(string_table_bl + 8, "abc\0defg", 8);
+    pPGM_Strings = string_table_bl + 8;
+    EXPECT_STREQ(reinterpret_cast<const char *>(OBJM_Text(0)), "abc");
+    EXPECT_EQ(OBJM_Text(4), nullptr) << "runs to the end without its zero";
+    EXPECT_EQ(OBJM_Text(100), nullptr);
+    pPGM_Strings = nullptr;
+}
+
+TEST_F(ObjmTest, DestroyCallsTheClassesThatHoldMemory) {
+    static const ObjClass six{58, probe::create, probe::paint, probe::signal, probe::destroy,
+                              64, nullptr};
+    OBJM_SetClass(6, &six);
+    auto pages = load(page(1, {obj(1, 1, 40, 40, 6), obj(2)}));
+    ASSERT_EQ(OBJM_OpenPage(dc, pages[0]), 1);
+    log.clear();
+    OBJM_DestroyPage();
+    EXPECT_EQ(probe::only("destroy"), (std::vector<Call>{{"destroy", 1, 0}}));
+}
+
+// A gradient page, and an object hidden on it: the erase puts the gradient
+// back, from the saved background or through the pixel pipeline.
+class GradientPageTest : public ObjmTest {};
+class GradientPagePxpTest : public ObjmTest {
+    bool pxp() const override { return true; }
+};
+static void gradient_page_with_hidden_object(DC *dc, const std::vector<const uint8_t *> &pages) {
+    ASSERT_EQ(OBJM_OpenPage(dc, pages[0]), 1);
+    // The object paints nothing itself; a black square stands for it.
+    GDI_SetPen(dc, kPenNone, 0, 0);
+    GDI_SetFillColor(dc, 0);
+    RECT all{0, 0, 800, 480};
+    GDI_SetClipRect(dc, &all, nullptr);
+    GDI_Rectangle(dc, 300, 200, 500, 300);
+    probe::updates[30] = {0x2020};
+    OBJM_Update(dc);
+}
+TEST_F(GradientPageTest, HiddenObjectShowsTheGradientAgain) {
+    DC *mem3 = GDI_CreateDC(0, 5);
+    pMem3DC = mem3;
+    auto pages = load("{\"screen\": 1, \"gradient\": [31, 63488, 40, 40], \"objects\": [" +
+                      obj(30, 1, 200, 100) + "]}");
+    uint8_t *def = const_cast<uint8_t *>(pages[0]) + 32;
+    put_le16(def + 12, 200); // the object's rectangle: 300, 200 to 500, 300
+    put_le16(def + 16, 300);
+    gradient_page_with_hidden_object(dc, pages);
+    EXPECT_EQ(screen_snapshot_diff("tests/screens/snapshots/gradient_page.png"), "");
+}
+TEST_F(GradientPagePxpTest, HiddenObjectShowsTheGradientAgain) {
+    auto pages = load("{\"screen\": 1, \"gradient\": [31, 63488, 40, 40], \"objects\": [" +
+                      obj(30, 1, 200, 100) + "]}");
+    uint8_t *def = const_cast<uint8_t *>(pages[0]) + 32;
+    put_le16(def + 12, 200); // the object's rectangle: 300, 200 to 500, 300
+    put_le16(def + 16, 300);
+    gradient_page_with_hidden_object(dc, pages);
+    EXPECT_EQ(screen_snapshot_diff("tests/screens/snapshots/gradient_page_pxp.png"), "");
+}
