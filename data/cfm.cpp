@@ -259,6 +259,9 @@ int32_t run_request(const CfmRequestMsg &m) {
 void CFM_SetHooks(const CfmHooks &hooks) {
     g_hooks = hooks;
 }
+const CfmHooks &CFM_Hooks() {
+    return g_hooks;
+}
 void CFM_SetMasterChannel(const CfmMasterChannel &channel) {
     g_mcmd = channel;
 }

@@ -92,6 +92,7 @@ struct CfmHooks {
     int (*page)();
 };
 void CFM_SetHooks(const CfmHooks &hooks);
+const CfmHooks &CFM_Hooks();
 
 // The master command channel to the controller side (request 16); 0 = not
 // wired. Init gives its set-up status; send a command with its bytes gives the

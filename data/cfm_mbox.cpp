@@ -282,6 +282,8 @@ int16_t dpram_post_csv(uint32_t flags, CsvFileRequest *req, bool read) {
         uint32_t n = le32(d + (read ? kReadResult : kWriteResult));
         if (r) {
             if (read && r->data) {
+                // Never more than the caller asked for, whatever the answer says.
+                if (n > (r->count & 0xFFFF)) n = r->count & 0xFFFF;
                 uint64_t bytes = (r->end_of_row & 0xFF) == kCsvLayoutRead
                                      ? (r->end_of_row >> 16)
                                      : (uint64_t(n) * CF_TypeWidth(r->type) + 7) / 8;

@@ -217,7 +217,7 @@ int16_t read_write(uint32_t *pc, uint16_t op, uint32_t me, uint8_t power) {
         mb.valid = name_ok && data;
         r.csv.kind = kind;
         r.csv.path = r.name[0];
-        r.csv.type = r.is_bool ? 1 : type; // one bit travels as a byte value
+        r.csv.type = type; // a BOOL's one bit travels as a byte value
         r.csv.count = r.is_bool ? 1 : count;
         r.csv.result = &r.count_done;
         r.csv.position = int32_t(per_line);
