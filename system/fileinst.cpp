@@ -520,6 +520,10 @@ void File_StopWorkers() {
     stop_workers();
 }
 
+int FileInst_WorkersRunning() {
+    return g_running_workers.load();
+}
+
 void FileInst_Reset() {
     stop_workers();
     for (int i = 0; i < 500 && g_running_workers.load() > 0; ++i) {

@@ -19,6 +19,9 @@ extern pthread_t RmCopyOpsThreadId;
 int TestForMatchingFilename(const char *pattern, const char *name);
 void StrUpper(char *text);
 
+// Worker threads still running.
+int FileInst_WorkersRunning();
+
 // Waits for running workers to end (their commands are ended first) and
 // clears the slots (tests).
 void FileInst_Reset();
