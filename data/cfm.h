@@ -174,6 +174,12 @@ int16_t CF_DpramDeleteFile(uint32_t flags, const char *const *names);
 int16_t CF_DpramFormatCard(uint32_t flags);
 int16_t CF_DpramCopyFile(uint32_t flags, const char *const *names);
 constexpr uint32_t kDpramPoll = 0x80;
+// The most values a request's count lets the file layer move: by column the
+// high half counts them.
+inline uint32_t CsvValues(uint32_t count) {
+    uint32_t lo = count & 0xFFFF, hi = count >> 16;
+    return lo > hi ? lo : hi;
+}
 constexpr uint32_t kDpramDataArea = 268, kDpramDataBytes = 8192;
 void CF_DpramReset();
 

@@ -165,7 +165,7 @@ int load_generic() {
         bool read = op == 0;
         CsvFileRequest &r = a.csv;
         r.kind = w(0);
-        ok = take_name(w(1), read ? size : size, a.name[0]);
+        ok = take_name(w(1), size, a.name[0]);
         uint32_t data = w(2);
         r.type = w(3);
         r.count = w(4);
@@ -177,7 +177,7 @@ int load_generic() {
         // travel through the slot, so a layout request has none here.
         uint64_t bytes = read && (r.end_of_row & 0xFF) == kCsvLayoutRead
                              ? (r.end_of_row >> 16)
-                             : (uint64_t(r.count & 0xFFFF) * CF_TypeWidth(r.type) + 7) / 8;
+                             : (uint64_t(CsvValues(r.count)) * CF_TypeWidth(r.type) + 7) / 8;
         if (r.type == 0) bytes = r.count & 0xFFFF;
         if (data < kDpramDataArea || data + bytes > kDpramDataArea + kDpramDataBytes) ok = false;
         r.path = a.name[0];
@@ -283,7 +283,7 @@ int16_t dpram_post_csv(uint32_t flags, CsvFileRequest *req, bool read) {
         if (r) {
             if (read && r->data) {
                 // Never more than the caller asked for, whatever the answer says.
-                if (n > (r->count & 0xFFFF)) n = r->count & 0xFFFF;
+                if (n > CsvValues(r->count)) n = CsvValues(r->count);
                 uint64_t bytes = (r->end_of_row & 0xFF) == kCsvLayoutRead
                                      ? (r->end_of_row >> 16)
                                      : (uint64_t(n) * CF_TypeWidth(r->type) + 7) / 8;
@@ -302,7 +302,7 @@ int16_t dpram_post_csv(uint32_t flags, CsvFileRequest *req, bool read) {
     uint64_t bytes = 0;
     if (read)
         bytes = layout ? (req->end_of_row >> 16)
-                       : (uint64_t(req->count & 0xFFFF) * CF_TypeWidth(req->type) + 7) / 8;
+                       : (uint64_t(CsvValues(req->count)) * CF_TypeWidth(req->type) + 7) / 8;
     else
         bytes = (uint64_t(req->count & 0xFFFF) * CF_TypeWidth(req->type) + 7) / 8;
     if (req->type == 0) bytes = req->count & 0xFFFF;

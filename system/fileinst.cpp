@@ -20,13 +20,14 @@
 #include "plc/ladder_ops.h"
 #include "regs/plc_reg.h"
 
-#include <sched.h>
 #include <sys/types.h>
 
 #include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 uint32_t FileStatus[2];
@@ -53,8 +54,6 @@ struct Worker {
     std::atomic<uint32_t> generation{0};
     std::atomic<pid_t> child{0};
     std::atomic<bool> started{false};
-    std::atomic<int16_t> *ret;
-    pthread_t *thread_id;
 };
 
 struct SlotRequest {
@@ -72,6 +71,12 @@ struct FileState {
 };
 FileState g;
 Worker g_copy, g_delete;
+std::atomic<int16_t> &ret_of(const Worker &w) {
+    return &w == &g_copy ? CopyRet : DeleteRet;
+}
+pthread_t &tid_of(const Worker &w) {
+    return &w == &g_copy ? RmCopyOpsThreadId : RmDeleteOpsThreadId;
+}
 std::atomic<int> g_running_workers{0};
 
 // Operand readers ------------------------------------------------------------
@@ -210,7 +215,7 @@ int16_t read_write(uint32_t *pc, uint16_t op, uint32_t me, uint8_t power) {
         r = SlotRequest{};
         std::memcpy(r.name[0], name, sizeof name);
         r.is_bool = type == 2;
-        uint64_t bits = r.is_bool ? 1 : uint64_t(count & 0xFFFF) * CF_TypeWidth(type);
+        uint64_t bits = r.is_bool ? 1 : uint64_t(CsvValues(count)) * CF_TypeWidth(type);
         if (type == 0) bits = uint64_t(count & 0xFFFF) * 8;
         uint8_t *data =
             bits && bits <= 0xFFFFFFFFu ? PlcReg_Ptr(data_ref, uint32_t(bits)) : nullptr;
@@ -350,6 +355,9 @@ int16_t match_sources(const LocalPath &src, std::vector<std::string> *out) {
 
 void *worker_main(void *arg) {
     Worker *w = static_cast<Worker *>(arg);
+    // The identity is the worker's own to set and clear: the media file
+    // layer reads it as "a worker is busy".
+    tid_of(*w) = pthread_self();
     uint32_t gen = w->generation.load();
     int st = 0;
     auto run = [&](std::vector<std::string> argv) {
@@ -369,8 +377,8 @@ void *worker_main(void *arg) {
         argv.insert(argv.end(), w->sources.begin(), w->sources.end());
         st = run(argv);
     }
-    if (w->generation.load() == gen) w->ret->store(st == 0 ? 0 : kCmdFailed);
-    *w->thread_id = pthread_t{};
+    if (w->generation.load() == gen) ret_of(*w).store(st == 0 ? 0 : kCmdFailed);
+    tid_of(*w) = pthread_t{};
     w->busy.store(0);
     g_running_workers.fetch_sub(1);
     return nullptr;
@@ -383,7 +391,7 @@ uint8_t busy_bit(int drive) {
 void abandon(Worker &w) {
     w.generation.fetch_add(1);
     host::end_watched(&w.child);
-    w.ret->store(kIdle);
+    ret_of(w).store(kIdle);
 }
 
 int16_t worker_op(uint32_t *pc, uint16_t op, uint32_t me, uint8_t power) {
@@ -412,7 +420,7 @@ int16_t worker_op(uint32_t *pc, uint16_t op, uint32_t me, uint8_t power) {
         return status(kIdle);
     }
     if (slot > 1) return status(kBadName);
-    if (FileStatus[slot] == me) return status(w.ret->load());
+    if (FileStatus[slot] == me) return status(ret_of(w).load());
     if (FileStatus[slot] != 0) return status(kBusy);
     if (w.busy.load()) return status(kBusy); // the last worker is still ending
     if (!ok) return status(kBadName);
@@ -431,17 +439,18 @@ int16_t worker_op(uint32_t *pc, uint16_t op, uint32_t me, uint8_t power) {
     w.destination = d.host;
     w.make_dir.clear();
     if (op == kOpCopy) w.make_dir = d.trailing_slash || s.wildcard ? d.host : parent_of(d.host);
-    w.ret->store(kPending);
+    ret_of(w).store(kPending);
     w.busy.store(bits);
     FileStatus[slot] = me;
     w.started.store(true);
     g_running_workers.fetch_add(1);
-    if (host::thread_create(w.thread_id, worker_main, &w, true) != 0) {
+    pthread_t tid;
+    if (host::thread_create(&tid, worker_main, &w, true) != 0) {
         g_running_workers.fetch_sub(1);
         w.busy.store(0);
-        w.ret->store(kCmdFailed);
+        ret_of(w).store(kCmdFailed);
     }
-    return status(w.ret->load());
+    return status(ret_of(w).load());
 }
 
 } // namespace
@@ -529,11 +538,7 @@ void FileInst_Reset() {
     for (int i = 0; i < 500 && g_running_workers.load() > 0; ++i) {
         host::end_watched(&g_copy.child);
         host::end_watched(&g_delete.child);
-        sched_yield();
-        struct timespec ts {
-            0, 10'000'000
-        };
-        nanosleep(&ts, nullptr);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     g = FileState{};
     FileStatus[0] = FileStatus[1] = 0;
@@ -546,9 +551,5 @@ void FileInst_Reset() {
         w->busy = 0;
         w->started = false;
     }
-    g_copy.ret = &CopyRet;
-    g_copy.thread_id = &RmCopyOpsThreadId;
-    g_delete.ret = &DeleteRet;
-    g_delete.thread_id = &RmDeleteOpsThreadId;
     RmCopyOpsThreadId = pthread_t{};
 }
