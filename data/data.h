@@ -39,8 +39,15 @@ void EtnEmailScan(int n);
 // The recipe instruction: program counter after the opcode word.
 uint8_t RecipeLadderBlock(uint32_t *pc, uint8_t power);
 
+// The recipe block of a recipe request (request 25); its 16-bit result.
+int16_t RecipeBlock(void *request);
+
+// Puts the media manager back to its start values (tests): the request blocks
+// as CFM_ResetBlocks leaves them, no request in flight, no mailbox objects, an
+// empty listing. The hooks set by CFM_SetHooks are wiring and stay.
+void CFM_Reset();
+
 // Puts the state of the data services' entry points that are not built yet
-// back to its start values (tests): the request blocks as CFM_ResetBlocks
-// leaves them, no alarm data, the status cycle due. The firmware search set by
-// CFM_SetFirmwareSearch is wiring and stays.
+// back to its start values (tests): no alarm data, the status cycle not due.
+// The firmware search set by CFM_SetFirmwareSearch is wiring and stays.
 void Data_NotBuiltReset();

@@ -1,6 +1,7 @@
 // Entry points of the data services that are not built yet.
 #include "base/trace.h"
 #include "data/cfm.h"
+#include "data/cfm_int.h"
 #include "data/data.h"
 #include "platform/cf_api.h"
 #include "platform/tick.h"
@@ -14,113 +15,18 @@ uint32_t g_status_frt; // tick of the last media status update
 bool g_status_due;
 } // namespace
 
-CFCB tCFCB[kCfcbCount];
-CFCB *pUpdtCFCB, *pDpramCFCB, *pLoggerCFCB, *pDirCFCB, *pVidCFCB, *pReportCFCB, *pRecipeCFCB,
-    *pAlarmCFCB, *pEmailCFCB, *pTrendCFCB, *pTrendReadCFCB, *pParviTrendReadCFCB,
-    *pLoadSDFirmwareCFCB, *pDBGLoggerCFCB;
-uint16_t removeSafe;
 uint8_t alarmBuf[kAlarmBufBytes];
 
-void CFM_ResetBlocks() {
-    for (CFCB &b : tCFCB)
-        b = CFCB{};
-    CFCB **rows[kCfcbCount] = {
-        &pUpdtCFCB,      &pDpramCFCB,          &pLoggerCFCB,    &pDirCFCB,           &pVidCFCB,
-        &pReportCFCB,    &pRecipeCFCB,         &pAlarmCFCB,     &pEmailCFCB,         &pTrendCFCB,
-        &pTrendReadCFCB, &pParviTrendReadCFCB, &pDBGLoggerCFCB, &pLoadSDFirmwareCFCB};
-    for (int i = 0; i < kCfcbCount; ++i)
-        if (rows[i]) *rows[i] = &tCFCB[i];
-    removeSafe = 0;
-}
-
-// Until the media manager is built there is no request server: a loaded
-// request ends at once as failed, so that its client sees the end of it and
-// goes on (nothing is written to the media).
-void CFM_LoadReq(CFCB *b, uint32_t drive, uint32_t code, uintptr_t arg1, uintptr_t arg2) {
-    host::trace("CFM_LoadReq");
-    if (!b) return;
-    b->drive = drive;
-    b->code = code;
-    b->arg1 = arg1;
-    b->arg2 = arg2;
-    b->result = kCfmFailed;
-    b->state = kCfcbDone;
-}
-int CFM_PollReq(CFCB *b, uint32_t *result) {
-    if (!b) return 4;
-    switch (b->state) {
-    case kCfcbPending:
-    case kCfcbRunning:
-        return 2;
-    case kCfcbDone:
-        b->state = kCfcbIdle;
-        if (result) *result = b->result;
-        return 4;
-    case kCfcbError:
-        b->state = kCfcbIdle;
-        break;
-    default:
-        break;
-    }
-    if (result) *result = kCfmFailed;
-    return 4;
-}
-int CFM_IsBlkReady(CFCB *b) {
-    if (!b || b->state == kCfcbRunning || b->state == kCfcbCancelled) return 0;
-    b->state = kCfcbIdle;
-    return 1;
-}
-// No mailbox command is served yet: each loader takes its slot's request
-// (outside a safe removal) and loads nothing, so that the poll of the idle
-// block answers it as failed (97), as for an opcode the slot does not take.
-namespace {
-int take_request() {
-    return removeSafe ? 0 : 1;
-}
-} // namespace
-int CFM_LoadDpramReq() {
-    return take_request();
-}
-int CFM_LoadLoggerReq() {
-    return take_request();
-}
-int CFM_LoadReportReq() {
-    return take_request();
-}
-int CFM_LoadRecipeReq() {
-    return take_request();
-}
-int CFM_LoadAlarmReq() {
-    return take_request();
-}
-int CFM_LoadEmailReq() {
-    return take_request();
-}
-int CFM_LoadTrendReq() {
-    return take_request();
-}
-int CFM_LoadTrendReadReq() {
-    return take_request();
-}
-int CFM_ParviLoadTrendReadReq() {
-    return take_request();
-}
-int CFM_LoadDBGLoggerReq() {
-    return take_request();
-}
-
-void CFM_Open() {
-    host::trace("CFM_Open");
-    CFM_ResetBlocks();
-    CF_Init();
+void CFM_StatusCycleStart() {
     g_status_frt = FPGA_GetFrt();
     g_status_due = true;
 }
 
-// Until the media manager is built, only the status cycle of its supervision
-// runs: once a second the card's status goes to %SR175, its free space and
-// total size (kilobytes) to %SR176-%SR177 and %SR178-%SR179; with bit 0x200
-// of %SR154 set the card is searched for a firmware update.
+// Until the media supervision is built, CFM_Update runs only the safe-removal
+// request's mirror and the status cycle: once a second the card's status goes
+// to %SR175, its free space and total size (kilobytes) to %SR176-%SR177 and
+// %SR178-%SR179; with bit 0x200 of %SR154 set the card is searched for a
+// firmware update.
 namespace {
 int (*g_firmware_search)(int drive);
 } // namespace
@@ -129,8 +35,8 @@ void CFM_SetFirmwareSearch(int (*search)(int drive)) {
     g_firmware_search = search;
 }
 
-void CFM_TheLoop(int) {
-    host::trace("CFM_TheLoop");
+namespace {
+void status_cycle() {
     uint32_t now = FPGA_GetFrt();
     if (!g_status_due && uint32_t(now - g_status_frt) < 10000) return;
     g_status_due = false;
@@ -143,6 +49,7 @@ void CFM_TheLoop(int) {
     sr_put32(sr::kMediaTotal, total);
     if ((sr_get(sr::kFwUpdate) & 0x200) && g_firmware_search) g_firmware_search(0);
 }
+} // namespace
 
 using host::trace;
 void LOG_Start() {
@@ -192,6 +99,12 @@ void CFM_SetDmemCorrupt(int) {
 }
 void CFM_Update() {
     trace("CFM_Update");
+    removeSafe = sr_get(sr::kMediaControl);
+    status_cycle();
+}
+// The recipe block is not built: a recipe request fails.
+int16_t RecipeBlock(void *) {
+    return int16_t(kCfmFailed);
 }
 void ALRM_Init() {
     trace("ALRM_Init");
@@ -209,7 +122,6 @@ uint8_t RecipeLadderBlock(uint32_t *pc, uint8_t power) {
 }
 
 void Data_NotBuiltReset() {
-    CFM_ResetBlocks();
     std::memset(alarmBuf, 0, sizeof alarmBuf);
     g_status_frt = 0;
     g_status_due = false;

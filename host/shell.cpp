@@ -208,6 +208,41 @@ int run_argv(const std::vector<std::string> &argv) {
     return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
 }
 
+namespace {
+pid_t fork_exec(const std::vector<std::string> &argv, int stdin_fd, int close_fd);
+std::mutex g_watched_mutex; // orders end_watched against the reaping of its child
+} // namespace
+
+int run_argv_watched(const std::vector<std::string> &argv, std::atomic<pid_t> *pid) {
+    pid_t child = fork_exec(argv, -1, -1); // not remembered: this thread reaps it
+    if (child < 0) return -1;
+    {
+        std::lock_guard<std::mutex> lock(g_watched_mutex);
+        pid->store(child);
+    }
+    // Wait for the end without reaping, so the pid stays ours until *pid is
+    // cleared.
+    siginfo_t info{};
+    while (waitid(P_PID, id_t(child), &info, WEXITED | WNOWAIT) < 0 && errno == EINTR) {
+    }
+    {
+        std::lock_guard<std::mutex> lock(g_watched_mutex);
+        pid->store(0);
+    }
+    int st = 0;
+    while (waitpid(child, &st, 0) < 0) {
+        if (errno != EINTR) return -1;
+    }
+    return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+}
+
+bool end_watched(std::atomic<pid_t> *pid) {
+    std::lock_guard<std::mutex> lock(g_watched_mutex);
+    pid_t child = pid->load();
+    if (child <= 0) return false;
+    return kill(child, SIGTERM) == 0;
+}
+
 pid_t spawn(const std::function<void()> &fn) {
     std::fflush(nullptr);
     pid_t pid = fork();
@@ -221,6 +256,13 @@ pid_t spawn(const std::function<void()> &fn) {
 }
 
 pid_t spawn_exec(const std::vector<std::string> &argv, int stdin_fd, int close_fd) {
+    pid_t pid = fork_exec(argv, stdin_fd, close_fd);
+    if (pid > 0) remember_child(pid);
+    return pid;
+}
+
+namespace {
+pid_t fork_exec(const std::vector<std::string> &argv, int stdin_fd, int close_fd) {
     if (argv.empty()) return -1;
     std::vector<char *> args;
     for (auto &a : argv)
@@ -242,9 +284,9 @@ pid_t spawn_exec(const std::vector<std::string> &argv, int stdin_fd, int close_f
         execvp(args[0], args.data());
         _exit(127);
     }
-    if (pid > 0) remember_child(pid);
     return pid;
 }
+} // namespace
 
 void reap_children() {
     std::lock_guard<std::mutex> lock(g_mutex);

@@ -7,6 +7,7 @@
 #include <poll.h>
 #include <sys/types.h>
 
+#include <atomic>
 #include <functional>
 #include <string>
 #include <vector>
@@ -30,6 +31,14 @@ int run_argv(const std::vector<std::string> &argv);
 pid_t spawn(const std::function<void()> &fn);
 // Forks and executes argv with the given descriptor as standard input (-1 keeps it).
 pid_t spawn_exec(const std::vector<std::string> &argv, int stdin_fd, int close_fd = -1);
+// Runs a real program like run_argv, for a worker thread: its pid stands in
+// *pid while it runs (0 once it has ended), so another thread may end that one
+// child with end_watched. The child is reaped here, never by reap_children.
+int run_argv_watched(const std::vector<std::string> &argv, std::atomic<pid_t> *pid);
+// Sends SIGTERM to the child that run_argv_watched runs under *pid, if any;
+// the pid cannot have been reused, since the child is reaped only after *pid
+// is cleared under the same lock.
+bool end_watched(std::atomic<pid_t> *pid);
 // Reaps the children we started that have ended (never blocks).
 void reap_children();
 // For the wait between passes: a descriptor per child that turns readable

@@ -1,6 +1,7 @@
 // Serial communication and the programming protocol.
 #pragma once
 #include "platform/unit.h"
+#include "serial/mcmd.h"
 #include "serial/vcomm.h"
 #include <cstdint>
 

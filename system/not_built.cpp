@@ -24,29 +24,4 @@
 
 using host::trace;
 
-// File instructions and media workers.
-
-// Ladder instruction families not built yet: they skip their operands when
-// their shape is known and leave the power flow as it is; an instruction
-// whose operands only its handler knows stops the scan.
-namespace {
-uint8_t skip_after_opcode(uint32_t *pc, uint8_t power) {
-    Ladder_SkipOperands(pc);
-    return power;
-}
-uint8_t skip_at_opcode(uint32_t *pc, uint8_t power) {
-    ++*pc;
-    return skip_after_opcode(pc, power);
-}
-} // namespace
-uint8_t File_Access(uint32_t *pc, uint8_t p) {
-    return skip_at_opcode(pc, p);
-}
-void File_Init() {
-    trace("File_Init");
-}
-void File_StopWorkers() {
-    trace("File_StopWorkers");
-}
-
 void System_NotBuiltReset() {}

@@ -56,6 +56,7 @@
 #include "serial/serial.h"
 #include "system/appfile.h"
 #include "system/crash.h"
+#include "system/fileinst.h"
 #include "system/fwupdate.h"
 #include "system/loop.h"
 #include "system/msg.h"
@@ -132,6 +133,7 @@ const ResetRow kResets[] = {
     ROW(Media_Reset),
     ROW(CfApi_Reset),
     ROW(CfCsv_Reset),
+    ROW(CFM_Reset),
     ROW(Data_NotBuiltReset),
     ROW(FwUpdate_Reset),
     ROW(Spi_Reset),
@@ -175,11 +177,13 @@ const ResetRow kResets[] = {
     ROW(Screens_NotBuiltReset),
     ROW(Objects_NotBuiltReset),
     ROW(Serial_NotBuiltReset),
+    ROW(MCMD_Reset),
     ROW(Net_NotBuiltReset),
     ROW(Iec_NotBuiltReset),
     ROW(Web_NotBuiltReset),
     ROW(Platform_NotBuiltReset),
     ROW(System_NotBuiltReset),
+    ROW(FileInst_Reset),
     ROW(Slice_Reset),
 };
 // clang-format on

@@ -2,6 +2,7 @@
 
 #include "base/le.h"
 #include "base/trace.h"
+#include "data/cfm.h"
 #include "data/data.h"
 #include "gdi/gdi.h"
 #include "gdi/tty.h"
@@ -52,9 +53,17 @@
 
 namespace {
 char g_product[64];
-uint32_t g_cfi_request_buf[4], g_cfi_response_buf[2];
+// One request message of the media manager (native arguments) and one reply.
+uint32_t g_cfi_request_buf[kCfmRequestWords], g_cfi_response_buf[2];
 pthread_t g_watchdog_thread;
 bool g_watchdog_started = false;
+
+void create_cfi_queues() {
+    _txe_queue_create(&CfiRequestQueue, "CFI_REQUEST", kCfmRequestWords, g_cfi_request_buf,
+                      sizeof g_cfi_request_buf);
+    _txe_queue_create(&CfiResponseQueue, "CFI_RESPONSE", 2, g_cfi_response_buf,
+                      sizeof g_cfi_response_buf);
+}
 
 struct SelfTestLine {
     uint16_t bit;
@@ -181,10 +190,7 @@ int Startup(int argc) {
     }
     // 7.
     WDmainPid = getpid();
-    _txe_queue_create(&CfiRequestQueue, "CFI_REQUEST", 4, g_cfi_request_buf,
-                      sizeof g_cfi_request_buf);
-    _txe_queue_create(&CfiResponseQueue, "CFI_RESPONSE", 2, g_cfi_response_buf,
-                      sizeof g_cfi_response_buf);
+    create_cfi_queues();
     // 8. The slice timer's signal.
     host::alarm_install();
     // 9. Free-space child.
@@ -381,6 +387,7 @@ void Startup_Reset() {
     std::memset(g_product, 0, sizeof g_product);
     std::memset(g_cfi_request_buf, 0, sizeof g_cfi_request_buf);
     std::memset(g_cfi_response_buf, 0, sizeof g_cfi_response_buf);
+    create_cfi_queues(); // empty, as the start-up makes them
     g_watchdog_thread = pthread_t{};
     g_watchdog_started = false;
     g_pass_min_ns = 0;

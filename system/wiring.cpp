@@ -4,6 +4,7 @@
 #include "data/data.h"
 #include "iec/kernel/iec.h"
 #include "net/net.h"
+#include "net/tx.h"
 #include "platform/keys.h"
 #include "platform/slice.h"
 #include "plc/ladder.h"
@@ -16,6 +17,7 @@
 #include "serial/serial.h"
 #include "system/fwupdate.h"
 #include "system/loop.h"
+#include "system/msg.h"
 #include "system/pgm.h"
 #include "system/reglink.h"
 #include "system/run_ctrl.h"
@@ -75,6 +77,30 @@ void System_Wire() {
     });
     CFM_SetFirmwareSearch([](int drive) { return GetFirmwareDir(drive); });
     Vcomm_SetHooks({.wait_pass = ExecuteSubLoop_Wait, .serial_server = nullptr});
+    CFM_SetHooks({
+        .send_request =
+            [](const CfmRequestMsg *m) { return _txe_queue_send(&CfiRequestQueue, m, 0); },
+        .receive_request =
+            [](CfmRequestMsg *m) { return _txe_queue_receive(&CfiRequestQueue, m, 0); },
+        .send_reply = [](const uint32_t *m) { return _txe_queue_send(&CfiResponseQueue, m, 0); },
+        .receive_reply = [](uint32_t *m) { return _txe_queue_receive(&CfiResponseQueue, m, 0); },
+        .debug_msg = DebugMsg,
+        .program_load_sent = [] { DntTmeSlc = 1; },
+        .request_served =
+            [] {
+                if (Sys_CFinitTime < 6) ++Sys_CFinitTime;
+            },
+        .dpram = dpram,
+        .dpram_bytes = kDpramBytes,
+        .page = [] { return int(PAGE_current); },
+    });
+    CFM_SetMasterChannel({
+        .init = MCMD_Init,
+        .send = MCMD_Send,
+        .receive = MCMD_Receive,
+        .release = MCMD_Release,
+        .set_error = MCMD_SetError,
+    });
     KEY_SetHooks({
         .open = TCH_Open,
         .beep = TCH_Beep,

@@ -256,6 +256,7 @@ TEST_F(SysUpdateTest, EveryChannelIsQueuedThenAnsweredFromItsOwnBlock) {
 TEST_F(SysUpdateTest, ARefusedRequestIsOfferedAgainOnTheNextPass) {
     removeSafe = 1; // the loaders take nothing during a safe removal
     post(1);
+    dpram[mbox::kLogger + mbox::kOpcode] = 9; // an opcode the slot does not take
     SYS_Update();
     SYS_Update();
     EXPECT_EQ(SYS_ChannelState(1), 0);
@@ -264,7 +265,7 @@ TEST_F(SysUpdateTest, ARefusedRequestIsOfferedAgainOnTheNextPass) {
     removeSafe = 0;
     SYS_Update();
     EXPECT_EQ(SYS_ChannelState(1), 2);
-    SYS_Update(); // the stand-in loaders queue nothing: the idle block answers 97
+    SYS_Update(); // the loader queues nothing: the idle block answers 97
     EXPECT_FALSE(busy(1));
     EXPECT_EQ(result(1), 97u);
 }

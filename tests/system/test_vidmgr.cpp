@@ -5,6 +5,7 @@
 #include "base/trace.h"
 #include "block_poison.h"
 #include "data/cfm.h"
+#include "data/data.h"
 #include "host/fb.h"
 #include "platform/pxp.h"
 #include "plc/appblocks.h"
@@ -89,6 +90,12 @@ protected:
         host::trace_start();
         return dc;
     }
+    // A pass of the main loop as the video manager sees it: the media
+    // manager serves what was sent, then the screen loop's update.
+    void pass() {
+        CFM_TheLoop(0);
+        VIDM_Update();
+    }
     void TearDown() override {
         pDC = nullptr;
         VideoTest::TearDown();
@@ -99,14 +106,14 @@ TEST_F(VidmTest, HeldRequestTakesOneCaptureAndIsClearedWhenTheSaveEnds) {
     DC *dc = open(0);
     put(dc, 3, 0, 0xF800);
     set_r100(1);
-    VIDM_Update();
+    pass();
     ASSERT_EQ(CaptBMP.width, 480u) << "captured at the request";
     ASSERT_EQ(CaptBMP.height, 272u);
     EXPECT_EQ(cap_px(3, 271), to15(0xF800)) << "bottom-up: the top row is stored last";
     put(dc, 3, 0, 0x001F); // drawn after the request: not in the capture
     EXPECT_EQ(count_calls("CFM_LoadReq"), 0u) << "the save is posted on the next pass";
 
-    VIDM_Update();
+    pass();
     ASSERT_EQ(count_calls("CFM_LoadReq"), 1u);
     EXPECT_EQ(pVidCFCB->drive, 0u);
     EXPECT_EQ(pVidCFCB->code, kCfmReqScreenCapture);
@@ -118,22 +125,22 @@ TEST_F(VidmTest, HeldRequestTakesOneCaptureAndIsClearedWhenTheSaveEnds) {
     EXPECT_EQ(cap_px(3, 271), to15(0xF800));
     EXPECT_EQ(r100(), 1) << "still saving";
 
-    VIDM_Update();
+    pass();
     EXPECT_EQ(r100(), 0) << "the failed save ends the request too";
 
     // The application keeps the register at 1: no second capture until it
     // has been seen at 0.
     for (int i = 0; i < 5; ++i) {
         set_r100(1);
-        VIDM_Update();
+        pass();
     }
     EXPECT_EQ(count_calls("CFM_LoadReq"), 1u);
     EXPECT_EQ(r100(), 1);
     set_r100(0);
-    VIDM_Update();
+    pass();
     set_r100(1);
     for (int i = 0; i < 3; ++i)
-        VIDM_Update();
+        pass();
     EXPECT_EQ(count_calls("CFM_LoadReq"), 2u);
     EXPECT_EQ(cap_px(3, 271), to15(0x001F));
     EXPECT_EQ(r100(), 0);
@@ -160,15 +167,15 @@ TEST_F(VidmTest, CaptureRecordCutByTheProgramEndKeepsTheFieldsInside) {
         VIDM_Init();
         host::trace_start();
         set_r100(1);
-        VIDM_Update();
-        VIDM_Update();
+        pass();
+        pass();
         ASSERT_EQ(count_calls("CFM_LoadReq"), r.captures ? 1u : 0u);
         if (r.captures) {
             EXPECT_STREQ(reinterpret_cast<const char *>(pVidCFCB->arg1), r.name);
         }
         set_r100(0);
         for (int i = 0; i < 3; ++i)
-            VIDM_Update();
+            pass();
     }
 }
 
@@ -177,14 +184,14 @@ TEST_F(VidmTest, NoCaptureIsPostedDuringASafeRemoval) {
     removeSafe = 1;
     set_r100(1);
     for (int i = 0; i < 6; ++i)
-        VIDM_Update();
+        pass();
     EXPECT_EQ(count_calls("CFM_LoadReq"), 0u);
     EXPECT_EQ(pVidCFCB->code, 0u);
     EXPECT_EQ(r100(), 1) << "the request waits";
     removeSafe = 0;
-    VIDM_Update();
+    pass();
     EXPECT_EQ(count_calls("CFM_LoadReq"), 1u);
-    VIDM_Update();
+    pass();
     EXPECT_EQ(r100(), 0);
 }
 
@@ -198,7 +205,7 @@ TEST_F(VidmTest, CaptureCarriesThePageAndSystemScreensAdd9000) {
         PAGE_mode = c.mode;
         PAGE_current = c.current;
         set_r100(1);
-        VIDM_Update();
+        pass();
         EXPECT_EQ(CaptBMP.page, c.page) << c.mode;
     }
 }
@@ -218,7 +225,7 @@ TEST_F(VidmTest, CaptureRowOrderAndPixelsFollowTheOptionBits) {
             put(dc, x, 0, row0[x]);
         put(dc, 0, 271, 0x1234);
         set_r100(1);
-        VIDM_Update();
+        pass();
         const uint32_t top = c.top_down ? 0 : 271, bottom = 271 - top;
         const uint16_t want[] = {0x7FFF, 0x03E0, 0x0000, 0x7C00, 0x001F, 0x0001};
         for (int x = 0; x < 6; ++x)
@@ -254,7 +261,7 @@ TEST_F(VidmTest, CaptureReadBackAsAnImageIsTheScreen) {
                 put(dc, x, y, 1);
         VDR_CopyPage();
         set_r100(1);
-        VIDM_Update();
+        pass();
         ASSERT_EQ(CaptBMP.width, uint32_t(W));
         ASSERT_EQ(CaptBMP.height, uint32_t(H));
 
