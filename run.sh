@@ -13,7 +13,7 @@ ensure_packages "${BUILD_PACKAGES[@]}"
 export CCACHE_DIR="${CCACHE_DIR:-$PWD/.cache/ccache}"
 
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPANEL_TESTS=OFF -DPANEL_BENCH=OFF >/dev/null
-ninja -C build panel panelctl supervisor mkapp ladasm laddis
+ninja -C build panel panelctl supervisor mkapp ladasm laddis iecasm iecdis
 
 ROOT="$PWD/var/demo"
 mkdir -p "$ROOT/mnt/cfg" "$ROOT/mnt/USB0" "$ROOT/mnt/USB1" "$ROOT/var/log"

@@ -24,6 +24,7 @@
 #include "host/shell.h"
 #include "host/watchdog.h"
 #include "iec/kernel/iec.h"
+#include "iec/kernel/trdb.h"
 #include "net/net.h"
 #include "net/tx.h"
 #include "objects/objects.h"
@@ -171,6 +172,7 @@ const ResetRow kResets[] = {
     ROW(Serial_NotBuiltReset),
     ROW(Net_NotBuiltReset),
     ROW(Iec_NotBuiltReset),
+    ROW(TrDB_Reset),
     ROW(Web_NotBuiltReset),
     ROW(Platform_NotBuiltReset),
     ROW(System_NotBuiltReset),
