@@ -1790,11 +1790,9 @@ std::string Iecasm_Disassemble(const uint8_t *image, size_t size) {
         d.c = TrCodeImage{image, uint32_t(size)};
         d.text();
         text = d.o.str();
-    } catch (const std::exception &e) {
-        if (getenv("IECDIS_DEBUG")) fprintf(stderr, "fail: %s\n", e.what());
+    } catch (const std::exception &) {
         return image_text(image, size);
     }
-    if (getenv("IECDIS_DEBUG")) fprintf(stderr, "%s", text.c_str());
     // Only a text that gives the same bytes back is offered.
     IecAsmOutput out;
     if (!Iecasm_Assemble(text, &out, nullptr) || out.image.size() != size ||
