@@ -546,10 +546,10 @@ Source parse(const std::string &text) {
                     const std::string &t = w[0];
                     if (t.size() < 2 || (t[0] != 'h' && t[0] != 'e')) fail("bad .raw target " + t);
                     uint32_t n = uint32_t(number(t.substr(1), 0, 63, "target"));
-                    if (t[0] == 'h' && (n < 3 || n >= trcode::kHeaderWords || n == 8 || n == 9 ||
-                                        n == 10 || n == 12 || n == 14 || n == 15 || n == 16 ||
-                                        n == 5 || n == 6 || n == 7 || n == 4))
-                        fail(".raw takes header words 3, 11 and 13 only");
+                    // Header words 11 (I/O definition) and 13 have no directive
+                    // of their own.
+                    if (t[0] == 'h' && n != 11 && n != 13)
+                        fail(".raw takes header words 11 and 13 only");
                     if (t[0] == 'e' && (n < 1 || n > trcode::kExtFields)) fail("bad field " + t);
                     auto it = std::find_if(src.raws.begin(), src.raws.end(),
                                            [&](auto &r) { return r.first == t; });
@@ -1528,10 +1528,15 @@ struct Dis {
             }
             o << "\n";
         };
-        for (uint32_t h : {3u, 11u, 13u})
-            if (hw(h)) dump("h" + std::to_string(h), hw(h));
+        // In image order, as the assembler places them.
+        std::vector<std::pair<uint32_t, std::string>> order;
+        for (uint32_t h : {11u, 13u})
+            if (hw(h)) order.push_back({hw(h), "h" + std::to_string(h)});
         for (auto &[f, _] : fields)
-            dump("e" + std::to_string(f), TrVMCode_GetExtField(c, f));
+            order.push_back({TrVMCode_GetExtField(c, f), "e" + std::to_string(f)});
+        std::sort(order.begin(), order.end());
+        for (auto &[at, tag] : order)
+            dump(tag, at);
     }
 
     void programs() {

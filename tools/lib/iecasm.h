@@ -20,7 +20,7 @@
 //     .func MYFUNC                          ; custom function
 //     .task MAIN main                       ; task: name, its programs
 //     .raw e17 01 00 02 00                  ; bytes of a section named by header
-//                                          ; word hN or extension field eN
+//                                          ; word h11 or h13, or extension field eN
 //     .program main kind=1 nostack
 //     top:    ADD_DINT count, count, one    ; mnemonics of iec/kernel/tropcodes.h
 //             JMPF run, top
