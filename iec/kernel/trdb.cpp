@@ -3,6 +3,7 @@
 
 #include "base/le.h"
 #include "iec/kernel/iec.h"
+#include "iec/kernel/trheap.h"
 
 #include <algorithm>
 #include <cstring>
@@ -12,9 +13,15 @@ using namespace trdb;
 uint8_t *pDB;
 uint32_t pDBSize;
 
+namespace {
+TrHeap *g_own_heap; // a heap of its own, outside the database
+} // namespace
+
 void TrDB_Reset() {
     pDB = nullptr;
     pDBSize = 0;
+    TrHeap_DeleteHeap(g_own_heap);
+    g_own_heap = nullptr;
 }
 
 VmDbSegment TrDB_GetSegment(const uint8_t *db, uint32_t k) {
@@ -420,4 +427,46 @@ uint8_t *TrevantCalculateVmDbAddress(uint32_t ref, uint32_t bits) {
     uint64_t at = uint64_t(index) * scale;
     if (!seg || at + access_bytes(kind, bit_no, bits) > size) return nullptr;
     return seg + at;
+}
+
+// ------------------------------------------------------------------ heap
+
+int TrVMCode_AllocHeap(const TrCodeImage &code, uint8_t *db, uint32_t db_size, bool hot) {
+    int32_t heap = TrVMCode_GetHeapSize(code);
+    uint32_t n3 = 0;
+    uint8_t *app = TrDB_Segment(db, db_size, 3, &n3);
+    if (!app || n3 < kAppRecordSize) return 71;
+    if (heap == 0) {
+        put_le32(app + kAppHeap, 0);
+        return 0;
+    }
+    if (heap < 0) {
+        if (hot) return 71;
+        TrHeap_DeleteHeap(g_own_heap);
+        g_own_heap = TrHeap_CreateHeapMalloc(64, 0);
+        if (!g_own_heap) return 71;
+        put_le32(app + kAppHeap, kOwnHeap);
+        return 0;
+    }
+    if (uint64_t(kAppRecordSize) + uint32_t(heap) > n3) return 71;
+    uint8_t *buffer = app + kAppRecordSize;
+    TrHeap *h = hot ? TrHeap_RelocateHeapBuffer(buffer, uint32_t(heap))
+                    : TrHeap_CreateHeapBuffer(buffer, uint32_t(heap), 0);
+    if (!h) return 71;
+    put_le32(app + kAppHeap, uint32_t(h - db));
+    return 0;
+}
+
+uint8_t *TrVM_GetHeap(uint8_t *db, uint32_t db_size) {
+    uint32_t n3 = 0;
+    uint8_t *app = TrDB_Segment(db, db_size, 3, &n3);
+    if (!app || n3 < kAppRecordSize) return nullptr;
+    uint32_t at = le32(app + kAppHeap);
+    if (at == kOwnHeap) return g_own_heap;
+    // The control record must lie behind the record, inside segment 3.
+    uint32_t start = uint32_t(app - db);
+    if (at < start + kAppRecordSize + trheap::kMinSize - trheap::kControlSize ||
+        uint64_t(at) + trheap::kControlSize > uint64_t(start) + n3)
+        return nullptr;
+    return db + at;
 }

@@ -105,3 +105,16 @@ uint32_t TrVMAsi_GetSizing(const TrCodeImage &code, uint32_t config);
 uint32_t TrEAX_GetNbCnx(const TrCodeImage &code);
 uint32_t TrEAX_GetNbVar(const TrCodeImage &code);
 uint32_t TrDDKC_GetSize(const TrCodeImage &code);
+
+// The application's heap: a positive heap size of the code puts a buffer
+// heap in segment 3 behind the application record (created cold, taken back
+// hot), a negative one a heap of its own from the allocator (cold only).
+// 0, or 71 when the heap cannot be made or taken back. The record keeps the
+// buffer heap's control record as a database offset, the heap of its own as
+// the handle kOwnHeap.
+int TrVMCode_AllocHeap(const TrCodeImage &code, uint8_t *db, uint32_t db_size, bool hot);
+// The heap the database records (null without one).
+uint8_t *TrVM_GetHeap(uint8_t *db, uint32_t db_size);
+namespace trdb {
+constexpr uint32_t kOwnHeap = 0xFFFFFFFFu;
+}

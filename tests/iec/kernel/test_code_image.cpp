@@ -5,6 +5,7 @@
 #include "iec/kernel/iec.h"
 #include "iec/kernel/trcode.h"
 #include "iec/kernel/trdb.h"
+#include "iec/kernel/trheap.h"
 #include "panel_fixture.h"
 #include "regs/plc_reg.h"
 #include "tools/lib/iecasm.h"
@@ -372,4 +373,33 @@ TEST_F(IecImageTest, RegistersReachIecVariablesThroughTheGate) {
     EXPECT_EQ(le16(db.p() + db.seg(7).pointer + 4), 0x1234);
 }
 
+} // namespace
+
+namespace {
+TEST_F(IecImageTest, TheHeapLivesBehindTheApplicationRecordAndSurvivesACopy) {
+    std::vector<uint8_t> img = assemble(".app T\n.ext 16 f18=256\n.program p\n END\n");
+    Db db = make_db(img);
+    ASSERT_EQ(TrVMCode_AllocHeap(image_of(img), db.p(), db.size(), false), 0);
+    uint8_t *heap = TrVM_GetHeap(db.p(), db.size());
+    ASSERT_EQ(heap, db.p() + db.seg(3).pointer + 112 + 256 - 24);
+    uint32_t h = TrHeap_Alloc(heap, 10);
+    TrHeap_Lock(heap, h)[0] = 'q';
+    TrHeap_Unlock(heap, h);
+    // Written to a file and read back elsewhere: relinked and taken back.
+    std::vector<uint8_t> copy = db.bytes;
+    ASSERT_EQ(TrVM_RelinkDB(copy.data(), copy.size()), 0);
+    ASSERT_EQ(TrVMCode_AllocHeap(image_of(img), copy.data(), uint32_t(copy.size()), true), 0);
+    uint8_t *again = TrVM_GetHeap(copy.data(), uint32_t(copy.size()));
+    ASSERT_NE(again, nullptr);
+    EXPECT_EQ(TrHeap_Lock(again, h)[0], 'q');
+    // A damaged heap is not taken back.
+    std::memset(copy.data() + db.seg(3).pointer + 112, 0, 4);
+    EXPECT_EQ(TrVMCode_AllocHeap(image_of(img), copy.data(), uint32_t(copy.size()), true), 71);
+    // A heap of its own: cold only.
+    img = assemble(".app T\n.ext 16 f18=-1\n.program p\n END\n");
+    db = make_db(img);
+    EXPECT_EQ(TrVMCode_AllocHeap(image_of(img), db.p(), db.size(), true), 71);
+    ASSERT_EQ(TrVMCode_AllocHeap(image_of(img), db.p(), db.size(), false), 0);
+    EXPECT_EQ(TrHeap_GetFreeSpace(TrVM_GetHeap(db.p(), db.size())), -1);
+}
 } // namespace
