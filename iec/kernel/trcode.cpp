@@ -217,20 +217,16 @@ uint32_t TrVMCode_GetNbProgAlloc(const TrCodeImage &code) {
 }
 bool TrVMCode_GetProgram(const TrCodeImage &code, uint32_t n, uint32_t *offset, uint32_t *attribute,
                          uint16_t *nostack) {
+    // Record n alone: callers walk from 0 and stop at the first false, so
+    // the list ends at the first record of offset 0.
     uint32_t list = TrVMCode_HeaderWord(code, kProgList);
-    // Walk from the start: a record of offset 0 ends the list.
-    for (uint32_t i = 0; i <= n; ++i) {
-        const uint8_t *r =
-            TrVMCode_Record(code, uint64_t(list) + uint64_t(i) * kProgEntrySize, kProgEntrySize);
-        if (!r || le32(r) == 0) return false;
-        if (i == n) {
-            if (offset) *offset = le32(r);
-            if (attribute) *attribute = le32(r + 4);
-            if (nostack) *nostack = le16(r + 8);
-            return true;
-        }
-    }
-    return false;
+    const uint8_t *r =
+        TrVMCode_Record(code, uint64_t(list) + uint64_t(n) * kProgEntrySize, kProgEntrySize);
+    if (!r || le32(r) == 0) return false;
+    if (offset) *offset = le32(r);
+    if (attribute) *attribute = le32(r + 4);
+    if (nostack) *nostack = le16(r + 8);
+    return true;
 }
 uint32_t TrVMCode_GetNbProgWithStack(const TrCodeImage &code) {
     uint32_t n = 0;
@@ -244,8 +240,8 @@ uint32_t TrVMCode_GetCallStackSize(const TrCodeImage &code) {
     uint32_t s = r ? le16(r + 2) : 0;
     return s ? s : 16;
 }
-uint32_t TrVMCode_GetCallStackAllocSize(const TrCodeImage &code) {
-    return TrVMCode_GetCallStackSize(code) * (TrVMCode_GetNbProgWithStack(code) + 1);
+uint64_t TrVMCode_GetCallStackAllocSize(const TrCodeImage &code) {
+    return uint64_t(TrVMCode_GetCallStackSize(code)) * (TrVMCode_GetNbProgWithStack(code) + 1ull);
 }
 
 // --------------------------------------------------------------- sizing

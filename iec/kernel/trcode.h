@@ -93,7 +93,7 @@ uint32_t TrVMCode_GetNbProg(const TrCodeImage &code);
 uint32_t TrVMCode_GetNbProgAlloc(const TrCodeImage &code);
 uint32_t TrVMCode_GetNbProgWithStack(const TrCodeImage &code);
 uint32_t TrVMCode_GetCallStackSize(const TrCodeImage &code);
-uint32_t TrVMCode_GetCallStackAllocSize(const TrCodeImage &code); // may exceed 16 bits
+uint64_t TrVMCode_GetCallStackAllocSize(const TrCodeImage &code); // may exceed 16 bits
 // Program n (from 0): code offset, attribute and no-stack flag; false past
 // the list's end or outside the image.
 bool TrVMCode_GetProgram(const TrCodeImage &code, uint32_t n, uint32_t *offset, uint32_t *attribute,

@@ -212,10 +212,14 @@ int TrVMCode_SetStringPointers(const TrCodeImage &code, uint8_t *db, uint32_t db
     uint32_t n17 = 0, n18 = 0;
     uint8_t *ptrs = TrDB_Segment(db, db_size, 17, &n17);
     uint8_t *bufs = TrDB_Segment(db, db_size, 18, &n18);
+    uint32_t list = TrVMCode_GetInitWord(code, 6);
+    uint32_t strings = TrVMCode_GetSizingHalf(code, trcode::kString.count);
     uint64_t used = 0;
-    for (uint32_t k = 1;; ++k) {
-        uint8_t cap = TrVMCode_GetStringCapacity(code, k);
-        if (cap == 0) break;
+    // One capacity byte per STRING from 1, ended by 0 (or the count).
+    for (uint32_t k = 1; k <= strings; ++k) {
+        const uint8_t *c = TrVMCode_Record(code, uint64_t(list) + k - 1, 1);
+        if (!c || *c == 0) break;
+        uint8_t cap = *c;
         if (!ptrs || !bufs || 4ull * k + 4 > n17 || used + cap + 3 > n18) return 20;
         put_le32(ptrs + 4 * k, uint32_t(bufs - db + used));
         bufs[used] = cap;

@@ -1212,13 +1212,17 @@ namespace {
 struct Dis {
     TrCodeImage c;
     std::ostringstream o;
-    // Names by kind and index.
+    // Names by kind and index, and the names given.
     std::map<std::pair<int, uint32_t>, std::string> names;
+    std::set<std::string> taken;
+    uint32_t nprogs = 0;
 
     uint32_t hw(uint32_t n) { return TrVMCode_HeaderWord(c, n); }
     uint16_t half(uint32_t n) { return TrVMCode_GetSizingHalf(c, n); }
 
     void text() {
+        while (nprogs < 0xFFFF && TrVMCode_GetProgram(c, nprogs, nullptr, nullptr, nullptr))
+            ++nprogs;
         const char *name = TrVMCode_GetAppName(c);
         o << ".app " << (name && *name ? name : "\"\"");
         if (TrVMCode_GetPeriod(c)) o << " period=" << TrVMCode_GetPeriod(c);
@@ -1319,6 +1323,7 @@ struct Dis {
                 if (!p && name != std::string("v") + kKindNames[k] + "_" + std::to_string(i))
                     name = std::string("v") + kKindNames[k] + "_" + std::to_string(i);
                 o << ".var " << type << " " << name;
+                taken.insert(name);
                 if (dim > 1) o << "[" << dim << "]";
                 for (uint32_t e = 0; e < dim; ++e)
                     names[{k, i + e}] = dim > 1 ? name + "[" + std::to_string(e) + "]" : name;
@@ -1350,11 +1355,7 @@ struct Dis {
         }
     }
 
-    bool name_taken(const std::string &n) {
-        for (auto &[k, v] : names)
-            if (v == n) return true;
-        return false;
-    }
+    bool name_taken(const std::string &n) { return taken.count(n) > 0; }
 
     // Values by index, in list order (a repeated index keeps its order).
     std::map<uint32_t, std::vector<std::string>> init_values(Kind k) {
@@ -1492,7 +1493,7 @@ struct Dis {
                 if (!le16(p)) break;
                 o << (first ? " " : ", ");
                 uint32_t num = le16(p);
-                if (num >= 1 && TrVMCode_GetProgram(c, num - 1, nullptr, nullptr, nullptr))
+                if (num >= 1 && num <= nprogs)
                     o << "P" << num;
                 else
                     o << num;
@@ -1513,7 +1514,7 @@ struct Dis {
             if (is_section_field(f) && TrVMCode_GetExtField(c, f))
                 places.insert(TrVMCode_GetExtField(c, f));
         uint32_t first_code = c.size, off = 0;
-        for (uint32_t i = 0; TrVMCode_GetProgram(c, i, &off, nullptr, nullptr); ++i)
+        for (uint32_t i = 0; i < nprogs && TrVMCode_GetProgram(c, i, &off, nullptr, nullptr); ++i)
             first_code = std::min(first_code, off);
         places.insert(first_code);
         places.insert(c.size);
@@ -1543,10 +1544,8 @@ struct Dis {
         std::vector<uint32_t> starts;
         uint32_t off = 0, attr = 0;
         uint16_t nostack = 0;
-        for (uint32_t i = 0; TrVMCode_GetProgram(c, i, &off, &attr, &nostack); ++i) {
-            if (i >= 0xFFFF) break;
+        for (uint32_t i = 0; i < nprogs && TrVMCode_GetProgram(c, i, &off, &attr, &nostack); ++i)
             starts.push_back(off);
-        }
         for (size_t i = 0; i < starts.size(); ++i) {
             TrVMCode_GetProgram(c, uint32_t(i), &off, &attr, &nostack);
             uint32_t end = i + 1 < starts.size() ? starts[i + 1] : c.size;
@@ -1687,7 +1686,7 @@ struct Dis {
                     break;
                 case 'p':
                     sep();
-                    if (v >= 1 && TrVMCode_GetProgram(c, v - 1u, nullptr, nullptr, nullptr))
+                    if (v >= 1 && v <= nprogs)
                         o << "P" << v;
                     else
                         o << v;
@@ -1746,8 +1745,7 @@ struct Dis {
                             o << label(x);
                         else if (k == 'N')
                             o << "#" << x;
-                        else if (k == 'P' && x >= 1 &&
-                                 TrVMCode_GetProgram(c, x - 1u, nullptr, nullptr, nullptr))
+                        else if (k == 'P' && x >= 1 && x <= nprogs)
                             o << "P" << x;
                         else
                             o << x;
