@@ -30,8 +30,8 @@ void decode_words(const uint8_t *data, size_t size) {
             if (!p) continue;
             // The bytes the register gate would touch must be readable.
             volatile uint8_t sink = 0;
-            for (uint32_t i = 0; i < (bits < 8 ? 1 : bits / 8); ++i)
-                sink = sink + p[i];
+            for (uint32_t j = 0; j < (bits < 8 ? 1 : bits / 8); ++j)
+                sink = sink + p[j];
             (void)sink;
         }
     }

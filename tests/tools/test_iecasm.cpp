@@ -187,6 +187,7 @@ TEST(IecasmTest, ImagesTheDirectivesCannotSayComeBackAsBytes) {
     EXPECT_EQ(assemble(text), image);
     std::vector<uint8_t> junk = {1, 2, 3};
     EXPECT_EQ(assemble(Iecasm_Disassemble(junk.data(), junk.size())), junk);
+    EXPECT_TRUE(assemble(Iecasm_Disassemble(junk.data(), 0)).empty());
 }
 
 TEST(IecasmTest, WrongTextsAreRefusedWithTheirLine) {

@@ -1549,7 +1549,7 @@ struct Dis {
         for (size_t i = 0; i < starts.size(); ++i) {
             TrVMCode_GetProgram(c, uint32_t(i), &off, &attr, &nostack);
             uint32_t end = i + 1 < starts.size() ? starts[i + 1] : c.size;
-            if (end < off || off > c.size) throw Fail("programs out of order");
+            if (end < off || end > c.size) throw Fail("programs out of order or outside");
             o << ".program P" << i + 1;
             if (attr) o << " kind=" << attr;
             if (nostack) o << " nostack";
@@ -1770,6 +1770,7 @@ struct Dis {
 std::string image_text(const uint8_t *image, size_t size) {
     std::ostringstream o;
     o << "; an image the directives cannot describe: its bytes\n";
+    if (size == 0) o << ".image\n";
     for (size_t i = 0; i < size; i += 16) {
         o << ".image";
         for (size_t j = i; j < size && j < i + 16; ++j) {
