@@ -15,7 +15,7 @@ ensure_packages "${BUILD_PACKAGES[@]}"
 export CCACHE_DIR="${CCACHE_DIR:-$PWD/.cache/ccache}"
 
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPANEL_TESTS=OFF -DPANEL_BENCH=OFF >/dev/null
-ninja -C build panel panelctl supervisor mkapp ladasm laddis canbus fpgaimg player_standin
+ninja -C build panel panelctl supervisor mkapp ladasm laddis canbus fpgaimg player_standin iecasm iecdis
 
 # The default root folder of the panel, its supervisor and panelctl.
 ROOT="$PWD/var/panel"

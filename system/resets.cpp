@@ -25,6 +25,7 @@
 #include "host/tty.h"
 #include "host/watchdog.h"
 #include "iec/kernel/iec.h"
+#include "iec/kernel/trdb.h"
 #include "net/net.h"
 #include "net/tx.h"
 #include "objects/objects.h"
@@ -180,6 +181,7 @@ const ResetRow kResets[] = {
     ROW(MCMD_Reset),
     ROW(Net_NotBuiltReset),
     ROW(Iec_NotBuiltReset),
+    ROW(TrDB_Reset),
     ROW(Web_NotBuiltReset),
     ROW(Platform_NotBuiltReset),
     ROW(System_NotBuiltReset),

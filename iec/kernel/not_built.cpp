@@ -1,14 +1,12 @@
 // Entry points of the IEC runtime kernel that are not built yet.
 #include "base/trace.h"
 #include "iec/kernel/iec.h"
+#include "iec/kernel/trdb.h"
 
 uint8_t TrevantRuntime;
 uint8_t trevant_variables_enumerateded;
 void Trevant_Comm_service() {
     host::trace("Trevant_Comm_service");
-}
-uint8_t *TrevantCalculateVmDbAddress(uint32_t, uint32_t) {
-    return nullptr;
 }
 void Trevant_Byte_To_Bit(const uint8_t *, uint8_t *, uint32_t) {}
 uint8_t Tr_init;
@@ -54,6 +52,36 @@ void TrevantUpdateBitOutputRegs() {
 }
 void TrevantUpdateWordOutputRegs() {
     host::trace("TrevantUpdateWordOutputRegs");
+}
+
+// Segment sizes owned by the block lists, I/O drivers, Modbus, AS-i,
+// bindings and driver kit: nothing yet.
+uint32_t TrVMFbl_GetNbClass() {
+    return 0;
+}
+uint32_t TrVMFbl_GetClassDataSize() {
+    return 0;
+}
+uint32_t TrVMFbl_GetInstanceDataSizeExact(const TrCodeImage &) {
+    return 0;
+}
+uint32_t TrIos_GetMemorySizing(const TrCodeImage &, uint32_t) {
+    return 0;
+}
+uint32_t TrMB_GetMemorySizing(const TrCodeImage &, uint32_t) {
+    return 0;
+}
+uint32_t TrVMAsi_GetSizing(const TrCodeImage &, uint32_t) {
+    return 0;
+}
+uint32_t TrEAX_GetNbCnx(const TrCodeImage &) {
+    return 0;
+}
+uint32_t TrEAX_GetNbVar(const TrCodeImage &) {
+    return 0;
+}
+uint32_t TrDDKC_GetSize(const TrCodeImage &) {
+    return 0;
 }
 
 void Iec_NotBuiltReset() {

@@ -5,6 +5,7 @@
 #include "plc/appblocks.h"
 #include "regs/regname.h"
 #include "screens/screens.h"
+#include "tools/lib/iecasm.h"
 #include "tools/lib/ladasm.h"
 
 #include <algorithm>
@@ -356,6 +357,25 @@ Bytes ladder_source(const json &v, const std::string &base_dir) {
     return b;
 }
 
+IecAsmOutput iec_source(const json &v, const std::string &base_dir) {
+    std::string text;
+    if (v.is_string()) {
+        std::string name = v.get<std::string>();
+        std::string full =
+            (!name.empty() && name[0] == '/') || base_dir.empty() ? name : base_dir + "/" + name;
+        std::string error;
+        if (!read_input_file(full, &text, &error)) fail("ladder", error);
+    } else if (v.is_object() && v.contains("text") && v["text"].is_string()) {
+        text = v["text"].get<std::string>();
+    } else {
+        fail("ladder", "\"iecasm\" takes a file name or {\"text\": ...}");
+    }
+    IecAsmOutput out;
+    std::string error;
+    if (!Iecasm_Assemble(text, &out, &error)) fail("ladder", error);
+    return out;
+}
+
 Bytes ladder_data(const json &desc, const std::string &base_dir) {
     if (!desc.contains("ladder") || !desc["ladder"].is_object())
         return part_data(desc, "ladder", base_dir);
@@ -363,10 +383,19 @@ Bytes ladder_data(const json &desc, const std::string &base_dir) {
     if (l.contains("ladasm")) return ladder_source(l["ladasm"], base_dir);
     if (l.contains("xti")) {
         const json &x = l["xti"];
-        if (!x.is_object() || !x.contains("code")) fail("ladder", "\"xti\" needs \"code\"");
-        Bytes code = contents(x["code"], "ladder.xti.code", base_dir);
-        Bytes varloc = x.contains("varloc") ? contents(x["varloc"], "ladder.xti.varloc", base_dir)
-                                            : Bytes(4 * app::kVarLocWords, 0);
+        if (!x.is_object() || (!x.contains("code") && !x.contains("iecasm")))
+            fail("ladder", "\"xti\" needs \"code\" or \"iecasm\"");
+        Bytes code, varloc(4 * app::kVarLocWords, 0);
+        if (x.contains("iecasm")) {
+            // The image and the register-location table of its .bind lines.
+            IecAsmOutput out = iec_source(x["iecasm"], base_dir);
+            code = out.image;
+            for (size_t i = 0; i < out.varloc.size() && i < app::kVarLocWords; ++i)
+                put_le32(&varloc[4 * i], out.varloc[i]);
+        } else {
+            code = contents(x["code"], "ladder.xti.code", base_dir);
+        }
+        if (x.contains("varloc")) varloc = contents(x["varloc"], "ladder.xti.varloc", base_dir);
         Bytes b;
         append_le(b, app::kXtiType, 4);
         b.insert(b.end(), {'X', 'T', 'I', 0});

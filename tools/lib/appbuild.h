@@ -39,7 +39,9 @@
 //       sections after the pages are not written (their offsets are 0).
 // The control program also takes {"program": <contents>, "features": N},
 // which appends the feature word the programming tool leaves at the end, and
-// {"xti": {"code": <contents>, "varloc": <contents>}}, an IEC application,
+// {"xti": {"code": <contents>, "varloc": <contents>}}, an IEC application
+// (or {"xti": {"iecasm": "prog.iec"}}, its image assembled from the text of
+// tools/lib/iecasm.h and the location table taken from its .bind lines),
 // and {"ladasm": "file.lad"} or {"ladasm": {"text": "..."}}, a program in the
 // assembly text of tools/lib/ladasm.h (its feature word comes from the text).
 // "bitmaps" is "default", "empty", or an object {"<slot 0-63>": <contents>}.
