@@ -12,6 +12,15 @@ uint8_t OLPMode;
 void Vcomm_Init() {
     trace("Vcomm_Init");
 }
+uint16_t EtnVComm_Init(NxIpInstance *, NxPacketPool *) {
+    trace("EtnVComm_Init");
+    return 0;
+}
+void EtnVComm_Scan(int) {}
+void EtnVComm_DeInit(int) {}
+uint32_t EtnVComm_Conn_Cnt(int) {
+    return 0;
+}
 void SCI0_Init(int) {
     trace("SCI0_Init");
 }

@@ -4,6 +4,13 @@
 #include <cstdint>
 
 void Vcomm_Init();
+// The virtual serial ports over Ethernet, per network interface (0 = started).
+struct NxIpInstance;
+struct NxPacketPool;
+uint16_t EtnVComm_Init(NxIpInstance *ip, NxPacketPool *pool);
+void EtnVComm_Scan(int iface);
+void EtnVComm_DeInit(int iface);
+uint32_t EtnVComm_Conn_Cnt(int iface);
 void SCI0_Init(int port);
 void SCI2_Init(int port);
 void SCI3_Init(int port);
