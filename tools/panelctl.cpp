@@ -33,7 +33,8 @@ int usage() {
                          "          media insert|remove sd|usb | screenshot FILE.png |\n"
                          "          can | can send ID#DATA | key N [PARAMETER] |\n"
                          "          touch X Y | touch-drag X1 Y1 X2 Y2 [STEPS] |\n"
-                         "          io set SLOT NAME VALUE | io get SLOT [NAME]\n");
+                         "          io set SLOT NAME VALUE | io get SLOT [NAME] |\n"
+                         "          net | net link IF up|down\n");
     return 2;
 }
 } // namespace

@@ -1,6 +1,8 @@
 // Builder of the Ethernet configuration block.
 #include "tools/lib/appbuild_net.h"
 
+#include "regs/regname.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
@@ -37,7 +39,10 @@ uint32_t ip(const std::string &s) {
     return a << 24 | b << 16 | c << 8 | d;
 }
 
+// A number, or a register name ("%R100").
 uint32_t num(const std::string &s) {
+    uint32_t ref = 0, bits = 0;
+    if (!s.empty() && s[0] == '%' && RegName_Parse(s, &ref, &bits, nullptr)) return ref;
     return uint32_t(std::strtoul(s.c_str(), nullptr, 0));
 }
 
@@ -189,6 +194,20 @@ bool parse(const std::string &text_in, Config *c, std::string *error) {
         }
         if (!error->empty()) return false;
     }
+    return true;
+}
+
+bool entry(const std::string &text_in, std::vector<uint8_t> *out, std::string *error) {
+    Config c;
+    if (!parse(text_in, &c, error)) return false;
+    std::vector<uint8_t> b = build(c);
+    out->clear();
+    out->push_back(uint8_t(64000 & 0xFF));
+    out->push_back(uint8_t(64000 >> 8));
+    out->push_back(uint8_t(b.size()));
+    out->push_back(uint8_t(b.size() >> 8));
+    out->insert(out->end(), b.begin(), b.end());
+    out->resize(4 + ((b.size() + 3) & ~size_t(3)), 0);
     return true;
 }
 

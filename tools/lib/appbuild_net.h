@@ -51,5 +51,8 @@ std::vector<uint8_t> build(const Config &c);
 //   ftp NAME PASSWORD ACCESS / http NAME PASSWORD / ntp SERVER / modbus FLAGS MODE PORT
 // Returns false with a message in *error on a line it does not know.
 bool parse(const std::string &text, Config *c, std::string *error);
+// The I/O configuration entry of the Ethernet module (identity 64000) holding
+// the block of a readable text: u16 identity, u16 length, the block padded to 4.
+bool entry(const std::string &text, std::vector<uint8_t> *out, std::string *error);
 
 } // namespace appnet
