@@ -4,6 +4,7 @@
 #include "host/config.h"
 
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <fcntl.h>
 #include <net/if.h>
 #include <net/if_arp.h>
@@ -14,6 +15,7 @@
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <linux/ethtool.h>
@@ -120,11 +122,28 @@ void record(const std::string &line) {
     g.requests.push_back(line);
 }
 
+// The kernel backend is taken only in a namespace that is not the host's:
+// one other than pid 1's, or (where pid 1's cannot be read) one made with
+// "ip netns add".
 bool other_netns() {
     char self[128] = {}, init[128] = {};
     ssize_t a = readlink("/proc/self/ns/net", self, sizeof self - 1);
     ssize_t b = readlink("/proc/1/ns/net", init, sizeof init - 1);
-    return a > 0 && b > 0 && std::strcmp(self, init) != 0;
+    if (a > 0 && b > 0) return std::strcmp(self, init) != 0;
+    struct stat me;
+    if (a <= 0 || stat("/proc/self/ns/net", &me) != 0) return false;
+    DIR *d = opendir("/var/run/netns");
+    if (!d) return false;
+    bool named = false;
+    while (dirent *e = readdir(d)) {
+        struct stat st;
+        std::string f = std::string("/var/run/netns/") + e->d_name;
+        if (e->d_name[0] != '.' && stat(f.c_str(), &st) == 0 && st.st_dev == me.st_dev &&
+            st.st_ino == me.st_ino)
+            named = true;
+    }
+    closedir(d);
+    return named;
 }
 
 } // namespace
