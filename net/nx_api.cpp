@@ -111,6 +111,13 @@ uint16_t checksum(const uint8_t *d, size_t n) {
     return uint16_t(~sum);
 }
 
+// What one receive may move into a packet: 1500 bytes, or less where the
+// pool's payload is smaller.
+uint32_t room(const NxPacket *p) {
+    uint32_t r = p->data_end - p->prepend;
+    return r < kNxReceiveMax ? r : kNxReceiveMax;
+}
+
 void put_be32(uint8_t *p, uint32_t v) {
     p[0] = uint8_t(v >> 24);
     p[1] = uint8_t(v >> 16);
@@ -338,6 +345,10 @@ uint32_t _nx_icmp_ping(NxIpInstance *ip, uint32_t target, const void *, uint32_t
     if (target == ip->ping_target && ip->ping_outstanding) {
         NxPacket *p = take(ip->pool);
         if (!p) return kNxNotSuccessful;
+        if (room(p) < 28) {
+            _nx_packet_release(p);
+            return kNxNotSuccessful;
+        }
         uint32_t from = 0;
         ssize_t r =
             ip->icmp_fd >= 0 ? pnet::net_icmp_recv(ip->icmp_fd, Nx_PacketData(p), 28, &from) : -1;
@@ -356,6 +367,10 @@ uint32_t _nx_icmp_ping(NxIpInstance *ip, uint32_t target, const void *, uint32_t
     ip->ping_outstanding = 0;
     NxPacket *p = take(ip->pool);
     if (!p) return kNxNotSuccessful;
+    if (room(p) < 28) {
+        _nx_packet_release(p);
+        return kNxNotSuccessful;
+    }
     uint8_t *d = Nx_PacketData(p);
     std::memset(d, 0, 28);
     d[0] = 0x45;
@@ -638,7 +653,7 @@ uint32_t _nx_tcp_socket_receive(NxTcpSocket *s, NxPacket **out, uint32_t) {
     if (fd < 0 || !s->ip) return kNxNoPacket;
     NxPacket *p = take(s->ip->pool);
     if (!p) return kNxNoPacket;
-    ssize_t r = pnet::net_recv(fd, Nx_PacketData(p), kNxReceiveMax);
+    ssize_t r = pnet::net_recv(fd, Nx_PacketData(p), room(p));
     if (r <= 0) {
         _nx_packet_release(p);
         return kNxNoPacket;
@@ -857,7 +872,7 @@ uint32_t _nx_udp_socket_receive_port_detail(NxUdpSocket *s, NxPacket **out, uint
     if (!p) return kNxNoPacket;
     uint32_t a = 0;
     uint16_t pt = 0;
-    ssize_t r = pnet::net_recvfrom(s->fd, Nx_PacketData(p), kNxReceiveMax, &a, &pt);
+    ssize_t r = pnet::net_recvfrom(s->fd, Nx_PacketData(p), room(p), &a, &pt);
     if (r <= 0) {
         _nx_packet_release(p);
         return kNxNoPacket;
