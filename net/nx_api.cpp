@@ -26,6 +26,7 @@ struct State {
     uint32_t ping_id = 0x2961;
     std::vector<pollfd> fds; // EnetThread's poll set, kept between passes
     std::vector<NxTcpSocket *> polled;
+    std::vector<int> listen_served; // listening descriptors offered this pass
 };
 State g;
 
@@ -743,7 +744,8 @@ void EnetThread() {
     }
     if (!g.fds.empty()) pnet::net_poll(g.fds.data(), g.fds.size());
     size_t k = 0;
-    std::vector<int> listen_served;
+    std::vector<int> &listen_served = g.listen_served;
+    listen_served.clear();
     for (NxTcpSocket *&slot : ConnSock) {
         NxTcpSocket *s = slot;
         if (!s) continue;

@@ -2,8 +2,10 @@
 #include "host/clock.h"
 #include "host/config.h"
 #include "host/netsock.h"
+#include "net/framebuf.h"
 #include "net/nx_api.h"
 #include "panel_fixture.h"
+#include "platform/pass_wait.h"
 #include "plc/appblocks.h"
 #include "process_util.h"
 
@@ -475,6 +477,54 @@ TEST_F(NxTest, SetMacIdWritesTheMacText) {
     for (const std::string &r : host::net_requests())
         recorded = recorded || r == "mac eth1 00:1a:2b:3c:4d:5e";
     EXPECT_TRUE(recorded);
+}
+
+} // namespace
+
+namespace {
+
+// A frame: a 2-byte big-endian length of what follows, at most 100.
+uint32_t frame_length(const uint8_t *d, uint32_t have) {
+    if (have < 2) return 0;
+    uint32_t n = uint32_t(d[0]) << 8 | d[1];
+    return n > 100 ? kNxFrameBad : n + 2;
+}
+
+TEST_F(NxTest, FramesSplitAndBackToBackAreJoinedAndServedOneAPass) {
+    NxTcpSocket l;
+    create(l);
+    ASSERT_EQ(_nx_tcp_server_socket_listen(&ip, 0, &l, 5, nullptr), kNxSuccess);
+    int c = client(host::net_local_port(l.fd));
+    ASSERT_TRUE(pump([&] { return l.peer_port == 1; }));
+    ASSERT_EQ(_nx_tcp_server_socket_accept(&l, 1), kNxSuccess);
+    NxFrameBuf b{};
+    uint32_t len = 0;
+    auto receive = [&] {
+        int r = 0;
+        wait_for([&] { return (r = Nx_FrameReceive(&l, &b, frame_length, &len)) != 0; }, 500);
+        return r;
+    };
+    ASSERT_EQ(write(c,
+                    "\x00\x03"
+                    "a",
+                    3),
+              3); // split: the rest comes later
+    EXPECT_EQ(receive(), 0);
+    ASSERT_EQ(write(c, "bc\x00\x01z", 5), 5); // the rest, and a second frame behind it
+    ASSERT_EQ(receive(), 1);
+    EXPECT_EQ(std::string(reinterpret_cast<char *>(b.data), len), std::string("\x00\x03"
+                                                                              "abc",
+                                                                              5));
+    PassWait_TakePending();
+    Nx_FrameConsume(&b, len, frame_length);
+    EXPECT_TRUE(PassWait_TakePending()) << "the second frame asks for the next pass";
+    ASSERT_EQ(Nx_FrameReceive(&l, &b, frame_length, &len), 1);
+    EXPECT_EQ(std::string(reinterpret_cast<char *>(b.data), len), std::string("\x00\x01z", 3));
+    Nx_FrameConsume(&b, len, frame_length);
+    EXPECT_EQ(b.have, 0u);
+    ASSERT_EQ(write(c, "\xff\xff", 2), 2); // cannot be valid
+    EXPECT_EQ(receive(), -1);
+    _nx_tcp_socket_delete(&l);
 }
 
 } // namespace
