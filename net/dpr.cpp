@@ -3,6 +3,7 @@
 #include "net/dpr.h"
 
 #include "base/le.h"
+#include "base/trace.h"
 #include "platform/io.h"
 #include "platform/unit.h"
 #include "plc/appblocks.h"
@@ -678,6 +679,7 @@ void Etn_PutnTx(const uint8_t *bytes, uint32_t n) {
 }
 
 void Etn_UpdateStatus() {
+    host::trace("Etn_UpdateStatus");
     uint8_t b[2] = {};
     PlcReg_Get(b, 3520, 16);
     pm16(dprmap::kNetId, le16(b));
