@@ -36,6 +36,12 @@ void AlarmLogToCF_Scanner();
 void DLOG_Update();
 // One step of the e-mail client (an Ethernet module is installed).
 void EtnEmailScan(int n);
+// The e-mail client's socket side, as the Ethernet manager starts and counts it.
+struct NxIpInstance;
+struct NxPacketPool;
+uint16_t EtnEmailInit(NxIpInstance *ip, NxPacketPool *pool);
+uint32_t EtnEmailConnCnt();
+int EtnEmailDiscnt(); // aborts a transfer; 1 once done
 // The recipe instruction: program counter after the opcode word.
 uint8_t RecipeLadderBlock(uint32_t *pc, uint8_t power);
 

@@ -112,6 +112,17 @@ void ALRM_Init() {
 void ALRM_Update() {
     trace("ALRM_Update");
 }
+uint16_t EtnEmailInit(NxIpInstance *, NxPacketPool *) {
+    trace("EtnEmailInit");
+    return 0;
+}
+uint32_t EtnEmailConnCnt() {
+    return 0;
+}
+int EtnEmailDiscnt() {
+    trace("EtnEmailDiscnt");
+    return 1;
+}
 void EtnEmailScan(int) {
     trace("EtnEmailScan");
 }

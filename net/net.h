@@ -1,5 +1,8 @@
 // Network protocols and services.
 #pragma once
+#include "net/dpr.h"      // the configuration records and the programming channel
+#include "net/enet.h"     // EnetMain, the interfaces
+#include "net/nx_api.h"   // the socket layer
 #include "platform/can.h" // the CAN driver entry points the network set-up uses
 
 #include <cstdint>
@@ -9,7 +12,6 @@ int Net_Status();
 void EnetMain(int sliced);
 void mqttStateLoop();
 void watchdogStModeStatus();
-void Etn_SetMacId(const uint8_t *mac, int iface);
 
 // The CAN network as the control scan uses it.
 constexpr int kNetNodes = 254, kNetNodeBytes = 88;
@@ -35,13 +37,6 @@ void InitBrikScanner(const uint8_t *io_config);
 void BrikScanner();
 void Sr_VibusInit(const uint8_t *io_config);
 void Sr_VibusIo();
-void Etn_UpdateStatus();
-
-// Per-interface network configuration records, by interface number. Other
-// subsystems reach the first items by offset: u32 IPv4 address, mask, gateway
-// and DNS server at bytes 4, 8, 12 and 16, the DHCP flag (u8) at byte 56.
-constexpr int kDprInterfaces = 4, kDprConfigHead = 64;
-extern uint8_t Dpr_Configuration[kDprInterfaces][kDprConfigHead];
 
 // Puts the state of the network entry points that are not built yet back to
 // its start values (tests).

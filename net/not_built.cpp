@@ -1,6 +1,7 @@
 // Entry points of the network services that are not built yet.
 #include "base/trace.h"
 #include "net/net.h"
+#include "net/protocols.h"
 #include "platform/can.h"
 
 #include <cstring>
@@ -14,17 +15,11 @@ int Net_Test(int) {
 int Net_Status() {
     return 0;
 }
-void EnetMain(int) {
-    trace("EnetMain");
-}
 void mqttStateLoop() {
     trace("mqttStateLoop");
 }
 void watchdogStModeStatus() {
     trace("watchdogStModeStatus");
-}
-void Etn_SetMacId(const uint8_t *, int) {
-    trace("Etn_SetMacId");
 }
 
 uint8_t Net_Data[kNetNodes][kNetNodeBytes];
@@ -91,13 +86,50 @@ void Sr_VibusInit(const uint8_t *) {
 void Sr_VibusIo() {
     trace("Sr_VibusIo");
 }
-void Etn_UpdateStatus() {
-    trace("Etn_UpdateStatus");
+
+// The protocols the Ethernet manager runs, until each is built: they start
+// (0), serve nothing and hold no connections.
+#define NET_PROTOCOL(P, CNT)                                                                       \
+    uint16_t P##_Init(NxIpInstance *, NxPacketPool *) {                                            \
+        trace(#P "_Init");                                                                         \
+        return 0;                                                                                  \
+    }                                                                                              \
+    void P##_Scan(int) {}                                                                          \
+    void P##_DeInit(int) {}                                                                        \
+    uint32_t P##_##CNT(int) {                                                                      \
+        return 0;                                                                                  \
+    }
+NET_PROTOCOL(Vibus, ConnCnt)
+NET_PROTOCOL(Egd, ConnCnt)
+NET_PROTOCOL(Modbus, Conn_Cnt)
+NET_PROTOCOL(Srtp, Conn_Cnt)
+NET_PROTOCOL(Http, ConnCnt)
+NET_PROTOCOL(Eip, Conn_Cnt)
+NET_PROTOCOL(Ascii, cnn_cnt)
+NET_PROTOCOL(EtnIo, Conn_Cnt)
+#undef NET_PROTOCOL
+void Egd_Config(int) {}
+void Modbus_Stop(int) {}
+
+void dhcpInit(NxIpInstance *, NxPacketPool *, int, int) {}
+void dhcpScan(int, int) {}
+int dhcpHasLease(int) {
+    return 0;
+}
+uint32_t getFromDhcp(int, int) {
+    return 0;
+}
+int dhcpNegotiating(int) {
+    return 0;
 }
 
-uint8_t Dpr_Configuration[kDprInterfaces][kDprConfigHead];
+WifiCntFlw wifiCntFlw;
+void WiFi_Init(WifiCntFlw *w) {
+    *w = WifiCntFlw{};
+}
+void WiFi_Scan(WifiCntFlw *) {}
 
 void Net_NotBuiltReset() {
+    wifiCntFlw = WifiCntFlw{};
     std::memset(Net_Data, 0, sizeof Net_Data);
-    std::memset(Dpr_Configuration, 0, sizeof Dpr_Configuration);
 }

@@ -147,7 +147,9 @@ void tx_timer_check() {
 }
 
 uint32_t _tx_time_get() {
-    return FPGA_GetFrt() / 10;
+    // From the 64-bit count: dividing the 32-bit tick by 10 would jump back to
+    // 0 after 4.97 days and break every interval measured across it.
+    return uint32_t(FPGA_GetFrt64() / 10);
 }
 
 // ---------------------------------------------------------------------------

@@ -115,7 +115,7 @@ uint32_t _txe_timer_deactivate(TxTimer *timer);
 uint32_t _txe_timer_delete(TxTimer *timer);
 // One poll of the timer table; the main loop calls it every pass.
 void tx_timer_check();
-// Milliseconds: FPGA_GetFrt / 10, wrapping with the counter.
+// Milliseconds of the 100 us tick, wrapping only at 2^32 ms.
 uint32_t _tx_time_get();
 // The network stack's 10 ms timer tick runs once this is 1 (the touch
 // driver's open sets it).

@@ -27,6 +27,12 @@ uint32_t FPGA_GetFrt() {
     return t;
 }
 
+uint64_t FPGA_GetFrt64() {
+    FPGA_GetFrt(); // sets the base on first use
+    uint64_t ns = host::mono_ns();
+    return 10000ull * (ns / 1'000'000'000ull - g_base_sec) + (ns % 1'000'000'000ull) / 100000ull;
+}
+
 uint32_t FPGA_GetFrtStep() {
     if (host::clock_is_virtual()) host::clock_advance_ns(100'000);
     return FPGA_GetFrt();

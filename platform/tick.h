@@ -3,6 +3,8 @@
 #include <cstdint>
 
 uint32_t FPGA_GetFrt();
+// The same tick from the same base, counted in 64 bits (never wraps).
+uint64_t FPGA_GetFrt64();
 // The tick as a long computation reads it between two stretches of work: on
 // the virtual clock of tests, which otherwise stands still, each read moves it
 // on one tick first, as a step of a busy wait does; the real clock is only read.

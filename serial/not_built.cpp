@@ -9,6 +9,15 @@
 using host::trace;
 
 uint8_t OLPMode;
+uint16_t EtnVComm_Init(NxIpInstance *, NxPacketPool *) {
+    trace("EtnVComm_Init");
+    return 0;
+}
+void EtnVComm_Scan(int) {}
+void EtnVComm_DeInit(int) {}
+uint32_t EtnVComm_Conn_Cnt(int) {
+    return 0;
+}
 void Dpram_Init() {
     trace("Dpram_Init");
 }

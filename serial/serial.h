@@ -5,6 +5,13 @@
 #include "serial/vcomm.h"
 #include <cstdint>
 
+// The virtual serial ports over Ethernet, per network interface (0 = started).
+struct NxIpInstance;
+struct NxPacketPool;
+uint16_t EtnVComm_Init(NxIpInstance *ip, NxPacketPool *pool);
+void EtnVComm_Scan(int iface);
+void EtnVComm_DeInit(int iface);
+uint32_t EtnVComm_Conn_Cnt(int iface);
 void Dpram_Init();
 void Dpram_Service();
 void Cmd_Init();

@@ -294,6 +294,7 @@ void CtlCmds_Register() {
     host::ctl_register("reg", cmd_reg);
     host::ctl_register("status", cmd_status);
     host::ctl_register("debug", cmd_debug);
+    Net_CtlRegister();
     host::media_ctl_register();
     host::io_ctl_register();
     VDR_CtlRegister();

@@ -2,3 +2,5 @@
 #pragma once
 
 void CtlCmds_Register();
+// The network commands (system/net_ctl.cpp).
+void Net_CtlRegister();

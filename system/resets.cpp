@@ -17,6 +17,7 @@
 #include "host/io_meter_slave.h"
 #include "host/io_modules.h"
 #include "host/media.h"
+#include "host/netsock.h"
 #include "host/physmem.h"
 #include "host/player.h"
 #include "host/powerfail.h"
@@ -27,6 +28,7 @@
 #include "iec/kernel/iec.h"
 #include "iec/kernel/trdb.h"
 #include "net/net.h"
+#include "net/nx_api.h"
 #include "net/tx.h"
 #include "objects/objects.h"
 #include "platform/board.h"
@@ -105,6 +107,7 @@ const ResetRow kResets[] = {
     ROW(host::config_reset),
     ROW(host::shell_reset),
     ROW(host::ctl_reset),
+    ROW(host::net_reset),
     ROW(Tick_Reset),
     ROW(PlcReg_Reset),
     ROW(Pid_Reset),
@@ -146,6 +149,9 @@ const ResetRow kResets[] = {
     ROW(Rtc_Reset),
     ROW(Touch_Reset),
     ROW(Tx_Reset),
+    ROW(Nx_Reset),
+    ROW(Dpr_Reset),
+    ROW(Enet_Reset),
     ROW(Key_Reset),
     ROW(PassWait_Reset),
     ROW(host::rtc0_reset),

@@ -2,10 +2,14 @@
 
 #include "data/cfm.h"
 #include "data/data.h"
+#include "host/clock.h"
+#include "host/root.h"
+#include "host/shell.h"
 #include "iec/kernel/iec.h"
 #include "net/net.h"
 #include "net/tx.h"
 #include "platform/keys.h"
+#include "platform/rtc.h"
 #include "platform/slice.h"
 #include "plc/ladder.h"
 #include "plc/ladder_fam.h"
@@ -23,6 +27,31 @@
 #include "system/run_ctrl.h"
 #include "system/sys.h"
 #include "system/touch.h"
+#include "web/web.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <string>
+
+namespace {
+// The controller's UTC calendar, %SR212 to %SR217.
+void utc_calendar(uint16_t cal[6]) {
+    for (int i = 0; i < 6; ++i)
+        cal[i] = sr_get(212 + i);
+}
+bool put_file(const char *board_path, const char *text, bool append) {
+    std::string dir = board_path;
+    dir.resize(dir.rfind('/') == std::string::npos ? 0 : dir.rfind('/'));
+    if (!dir.empty()) host::make_dirs(dir);
+    std::string f = host::path(board_path);
+    FILE *fp = std::fopen(f.c_str(), append ? "a" : "w+");
+    if (!fp) return false;
+    std::fputs(text, fp);
+    return std::fclose(fp) == 0;
+}
+} // namespace
 
 void System_Wire() {
     Slice_SetPass(TimerIRQ);
@@ -62,6 +91,62 @@ void System_Wire() {
         .popup_mode = PGM_SetPopupMode,
         .beep_enable = TCH_BeepEnable,
         .screen_saver = TCH_ScreenSaver,
+    });
+    Dpr_SetHooks({
+        .cmd_read = [](void *d, uint32_t o, uint32_t n) { SYS_ReadCmd(d, o, n); },
+        .cmd_write = SYS_WriteCmd,
+        .sync_system_clock =
+            [] {
+                uint16_t cal[6];
+                utc_calendar(cal);
+                UtcTime t{};
+                UtcGet(cal, &t);
+                host::set_wall_ns(int64_t(t.seconds) * 1'000'000'000);
+            },
+        .write_file = [](const char *path, const char *text) { put_file(path, text, false); },
+        .iec_active = [] { return TrevantRuntime != 0 && trevant_variables_enumerateded != 0; },
+        .cmd_run = [] { return CmdRun == 0xFF; },
+    });
+    Enet_SetHooks({
+        .master_runs = [] { return MasterFilePresent != 0 && MasterScriptPipefd > 0; },
+        .master_write =
+            [](const void *d, size_t n) {
+                ssize_t r;
+                do {
+                    r = write(MasterScriptPipefd, d, n);
+                } while (r < 0 && errno == EINTR);
+                return r == ssize_t(n);
+            },
+        .master_fsync =
+            [] {
+                if (fsync(MasterScriptPipefd) != 0 && errno != EINVAL) std::perror("fsync");
+            },
+        .sync = [] { host::shell("sync"); },
+        .write_file = put_file,
+        .remove_file = [](const char *path) { unlink(host::path(path).c_str()); },
+        .file_exists = [](const char *path) { return access(host::path(path).c_str(), F_OK) == 0; },
+        .wall_seconds = [] { return uint32_t(host::wall_ns() / 1'000'000'000); },
+        .clock_to_registers =
+            [](uint32_t sec) {
+                UtcTime t{sec, 0};
+                uint16_t cal[6];
+                if (UtcSet(&t, cal))
+                    for (int i = 0; i < 6; ++i)
+                        sr_put(212 + i, cal[i]);
+            },
+        .web_state = &ParviServerState,
+        .web_http = &ParviHttp,
+        .web_ftping = &ParviFtping,
+        .web_thread = &ParviThreadCreated,
+        .web_new_ip = &ParviUpdateNewIp,
+        .email_init = EtnEmailInit,
+        .email_scan = EtnEmailScan,
+        .email_conn_cnt = EtnEmailConnCnt,
+        .email_discnt = EtnEmailDiscnt,
+        .vcomm_init = EtnVComm_Init,
+        .vcomm_scan = EtnVComm_Scan,
+        .vcomm_deinit = EtnVComm_DeInit,
+        .vcomm_conn_cnt = EtnVComm_Conn_Cnt,
     });
     OBJM_SetFaultPage(PGM_DisplayFault);
     OBJM_SetHooks({

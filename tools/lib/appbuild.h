@@ -18,6 +18,8 @@
 //   {"text": "abc"}            the characters, no terminator
 //   {"u16": [9]}, {"u32": [8, 0]}  little-endian words
 //   {"zeros": 80}              that many zero bytes
+//   {"ethernet": "address 192.168.1.10\nmask 255.255.255.0"}  the Ethernet module's
+//       I/O configuration entry (tools/lib/appbuild_net.h has the lines)
 //   {"file": "name"}           a file's bytes (relative to the description's folder)
 //   [ ..., ... ]               the contents one after the other
 //   {"screens": {...}}         a screen program (for "kesta_pgm"): its header
