@@ -7,6 +7,10 @@
 #include "system/loop.h"
 
 namespace {
+// The first bytes of the battery-backed image are the panel's own store (the
+// network's address records, written in a pass); the churn leaves them alone.
+constexpr uint32_t kOwnStore = 128;
+
 struct Churn {
     bool on = false;
     uint16_t value = 0;
@@ -19,7 +23,7 @@ void fill(uint16_t v) {
         put_le16(plc_reg + reg::kR + 2 * i, v);
     for (uint32_t i = 0; i < 128; ++i)
         put_le16(plc_reg + reg::kEM + 2 * i, v);
-    for (uint32_t i = 0; i < sizeof bbram / 2; ++i)
+    for (uint32_t i = kOwnStore / 2; i < sizeof bbram / 2; ++i)
         put_le16(bbram + 2 * i, v);
 }
 
@@ -50,7 +54,7 @@ std::string NvDebug_Command(const std::vector<std::string> &a) {
     if (a.size() == 2 && a[1] == "nvcheck")
         return "ok R=" + uniform(plc_reg + reg::kR, 1024) +
                " EM=" + uniform(plc_reg + reg::kEM, 128) +
-               " BB=" + uniform(bbram, sizeof bbram / 2);
+               " BB=" + uniform(bbram + kOwnStore, (sizeof bbram - kOwnStore) / 2);
     if (a.size() == 3 && a[1] == "fram-drop") {
         host::FramDevice *fram = host::fram_device();
         if (!fram) return "error: no FRAM";

@@ -226,7 +226,10 @@ TEST_F(FramTest, PowerLossAtRandomWordsRestoresTheLastCompletePass) {
         EXPECT_EQ(loaded, complete ? 1 : 0) << "trial " << trial << " words " << n;
         EXPECT_EQ(uniform(plc_reg + reg::kR, 1024), expect) << "trial " << trial << " words " << n;
         EXPECT_EQ(uniform(plc_reg + reg::kEM, 128), expect) << "trial " << trial;
-        EXPECT_EQ(uniform(bbram, 2048), expect) << "trial " << trial;
+        // The first 128 bytes of the battery-backed image are the panel's
+        // own store (the network's address records, written in a pass): the
+        // rest is what the test filled.
+        EXPECT_EQ(uniform(bbram + 128, 2048 - 64), expect) << "trial " << trial;
         if (HasFailure()) break;
     }
 }
