@@ -1587,7 +1587,7 @@ struct Dis {
             };
             if (ok) {
                 for (const char *sh = op->operands; *sh && ok; ++sh) {
-                    uint16_t v;
+                    uint16_t v = 0;
                     char k = *sh;
                     if (k == '$') {
                         if (p + 1 > end) {
