@@ -193,27 +193,52 @@ std::vector<TtyRequest> tty_failed_requests() {
     return g_failed;
 }
 
+// The loop reads the flag on every pass: the file stays open and is read in
+// place, and the flag is rewritten in place, so the kept descriptor always
+// sees the current value. On the board the file is there or not for the whole
+// run (the gadget driver is loaded or not), so a missing file is remembered
+// too, until the flag is written. A new root folder (a test's) looks again.
+namespace {
+int g_flag_fd = -1;
+bool g_flag_known = false;
+std::string g_flag_root;
+
+void close_flag() {
+    if (g_flag_fd >= 0) ::close(g_flag_fd);
+    g_flag_fd = -1;
+    g_flag_known = false;
+    g_flag_root.clear();
+}
+} // namespace
+
 int usb_suspend_flag() {
-    int fd = ::open(path(kSuspendFlag).c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return -1;
+    if (!g_flag_known || g_flag_root != root()) {
+        close_flag();
+        g_flag_fd = ::open(path(kSuspendFlag).c_str(), O_RDONLY | O_CLOEXEC);
+        g_flag_known = true;
+        g_flag_root = root();
+    }
+    if (g_flag_fd < 0) return -1;
     char c = 0;
     ssize_t r;
     do {
-        r = ::read(fd, &c, 1);
+        r = ::pread(g_flag_fd, &c, 1, 0);
     } while (r < 0 && errno == EINTR);
-    ::close(fd);
     return r == 1 ? int(uint8_t(c)) : 0;
 }
 
 bool usb_set_suspend_flag(char c) {
-    std::string file = path(kSuspendFlag);
     make_dirs("/sys/devices/platform/fsl-usb2-udc/gadget");
-    std::string tmp = file + ".new";
-    FILE *f = std::fopen(tmp.c_str(), "w");
-    if (!f) return false;
-    bool ok = std::fputc(c, f) != EOF && std::fputc('\n', f) != EOF;
-    ok = std::fclose(f) == 0 && ok;
-    return ok && ::rename(tmp.c_str(), file.c_str()) == 0;
+    int fd = ::open(path(kSuspendFlag).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    const char text[2] = {c, '\n'};
+    ssize_t r;
+    do {
+        r = ::pwrite(fd, text, sizeof text, 0);
+    } while (r < 0 && errno == EINTR);
+    bool ok = r == ssize_t(sizeof text) && ::ftruncate(fd, sizeof text) == 0;
+    if (g_flag_fd < 0) close_flag(); // a file just made: the next read opens it
+    return ::close(fd) == 0 && ok;
 }
 
 void tty_reset() {
@@ -223,6 +248,7 @@ void tty_reset() {
         p = Pty{};
     }
     g_failed.clear();
+    close_flag();
 }
 
 } // namespace host

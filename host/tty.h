@@ -59,9 +59,10 @@ struct TtyRequest {
 std::vector<TtyRequest> tty_failed_requests();
 
 // Reads the gadget's suspend flag: its first character, or -1 when the file
-// does not open.
+// does not open. Once found the file stays open (the loop reads it every
+// pass), so a writer must rewrite it in place, not replace it.
 int usb_suspend_flag();
-// Writes it ('1' suspended, '0' connected).
+// Writes it in place ('1' suspended, '0' connected).
 bool usb_set_suspend_flag(char c);
 
 // Closes every pty the panel left open and forgets the record (tests).
