@@ -101,7 +101,7 @@ if ls tests/fuzz/fuzz_*.cpp >/dev/null 2>&1; then
             -DCMAKE_CXX_COMPILER=clang++ >/dev/null && ninja -C build-fuzz; then
         for f in build-fuzz/bin/fuzz_*; do
             name=$(basename "$f")
-            # Inputs that once found a fault (tests/fuzz/corpus/NAME) start
+            # Seeds and inputs that once found a fault (tests/fuzz/corpus/NAME) start
             # the run, from a copy: the fuzzer adds to its corpus folder.
             corpus=()
             if [ -d "tests/fuzz/corpus/$name" ]; then

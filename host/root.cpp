@@ -71,7 +71,9 @@ std::string path(const std::string &board_path) {
         size_t next = p.find('/', pos + 1);
         std::string comp =
             p.substr(pos + 1, next == std::string::npos ? std::string::npos : next - pos - 1);
-        out += "/" + (comp.empty() ? comp : match_case(out, comp));
+        std::string name = comp.empty() ? comp : match_case(out, comp);
+        out += '/';
+        out += name;
         if (next == std::string::npos) break;
         pos = next;
     }
