@@ -9,6 +9,7 @@
 #include "plc/ladder_ops.h"
 #include "regs/plc_reg.h"
 
+#include <bit>
 #include <cstring>
 #include <vector>
 
@@ -61,15 +62,46 @@ struct RungGroup {
     uint8_t a_shift, b_shift, q_mask;
     uint16_t a_byte, b_byte, q_byte;
 };
+// Arithmetic in its usual form, two register pushes, a two-operand operation
+// and a pop into a register (PUSH a, PUSH b, OP, POP r, each register one
+// word), runs the same way: operand offsets checked once, the operation done
+// natively, the data stack left as the words one by one leave it.
+enum class ArithKind : uint8_t {
+    AddW,
+    SubW,
+    MulW,
+    DivW,
+    AddD,
+    SubD,
+    MulD,
+    DivD,
+    AddF,
+    SubF,
+    MulF,
+    DivF
+};
+struct ArithGroup {
+    uint8_t words[14]; // the group's words as the program held them
+    ArithKind kind;
+    uint8_t width;     // bytes of each operand: 2 or 4
+    uint32_t a, b, r;  // image offsets of the operands and the result
+    uint8_t pop_group; // what the last word leaves in cmd_group
+};
 struct RungGroups {
     const uint8_t *prog = nullptr;
     uint32_t words = 0;
-    std::vector<uint32_t> at; // per word: 1 + index of the group starting there, or 0
+    // Per word: 1 + index of the rung group starting there, kArithTag with
+    // 1 + index of an arithmetic group, or 0.
+    std::vector<uint32_t> at;
     std::vector<RungGroup> groups;
+    std::vector<ArithGroup> ariths;
 };
 RungGroups g_groups;
 constexpr uint32_t kGroupWords = 5;
 constexpr uint32_t kGroupSteps = 4; // instructions: the coil takes its operand word
+constexpr uint32_t kArithTag = 0x80000000u;
+constexpr uint32_t kArithWords = 7;
+constexpr uint16_t kPushW = 0x050, kPopW = 0x052, kPushD = 0x053, kPopD = 0x055;
 
 // The guard against a program that never reaches END (a jump backwards that
 // loops for ever): a scan that has run for kGuardTicks of the 100 us tick
@@ -87,6 +119,132 @@ constexpr uint32_t kAreaEnd = reg::kESR + 0x200;
 
 bool tokens16_now() {
     return Ladder_Tokens16(NV_EditorFeatures);
+}
+
+// The operation of an arithmetic group's middle word, when the opcode table
+// still runs it with the handler whose work the group does natively.
+bool arith_kind(uint16_t op, uint8_t width, ArithKind *kind) {
+    const LadOp &o = Lad_Op(op);
+    auto is = [&](LadHandler h, LadArith a) { return o.handler == h && o.arg == uint8_t(a); };
+    if (width == 2) {
+        if (op == 0x078 && o.handler == LadData_AddW)
+            *kind = ArithKind::AddW;
+        else if (op == 0x079 && is(LadMath_Int16, LadArith::Sub))
+            *kind = ArithKind::SubW;
+        else if (op == 0x07A && is(LadMath_Int16, LadArith::Mul))
+            *kind = ArithKind::MulW;
+        else if (op == 0x07B && is(LadMath_Int16, LadArith::Div))
+            *kind = ArithKind::DivW;
+        else
+            return false;
+        return true;
+    }
+    if (op == 0x07C && o.handler == LadData_AddD)
+        *kind = ArithKind::AddD;
+    else if (op == 0x07D && is(LadMath_Int32, LadArith::Sub))
+        *kind = ArithKind::SubD;
+    else if (op == 0x07E && is(LadMath_Int32, LadArith::Mul))
+        *kind = ArithKind::MulD;
+    else if (op == 0x07F && is(LadMath_Int32, LadArith::Div))
+        *kind = ArithKind::DivD;
+    else if (op == 0x080 && is(LadMath_Float, LadArith::Add))
+        *kind = ArithKind::AddF;
+    else if (op == 0x081 && is(LadMath_Float, LadArith::Sub))
+        *kind = ArithKind::SubF;
+    else if (op == 0x082 && is(LadMath_Float, LadArith::Mul))
+        *kind = ArithKind::MulF;
+    else if (op == 0x083 && is(LadMath_Float, LadArith::Div))
+        *kind = ArithKind::DivF;
+    else
+        return false;
+    return true;
+}
+
+// An arithmetic group at `w` (seven words), with every operand a one-word
+// reference whose bytes lie in the register area: the words one by one could
+// then never fault.
+bool arith_group(const uint8_t *w, ArithGroup *g) {
+    const uint16_t push1 = le16(w), push2 = le16(w + 4), op = le16(w + 8), pop = le16(w + 10);
+    uint8_t width;
+    if (push1 == kPushW && push2 == kPushW && pop == kPopW)
+        width = 2;
+    else if (push1 == kPushD && push2 == kPushD && pop == kPopD)
+        width = 4;
+    else
+        return false;
+    const LadHandler push_h = width == 2 ? LadData_PushW : LadData_PushD;
+    const LadHandler pop_h = width == 2 ? LadData_PopW : LadData_PopD;
+    if (Lad_Op(push1).handler != push_h || Lad_Op(pop).handler != pop_h) return false;
+    if (!arith_kind(op, width, &g->kind)) return false;
+    uint32_t off[3];
+    const uint16_t refs[3] = {le16(w + 2), le16(w + 6), le16(w + 12)};
+    for (int i = 0; i < 3; ++i) {
+        if (refs[i] < 1024 || refs[i] == kLadEscape1 || refs[i] == kLadEscape2) return false;
+        off[i] = ((refs[i] - 1024u) >> 4) * 2;
+        if (off[i] + width > kAreaEnd) return false;
+    }
+    std::memcpy(g->words, w, sizeof g->words);
+    g->width = width;
+    g->a = off[0];
+    g->b = off[1];
+    g->r = off[2];
+    g->pop_group = uint8_t(pop >> 6);
+    return true;
+}
+
+// The operation of an arithmetic group on raw operands, as its handler does
+// it: false when the power flow drops (a result that does not fit, a
+// division by zero, which leaves the dividend, or a float that is not finite).
+inline bool arith(ArithKind k, uint32_t ra, uint32_t rb, uint32_t *out) {
+    auto fits16 = [&](int32_t v) {
+        *out = uint16_t(v);
+        return v >= -32768 && v <= 32767;
+    };
+    auto fits32 = [&](int64_t v) {
+        *out = uint32_t(uint64_t(v));
+        return v >= INT32_MIN && v <= INT32_MAX;
+    };
+    auto finite = [](float v) { return (std::bit_cast<uint32_t>(v) & 0x7F800000u) != 0x7F800000u; };
+    auto real = [&](float a, float b, float v) {
+        *out = std::bit_cast<uint32_t>(v);
+        return finite(a) && finite(b) && finite(v);
+    };
+    const int32_t a16 = int16_t(ra), b16 = int16_t(rb);
+    const int64_t a32 = int32_t(ra), b32 = int32_t(rb);
+    const float af = std::bit_cast<float>(ra), bf = std::bit_cast<float>(rb);
+    switch (k) {
+    case ArithKind::AddW:
+        return fits16(a16 + b16);
+    case ArithKind::SubW:
+        return fits16(a16 - b16);
+    case ArithKind::MulW:
+        return fits16(a16 * b16);
+    case ArithKind::DivW:
+        if (b16 == 0) return *out = ra, false;
+        return fits16(a16 / b16);
+    case ArithKind::AddD: {
+        const uint32_t sum = ra + rb;
+        *out = sum;
+        return !(((sum ^ ra) & (sum ^ rb)) & 0x80000000u);
+    }
+    case ArithKind::SubD:
+        return fits32(a32 - b32);
+    case ArithKind::MulD:
+        return fits32(a32 * b32);
+    case ArithKind::DivD:
+        if (b32 == 0) return *out = ra, false;
+        return fits32(a32 / b32);
+    case ArithKind::AddF:
+        return real(af, bf, af + bf);
+    case ArithKind::SubF:
+        return real(af, bf, af - bf);
+    case ArithKind::MulF:
+        return real(af, bf, af * bf);
+    case ArithKind::DivF:
+        if (bf == 0) return *out = ra, false;
+        return real(af, bf, af / bf);
+    }
+    return true;
 }
 
 // Finds the rung groups of a checked program of 16-bit tokens. Words are
@@ -116,6 +274,14 @@ void find_groups(const uint8_t *prog, uint32_t words) {
         g.q_mask = uint8_t(1u << ((q - 1024u) & 7));
         g_groups.groups.push_back(g);
         g_groups.at[p] = uint32_t(g_groups.groups.size());
+    }
+    for (uint32_t p = 0; p + kArithWords <= words; ++p) {
+        if (g_groups.at[p]) continue;
+        ArithGroup g{};
+        if (arith_group(prog + 2 * p, &g)) {
+            g_groups.ariths.push_back(g);
+            g_groups.at[p] = kArithTag | uint32_t(g_groups.ariths.size());
+        }
     }
 }
 
@@ -200,7 +366,32 @@ int32_t run(const uint8_t *prog, uint32_t words, const RungGroups *groups) {
         // A rung group, when the program still holds its words and the words
         // one by one would neither overflow the stack nor meet the guard's
         // clock reading inside it.
-        if (group_at && group_at[pc] && sp + 2 <= kLogicStackSize && steps >= kGroupSteps) {
+        if (group_at && group_at[pc] && (group_at[pc] & kArithTag) && steps >= kGroupSteps) {
+            const ArithGroup &g = groups->ariths[(group_at[pc] & ~kArithTag) - 1];
+            if (w_sp + 2u * g.width <= unsigned(kDataStackSize) &&
+                std::memcmp(prog + 2 * pc, g.words, sizeof g.words) == 0) {
+                const bool wide = g.width == 4;
+                const uint32_t a = wide ? le32(plc_reg + g.a) : le16(plc_reg + g.a);
+                const uint32_t b = wide ? le32(plc_reg + g.b) : le16(plc_reg + g.b);
+                uint32_t r = 0;
+                if (!arith(g.kind, a, b, &r)) l_stack[sp] = 0;
+                // What the pushes, the operation and the pop leave above the stack.
+                uint8_t *top = w_stack + w_sp;
+                if (wide) {
+                    put_le32(top, r);
+                    put_le32(top + 4, b);
+                    put_le32(plc_reg + g.r, r);
+                } else {
+                    put_le16(top, uint16_t(r));
+                    put_le16(top + 2, uint16_t(b));
+                    put_le16(plc_reg + g.r, uint16_t(r));
+                }
+                cmd_group = g.pop_group;
+                pc += kArithWords;
+                steps -= kGroupSteps - 1; // this pass through the loop counted one
+                continue;
+            }
+        } else if (group_at && group_at[pc] && sp + 2 <= kLogicStackSize && steps >= kGroupSteps) {
             const RungGroup &g = groups->groups[group_at[pc] - 1];
             if (std::memcmp(prog + 2 * pc, g.words, sizeof g.words) == 0) {
                 const uint8_t a = (plc_reg[g.a_byte] >> g.a_shift) & 1 ? 0xFF : 0x00;
@@ -311,6 +502,13 @@ int32_t LogicUpdate(const uint8_t *ladder, uint32_t bytes) {
 
 int32_t Ladder_RunUnchecked(const uint8_t *ladder, uint32_t bytes) {
     return run(ladder, ladder ? bytes / 2 : 0, nullptr);
+}
+
+int32_t Ladder_RunChecked(const uint8_t *ladder, uint32_t bytes) {
+    if (!ladder) bytes = 0;
+    int32_t verdict = verdict_for(ladder, bytes, RegTokLen_16b != 0);
+    if (verdict != kLadderScanDone) return verdict;
+    return run(ladder, bytes / 2, &g_groups);
 }
 
 void Ladder_Reset() {

@@ -26,6 +26,10 @@ int32_t LogicUpdate(const uint8_t *ladder, uint32_t bytes);
 // One ladder scan without the load check, for tests and the fuzz target that
 // exercise the run-time bounds (token width from RegTokLen_16b).
 int32_t Ladder_RunUnchecked(const uint8_t *ladder, uint32_t bytes);
+// One ladder scan as LogicUpdate runs it (load check, then the grouped steps
+// of a program of 16-bit tokens) without the scan's timing and first-scan
+// steps, so tests can hold it against Ladder_RunUnchecked from one state.
+int32_t Ladder_RunChecked(const uint8_t *ladder, uint32_t bytes);
 
 // Checks a program before it runs: every instruction that can be reached from
 // the first word decodes to a defined opcode with all its operands inside the

@@ -110,3 +110,78 @@ TEST_F(LadderMathTest, AnUnknownUnsignedTypeLeavesTheStackAlone) {
     EXPECT_EQ(word("%R2"), 5);
     EXPECT_EQ(bit("%Q1"), 1);
 }
+
+// Register arithmetic in its usual form (two pushes, the operation, a pop)
+// runs as one step once the program is checked. Every operation so run must
+// leave the result, the power flow and the data stack exactly as its words
+// one by one do, at the edges of its type too; a full data stack or an edit
+// of the program's words makes the words run one by one again.
+TEST_F(LadderMathTest, ArithmeticGroupsRunAsTheirWordsOneByOne) {
+    const uint32_t kWords[] = {0, 1, 2, 7, 0x7FFF, 0x8000, 0x8001, 0xFFFF, 0xFFFE, 100, 0xFF9C};
+    const uint32_t kDwords[] = {0,           1,          7,          0xFFFFFFFF, 0x7FFFFFFF,
+                                0x80000000u, 0x80000001, 0x00010000, 0xFFFF0000, 46341};
+    const uint32_t kFloats[] = {0x00000000, 0x80000000, 0x3F800000, 0xBF800000, 0x7F7FFFFF,
+                                0xFF7FFFFF, 0x7F800000, 0x7FC00000, 0x00000001, 0x40490FDB};
+    struct Op {
+        const char *name;
+        int kind; // 0 words, 1 dwords, 2 floats
+    };
+    const Op kOps[] = {{"ADDW", 0}, {"SUBW", 0}, {"MULW", 0}, {"DIVW", 0},
+                       {"ADDD", 1}, {"SUBD", 1}, {"MULD", 1}, {"DIVD", 1},
+                       {"ADDF", 2}, {"SUBF", 2}, {"MULF", 2}, {"DIVF", 2}};
+    for (const Op &op : kOps) {
+        const bool wide = op.kind != 0;
+        const std::string push = wide ? "PUSHD" : "PUSHW", pop = wide ? "POPD" : "POPW";
+        load(".tokens 16\nTRUE\n" + push + " %R1\n" + push + " %R3\n" + op.name + "\n" + pop +
+             " %R5\n" + push + " %R5\n" + push + " %R5\n" + op.name + "\n" + pop + " %R7\nEND\n");
+        const uint32_t *values = op.kind == 0 ? kWords : op.kind == 1 ? kDwords : kFloats;
+        const size_t n = op.kind == 0 ? std::size(kWords) : 10;
+        for (size_t i = 0; i < n; ++i)
+            for (size_t j = 0; j < n; ++j) {
+                auto inputs = [&] {
+                    std::memset(plc_reg + reg::kR, 0, 16);
+                    put_le32(plc_reg + reg::kR, values[i]);
+                    put_le32(plc_reg + reg::kR + 4, values[j]);
+                    std::memset(l_stack, 0x5A, sizeof l_stack);
+                    std::memset(w_stack, 0xA5, sizeof w_stack);
+                    cmd_group = 0;
+                };
+                auto state = [&] {
+                    std::string s(reinterpret_cast<const char *>(plc_reg + reg::kR), 16);
+                    s.append(reinterpret_cast<const char *>(l_stack), sizeof l_stack);
+                    s.append(reinterpret_cast<const char *>(w_stack), sizeof w_stack);
+                    return s + char(w_sp) + char(cmd_group);
+                };
+                inputs();
+                ASSERT_EQ(scan(), kLadderScanDone);
+                const std::string grouped = state();
+                inputs();
+                ASSERT_EQ(Ladder_RunUnchecked(ladder_bl + 8, Ladder_Bytes()), kLadderScanDone);
+                EXPECT_EQ(grouped, state())
+                    << op.name << " " << std::hex << values[i] << ", " << values[j];
+            }
+    }
+
+    // Nineteen dwords fill the data stack to 76 bytes: the group's pushes no
+    // longer fit, and the words one by one stop the scan at the second push.
+    std::string src = ".tokens 16\nTRUE\n";
+    for (int i = 0; i < 19; ++i)
+        src += "PUSHKD 1\n";
+    src += "PUSHD %R1\nPUSHD %R3\nADDD\nPOPD %R5\nEND\n";
+    load(src);
+    const int32_t stopped = scan();
+    EXPECT_NE(stopped, kLadderScanDone);
+    EXPECT_EQ(Ladder_RunUnchecked(ladder_bl + 8, Ladder_Bytes()), stopped);
+
+    // ADDW made SUBW in place, as an online change writes the block: the next
+    // scan subtracts.
+    load(".tokens 16\nTRUE\nPUSHW %R1\nPUSHW %R2\nADDW\nPOPW %R3\nEND\n");
+    set_word("%R1", 9);
+    set_word("%R2", 4);
+    ASSERT_EQ(scan(), kLadderScanDone);
+    EXPECT_EQ(word("%R3"), 13);
+    ASSERT_EQ(le16(ladder_bl + 8 + 2 * 5), 0x078);
+    put_le16(ladder_bl + 8 + 2 * 5, 0x079);
+    ASSERT_EQ(scan(), kLadderScanDone);
+    EXPECT_EQ(word("%R3"), 5);
+}
