@@ -1,6 +1,9 @@
 // The application's block buffers.
 #include "plc/appblocks.h"
 
+#include "base/le.h"
+
+#include <algorithm>
 #include <cstring>
 
 using namespace app;
@@ -37,6 +40,12 @@ static_assert(sizeof promgr_table_bl == kConfigParts[8].capacity);
 
 uint8_t *AppPart_Buffer(int index) {
     return index >= 0 && index < 16 ? kPartBuffers[index] : nullptr;
+}
+
+uint32_t AppPart_DataLength(int index) {
+    const uint8_t *b = AppPart_Buffer(index);
+    if (!b) return 0;
+    return std::min<uint32_t>(le32(b + 4), kConfigParts[index].capacity - 8);
 }
 
 void AppBlocks_Reset() {

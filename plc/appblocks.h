@@ -6,6 +6,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 namespace app {
 enum class PartKind : uint8_t { Block, Security, Bitmaps };
@@ -34,6 +35,12 @@ constexpr PartInfo kConfigParts[16] = {
     {"mqtt_tbl",      PartKind::Block,    8388608},
 };
 // clang-format on
+// The index of a part by name (-1 for none), for use at compile time.
+constexpr int PartIndex(std::string_view name) {
+    for (int i = 0; i < 16; ++i)
+        if (name == kConfigParts[i].name) return i;
+    return -1;
+}
 constexpr uint32_t kLadderCapacity = 4194304;
 constexpr uint32_t kLadderMax = kLadderCapacity - 8; // program bytes a block holds
 constexpr uint32_t kRomMapSize = 520;                // 65 entries {u32 CRC, u32 length}
@@ -63,6 +70,9 @@ extern uint8_t login_tbl[], mqtt_tbl[];
 extern uint8_t ram_map_tbl[]; // working copy of the bitmap map
 // The buffer of part `index` of kConfigParts (null for the security record).
 uint8_t *AppPart_Buffer(int index);
+// The data length part `index`'s header claims, never more than its buffer
+// holds after the header (0 for the security record).
+uint32_t AppPart_DataLength(int index);
 
 extern uint8_t crcsize_tbl[];   // register backup image (bkpreg.dta)
 extern uint8_t tinyImage[124];  // factory identity record

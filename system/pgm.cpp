@@ -97,6 +97,9 @@ void set_sections(uint32_t length) {
     if (has(hdr::kFontsCheck) && le32(font_table_bl + 4) >= 4 &&
         le32(h + hdr::kFontsCheck) == le32(font_table_bl + 8))
         pPGM_Fonts = font_table_bl + 8;
+    // Fonts 8 and up are the application's: the drawing layer reads them
+    // from the block's data, never past the block.
+    Text_SetAppFonts(pPGM_Fonts, pPGM_Fonts ? AppPart_DataLength(app::PartIndex("font_table")) : 0);
     pPGM_Video = full ? section(hdr::kVideo) : nullptr;
     pPGM_Scap = full ? section(hdr::kScap) : nullptr;
     pPGM_Cfmgr = full ? section(hdr::kCfmgr) : nullptr;
@@ -379,6 +382,8 @@ void PGM_Create(int init) {
 void PGM_Destroy() {
     host::trace("PGM_Destroy");
     close_page();
+    // A download rewrites the font table next: nothing may draw from it.
+    Text_SetAppFonts(nullptr, 0);
     sr_put(sr::kBacklight, 255);
     PAGE_current = 0;
     BKLT_Ctrl(1, 255);
@@ -470,6 +475,7 @@ void Pgm_Reset() {
     for (auto &p : tPage)
         p = badPage;
     pPgmHdr = pPGM_TextTbls = pPGM_Strings = pPGM_Bitmaps = pPGM_Alarms = pPGM_Fonts = nullptr;
+    Text_SetAppFonts(nullptr, 0);
     pPGM_Video = pPGM_Scap = pPGM_Cfmgr = pPGM_ExtRef = pPGM_Menus = nullptr;
     PGM_TchSenAddr = 0;
     PGM_bShowAsterixForNodata = false;

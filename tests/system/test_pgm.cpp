@@ -192,6 +192,51 @@ TEST_F(PgmTest, HeaderFieldsCountOnlyWhenTheHeaderReachesThem) {
     PGM_UnicodePresent = false;
 }
 
+// The application's fonts (ids 8 and up) come from the font table block when
+// the program's check word matches the table's first word; otherwise only
+// the built-in fonts draw. The block's claimed length never reaches past its
+// buffer.
+TEST_F(PgmTest, ApplicationFontsFollowTheProgramsCheckWord) {
+    // One font: count 1, its offset at byte 16, a 112-byte record and two
+    // glyphs of one byte per row.
+    std::vector<uint8_t> data(20 + kFontHeader + 2 * 10, 0);
+    put_le32(&data[0], 1);
+    put_le32(&data[16], 20);
+    uint8_t *f = &data[20];
+    put_le32(f + kFontAscent, 8), put_le32(f + kFontDescent, 2);
+    put_le32(f + kFontMaxWidth, 8), put_le32(f + kFontAvgWidth, 8);
+    put_le32(f + kFontFirst, 0x41), put_le32(f + kFontLast, 0x42);
+    put_le32(f + kFontDefault, 0x41), put_le32(f + kFontBytesPerRow, 1);
+    struct Case {
+        uint32_t check, length;
+        int selected;
+    };
+    const Case cases[] = {
+        {1, uint32_t(data.size()), 1}, // check word = the table's first word
+        {2, uint32_t(data.size()), 0}, // mismatch: no application fonts
+        {1, 0xFFFFFFF0u, 1},           // a length past the buffer is cut to it
+    };
+    for (const Case &c : cases) {
+        panel_reset_all();
+        program(("{\"fonts_check\": " + std::to_string(c.check) + ", \"pages\": [{\"screen\": 1}]}")
+                    .c_str());
+        std::memcpy(font_table_bl + 8, data.data(), data.size());
+        put_le32(font_table_bl + 4, c.length);
+        PGM_state = 4;
+        pass();
+        DC dc{};
+        int w = 0, h = 0;
+        EXPECT_EQ(GDI_SelectFont(&dc, 8, &w, &h), c.selected) << c.check << " " << c.length;
+        if (c.selected) {
+            EXPECT_EQ(h, 10);
+        }
+        EXPECT_EQ(GDI_SelectFont(&dc, 0, &w, &h), 1); // the built-in fonts always
+    }
+    PGM_Destroy();
+    DC dc{};
+    EXPECT_EQ(GDI_SelectFont(&dc, 8, nullptr, nullptr), 0); // gone with the program
+}
+
 TEST_F(PgmTest, DamagedProgramIsWalkedOnlyInsideItsBlock) {
     // More pages announced than there are, and a page of no class in the
     // middle: the walk stops there, inside the block.
