@@ -32,6 +32,18 @@ alignas(8) uint8_t pmem_pool[kPmemPool];
 alignas(8) uint8_t key_pool[kKeyPool];
 } // namespace objm
 
+// clang-format off
+const std::array<const ObjClass *, kObjTypes> objm::kScreenClasses = {
+    nullptr,        nullptr,        nullptr,        &MENU_Class,    nullptr,        nullptr,
+    nullptr,        nullptr,        nullptr,        nullptr,        nullptr,        nullptr,
+    &FAULT_Class,   nullptr,        nullptr,        nullptr,        nullptr,        nullptr,
+    &DIALOG_Class,  &CALTCH_Class,  &CFD_Class,     nullptr,        nullptr,        nullptr,
+    nullptr,        &BkRstr_Class,  &Clone_Class,   nullptr,        nullptr,        &BOOT_Class,
+    nullptr,        nullptr,        &RECOVER_Class, nullptr,        &LOGIN_Class,   &WIFI_Class,
+};
+// clang-format on
+std::array<const ObjClass *, kObjTypes> oDefTbl = objm::kScreenClasses;
+
 namespace {
 using namespace objm;
 
@@ -336,7 +348,8 @@ void OBJM_Init() {
         g.fKeyInvalidate = 1;
         return;
     }
-    const ObjClass *row = oDefTbl[30];
+    static constexpr ObjClass kNone{};
+    const ObjClass *row = oDefTbl[30] ? oDefTbl[30] : &kNone;
     auto *inst = reinterpret_cast<ObjInst *>(key_pool);
     start_instance(inst, pDC);
     g.KeySld = make_cb(row, KySldObj, inst, 0);
@@ -572,7 +585,9 @@ int OBJM_Update(DC *dc) {
             g.flag_draw = 1;
         }
         uint16_t r = k.Signal ? k.Signal(k.def, k.inst, objmsg::kUpdate, 0) : 0;
-        if (r & objmsg::kRefuse) {
+        // The panel has no keys to offer the installer or the recovery screen.
+        const bool maintenance = hooks.installer_or_recovery && hooks.installer_or_recovery();
+        if ((r & objmsg::kRefuse) || (!morph && maintenance)) {
             g.fSelectKey = 0;
             g.flag_draw = 1;
             if (!g.fSelectMorf) {
@@ -604,9 +619,10 @@ const uint8_t *OBJM_Text(uint32_t offset) {
     const uint8_t *end = data + length;
     if (pPGM_Strings < data || pPGM_Strings >= end) return nullptr;
     const size_t room = size_t(end - pPGM_Strings);
-    if (offset >= room) return nullptr;
-    const uint8_t *t = pPGM_Strings + offset;
     const size_t width = PGM_UnicodePresent ? 2 : 1;
+    // The line count stands before the first character.
+    if (offset < width || offset >= room) return nullptr;
+    const uint8_t *t = pPGM_Strings + offset;
     for (const uint8_t *p = t; size_t(end - p) >= width; p += width)
         if (p[0] == 0 && (width == 1 || p[1] == 0)) return t;
     return nullptr;
@@ -616,18 +632,25 @@ const uint8_t *OBJM_GradientExt(const uint8_t *def, uint32_t offset) {
     return ObjDef_Holds(def, offset, 12) ? def + offset : nullptr;
 }
 
-const uint8_t *OBJM_Bitmap(uint32_t offset, uint32_t size) {
-    // Bitmap offsets count from the bitmap area's data.
-    if (!le32(rom_map_tbl + 516)) return nullptr;
+bool OBJM_Bitmap(uint32_t offset, ObjPicture *out) {
+    // Picture offsets count from the bitmap area's data (pPGM_Bitmaps); the
+    // area in use is what its header says, within what was loaded.
+    const uint32_t total = le32(rom_map_tbl + 516);
+    if (total <= 8) return false;
     uint64_t length = le32(bmp_table + 4);
-    if (length > app::kBmpTableSize - 8) length = app::kBmpTableSize - 8;
-    if (uint64_t(offset) + size > length) return nullptr;
-    return bmp_table + 8 + offset;
+    length = std::min<uint64_t>({length, total - 8u, app::kBmpTableSize - 8u});
+    constexpr uint32_t kPrefix = 6;
+    if (offset < kPrefix || offset > length) return false;
+    const uint8_t *p = bmp_table + 8 + offset;
+    const uint32_t coded = le32(p - 4);
+    if (coded > length - offset) return false;
+    *out = ObjPicture{*(p - kPrefix), p, coded};
+    return true;
 }
 
 void Objm_Reset() {
     for (int t = 0; t < kObjTypes; ++t)
-        oDefTbl[t] = g_wired[t] ? g_wired[t] : &kPlaceholderClass[t];
+        oDefTbl[t] = g_wired[t] ? g_wired[t] : kScreenClasses[t];
     std::memset(static_cast<void *>(&g), 0, sizeof g);
     g.selectObject = g.saveSelect = g.initSelect = -1;
     std::memset(dmem_pool, 0, sizeof dmem_pool);
