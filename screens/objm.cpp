@@ -611,13 +611,37 @@ int OBJM_Update(DC *dc) {
     return morph ? 0 : 1;
 }
 
-const uint8_t *OBJM_Text(uint32_t offset) {
-    if (!pPGM_Strings) return nullptr;
+namespace {
+// The end of the current language's texts: the string table's data holds its
+// own length (of what follows it), 4 bytes not read, then one equal segment
+// per language (the count in the screen program's header; 0 or a header too
+// short to hold it is one language, whose segment runs to the end of the
+// data). Null when pPGM_Strings does not start a segment.
+const uint8_t *text_segment_end() {
     const uint8_t *data = string_table_bl + 8;
     uint32_t length = le32(string_table_bl + 4);
     if (length > app::kConfigParts[5].capacity - 8) length = app::kConfigParts[5].capacity - 8;
     const uint8_t *end = data + length;
-    if (pPGM_Strings < data || pPGM_Strings >= end) return nullptr;
+    if (!pPGM_Strings || pPGM_Strings < data || pPGM_Strings >= end) return nullptr;
+    uint32_t program;
+    const uint8_t *h = program_data(&program);
+    constexpr uint32_t kLanguages = 28; // header offset of the language count
+    uint32_t languages = 1;
+    if (le16(h + 8) >= kLanguages + 4 && program >= kLanguages + 4)
+        languages = le32(h + kLanguages);
+    if (languages <= 1) return end;
+    const uint32_t table = length >= 4 ? le32(data) : 0;
+    const uint32_t segment = table >= 4 ? (table - 4) / languages : 0;
+    const size_t at = size_t(pPGM_Strings - data);
+    if (segment == 0 || at < 8 || (at - 8) % segment || (at - 8) / segment >= languages)
+        return nullptr;
+    return size_t(end - pPGM_Strings) > segment ? pPGM_Strings + segment : end;
+}
+} // namespace
+
+const uint8_t *OBJM_Text(uint32_t offset) {
+    const uint8_t *end = text_segment_end();
+    if (!end) return nullptr;
     const size_t room = size_t(end - pPGM_Strings);
     const size_t width = PGM_UnicodePresent ? 2 : 1;
     // The line count stands before the first character.

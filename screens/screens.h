@@ -165,7 +165,7 @@ int OBJM_SlideKey();
 
 // Bounded readers of what a record points at: a text of the current
 // language (its first character; null unless its count before it and its
-// terminating zero lie inside the string table), the 12-byte gradient
+// terminating zero lie inside the language's segment), the 12-byte gradient
 // extension at a record offset (null unless it lies inside the record), and a
 // stored picture of the bitmap area.
 const uint8_t *OBJM_Text(uint32_t offset);

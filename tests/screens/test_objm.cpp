@@ -433,6 +433,28 @@ TEST_F(ObjmTest, BoundedReaders) {
     pPGM_Strings = nullptr;
 }
 
+// With several languages a text ends inside its own language's segment.
+TEST_F(ObjmTest, TextsEndInsideTheirLanguage) {
+    load(page(1, {}), R"("languages": 2, )");
+    put_le32(string_table_bl + 4, 8 + 8);
+    const uint8_t table[] = {12, 0, 0, 0, 0, 0, 0, 0, 1, 'a', 'b', 'c', 1, 'd', 0, 0};
+    std::memcpy(string_table_bl + 8, table, sizeof table);
+    struct Case {
+        size_t at; // pPGM_Strings from the table's data
+        const char *text;
+    };
+    const Case cases[] = {{8, nullptr}, {12, "d"}, {10, nullptr}, {16, nullptr}};
+    for (const Case &c : cases) {
+        pPGM_Strings = string_table_bl + 8 + c.at;
+        const char *t = reinterpret_cast<const char *>(OBJM_Text(1));
+        if (c.text)
+            EXPECT_STREQ(t, c.text) << c.at;
+        else
+            EXPECT_EQ(t, nullptr) << c.at << ": runs past its segment, or starts none";
+    }
+    pPGM_Strings = nullptr;
+}
+
 // A picture is its 6-byte prefix (coding, a byte, coded length) and its coded
 // data; the offset points behind the prefix. Only a picture whose prefix and
 // coded data lie inside the bitmap area in use is handed out.
