@@ -241,7 +241,9 @@ Bytes screen_object(const json &o, const std::string &where, Links &links, Texts
         if (own < kObjOwnLengthEnd)
             fail(where,
                  "an object record has at least " + std::to_string(kObjOwnLengthEnd) + " bytes");
-        if (own < length)
+        // Shorter than the class's record is a record of its own length;
+        // what follows the class's record must fit in it.
+        if (!extra.empty() && own < length)
             fail(where, "a length of " + std::to_string(own) + " does not hold the record's " +
                             std::to_string(length) + " bytes");
         length = own;
