@@ -17,6 +17,13 @@ constexpr size_t kRect = 10;      // i16 x 4: left, top, right, bottom (inclusiv
 constexpr size_t kFields = 18;    // first class field
 constexpr size_t kOwnLength = 30; // u16 with flag 0x1000
 
+// After the class's record, in this order, when present: the four
+// alternative colours (state mask bits 4-7) and the 12-byte gradient
+// extension (type bit 15) whose record offset the class's fill field holds.
+constexpr size_t kAltColors = 8;
+constexpr size_t kGradientExt = 12;
+constexpr uint16_t kTypeGradient = 0x8000;
+
 // How mkapp writes a named field from JSON.
 enum class FieldKind : uint8_t {
     U8,
@@ -24,8 +31,9 @@ enum class FieldKind : uint8_t {
     U32,
     I16,
     Color, // u16 colour: a number or 0x hex
-    Reg,   // u16 register link: a register name ("%R1") or a number
-    Text,  // u16 offset of a text in the string table: a text or an offset
+    Reg,   // u16 register link: a register name ("%R1", a page link) or a number
+    Text,  // u32 offset of a text in the string table: a text or an offset
+    Fill,  // u16 fill colour; with type bit 15 the record offset of the gradient extension
 };
 
 struct RecordField {
@@ -34,10 +42,21 @@ struct RecordField {
     FieldKind kind;
 };
 
+// Screen button (type 5).
+inline constexpr RecordField kPageFields[] = {
+    {"face", 18, FieldKind::Fill},       {"caption_color", 20, FieldKind::Color},
+    {"caption", 22, FieldKind::Text},    {"align", 26, FieldKind::U8},
+    {"font", 27, FieldKind::U8},         {"trigger", 32, FieldKind::Reg},
+    {"trigger_size", 34, FieldKind::U8}, {"target", 36, FieldKind::Reg},
+    {"target_size", 38, FieldKind::U8},
+};
+
 // The named class fields of each type. A class adds its table here and a case
 // to ClassFields; types without a table take no named fields.
 inline std::span<const RecordField> ClassFields(int type) {
     switch (type) {
+    case 5:
+        return kPageFields;
     default:
         return {};
     }
@@ -48,6 +67,7 @@ inline size_t FieldSize(FieldKind k) {
     case FieldKind::U8:
         return 1;
     case FieldKind::U32:
+    case FieldKind::Text:
         return 4;
     default:
         return 2;

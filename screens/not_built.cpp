@@ -1,7 +1,5 @@
 // Entry points of the screen manager that are not built yet, and the class
-// rows of its screens and panels that are not built yet: a placeholder row
-// has its class's record length, creates nothing, paints nothing and answers
-// every message with 0.
+// rows of its screens and panels that are not built yet.
 #include "base/trace.h"
 #include "screens/objm_int.h"
 
@@ -14,44 +12,27 @@ uint8_t Clon_McInited, Clon_McLinited;
 namespace {
 int g_menu_page; // the system-menu page selected last
 
-int16_t placeholder_create(const uint8_t *, ObjInst *) {
-    return 0;
-}
-void placeholder_paint(const uint8_t *, ObjInst *, int) {}
-uint16_t placeholder_signal(const uint8_t *, ObjInst *, int, uint32_t) {
-    return 0;
-}
-constexpr ObjClass row(uint32_t length) {
-    return ObjClass{
-        length, placeholder_create, placeholder_paint, placeholder_signal, nullptr, sizeof(ObjInst),
-        nullptr};
+constexpr ObjClass placeholder(int type) {
+    return ObjClass{kObjRecordLength[type], nullptr, nullptr, nullptr, nullptr,
+                    sizeof(ObjInst),        nullptr};
 }
 } // namespace
 
-// clang-format off
-const ObjClass objm::kPlaceholderClass[kObjTypes] = {
-    row(32), row(32), row(66), row(44), row(56), row(40), row(58), row(42), row(32),
-    row(56), row(56), row(52), row(32), row(32), row(56), row(40), row(32), row(48),
-    row(32), row(32), row(32), row(46), row(40), row(32), row(68), row(32), row(32),
-    row(32), row(32), row(32), row(32), row(32), row(32), row(72), row(66), row(32),
-};
-// clang-format on
-
-// The class table starts with every row a placeholder.
-const ObjClass *oDefTbl[kObjTypes] = {
-    &objm::kPlaceholderClass[0],  &objm::kPlaceholderClass[1],  &objm::kPlaceholderClass[2],
-    &objm::kPlaceholderClass[3],  &objm::kPlaceholderClass[4],  &objm::kPlaceholderClass[5],
-    &objm::kPlaceholderClass[6],  &objm::kPlaceholderClass[7],  &objm::kPlaceholderClass[8],
-    &objm::kPlaceholderClass[9],  &objm::kPlaceholderClass[10], &objm::kPlaceholderClass[11],
-    &objm::kPlaceholderClass[12], &objm::kPlaceholderClass[13], &objm::kPlaceholderClass[14],
-    &objm::kPlaceholderClass[15], &objm::kPlaceholderClass[16], &objm::kPlaceholderClass[17],
-    &objm::kPlaceholderClass[18], &objm::kPlaceholderClass[19], &objm::kPlaceholderClass[20],
-    &objm::kPlaceholderClass[21], &objm::kPlaceholderClass[22], &objm::kPlaceholderClass[23],
-    &objm::kPlaceholderClass[24], &objm::kPlaceholderClass[25], &objm::kPlaceholderClass[26],
-    &objm::kPlaceholderClass[27], &objm::kPlaceholderClass[28], &objm::kPlaceholderClass[29],
-    &objm::kPlaceholderClass[30], &objm::kPlaceholderClass[31], &objm::kPlaceholderClass[32],
-    &objm::kPlaceholderClass[33], &objm::kPlaceholderClass[34], &objm::kPlaceholderClass[35],
-};
+// The rows of the screen manager's own screens and panels not built yet: a
+// placeholder row has its class's record length, creates nothing, paints
+// nothing and answers every message with 0. A screen that is built defines
+// its row in its own file and drops its line here.
+const ObjClass MENU_Class = placeholder(3);
+const ObjClass FAULT_Class = placeholder(12);
+const ObjClass DIALOG_Class = placeholder(18);
+const ObjClass CALTCH_Class = placeholder(19);
+const ObjClass CFD_Class = placeholder(20);
+const ObjClass BkRstr_Class = placeholder(25);
+const ObjClass Clone_Class = placeholder(26);
+const ObjClass BOOT_Class = placeholder(29);
+const ObjClass RECOVER_Class = placeholder(32);
+const ObjClass LOGIN_Class = placeholder(34);
+const ObjClass WIFI_Class = placeholder(35);
 
 void REC_ScreenInit() {
     trace("REC_ScreenInit");

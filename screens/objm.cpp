@@ -32,6 +32,18 @@ alignas(8) uint8_t pmem_pool[kPmemPool];
 alignas(8) uint8_t key_pool[kKeyPool];
 } // namespace objm
 
+// clang-format off
+const std::array<const ObjClass *, kObjTypes> objm::kScreenClasses = {
+    nullptr,        nullptr,        nullptr,        &MENU_Class,    nullptr,        nullptr,
+    nullptr,        nullptr,        nullptr,        nullptr,        nullptr,        nullptr,
+    &FAULT_Class,   nullptr,        nullptr,        nullptr,        nullptr,        nullptr,
+    &DIALOG_Class,  &CALTCH_Class,  &CFD_Class,     nullptr,        nullptr,        nullptr,
+    nullptr,        &BkRstr_Class,  &Clone_Class,   nullptr,        nullptr,        &BOOT_Class,
+    nullptr,        nullptr,        &RECOVER_Class, nullptr,        &LOGIN_Class,   &WIFI_Class,
+};
+// clang-format on
+std::array<const ObjClass *, kObjTypes> oDefTbl = objm::kScreenClasses;
+
 namespace {
 using namespace objm;
 
@@ -336,7 +348,8 @@ void OBJM_Init() {
         g.fKeyInvalidate = 1;
         return;
     }
-    const ObjClass *row = oDefTbl[30];
+    static constexpr ObjClass kNone{};
+    const ObjClass *row = oDefTbl[30] ? oDefTbl[30] : &kNone;
     auto *inst = reinterpret_cast<ObjInst *>(key_pool);
     start_instance(inst, pDC);
     g.KeySld = make_cb(row, KySldObj, inst, 0);
@@ -572,7 +585,9 @@ int OBJM_Update(DC *dc) {
             g.flag_draw = 1;
         }
         uint16_t r = k.Signal ? k.Signal(k.def, k.inst, objmsg::kUpdate, 0) : 0;
-        if (r & objmsg::kRefuse) {
+        // The panel has no keys to offer the installer or the recovery screen.
+        const bool maintenance = hooks.installer_or_recovery && hooks.installer_or_recovery();
+        if ((r & objmsg::kRefuse) || (!morph && maintenance)) {
             g.fSelectKey = 0;
             g.flag_draw = 1;
             if (!g.fSelectMorf) {
@@ -596,17 +611,42 @@ int OBJM_Update(DC *dc) {
     return morph ? 0 : 1;
 }
 
-const uint8_t *OBJM_Text(uint32_t offset) {
-    if (!pPGM_Strings) return nullptr;
+namespace {
+// The end of the current language's texts: the string table's data holds its
+// own length (of what follows it), 4 bytes not read, then one equal segment
+// per language (the count in the screen program's header; 0 or a header too
+// short to hold it is one language, whose segment runs to the end of the
+// data). Null when pPGM_Strings does not start a segment.
+const uint8_t *text_segment_end() {
     const uint8_t *data = string_table_bl + 8;
     uint32_t length = le32(string_table_bl + 4);
     if (length > app::kConfigParts[5].capacity - 8) length = app::kConfigParts[5].capacity - 8;
     const uint8_t *end = data + length;
-    if (pPGM_Strings < data || pPGM_Strings >= end) return nullptr;
+    if (!pPGM_Strings || pPGM_Strings < data || pPGM_Strings >= end) return nullptr;
+    uint32_t program;
+    const uint8_t *h = program_data(&program);
+    constexpr uint32_t kLanguages = 28; // header offset of the language count
+    uint32_t languages = 1;
+    if (le16(h + 8) >= kLanguages + 4 && program >= kLanguages + 4)
+        languages = le32(h + kLanguages);
+    if (languages <= 1) return end;
+    const uint32_t table = length >= 4 ? le32(data) : 0;
+    const uint32_t segment = table >= 4 ? (table - 4) / languages : 0;
+    const size_t at = size_t(pPGM_Strings - data);
+    if (segment == 0 || at < 8 || (at - 8) % segment || (at - 8) / segment >= languages)
+        return nullptr;
+    return size_t(end - pPGM_Strings) > segment ? pPGM_Strings + segment : end;
+}
+} // namespace
+
+const uint8_t *OBJM_Text(uint32_t offset) {
+    const uint8_t *end = text_segment_end();
+    if (!end) return nullptr;
     const size_t room = size_t(end - pPGM_Strings);
-    if (offset >= room) return nullptr;
-    const uint8_t *t = pPGM_Strings + offset;
     const size_t width = PGM_UnicodePresent ? 2 : 1;
+    // The line count stands before the first character.
+    if (offset < width || offset >= room) return nullptr;
+    const uint8_t *t = pPGM_Strings + offset;
     for (const uint8_t *p = t; size_t(end - p) >= width; p += width)
         if (p[0] == 0 && (width == 1 || p[1] == 0)) return t;
     return nullptr;
@@ -616,18 +656,25 @@ const uint8_t *OBJM_GradientExt(const uint8_t *def, uint32_t offset) {
     return ObjDef_Holds(def, offset, 12) ? def + offset : nullptr;
 }
 
-const uint8_t *OBJM_Bitmap(uint32_t offset, uint32_t size) {
-    // Bitmap offsets count from the bitmap area's data.
-    if (!le32(rom_map_tbl + 516)) return nullptr;
+bool OBJM_Bitmap(uint32_t offset, ObjPicture *out) {
+    // Picture offsets count from the bitmap area's data (pPGM_Bitmaps); the
+    // area in use is what its header says, within what was loaded.
+    const uint32_t total = le32(rom_map_tbl + 516);
+    if (total <= 8) return false;
     uint64_t length = le32(bmp_table + 4);
-    if (length > app::kBmpTableSize - 8) length = app::kBmpTableSize - 8;
-    if (uint64_t(offset) + size > length) return nullptr;
-    return bmp_table + 8 + offset;
+    length = std::min<uint64_t>({length, total - 8u, app::kBmpTableSize - 8u});
+    constexpr uint32_t kPrefix = 6;
+    if (offset < kPrefix || offset > length) return false;
+    const uint8_t *p = bmp_table + 8 + offset;
+    const uint32_t coded = le32(p - 4);
+    if (coded > length - offset) return false;
+    *out = ObjPicture{*(p - kPrefix), p, coded};
+    return true;
 }
 
 void Objm_Reset() {
     for (int t = 0; t < kObjTypes; ++t)
-        oDefTbl[t] = g_wired[t] ? g_wired[t] : &kPlaceholderClass[t];
+        oDefTbl[t] = g_wired[t] ? g_wired[t] : kScreenClasses[t];
     std::memset(static_cast<void *>(&g), 0, sizeof g);
     g.selectObject = g.saveSelect = g.initSelect = -1;
     std::memset(dmem_pool, 0, sizeof dmem_pool);

@@ -114,7 +114,7 @@ void DisplayMesg(DC *dc, const char *text) {
 
 void OpenMorf(int i) {
     // The morph stack holds 16: a deeper morph opens nothing.
-    if (g.morfIndex >= kMorphDepth || g.requestObj >= kObjTypes) return;
+    if (g.morfIndex >= kMorphDepth || g.requestObj >= kObjTypes || !oDefTbl[g.requestObj]) return;
     ObjCB &o = g.doTbl[i];
     g.flag_draw = 1;
     VideoStop();
@@ -261,7 +261,7 @@ int OBJM_CreatePopup(DC *dc, const uint8_t *def, PopupCallback callback, int par
     trace("OBJM_CreatePopup");
     if (g.fPopup || g.fSelectMorf || !def || g.num_dobjs >= kObjTable) return 0;
     const int type = le16(def) & 0x0FFF;
-    if (type >= kObjTypes) return 0;
+    if (type >= kObjTypes || !oDefTbl[type]) return 0;
     const ObjClass *row = oDefTbl[type];
     uint32_t need = row->Need ? row->Need(def) : row->size;
     if (need > kPmemPool) return 0;
@@ -351,7 +351,9 @@ int OBJM_SlideKey() {
         beep(3);
         return 1;
     }
-    if (oDefTbl[30] != &kPlaceholderClass[30] && !g.fSelectMorf && sr_get(sr::kSystemScreen) == 0) {
+    // The panel exists once its class is built.
+    const bool panel = oDefTbl[30] && oDefTbl[30]->Signal;
+    if (panel && !g.fSelectMorf && sr_get(sr::kSystemScreen) == 0) {
         g.fSelectKey = 1;
         g.fKeyInvalidate = 1;
     }

@@ -42,8 +42,9 @@ struct State {
     DC *dc; // the context of the open page
 };
 extern State g;
-// The rows of classes not built yet, by type (screens/not_built.cpp).
-extern const ObjClass kPlaceholderClass[kObjTypes];
+// The class table as it starts: the rows of the screen manager's own screens
+// and panels; the object classes' rows are installed by the top layer.
+extern const std::array<const ObjClass *, kObjTypes> kScreenClasses;
 extern ObjmHooks hooks;
 alignas(8) extern uint8_t pmem_pool[kPmemPool];
 alignas(8) extern uint8_t key_pool[kKeyPool];

@@ -1,8 +1,8 @@
 // Screen manager and system screens.
 #pragma once
 #include "platform/dc.h"
+#include <array>
 #include <cstddef>
-
 #include <cstdint>
 
 void REC_ScreenInit();
@@ -18,7 +18,22 @@ void REC_ScreenInit();
 // rectangle as four i16, class fields; flag 0x1000 puts the record's own
 // length in the u16 at offset 30), an instance carved from a pool while the
 // object lives, and a class: a row of oDefTbl. Field offsets: objects/records.h.
-constexpr int kObjTypes = 36;           // types 36 and above have no class
+constexpr int kObjTypes = 36; // types 36 and above have no class
+// Record length of each object type: the length column of the class table
+// (a record with flag 0x1000 carries its own).
+// clang-format off
+constexpr uint16_t kObjRecordLength[kObjTypes] = {
+    32, 32, 66, 44, 56, 40, 58, 42, 32, 56, 56, 52, 32, 32, 56, 40, 32, 48,
+    32, 32, 32, 46, 40, 32, 68, 32, 32, 32, 32, 32, 32, 32, 32, 72, 66, 32,
+};
+// The class of each type by name (types 22 and 23 share the NULL class).
+constexpr const char *kObjClassName[kObjTypes] = {
+    "SHAPE",  "TEXT",  "EDIT",   "MENU",    "BAR",   "PAGE",  "SWTCH",  "LITE",   "BMP",
+    "METER",  "GRAPH", "SELCT",  "FAULT",   "KPAD",  "SLIDE", "NOTE",   "ALOG",   "ALM",
+    "DIALOG", "CALTCH", "CFD",   "CF",      "NULL40", "NULL", "ROT",    "BkRstr", "Clone",
+    "RSPop",  "ASCKPD", "BOOT",  "KEY",     "TRDPop", "RECOVER", "VIDPS", "LOGIN", "WIFI",
+};
+// clang-format on
 constexpr size_t kObjHeader = 18;       // type word, flags, mask, link, rectangle
 constexpr size_t kObjOwnLengthEnd = 32; // a record with its own length reaches past it
 
@@ -85,11 +100,18 @@ struct ObjCB {
     int16_t page; // screen number of a static object; 255 in a page entry reusing one
 };
 
+// Rows of the screen manager's own screens and panels.
+extern const ObjClass MENU_Class, FAULT_Class, DIALOG_Class, CALTCH_Class, CFD_Class, BkRstr_Class,
+    Clone_Class, BOOT_Class, RECOVER_Class, LOGIN_Class, WIFI_Class;
+
 // The class table, by object type. Rows of classes not built yet are
-// placeholders (Create 0, no paint, Signal 0). OBJM_SetClass installs a row
-// (the top layer's wiring, tests' probe classes); the module's reset puts the
-// rows installed by the wiring back.
-extern const ObjClass *oDefTbl[kObjTypes];
+// placeholders (no Create, Paint or Signal: no bytes used, nothing drawn,
+// every answer 0). It starts with the rows of the screen manager's own
+// screens; a type without a row (null) has no class, as types 36 and above.
+// OBJM_SetClass installs a row (the top layer's wiring installs the object
+// classes; tests install probe classes); the module's reset puts the rows
+// installed by the wiring back.
+extern std::array<const ObjClass *, kObjTypes> oDefTbl;
 void OBJM_SetClass(int type, const ObjClass *row);
 
 // Pools and tables (limits of the system).
@@ -108,6 +130,7 @@ struct ObjmHooks {
     void (*write_screen)(uint16_t screen);        // %SR1, kept as the last local user screen
     void (*fault_page_recover)();                 // back with an empty history
     void (*beep)(int length);
+    int (*installer_or_recovery)(); // the boot installer or the recovery mode is active
 };
 void OBJM_SetHooks(const ObjmHooks &hooks);
 
@@ -140,13 +163,23 @@ void OBJM_PopUserScreen();
 // A press on the slide-key handle: 1 when the panel was closed.
 int OBJM_SlideKey();
 
-// Bounded readers of what a record points at: a text of the string table
-// (null unless it ends inside the table), the 12-byte gradient extension at a
-// record offset (null unless it lies inside the record), and `size` bytes of
-// the bitmap area (null unless inside the area in use).
+// Bounded readers of what a record points at: a text of the current
+// language (its first character; null unless its count before it and its
+// terminating zero lie inside the language's segment), the 12-byte gradient
+// extension at a record offset (null unless it lies inside the record), and a
+// stored picture of the bitmap area.
 const uint8_t *OBJM_Text(uint32_t offset);
 const uint8_t *OBJM_GradientExt(const uint8_t *def, uint32_t offset);
-const uint8_t *OBJM_Bitmap(uint32_t offset, uint32_t size);
+// A stored picture: the offset points behind its 6-byte prefix (u8 coding,
+// one byte, u32 coded length).
+struct ObjPicture {
+    uint8_t coding;
+    const uint8_t *data; // the coded data
+    uint32_t length;     // its coded length
+};
+// False unless the picture's prefix and its whole coded data lie inside the
+// bitmap area in use.
+bool OBJM_Bitmap(uint32_t offset, ObjPicture *out);
 // True when the record's own length holds `size` bytes at `offset` (fields past
 // the class length, such as alternative colours).
 bool ObjDef_Holds(const uint8_t *def, size_t offset, size_t size);

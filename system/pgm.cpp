@@ -90,7 +90,10 @@ void set_sections(uint32_t length) {
 
     pPgmHdr = h;
     pPGM_TextTbls = table(text_table_bl);
-    pPGM_Strings = table(string_table_bl);
+    // The string table's data starts with its own length and 4 unused bytes;
+    // the texts of the first language follow them. A table with no room for
+    // texts has none.
+    pPGM_Strings = le32(string_table_bl + 4) > 8 ? string_table_bl + 16 : nullptr;
     pPGM_Bitmaps = le32(rom_map_tbl + 516) ? bmp_table + 8 : nullptr;
     pPGM_Alarms = full ? section(hdr::kAlarms) : nullptr;
     pPGM_Fonts = nullptr;

@@ -80,12 +80,15 @@ size_t program_bytes_from(const uint8_t *p) {
 // or 16-bit characters up to the terminator, never past the table).
 void copy_name() {
     std::memset(g.name, 0, sizeof g.name);
-    if (!pPGM_Strings || pPGM_Strings != string_table_bl + 8) return;
+    // The name lies in the current language's texts, never past the table's data.
+    const uint8_t *data = string_table_bl + 8;
     const uint32_t length =
         std::min<uint32_t>(le32(string_table_bl + 4), app::kConfigParts[5].capacity - 8);
-    if (g.name_offset >= length) return;
+    if (!pPGM_Strings || pPGM_Strings < data || pPGM_Strings >= data + length) return;
+    const size_t left = size_t(data + length - pPGM_Strings);
+    if (g.name_offset >= left) return;
     const uint8_t *s = pPGM_Strings + g.name_offset;
-    const size_t room = std::min<size_t>(length - g.name_offset, kNameBytes - 2);
+    const size_t room = std::min<size_t>(left - g.name_offset, kNameBytes - 2);
     const size_t unit = PGM_UnicodePresent ? 2 : 1;
     for (size_t i = 0; i + unit <= room; i += unit) {
         if (s[i] == 0 && (unit == 1 || s[i + 1] == 0)) break;

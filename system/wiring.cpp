@@ -8,6 +8,7 @@
 #include "iec/kernel/iec.h"
 #include "net/net.h"
 #include "net/tx.h"
+#include "objects/objects.h"
 #include "platform/keys.h"
 #include "platform/rtc.h"
 #include "platform/slice.h"
@@ -148,6 +149,8 @@ void System_Wire() {
         .vcomm_deinit = EtnVComm_DeInit,
         .vcomm_conn_cnt = EtnVComm_Conn_Cnt,
     });
+    for (int type = 0; type < kObjTypes; ++type)
+        if (const ObjClass *row = Objects_Class(type)) OBJM_SetClass(type, row);
     OBJM_SetFaultPage(PGM_DisplayFault);
     OBJM_SetHooks({
         .reset_rcbs = SYS_ResetRCBs,
@@ -159,6 +162,7 @@ void System_Wire() {
         .write_screen = [](uint16_t screen) { SYS_WriteSys(sr::kUserScreen, screen); },
         .fault_page_recover = PGM_FaultPageRecover,
         .beep = TCH_Beep,
+        .installer_or_recovery = [] { return int(BootMode != 0 || RecoverMode != 0); },
     });
     CFM_SetFirmwareSearch([](int drive) { return GetFirmwareDir(drive); });
     Vcomm_SetHooks({.wait_pass = ExecuteSubLoop_Wait, .serial_server = nullptr});

@@ -130,9 +130,10 @@ protected:
             "{\"header_length\": 56, " + extra + "\"pages\": [" + pages + "]}", &error))
             << error;
         std::vector<const uint8_t *> out;
+        // The pages the header counts (the pages' link tables follow them).
         const uint8_t *p = kesta_pgm_bl + 8 + 56;
         const uint8_t *end = kesta_pgm_bl + 8 + le32(kesta_pgm_bl + 4);
-        while (p && p < end) {
+        for (int n = le16(kesta_pgm_bl + 8 + 10); p && p < end && n > 0; --n) {
             out.push_back(p);
             p = Page_End(p);
         }

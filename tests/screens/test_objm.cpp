@@ -1,11 +1,15 @@
 // Object manager: pages, the update pass, input routing, pop-ups, morphs and
 // the screen history, with probe classes.
 #include "gdi/field.h"
+#include "objects/objects.h"
 #include "objm_fixture.h"
 #include "platform/slice.h"
 #include "platform/tick.h"
 #include "plc/appblocks.h"
 #include "png_snapshot.h"
+#include "regs/regname.h"
+#include "system/loop.h"
+#include "system/reglink.h"
 
 using probe::Call;
 using probe::ids;
@@ -417,14 +421,71 @@ TEST_F(ObjmTest, BoundedReaders) {
     EXPECT_NE(OBJM_GradientExt(def, 20), nullptr);
     EXPECT_EQ(OBJM_GradientExt(def, 21), nullptr) << "past the 32-byte record";
     EXPECT_EQ(OBJM_GradientExt(def, 0xFFFFFFFF), nullptr);
-    // Texts end inside the string table.
+    // Texts end inside the string table, and their line count before them
+    // lies inside it too.
     put_le32(string_table_bl + 4, 8);
-    std::memcpy(string_table_bl + 8, "abc\0defg", 8);
+    std::memcpy(string_table_bl + 8, "\1abc\0def", 8);
     pPGM_Strings = string_table_bl + 8;
-    EXPECT_STREQ(reinterpret_cast<const char *>(OBJM_Text(0)), "abc");
-    EXPECT_EQ(OBJM_Text(4), nullptr) << "runs to the end without its zero";
+    EXPECT_STREQ(reinterpret_cast<const char *>(OBJM_Text(1)), "abc");
+    EXPECT_EQ(OBJM_Text(0), nullptr) << "its count would lie before the texts";
+    EXPECT_EQ(OBJM_Text(5), nullptr) << "runs to the end without its zero";
     EXPECT_EQ(OBJM_Text(100), nullptr);
     pPGM_Strings = nullptr;
+}
+
+// With several languages a text ends inside its own language's segment.
+TEST_F(ObjmTest, TextsEndInsideTheirLanguage) {
+    load(page(1, {}), R"("languages": 2, )");
+    put_le32(string_table_bl + 4, 8 + 8);
+    const uint8_t table[] = {12, 0, 0, 0, 0, 0, 0, 0, 1, 'a', 'b', 'c', 1, 'd', 0, 0};
+    std::memcpy(string_table_bl + 8, table, sizeof table);
+    struct Case {
+        size_t at; // pPGM_Strings from the table's data
+        const char *text;
+    };
+    const Case cases[] = {{8, nullptr}, {12, "d"}, {10, nullptr}, {16, nullptr}};
+    for (const Case &c : cases) {
+        pPGM_Strings = string_table_bl + 8 + c.at;
+        const char *t = reinterpret_cast<const char *>(OBJM_Text(1));
+        if (c.text)
+            EXPECT_STREQ(t, c.text) << c.at;
+        else
+            EXPECT_EQ(t, nullptr) << c.at << ": runs past its segment, or starts none";
+    }
+    pPGM_Strings = nullptr;
+}
+
+// A picture is its 6-byte prefix (coding, a byte, coded length) and its coded
+// data; the offset points behind the prefix. Only a picture whose prefix and
+// coded data lie inside the bitmap area in use is handed out.
+TEST_F(ObjmTest, PicturesLieWhollyInsideTheBitmapArea) {
+    constexpr uint32_t kArea = 64; // bytes of the area in use
+    put_le32(rom_map_tbl + 516, 8 + kArea);
+    put_le32(bmp_table + 4, kArea);
+    uint8_t *area = bmp_table + 8;
+    area[10] = 2; // a picture at 16 of 20 coded bytes
+    put_le32(area + 12, 20);
+    area[40] = 1; // a picture at 46 whose length runs past the area
+    put_le32(area + 42, 19);
+    struct Case {
+        uint32_t offset;
+        bool found;
+    };
+    const Case cases[] = {
+        {16, true}, {46, false}, {3, false}, {kArea + 1, false}, {0xFFFFFFFF, false}};
+    for (const Case &c : cases) {
+        ObjPicture pic{};
+        ASSERT_EQ(OBJM_Bitmap(c.offset, &pic), c.found) << c.offset;
+        if (!c.found) continue;
+        EXPECT_EQ(pic.coding, 2);
+        EXPECT_EQ(pic.data, area + 16);
+        EXPECT_EQ(pic.length, 20u);
+    }
+    put_le32(area + 42, 18); // now it ends with the area
+    ObjPicture pic{};
+    EXPECT_TRUE(OBJM_Bitmap(46, &pic));
+    put_le32(rom_map_tbl + 516, 8 + 30); // less was loaded than the header says
+    EXPECT_FALSE(OBJM_Bitmap(16, &pic));
 }
 
 TEST_F(ObjmTest, DestroyCallsTheClassesThatHoldMemory) {
@@ -474,4 +535,90 @@ TEST_F(GradientPagePxpTest, HiddenObjectShowsTheGradientAgain) {
     put_le16(def + 16, 300);
     gradient_page_with_hidden_object(dc, pages);
     EXPECT_EQ(screen_snapshot_diff("tests/screens/snapshots/gradient_page_pxp.png"), "");
+}
+
+// The class table as wired: every type below 36 has a row of its record
+// length; the object classes come from the objects' own table.
+TEST_F(ObjmTest, EveryTypeHasARowOfItsRecordLength) {
+    Objm_Reset(); // the probe rows go
+    panel_reset_all();
+    for (int t = 0; t < kObjTypes; ++t) {
+        ASSERT_NE(oDefTbl[t], nullptr) << t;
+        EXPECT_EQ(oDefTbl[t]->length, kObjRecordLength[t]) << t;
+        EXPECT_EQ(oDefTbl[t], Objects_Class(t) ? Objects_Class(t) : objm::kScreenClasses[t]) << t;
+    }
+}
+
+// The slide-key panel (a probe class in row 30) has no keys for the boot
+// installer or the recovery screen: it closes itself there, except while a
+// morph holds the focus.
+TEST_F(ObjmTest, SlideKeyPanelClosesInInstallerAndRecovery) {
+    static const ObjClass key{32, probe::create, probe::paint, probe::signal, nullptr, 64, nullptr};
+    OBJM_SetClass(30, &key);
+    OBJM_Init();
+    auto pages = load(page(1, {obj(1, 0x101)}));
+    ASSERT_EQ(OBJM_OpenPage(dc, pages[0]), 1);
+    struct Case {
+        uint8_t boot, recover;
+        bool morph, stays_open;
+    };
+    const Case cases[] = {
+        {0, 0, false, true}, {1, 0, false, false}, {0, 1, false, false}, {0, 1, true, true}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(testing::Message() << int(c.boot) << int(c.recover) << c.morph);
+        objm::g.fSelectKey = 0;
+        EXPECT_EQ(OBJM_SlideKey(), 0);
+        ASSERT_EQ(objm::g.fSelectKey, 1) << "opened";
+        if (c.morph) {
+            probe::answers[1] = {0x01, 0x400}; // focus, then a morph on the next touch
+            touch(15, 5, true);
+            OBJM_Update(dc);
+            touch(15, 5, true);
+            OBJM_Update(dc);
+            ASSERT_EQ(objm::g.fSelectMorf, 1);
+        }
+        BootMode = c.boot;
+        RecoverMode = c.recover;
+        OBJM_Update(dc);
+        EXPECT_EQ(objm::g.fSelectKey == 1, c.stays_open);
+        BootMode = RecoverMode = 0;
+    }
+}
+
+// Registers named by an object's state and fields become the page's links,
+// in a table of the page; texts of text fields land at the same offset of
+// every language's segment of the string table.
+TEST_F(ObjmTest, BuiltPageLinksRegistersAndPlacesTexts) {
+    auto pages = load(R"({"screen": 1, "objects": [
+        {"type": "PAGE", "state": {"register": "%M3", "mask": 1}, "rect": [0, 0, 50, 50],
+         "fields": {"trigger": "%R7", "target": 4, "caption": ["Start", "D\u00e9marrer"]}},
+        {"type": 0, "state": {"register": "%R7"}, "rect": [60, 0, 90, 50]}]})",
+                      R"("strings": {"languages": 2, "texts": ["Stop"]}, )");
+    ASSERT_EQ(pages.size(), 1u);
+    ASSERT_EQ(OBJM_OpenPage(dc, pages[0]), 1);
+    const uint8_t *button = objm::g.doTbl[0].def, *shape = objm::g.doTbl[1].def;
+    EXPECT_EQ(le16(button + 8), 2) << "the first register named: link 2";
+    EXPECT_EQ(le16(button + 32), 3);
+    EXPECT_EQ(le16(shape + 8), 3) << "a register named again keeps its link";
+    EXPECT_EQ(le16(button + 36), 4) << "a number is the link value itself";
+    for (auto [link, name] : {std::pair{2u, "%M3"}, {3u, "%R7"}}) {
+        uint32_t ref = 0, bits = 0;
+        std::string error;
+        ASSERT_TRUE(RegName_Parse(name, &ref, &bits, &error));
+        RCB *rcb = SYS_LinkReg(link, 16);
+        ASSERT_NE(rcb, nullptr) << name;
+        EXPECT_EQ(rcb->rref, ref) << name;
+    }
+    // Two segments of equal size after the table's 8-byte head.
+    const uint32_t data = le32(string_table_bl + 4);
+    const uint32_t segment = (le32(string_table_bl + 8) - 4) / 2;
+    EXPECT_EQ(data, 8 + 2 * segment);
+    const uint32_t caption = le32(button + 22);
+    pPGM_Strings = string_table_bl + 16;
+    EXPECT_STREQ(reinterpret_cast<const char *>(OBJM_Text(1)), "Stop") << "listed texts first";
+    EXPECT_STREQ(reinterpret_cast<const char *>(OBJM_Text(caption)), "Start");
+    EXPECT_EQ(OBJM_Text(caption)[-1], 1) << "one line";
+    pPGM_Strings += segment;
+    EXPECT_STREQ(reinterpret_cast<const char *>(OBJM_Text(caption)), "D\xE9marrer");
+    pPGM_Strings = nullptr;
 }

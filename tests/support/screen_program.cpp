@@ -15,5 +15,8 @@ bool load_screen_program(const std::string &screens_json, std::string *error) {
         !appbuild::find_part(built.manifest, "kesta_pgm", &at))
         return false;
     std::memcpy(kesta_pgm_bl, built.config.data() + at.offset, at.size);
+    // The texts of the screens, when they have any.
+    if (appbuild::find_part(built.manifest, "string_table", &at) && at.length > 8)
+        std::memcpy(string_table_bl, built.config.data() + at.offset, at.size);
     return true;
 }

@@ -1,6 +1,7 @@
 // Screen programs for tests: built by the application builder from its JSON
 // description (the "screens" contents of tools/lib/appbuild.h) and put into
-// the screen program block as the loader leaves it.
+// the screen program block as the loader leaves it (and its texts, when it has
+// any, into the string table block).
 #pragma once
 #include <string>
 

@@ -572,3 +572,24 @@ TEST_F(PgmPictureTest, DisplayFaultPages) {
     }
     pDC = nullptr;
 }
+
+// The string table's data starts with its length and 4 bytes not read: the
+// texts start after them; the other tables' data at their buffer + 8.
+TEST_F(PgmTest, TextsStartAfterTheStringTableHead) {
+    struct Case {
+        uint32_t length;
+        uint8_t *strings;
+    };
+    const Case cases[] = {
+        {0, nullptr}, {8, nullptr}, {9, string_table_bl + 16}, {604, string_table_bl + 16}};
+    for (const Case &c : cases) {
+        panel_reset_all();
+        program();
+        put_le32(string_table_bl + 4, c.length);
+        put_le32(text_table_bl + 4, 12);
+        PGM_state = 4;
+        pass();
+        EXPECT_EQ(pPGM_Strings, c.strings) << c.length;
+        EXPECT_EQ(pPGM_TextTbls, text_table_bl + 8) << c.length;
+    }
+}

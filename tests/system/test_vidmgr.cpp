@@ -30,8 +30,9 @@ std::string screens(int options) {
     return R"({"pages": [{"screen": 1}], "capture": {"register": "%R100", "options": )" +
            std::to_string(options) + R"(, "name_offset": 4}})";
 }
-constexpr const char *kStrings = R"([{"text": "ABC"}, {"bytes": [0]}, {"text": "CAP$1.BMP"},
-    {"bytes": [0]}])";
+// The table's head: the length of what follows it, 4 bytes not read.
+constexpr const char *kStrings = R"([{"u32": [18, 0]}, {"text": "ABC"}, {"bytes": [0]},
+    {"text": "CAP$1.BMP"}, {"bytes": [0]}])";
 
 uint16_t r100() {
     uint32_t ref = 0, bits = 0;
@@ -118,7 +119,7 @@ TEST_F(VidmTest, HeldRequestTakesOneCaptureAndIsClearedWhenTheSaveEnds) {
     EXPECT_EQ(pVidCFCB->drive, 0u);
     EXPECT_EQ(pVidCFCB->code, kCfmReqScreenCapture);
     EXPECT_STREQ(reinterpret_cast<const char *>(pVidCFCB->arg1), "CAP$1.BMP");
-    EXPECT_NE(reinterpret_cast<const uint8_t *>(pVidCFCB->arg1), string_table_bl + 12)
+    EXPECT_NE(reinterpret_cast<const uint8_t *>(pVidCFCB->arg1), string_table_bl + 20)
         << "the manager may expand the name in place: it gets a copy";
     ASSERT_EQ(pVidCFCB->arg2, reinterpret_cast<uintptr_t>(&CaptBMP));
     EXPECT_EQ(CaptBMP.pixels, CaptBuf.data());
@@ -177,6 +178,20 @@ TEST_F(VidmTest, CaptureRecordCutByTheProgramEndKeepsTheFieldsInside) {
         for (int i = 0; i < 3; ++i)
             pass();
     }
+}
+
+// A name that runs to the end of the string table's data is cut there (the
+// rest of the block poisoned).
+TEST_F(VidmTest, CaptureNameEndsWithTheStringTable) {
+    open(0);
+    const uint32_t used = 8 + 4 + 3; // the head, "ABC" and its 0, "CAP"
+    put_le32(string_table_bl + 4, used);
+    PoisonPast past(string_table_bl + 8, app::kConfigParts[5].capacity - 8, used);
+    set_r100(1);
+    pass();
+    pass();
+    ASSERT_EQ(count_calls("CFM_LoadReq"), 1u);
+    EXPECT_STREQ(reinterpret_cast<const char *>(pVidCFCB->arg1), "CAP");
 }
 
 TEST_F(VidmTest, NoCaptureIsPostedDuringASafeRemoval) {

@@ -126,3 +126,157 @@ TEST_F(MkappTest, MistakesArePlacedAndNamedAndOddScreensWarnedOf) {
               0xF800)
         << "the page's background";
 }
+
+namespace {
+// The data of a built part.
+std::vector<uint8_t> part(const appbuild::Built &b, const std::string &name) {
+    appbuild::Placed p;
+    if (!appbuild::find_part(b.manifest, name, &p)) return {};
+    auto at = b.config.begin() + long(p.offset) + 8;
+    return std::vector<uint8_t>(at, at + long(p.length));
+}
+} // namespace
+
+// Screen objects by class name, with access level, static flag, state
+// register, alternative colours, gradient extension and own length: the
+// record as the classes read it.
+TEST_F(MkappTest, ScreenObjectsAreWrittenAsTheirClassesReadThem) {
+    struct Case {
+        const char *object;
+        uint16_t type;
+        uint32_t flags;
+        size_t length; // the record's bytes
+        std::vector<std::pair<size_t, uint16_t>> words;
+    };
+    const Case cases[] = {
+        {R"({"type": "TEXT", "level": 3, "static": true, "rect": [1, 2, 300, -4]})",
+         0x3001,
+         0x2001,
+         32,
+         {{6, 0}, {8, 0}, {10, 1}, {12, 2}, {14, 300}, {16, 0xFFFC}}},
+        {R"({"type": "NULL40", "flags": 0, "length": 48})", 22, 0x1000, 48, {{30, 48}}},
+        {R"({"type": "PAGE", "length": 34})", 5, 0x1001, 34, {{30, 34}}},
+        {R"({"type": "PAGE", "state": {"register": "%R1", "mask": 241},
+            "colors": [1, 2, 3, "0xF800"], "fields": {"caption_color": "0x07E0", "font": 3},
+            "gradient": {"start": 31, "end": 63488, "mode": 2, "p1": 5, "p2": 6}})",
+         0x8005,
+         0x1001,
+         60,
+         {{6, 241},
+          {8, 2},
+          {18, 48},
+          {20, 0x07E0},
+          {26, 0x0300},
+          {30, 60},
+          {40, 1},
+          {46, 0xF800},
+          {48, 2},
+          {50, 0},
+          {52, 5},
+          {54, 6},
+          {56, 63488},
+          {58, 31}}},
+        {R"({"type": 5, "fields": {"face": 12345, "trigger": 900, "target_size": 16}})",
+         5,
+         1,
+         40,
+         {{18, 12345}, {32, 900}, {38, 16}}},
+    };
+    for (const Case &c : cases) {
+        appbuild::Built b;
+        std::string error;
+        std::string json = std::string(R"({"kesta_pgm": {"screens": {"pages": [{"screen": 1,
+            "objects": [)") +
+                           c.object + "]}]}}}";
+        ASSERT_TRUE(appbuild::build_text(json, "", &b, &error)) << c.object << ": " << error;
+        std::vector<uint8_t> pgm = part(b, "kesta_pgm");
+        ASSERT_GE(pgm.size(), 56 + 24 + c.length) << c.object;
+        const uint8_t *def = pgm.data() + 56 + 24;
+        EXPECT_EQ(le16(def), c.type) << c.object;
+        EXPECT_EQ(le32(def + 2), c.flags) << c.object;
+        for (auto [at, v] : c.words)
+            EXPECT_EQ(le16(def + at), v) << c.object << " at " << at;
+        // Nothing but the page's link table follows the record.
+        const uint32_t links = le32(pgm.data() + 56 + 10);
+        EXPECT_EQ(links ? links : pgm.size(), 56 + 24 + c.length) << c.object;
+    }
+}
+
+TEST_F(MkappTest, ScreenObjectMistakesAreRefused) {
+    struct Case {
+        const char *screens, *message;
+    };
+    // clang-format off
+    const Case cases[] = {
+        {R"({"pages": [{"screen": 1, "objects": [{"type": "PAGE", "static": true}]}]})",
+         "objects[0]: a screen button (type 5) cannot be static"},
+        {R"({"pages": [{"screen": 1, "objects": [{"type": "BUTTON"}]}]})",
+         "objects[0].type: unknown class \"BUTTON\" (classes: SHAPE, TEXT, EDIT"},
+        {R"({"pages": [{"screen": 1, "objects": [{"type": "PAGE", "fields": {"colour": 1}}]}]})",
+         "objects[0].fields.colour: unknown field (fields: face, caption_color, caption, align"},
+        {R"({"pages": [{"screen": 1, "objects": [{"type": 3, "fields": {"face": 1}}]}]})",
+         "objects[0].fields.face: type 3 has no named fields"},
+        {R"({"pages": [{"screen": 1, "objects": [{"type": 5, "colors": [1, 2, 3, 4]}]}]})",
+         "objects[0]: alternative colours are chosen by state mask bits 4-7"},
+        {R"({"pages": [{"screen": 1, "objects": [{"type": 5, "state": {"register": 5000, "mask": 16}}]}]})",
+         "objects[0]: state mask bits 4-7 choose alternative colours: give \"colors\""},
+        {R"({"pages": [{"screen": 1, "objects": [{"type": 3, "gradient": {"start": 1, "end": 2}}]}]})",
+         "objects[0]: type 3 has no fill field for a gradient"},
+        {R"({"pages": [{"screen": 1, "objects": [{"type": 5, "fields": {"face": 1}, "gradient": {"start": 1, "end": 2}}]}]})",
+         "objects[0].fields.face: holds the gradient extension's offset"},
+        {R"({"pages": [{"screen": 1, "objects": [{"type": 5, "gradient": {"start": 1, "end": 2}, "length": 40}]}]})",
+         "objects[0]: a length of 40 does not hold the record's 52 bytes"},
+        {R"({"pages": [{"screen": 1, "objects": [{"type": 5, "length": 34, "fields": {"target": 2}}]}]})",
+         "objects[0].fields.target: lies past the record's 34 bytes"},
+        {R"({"pages": [{"screen": 1, "objects": [{"type": 5, "level": 8}]}]})",
+         "objects[0].level: number 8 too large"},
+        {R"({"pages": [{"screen": 1, "objects": [{"type": 5, "fields": {"trigger": "%Z1"}}]}]})",
+         "objects[0].fields.trigger: unknown register name"},
+        {R"({"pages": [{"screen": 1, "objects": [{"type": 5, "fields": {"caption": "\u03a9"}}]}]})",
+         "objects[0].fields.caption: a character above 0xFF needs Unicode texts"},
+        {R"({"strings": {"languages": 2}, "pages": [{"screen": 1, "objects": [{"type": 5, "fields": {"caption": ["a"]}}]}]})",
+         "a text is a string or a list of 2 strings, one per language"},
+        {R"({"strings": {"languages": 2}, "languages": 3})",
+         "\"languages\" differs from the strings' languages"},
+    };
+    // clang-format on
+    for (const Case &c : cases) {
+        appbuild::Built b;
+        std::string error;
+        std::string json = std::string(R"({"kesta_pgm": {"screens": )") + c.screens + "}}";
+        EXPECT_FALSE(appbuild::build_text(json, "", &b, &error)) << c.screens;
+        EXPECT_NE(error.find(c.message), std::string::npos) << c.screens << ": " << error;
+    }
+    // Texts come from the screens or from the part, not both.
+    appbuild::Built b;
+    std::string error;
+    EXPECT_FALSE(appbuild::build_text(
+        R"({"kesta_pgm": {"screens": {"strings": {"texts": ["a"]}}}, "string_table": "default"})",
+        "", &b, &error));
+    EXPECT_NE(error.find("string_table: given twice"), std::string::npos) << error;
+    // A page links at most 1022 registers.
+    std::string objects;
+    for (int i = 1; i <= 1023; ++i)
+        objects += std::string(i > 1 ? ", " : "") + R"({"type": 0, "state": {"register": "%R)" +
+                   std::to_string(i) + "\"}}";
+    EXPECT_FALSE(appbuild::build_text(
+        R"({"kesta_pgm": {"screens": {"pages": [{"screen": 1, "objects": [)" + objects + "]}]}}}",
+        "", &b, &error));
+    EXPECT_NE(error.find("objects[1022].state.register: a page links at most 1022 registers"),
+              std::string::npos)
+        << error;
+}
+
+// Unicode texts: 16-bit line counts and characters, lines ended by 0.
+TEST_F(MkappTest, UnicodeTextsAreSixteenBitsWide) {
+    appbuild::Built b;
+    std::string error;
+    ASSERT_TRUE(appbuild::build_text(
+        R"({"kesta_pgm": {"screens": {"flags": 256, "strings": {"texts": ["\u03a9\nA"]}}}})", "",
+        &b, &error))
+        << error;
+    const std::vector<uint8_t> t = part(b, "string_table");
+    const std::vector<uint8_t> expected = {14, 0, 0,    0, 0, 0, 0,   0, // head
+                                           2,  0, 0xA9, 3, 0, 0, 'A', 0, 0, 0};
+    EXPECT_EQ(t, expected);
+}

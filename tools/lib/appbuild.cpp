@@ -4,7 +4,7 @@
 #include "base/le.h"
 #include "plc/appblocks.h"
 #include "regs/regname.h"
-#include "screens/screens.h"
+#include "tools/lib/appbuild_int.h"
 #include "tools/lib/appbuild_net.h"
 #include "tools/lib/iecasm.h"
 #include "tools/lib/ladasm.h"
@@ -15,22 +15,16 @@
 #include <map>
 #include <sstream>
 
-namespace appbuild {
-namespace {
+namespace appbuild::detail {
 
 using nlohmann::json;
-using Bytes = std::vector<uint8_t>;
-
-struct Failure {
-    std::string message;
-};
 
 [[noreturn]] void fail(const std::string &where, const std::string &what) {
     throw Failure{where + ": " + what};
 }
 
-// Warnings of the build under way (Built::warnings).
 std::vector<std::string> *g_warnings = nullptr;
+Bytes *g_string_table = nullptr;
 void warn(const std::string &where, const std::string &what) {
     if (g_warnings) g_warnings->push_back(where + ": " + what);
 }
@@ -55,8 +49,6 @@ uint64_t number(const json &v, const std::string &where, uint64_t max) {
     if (n > max) fail(where, "number " + std::to_string(n) + " too large");
     return n;
 }
-
-Bytes contents(const json &c, const std::string &where, const std::string &base_dir);
 
 // Checks that an object has only the given keys.
 void only_keys(const json &o, const std::string &where, std::initializer_list<const char *> keys) {
@@ -87,166 +79,15 @@ uint64_t colour_or(const json &o, const char *key, uint64_t dflt, const std::str
     return v;
 }
 
-// An object record: type word, flags, no state register, the rectangle,
-// class fields zero up to the class's record length.
-Bytes screen_object(const json &o, const std::string &where) {
-    only_keys(o, where, {"type", "flags", "rect", "length"});
-    if (!o.contains("type")) fail(where, "an object needs \"type\"");
-    uint16_t type = uint16_t(number(o["type"], where + ".type", 0xFFFF));
-    uint32_t flags = uint32_t(number_or(o, "flags", 1, where, 0xFFFFFFFFu));
-    size_t length = ObjClass_RecordLength(type & 0x0FFF);
-    if (length == 0) {
-        length = 32; // no class: the shortest record
-        warn(where, "unknown object type " + std::to_string(type & 0x0FFF) +
-                        " (written as a 32-byte record)");
-    }
-    if (o.contains("length")) {
-        length = number(o["length"], where + ".length", 0xFFFF);
-        if (length < 32) fail(where, "an object record has at least 32 bytes");
-        flags |= 0x1000;
-    }
-    Bytes b;
-    append_le(b, type, 2);
-    append_le(b, flags, 4);
-    append_le(b, 0, 4); // state mask and register link
-    int16_t rect[4] = {};
-    if (o.contains("rect")) {
-        const json &r = o["rect"];
-        if (!r.is_array() || r.size() != 4)
-            fail(where, "\"rect\" takes [left, top, right, bottom]");
-        for (int i = 0; i < 4; ++i) {
-            if (!r[i].is_number_integer()) fail(where, "\"rect\" takes whole numbers");
-            int64_t v = r[i].get<int64_t>();
-            if (v < -32768 || v > 32767) fail(where, "rectangle out of range");
-            rect[i] = int16_t(v);
-        }
-    }
-    for (int16_t v : rect)
-        append_le(b, uint16_t(v), 2);
-    b.resize(length, 0);
-    if (flags & 0x1000) {
-        b[30] = uint8_t(length);
-        b[31] = uint8_t(length >> 8);
-    }
-    return b;
-}
+} // namespace appbuild::detail
 
-// "gradient": [start colour, end colour, lead-in lines, lead-out lines] of a
-// version 2 page.
-Bytes screen_gradient(const json &p, uint64_t version, const std::string &where) {
-    Bytes b;
-    if (!p.contains("gradient")) return b;
-    const json &g = p["gradient"];
-    if (version < 2) fail(where, "a gradient needs version 2");
-    if (!g.is_array() || g.size() != 4)
-        fail(where, "\"gradient\" takes [start, end, lead-in, lead-out]");
-    for (size_t i = 0; i < 4; ++i)
-        append_le(b, number(g[i], where + ".gradient", 0xFFFF), 2);
-    return b;
-}
+namespace appbuild {
+namespace {
 
-// A page record (version 0-2, default 2; a gradient background with version
-// 2) and its objects.
-Bytes screen_page(const json &p, const std::string &where) {
-    only_keys(p, where, {"screen", "background", "fault", "objects", "version", "gradient"});
-    if (!p.contains("screen")) fail(where, "a page needs \"screen\"");
-    uint64_t screen = number(p["screen"], where + ".screen", 1023);
-    if (screen == 0) fail(where, "screen numbers start at 1");
-    if (p.contains("fault") && !p["fault"].is_boolean())
-        fail(where, "\"fault\" takes true or false");
-    bool fault_marker = p.value("fault", false);
-    const json objects = p.contains("objects") ? p["objects"] : json::array();
-    if (!objects.is_array()) fail(where, "\"objects\" takes a list");
-    if (objects.size() > 1024) fail(where, "at most 1024 objects");
-    const uint64_t version = number_or(p, "version", 2, where, 2);
-    Bytes gradient = screen_gradient(p, version, where);
-    Bytes b;
-    append_le(b, screen - 1, 2);
-    append_le(b, fault_marker ? 0xFFFF : 0, 2);
-    append_le(b, objects.size(), 2);
-    append_le(b, colour_or(p, "background", 0xFFDF, where), 2);
-    append_le(b, version, 2);
-    append_le(b, 0, 4); // link table
-    if (version >= 1) {
-        append_le(b, 0, 4); // dynamic scan list
-        append_le(b, 0, 4);
-    }
-    if (version >= 2) {
-        append_le(b, gradient.empty() ? 0 : 1, 2); // page flags
-        b.insert(b.end(), gradient.begin(), gradient.end());
-    }
-    for (size_t i = 0; i < objects.size(); ++i) {
-        Bytes o = screen_object(objects[i], where + ".objects[" + std::to_string(i) + "]");
-        b.insert(b.end(), o.begin(), o.end());
-    }
-    return b;
-}
+using namespace detail;
+using nlohmann::json;
 
-// The screen-capture set-up: register reference, option bits, offset of the
-// file name in the string table.
-Bytes capture_setup(const json &c, const std::string &where) {
-    only_keys(c, where, {"register", "options", "name_offset"});
-    uint32_t ref = 0;
-    if (c.contains("register") && c["register"].is_string()) {
-        uint32_t bits = 0;
-        std::string error;
-        if (!RegName_Parse(c["register"].get<std::string>(), &ref, &bits, &error))
-            fail(where + ".register", error);
-    } else {
-        ref = uint32_t(number_or(c, "register", 0, where, 0xFFFFFFFFu));
-    }
-    Bytes b;
-    append_le(b, ref, 4);
-    append_le(b, number_or(c, "options", 0, where, 3), 4);
-    append_le(b, number_or(c, "name_offset", 0, where, 0xFFFFFFFFu), 4);
-    return b;
-}
-
-// The screen program: its header, then the pages.
-Bytes screen_program(const json &s, const std::string &where) {
-    only_keys(s, where,
-              {"start_screen", "flags", "header_length", "size", "page_count", "language_register",
-               "languages", "touch_register", "fonts_check", "pages", "capture"});
-    uint32_t hlen = uint32_t(number_or(s, "header_length", 56, where, 0xFFFF));
-    if (hlen < 16 || hlen > 56) fail(where, "\"header_length\" is 16 to 56");
-    const json pages = s.contains("pages") ? s["pages"] : json::array();
-    if (!pages.is_array()) fail(where, "\"pages\" takes a list");
-    uint64_t start = number_or(s, "start_screen", 1, where, 65536);
-    Bytes b;
-    append_le(b, number_or(s, "size", hlen, where, 0xFFFFFFFFu), 4);
-    append_le(b, 0, 4);
-    append_le(b, hlen, 2);
-    append_le(b, number_or(s, "page_count", pages.size(), where, 0xFFFF), 2);
-    append_le(b, uint16_t(start - 1), 2); // the start page; screen 0 means none
-    append_le(b, number_or(s, "flags", 0, where, 0xFFFF), 2);
-    append_le(b, 0, 4); // alarms
-    append_le(b, number_or(s, "fonts_check", 0, where, 0xFFFFFFFFu), 4);
-    append_le(b, number_or(s, "language_register", 0, where, 0xFFFFFFFFu), 4);
-    append_le(b, number_or(s, "languages", 1, where, 0xFFFFFFFFu), 4);
-    append_le(b, 0, 16); // video, screen capture, media manager, link table
-    append_le(b, number_or(s, "touch_register", 0, where, 0xFFFFFFFFu), 4);
-    append_le(b, 0, 4); // menus
-    b.resize(hlen);
-    std::map<uint64_t, size_t> defined; // screen number -> its first page
-    for (size_t i = 0; i < pages.size(); ++i) {
-        std::string page = where + ".pages[" + std::to_string(i) + "]";
-        Bytes p = screen_page(pages[i], page);
-        b.insert(b.end(), p.begin(), p.end());
-        uint64_t screen = pages[i]["screen"].get<uint64_t>();
-        if (!defined.emplace(screen, i).second)
-            warn(page, "screen " + std::to_string(screen) + " is defined twice (first in pages[" +
-                           std::to_string(defined[screen]) + "])");
-    }
-    if (start != 0 && !defined.count(start))
-        warn(where, "start screen " + std::to_string(start) + " has no page");
-    if (s.contains("capture")) {
-        if (hlen < 40) fail(where, "a capture set-up needs a header of at least 40 bytes");
-        put_le32(b.data() + 36, uint32_t(b.size()));
-        Bytes c = capture_setup(s["capture"], where + ".capture");
-        b.insert(b.end(), c.begin(), c.end());
-    }
-    return b;
-}
+Bytes contents(const json &c, const std::string &where, const std::string &base_dir);
 
 Bytes from_object(const json &c, const std::string &where, const std::string &base_dir) {
     if (c.size() != 1) fail(where, "a contents object has exactly one key");
@@ -517,10 +358,18 @@ bool build(const json &desc, const std::string &base_dir, Built *out, std::strin
                 fail(it.key(), "unknown part (parts: " + listed(known) + ")");
         Built b;
         g_warnings = &b.warnings;
+        Bytes strings; // the screens' texts, built with the screen program before them
+        g_string_table = &strings;
         json parts = json::array();
         for (const auto &p : app::kConfigParts) {
             switch (p.kind) {
             case app::PartKind::Block:
+                if (std::string(p.name) == "string_table" && !strings.empty()) {
+                    if (desc.contains(p.name))
+                        fail(p.name, "given twice: by the part and by the screens' texts");
+                    add_block(b.config, parts, p.name, strings, p.capacity);
+                    break;
+                }
                 add_block(b.config, parts, p.name, part_data(desc, p.name, base_dir), p.capacity);
                 break;
             case app::PartKind::Security:
@@ -535,6 +384,7 @@ bool build(const json &desc, const std::string &base_dir, Built *out, std::strin
         add_block(b.ladder, ladder, "ladder", ladder_data(desc, base_dir), app::kLadderCapacity);
         b.manifest = json{{"config.pgm", parts}, {"ladder.pgm", ladder[0]}};
         g_warnings = nullptr;
+        g_string_table = nullptr;
         *out = std::move(b);
         return true;
     } catch (const Failure &f) {
@@ -543,6 +393,7 @@ bool build(const json &desc, const std::string &base_dir, Built *out, std::strin
         *error = e.what();
     }
     g_warnings = nullptr;
+    g_string_table = nullptr;
     return false;
 }
 

@@ -27,18 +27,48 @@
 //       "flags" (0x100 Unicode texts, 0x200 asterisks for missing data),
 //       "header_length" (16 to 56, default 56), "size" (default the header
 //       length), "page_count" (default the number of pages),
-//       "language_register", "languages" (default 1), "touch_register",
-//       "fonts_check", and "pages": [{"screen": 1-1023, "background": colour,
-//       "fault": true (shows the display-fault message), "version": 0-2
-//       (default 2), "gradient": [start, end, lead-in, lead-out] (a gradient
-//       background, version 2), "objects":
-//       [{"type": T, "flags": F (default 1), "rect": [l, t, r, b],
-//       "length": N (own record length)}]}]. Objects get their class's record
-//       length with zero class fields. "capture": {"register": "%R100" or a
-//       reference, "options": 0-3, "name_offset": N} writes the screen-capture
-//       set-up after the pages (u32 register reference, u32 option bits, u32
-//       offset of the file name in "string_table"; header offset 36). Other
-//       sections after the pages are not written (their offsets are 0).
+//       "language_register" and "touch_register" (a register name or a
+//       reference), "languages" (default 1, or the strings' languages),
+//       "fonts_check", "strings", "capture" and "pages".
+//     "pages": [{"screen": 1-1023, "background": colour, "fault": true (shows
+//       the display-fault message), "version": 0-2 (default 2), "gradient":
+//       [start, end, lead-in, lead-out] (a gradient background, version 2),
+//       "objects": [...]}]. Register names used by a page's objects ("%R1",
+//       "%M5", ...) become its page links 2-1023, in order of first use, in a
+//       link table per page after the pages (8-byte entries: u32 reference,
+//       u32 0; page offset 10 holds the table's offset).
+//     An object: {"type": a number or a class name ("TEXT", "PAGE", "NULL",
+//       "NULL40", ... as screens/screens.h kObjClassName), "flags": F
+//       (default 1), "rect": [l, t, r, b], "level": 0-7 (the access level,
+//       type bits 12-14), "static": true (flag 0x2000; not for type 5),
+//       "state": {"register": name or link value, "mask": M (default 1)},
+//       "fields": {name: value} (the class's named fields of
+//       objects/records.h; a colour, a register name or link value, a text or
+//       a text offset, or a number, by the field's kind), "colors": [c1, c2,
+//       c3, c4] (the alternative colours, chosen by state mask bits 4-7),
+//       "gradient": {"start", "end", "mode" (default 1), "p1", "p2"} (the
+//       12-byte gradient extension; type bit 15, its offset in the class's
+//       fill field), "length": N (own record length, flag 0x1000)}. Fields not
+//       given are 0. The alternative colours follow the class's record, then
+//       the gradient extension; the record then carries its own length
+//       (flag 0x1000, u16 at offset 30), which covers them.
+//     "strings": {"languages": N (default 1), "texts": [...]} builds the
+//       "string_table" part from the texts listed there and those given to
+//       text fields (each a string, the same in every language, or a list of
+//       one string per language; "\n" starts a new line). Its data: u32
+//       length (4 + N x segment size), 4 bytes 0, then N equal segments, one
+//       per language, with every text at the same offset in each: the line
+//       count (u8, or u16 with flags 0x100), then the lines, each ended by a
+//       0 character (bytes, or 16-bit characters with flags 0x100); a text's
+//       offset is that of its first character. The panel's texts start at
+//       the string table's data + 8 (its buffer + 16); with one language the
+//       segment runs to the end of the data. Screens with texts and an
+//       explicit "string_table" part are refused.
+//     "capture": {"register": "%R100" or a reference, "options": 0-3,
+//       "name_offset": N} writes the screen-capture set-up after the link
+//       tables (u32 register reference, u32 option bits, u32 offset of the
+//       file name in the texts; header offset 36). Other sections after the
+//       pages are not written (their offsets are 0).
 // The control program also takes {"program": <contents>, "features": N},
 // which appends the feature word the programming tool leaves at the end, and
 // {"xti": {"code": <contents>, "varloc": <contents>}}, an IEC application

@@ -1,0 +1,42 @@
+// The application builder's shared pieces: failures and warnings with their
+// place, number and colour readers, and the builders of the parts that live
+// in files of their own.
+#pragma once
+#include <nlohmann/json.hpp>
+
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+namespace appbuild::detail {
+
+using Bytes = std::vector<uint8_t>;
+
+// Thrown with the place and the reason; build() turns it into its error.
+struct Failure {
+    std::string message;
+};
+[[noreturn]] void fail(const std::string &where, const std::string &what);
+// Warnings of the build under way (Built::warnings).
+extern std::vector<std::string> *g_warnings;
+void warn(const std::string &where, const std::string &what);
+std::string listed(const std::vector<std::string> &names);
+
+void append_le(Bytes &b, uint64_t v, int n);
+uint64_t number(const nlohmann::json &v, const std::string &where, uint64_t max);
+void only_keys(const nlohmann::json &o, const std::string &where,
+               std::initializer_list<const char *> keys);
+uint64_t number_or(const nlohmann::json &o, const char *key, uint64_t dflt,
+                   const std::string &where, uint64_t max);
+// A colour: a number, or a string in 0x hex.
+uint64_t colour_or(const nlohmann::json &o, const char *key, uint64_t dflt,
+                   const std::string &where);
+
+// The string table a screen program builds with its texts (empty while the
+// description's screens give none), taken as the "string_table" part.
+extern Bytes *g_string_table;
+// A screen program (the "screens" contents of "kesta_pgm").
+Bytes screen_program(const nlohmann::json &s, const std::string &where);
+
+} // namespace appbuild::detail
