@@ -183,7 +183,15 @@ int DBG_WriteLog(uint16_t mask, const char *text) {
 
 void DLOG_Update() {
     host::trace("DLOG_Update");
-    if (!DbgLog.on) return;
+    if (!DbgLog.on) {
+        // Switched off with a request in flight: the mailbox is not held
+        // meanwhile, and the cycle starts again when switched back on.
+        if (LogMbox_Holder() == LogMboxUser::Debug) {
+            LogMbox_Release(LogMboxUser::Debug);
+            d.ws = 16;
+        }
+        return;
+    }
     if (enable_value() == 0) {
         d.len = 0;
         if (d.ws != 16) {

@@ -751,3 +751,29 @@ TEST_F(DebugLogTest, BothWritersShareTheMailboxWithoutLosingAnything) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(DebugLogTest, SwitchedOffWhileItHoldsTheMailboxTheLoggerGoesOn) {
+    insert();
+    configure(R"({"enable": "%M1", "groups": [{"folder": "ON", "period": 1, "time_style": 1,
+                  "columns": [{"register": "%R1", "type": "uint16", "name": "V"}]}]})");
+    set_bit("%M1", 1);
+    LOG_Start();
+    time_t t = at(2025, 3, 15, 14, 0, 0);
+    set_clock(t);
+    ASSERT_EQ(DBG_WriteLog(1, "x\n"), 0);
+    auto waiting = [] { return DLOG_WriteState() % 2 == 1 && DLOG_WriteState() > 1; };
+    for (int i = 0; i < 40 && !waiting(); ++i)
+        pass();
+    ASSERT_TRUE(waiting()) << "a debug request in flight";
+    DbgLog.on = 0;
+    run_seconds(t, 5);
+    EXPECT_EQ(lines(read_file("/mnt/USB0/ON/031514.CSV")).size(), 6u);
+    // Back on: the text is written after all.
+    DbgLog.on = 1;
+    pass(60);
+    EXPECT_EQ(log_file("250315"), "x\n");
+}
+
+} // namespace
