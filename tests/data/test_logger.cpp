@@ -487,6 +487,26 @@ TEST_F(LoggerTest, RemovedCardBuffersUntilTheRingIsFullAndInsertingWritesEveryRo
     EXPECT_FALSE(has("14:01:30")) << "dropped: the ring was full";
     EXPECT_TRUE(has("14:01:50")) << "after the card came back";
     EXPECT_EQ(word("%R50"), 0);
+    std::string csv = csv_files();
+    EXPECT_EQ(csv.rfind("RING/031514.CSV Date|Time|T0|T1|", 0), 0u) << csv;
+    EXPECT_EQ(csv.substr(csv.size() - 3), " 1\n") << "every row as long as the header";
+}
+
+TEST_F(LoggerTest, AnyStatusOfAnAbsentCardWaitsAndKeepsTheRows) {
+    configure(R"({"enable": "%M1", "groups": [{"folder": "W", "period": 1, "status": "%R50",
+                  "columns": [{"register": "%R1", "type": "uint16"}]}]})");
+    set_bit("%M1", 1);
+    LOG_Start();
+    // The card is being formatted: not mounted, its status 82.
+    sr_put(sr::kMediaStatus, 82);
+    time_t t = at(2025, 3, 15, 14, 0, 0);
+    for (int i = 0; i < 10; ++i, ++t) {
+        set_clock(t);
+        LOG_Update();
+    }
+    EXPECT_EQ(LOG_RowsBuffered(0), 10u);
+    EXPECT_EQ(LOG_WriteState(), 0);
+    EXPECT_EQ(word("%R50"), 0) << "no error of the group";
 }
 
 TEST_F(LoggerTest, AFileErrorDropsThatGroupsRowsOnly) {
