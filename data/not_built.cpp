@@ -52,15 +52,6 @@ void status_cycle() {
 } // namespace
 
 using host::trace;
-void LOG_Start() {
-    trace("LOG_Start");
-}
-void LOG_Stop() {
-    trace("LOG_Stop");
-}
-void LOG_Update() {
-    trace("LOG_Update");
-}
 void SMS_Start() {
     trace("SMS_Start");
 }
@@ -87,9 +78,6 @@ void AlarmLogToCF_Stop() {
 }
 void AlarmLogToCF_Scanner() {
     trace("AlarmLogToCF_Scanner");
-}
-void DLOG_Update() {
-    trace("DLOG_Update");
 }
 void CFM_Init() {
     trace("CFM_Init");

@@ -1,6 +1,7 @@
 #include "system/resets.h"
 
 #include "data/data.h"
+#include "data/logger.h"
 #include "gdi/field.h"
 #include "gdi/gdi.h"
 #include "gdi/shapes.h"
@@ -139,6 +140,8 @@ const ResetRow kResets[] = {
     ROW(CfCsv_Reset),
     ROW(CFM_Reset),
     ROW(Data_NotBuiltReset),
+    ROW(LOG_Reset),
+    ROW(DLOG_Reset),
     ROW(FwUpdate_Reset),
     ROW(Spi_Reset),
     ROW(I2c_Reset),

@@ -2,7 +2,9 @@
 
 #include "data/cfm.h"
 #include "data/data.h"
+#include "data/logger.h"
 #include "host/clock.h"
+#include "host/console.h"
 #include "host/root.h"
 #include "host/shell.h"
 #include "iec/kernel/iec.h"
@@ -183,6 +185,7 @@ void System_Wire() {
         .dpram_bytes = kDpramBytes,
         .page = [] { return int(PAGE_current); },
     });
+    LOG_SetConsole([](const char *text) { host::console_line(text); });
     CFM_SetMasterChannel({
         .init = MCMD_Init,
         .send = MCMD_Send,

@@ -58,6 +58,16 @@ TEST_F(MkappTest, WrongDescriptionsAreRefusedWithThePartNamed) {
         {R"({"sms_table": {"file": "/tmp"}})", "sms_table: cannot read /tmp: not a regular file"},
         {R"({"sms_table": {"file": "/dev/zero"}})", "not a regular file"},
         {R"({"ladder": {"ladasm": "/tmp"}})", "ladder: cannot read /tmp: not a regular file"},
+        {R"({"datalog_table": {"datalog": {"groups": [{"columns": []}]}}})",
+         "datalog_table: datalog.groups[0]: a group needs \"folder\""},
+        {R"({"datalog_table": {"datalog": {"groups": [{"folder": "A", "unit": "hours"}]}}})",
+         "datalog.groups[0].unit: \"seconds\" or \"minutes\", not \"hours\""},
+        {R"({"datalog_table": {"datalog": {"groups": [{"folder": "A",
+             "columns": [{"register": "%R1", "type": "word"}]}]}}})",
+         "datalog.groups[0].columns[0].type: unknown type \"word\" (types: bit, binary"},
+        {R"({"datalog_table": {"datalog": {"enable": "%Z1"}}})", "datalog.enable: "},
+        {R"({"datalog_table": {"datalog": {"period": 1}}})",
+         "datalog: unknown key \"period\" (keys: enable, status, groups)"},
     };
     for (const Case &c : cases) {
         appbuild::Built b;

@@ -4,6 +4,7 @@
 #include "base/le.h"
 #include "plc/appblocks.h"
 #include "regs/regname.h"
+#include "tools/lib/appbuild_datalog.h"
 #include "tools/lib/appbuild_int.h"
 #include "tools/lib/appbuild_net.h"
 #include "tools/lib/iecasm.h"
@@ -120,6 +121,9 @@ Bytes from_object(const json &c, const std::string &where, const std::string &ba
     } else if (key == "ethernet") {
         std::string error;
         if (!v.is_string() || !appnet::entry(v.get<std::string>(), &b, &error)) fail(where, error);
+    } else if (key == "datalog") {
+        std::string error;
+        if (!appdatalog::build(v, &b, &error)) fail(where, error);
     } else if (key == "zeros") {
         b.assign(number(v, where, 1u << 24), 0);
     } else if (key == "file") {

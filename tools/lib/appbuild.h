@@ -20,6 +20,8 @@
 //   {"zeros": 80}              that many zero bytes
 //   {"ethernet": "address 192.168.1.10\nmask 255.255.255.0"}  the Ethernet module's
 //       I/O configuration entry (tools/lib/appbuild_net.h has the lines)
+//   {"datalog": {...}}         a data-log configuration (for "datalog_table"):
+//       groups of registers logged to CSV files (tools/lib/appbuild_datalog.h)
 //   {"file": "name"}           a file's bytes (relative to the description's folder)
 //   [ ..., ... ]               the contents one after the other
 //   {"screens": {...}}         a screen program (for "kesta_pgm"): its header
