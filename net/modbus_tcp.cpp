@@ -2,6 +2,7 @@
 #include "net/modbus_tcp.h"
 
 #include "base/le.h"
+#include "base/trace.h"
 #include "net/dpr.h"
 #include "net/protocols.h"
 #include "net/tx.h"
@@ -442,6 +443,7 @@ uint32_t Modbus_ReadAnswer(const ModbusRecord *r, uint8_t *tx) {
 }
 
 uint16_t Modbus_Init(NxIpInstance *ip, NxPacketPool *pool) {
+    host::trace("Modbus_Init");
     int iface = ip && ip->index < uint32_t(kDprInterfaces) ? int(ip->index) : 0;
     ModbusConnEthBlock &b = ModbusConnEth[iface];
     // A second start of the same interface lets go of what the first one held.
