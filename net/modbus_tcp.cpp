@@ -504,11 +504,9 @@ void Modbus_Scan(int iface) {
         if (!s.udp && r.socket.state != kNxTcpEstablished) continue;
         if (!r.pending || (r.mask & rd)) continue;
         uint32_t len = Modbus_ReadAnswer(&r, ModbusTxMsg);
-        // A failed answer is sent whole again on the next pass.
-        if (ModbusSendResponse(b, r, len, s.udp) == 0)
-            r.pending = 0;
-        else
-            PassWait_WorkPending();
+        // A failed answer is sent whole again on a later pass (the socket's
+        // becoming writable wakes the loop; no pass is forced meanwhile).
+        if (ModbusSendResponse(b, r, len, s.udp) == 0) r.pending = 0;
     }
     if (s.udp) {
         serve_udp(iface, b, now);
