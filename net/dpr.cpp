@@ -144,6 +144,10 @@ void Dpr_SetHooks(const DprHooks &hooks) {
     g.hooks = hooks;
 }
 
+bool Dpr_IecMode() {
+    return g.hooks.iec_active && g.hooks.iec_active();
+}
+
 uint32_t DprCfg32(int iface, uint32_t offset) {
     return le32(Dpr_Configuration[iface] + offset);
 }

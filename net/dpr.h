@@ -91,6 +91,9 @@ struct DprHooks {
     bool (*cmd_run)();    // the programming protocol runs (CmdRun 0xFF)
 };
 void Dpr_SetHooks(const DprHooks &hooks);
+// The IEC runtime is active and its variables are enumerated (the servers'
+// IEC mode).
+bool Dpr_IecMode();
 
 void Dpr_Init();
 void DprInitReq();

@@ -101,7 +101,6 @@ void Sr_VibusIo() {
     }
 NET_PROTOCOL(Vibus, ConnCnt)
 NET_PROTOCOL(Egd, ConnCnt)
-NET_PROTOCOL(Modbus, Conn_Cnt)
 NET_PROTOCOL(Srtp, Conn_Cnt)
 NET_PROTOCOL(Http, ConnCnt)
 NET_PROTOCOL(Eip, Conn_Cnt)
@@ -109,7 +108,6 @@ NET_PROTOCOL(Ascii, cnn_cnt)
 NET_PROTOCOL(EtnIo, Conn_Cnt)
 #undef NET_PROTOCOL
 void Egd_Config(int) {}
-void Modbus_Stop(int) {}
 
 void dhcpInit(NxIpInstance *, NxPacketPool *, int, int) {}
 void dhcpScan(int, int) {}

@@ -28,6 +28,7 @@
 #include "host/watchdog.h"
 #include "iec/kernel/iec.h"
 #include "iec/kernel/trdb.h"
+#include "net/modbus_tcp.h"
 #include "net/net.h"
 #include "net/nx_api.h"
 #include "net/tx.h"
@@ -155,6 +156,7 @@ const ResetRow kResets[] = {
     ROW(Nx_Reset),
     ROW(Dpr_Reset),
     ROW(Enet_Reset),
+    ROW(Modbus_Reset),
     ROW(Key_Reset),
     ROW(PassWait_Reset),
     ROW(host::rtc0_reset),

@@ -48,7 +48,10 @@ std::vector<uint8_t> build(const Config &c);
 // The readable form, one "key value..." per line ('#' comments):
 //   address 192.168.1.10 / mask 255.255.255.0 / options 0x200 / dns 10.0.0.1
 //   status_reg %R100 (a reference number) / ping 1000 TARGET_REF STATUS_REF
-//   ftp NAME PASSWORD ACCESS / http NAME PASSWORD / ntp SERVER / modbus FLAGS MODE PORT
+//   ftp NAME PASSWORD ACCESS / http NAME PASSWORD / ntp SERVER
+//   modbus INHIBIT UDP PORT: the Modbus server's record, INHIBIT the write-inhibit
+//   bit (a reference or a name such as %M100; 0 none), UDP 1 to serve UDP
+//   instead of TCP, PORT its port (the configuration's Modbus options allowing)
 // Returns false with a message in *error on a line it does not know.
 bool parse(const std::string &text, Config *c, std::string *error);
 // The I/O configuration entry of the Ethernet module (identity 64000) holding
