@@ -176,6 +176,16 @@ uint16_t net_map_port(uint16_t port) {
     return it == g.port_map.end() ? port : it->second;
 }
 
+// The panel's name of a host port a datagram came from: sending back to it
+// maps it again, so a reply reaches the sender whatever the mapping moved.
+uint16_t unmap_port(uint16_t port) {
+    read_ports();
+    if (g.port_offset) return uint16_t(port - g.port_offset);
+    for (const auto &[from, to] : g.port_map)
+        if (to == port) return from;
+    return port;
+}
+
 int net_socket(bool stream, const char *ifname) {
     int fd = no_zero(socket(AF_INET, (stream ? SOCK_STREAM : SOCK_DGRAM) | SOCK_CLOEXEC, 0));
     fd = nonblocking(fd);
@@ -276,7 +286,7 @@ ssize_t net_recvfrom(int fd, void *buf, size_t n, uint32_t *addr, uint16_t *port
     } while (r < 0 && errno == EINTR);
     if (r >= 0) {
         if (addr) *addr = ntohl(sa.sin_addr.s_addr);
-        if (port) *port = ntohs(sa.sin_port);
+        if (port) *port = unmap_port(ntohs(sa.sin_port));
     }
     return r;
 }

@@ -11,7 +11,8 @@
 //
 // Every port bound or connected to passes through one mapping taken from
 // PANEL_PORTS: "+N" adds N, "502:15020,80:8080" maps single ports; port 0
-// stays 0 (the kernel picks one).
+// stays 0 (the kernel picks one). A datagram's sender port is given back
+// through the inverse mapping, so a reply sent to it arrives.
 #pragma once
 #include <sys/types.h>
 

@@ -437,6 +437,16 @@ TEST_F(ModbusTest, UdpAnswersTheSenderOfTheRequest) {
     EXPECT_EQ(take(c[0]), (Bytes{0, 1, 0, 0, 0, 5, 1, 3, 2, 0, 77}));
     EXPECT_EQ(take(c[1]), req(2, pdu(6, 10001, 5)));
     EXPECT_GE(word("%R2"), 5) << "written, then counted on by the scans";
+
+    // With every port moved by an offset the reply still reaches the
+    // client's own (unmoved) port.
+    Modbus_DeInit(0);
+    setenv("PANEL_PORTS", ("+" + std::to_string(udp_port - 1502)).c_str(), 1);
+    host::net_reset();
+    start();
+    send_bytes(c[0], req(3, pdu(3, 3000, 1)));
+    passes(3);
+    EXPECT_EQ(take(c[0]), (Bytes{0, 3, 0, 0, 0, 5, 1, 3, 2, 0, 77}));
 }
 
 TEST_F(ModbusTest, IecTablesAreBoundedAndOnlyWordSegmentsServeRegisters) {
