@@ -8,6 +8,7 @@
 #include "iec/kernel/iec.h"
 #include "net/net.h"
 #include "net/tx.h"
+#include "objects/objects.h"
 #include "platform/keys.h"
 #include "platform/rtc.h"
 #include "platform/slice.h"
@@ -159,6 +160,33 @@ void System_Wire() {
         .write_screen = [](uint16_t screen) { SYS_WriteSys(sr::kUserScreen, screen); },
         .fault_page_recover = PGM_FaultPageRecover,
         .beep = TCH_Beep,
+    });
+    OBJM_SetClass(0, &SHAPE_Class);
+    OBJM_SetClass(1, &TEXT_Class);
+    OBJM_SetClass(6, &SWTCH_Class);
+    OBJM_SetClass(22, &NULL22_Class);
+    OBJM_SetClass(23, &NULL23_Class);
+    Objects_SetHooks({
+        .link_reg = SYS_LinkReg,
+        .read_reg = SYS_ReadReg,
+        .write_reg = SYS_WriteReg,
+        .flash = &sysFlash,
+        .beep = TCH_Beep,
+        .got_access = UserGotAccess,
+        .reset_timeout = USRMGR_resetTimeout,
+        .gradient_ext = OBJM_GradientExt,
+        .holds = ObjDef_Holds,
+    });
+    USRMGR_SetHooks({
+        .link_reg32 = SYS_32LinkReg,
+        .read_reg = SYS_ReadReg,
+        .write_reg = SYS_WriteReg,
+        .reset_rcbs = SYS_ResetRCBs,
+        .select_rcbs = SYS_SelectRCBs,
+        .iec_enumerated = [] { return TrevantRuntime != 0 && trevant_variables_enumerateded != 0; },
+        .web_state = &ParviServerState,
+        .web_user_logged_in = [] { return user_details_list[kUserDetailsLoggedIn] != 0; },
+        .web_login_time = parvi_update_user_login_time,
     });
     CFM_SetFirmwareSearch([](int drive) { return GetFirmwareDir(drive); });
     Vcomm_SetHooks({.wait_pass = ExecuteSubLoop_Wait, .serial_server = nullptr});
