@@ -81,12 +81,15 @@ uint16_t signal(const uint8_t *def, ObjInst *inst, int msg, uint32_t force) {
     auto *t = reinterpret_cast<TextInst *>(inst);
     const bool clear = transparent(def);
     uint32_t flags = 0;
+    // A transparent text blanked by its flashing counts as shown to its
+    // state register; a text that becomes visible while blanked shows only
+    // when the phase comes back.
+    const bool blanked = clear && t->phase && t->visible;
+    if (blanked) inst->state |= kInstShown;
     uint16_t r = obj::StateUpdate(def, inst, t->state, kLength, le16(def + kColour), &t->colour,
                                   &flags, !clear);
     t->visible = flags & 1;
-    // A transparent text that shows while blanked by its flashing stays
-    // blanked: its show waits for the phase to come back.
-    if ((r & objmsg::kShow) && clear && t->phase) {
+    if (clear && t->phase && t->visible) {
         r &= uint16_t(~objmsg::kShow);
         inst->state &= uint16_t(~kInstShown);
     }
