@@ -132,9 +132,12 @@ uint16_t StateUpdate(const uint8_t *def, ObjInst *inst, const RCB *rcb, size_t c
         f = (f & ~m) | (v & m);
     }
     const bool visible = (f & 1) != 0;
+    // An opaque object that its register shows is no longer hidden, also when
+    // it was created shown but marked hidden until the register was read
+    // (the manager passes no touch to a hidden object).
+    if (visible && opaque) inst->state &= uint16_t(~kInstHidden);
     if (visible && !(inst->state & kInstShown)) {
         inst->state |= kInstShown;
-        if (opaque) inst->state &= uint16_t(~kInstHidden);
         r |= objmsg::kShow | objmsg::kRepaint;
     } else if (!visible && (inst->state & kInstShown)) {
         inst->state &= uint16_t(~kInstShown);

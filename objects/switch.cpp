@@ -27,7 +27,7 @@ constexpr uint16_t kRound = 0, kLampA = 16, kLever = 32, kLampB = 64, kKey3D = 0
 constexpr int kMomentary = 0, kSet = 1, kReset = 2, kToggle = 3;
 // Flags.
 constexpr uint32_t kFlash = 0x2, kFrame = 0x4, kEnabled = 0x8, kLamp = 0x10, kGoBack = 0x20,
-                   kSideTab = 0x200, kCaption = 0x800, kTouch = 0x4000;
+                   kSideTab = 0x200, kHasCaption = 0x800, kTouch = 0x4000;
 
 struct SwitchInst {
     ObjInst hdr;
@@ -149,7 +149,7 @@ int16_t create(const uint8_t *def, ObjInst *inst) {
                           int16_t(area.bottom - 4)};
     RECT key = area;
     int at = 0;
-    if ((flags & kLamp) && (flags & kCaption) && !(style & kAsLaidOut))
+    if ((flags & kLamp) && (flags & kHasCaption) && !(style & kAsLaidOut))
         at = place_key(def, s, &key, inst->dc);
     if (face == kKey3D) {
         s->face = face_3d(area);
@@ -253,10 +253,10 @@ uint16_t act(const uint8_t *def, SwitchInst *s, int v) {
 uint16_t update(const uint8_t *def, SwitchInst *s, uint32_t force) {
     ObjInst *inst = &s->hdr;
     const uint32_t rflags = flags_of(def);
-    const uint16_t style = style_of(def);
-    const bool opaque = obj::HasGradient(def) || le16(def + kFace) != kColorNone;
+    // A switch is never marked see-through: its key takes touches whatever
+    // its face colour.
     uint32_t flags = 0;
-    uint16_t r = obj::StateUpdate(def, inst, s->state, kLength, 0, nullptr, &flags, opaque);
+    uint16_t r = obj::StateUpdate(def, inst, s->state, kLength, 0, nullptr, &flags, true);
     if ((r & objmsg::kHide) && action_of(def) == kMomentary) {
         s->pressed = 0;
         write_output(s, 0);
@@ -296,7 +296,6 @@ uint16_t update(const uint8_t *def, SwitchInst *s, uint32_t force) {
     s->last = v;
     const int action = action_of(def);
     if (action == kMomentary || v != 0) r |= act(def, s, v);
-    (void)style;
     return r;
 }
 
@@ -431,7 +430,7 @@ void paint_frame(const uint8_t *def, SwitchInst *s, DC *dc) {
                 GDI_Rectangle(dc, left, r.top, right, r.bottom);
             }
         }
-        if ((flags & kCaption) && face != kKey3D) {
+        if ((flags & kHasCaption) && face != kKey3D) {
             if (const void *text = obj::Text(le32(def + kCaption))) {
                 GDI_SelectFont(dc, def[kFont], nullptr, nullptr);
                 GDI_SetTextColor(dc, caption);
@@ -606,7 +605,7 @@ void paint_content(const uint8_t *def, SwitchInst *s, DC *dc) {
             k = paint_lever(def, s, dc, lamp_state != 0, true_gradient, gr);
         }
     }
-    if (face == kKey3D && (flags & kCaption) && !(style & kAsLaidOut)) {
+    if (face == kKey3D && (flags & kHasCaption) && !(style & kAsLaidOut)) {
         if (const void *text = obj::Text(le32(def + kCaption))) {
             const COLOR pen = dc->pen_colour;
             GDI_SelectFont(dc, def[kFont], nullptr, nullptr);
@@ -625,7 +624,7 @@ void paint_content(const uint8_t *def, SwitchInst *s, DC *dc) {
         GDI_SetTextColor(dc, dc->pen_colour);
         GDI_SetFillColor(dc, kColorNone);
         k.bottom = int16_t(k.bottom - 1);
-        if (face == kKey3D && (flags & kCaption) && def[kAlign] == 36 && (flags & kLamp))
+        if (face == kKey3D && (flags & kHasCaption) && def[kAlign] == 36 && (flags & kLamp))
             GDI_RectTextOut(dc, 33, &s->face, text);
         else
             GDI_RectTextOut(dc, 36, &k, text);
