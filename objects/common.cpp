@@ -75,11 +75,13 @@ const void *Text(uint32_t offset) {
     if (pPGM_Strings < data || pPGM_Strings >= end) return nullptr;
     const size_t unit = PGM_UnicodePresent ? 2 : 1;
     const size_t room = size_t(end - pPGM_Strings);
-    if (offset >= room || room - offset < unit) return nullptr;
-    const uint8_t *count_at = pPGM_Strings + offset;
+    if (offset >= room) return nullptr;
+    const uint8_t *first = pPGM_Strings + offset;
+    if (size_t(first - data) < unit) return nullptr;
+    const uint8_t *count_at = first - unit;
     const uint32_t lines = unit == 2 ? le16(count_at) : count_at[0];
     // Every line the text output will walk must end inside the block.
-    const uint8_t *p = count_at + unit;
+    const uint8_t *p = first;
     for (uint32_t n = 0; n < lines; ++n) {
         for (;;) {
             if (size_t(end - p) < unit) return nullptr;
@@ -88,7 +90,7 @@ const void *Text(uint32_t offset) {
             if (c <= 3) break;
         }
     }
-    return count_at + unit;
+    return first;
 }
 
 bool GradientAt(const uint8_t *def, uint32_t offset, Gradient *out) {

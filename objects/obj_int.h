@@ -21,10 +21,10 @@ int GotAccess(int level);
 void ResetTimeout();
 bool Holds(const uint8_t *def, size_t offset, size_t size);
 
-// The counted multi-line text at `offset` of the current language segment
-// (the count first, then the lines, each ended by a character of 0 to 3);
-// null unless the count and every line lie inside the string table block.
-// The pointer is at the first character, as GDI_RectTextOut takes it.
+// The counted multi-line text whose first character is at `offset` of the
+// current language segment (the count stands just before it; each line ends
+// in a character of 0 to 3), as GDI_RectTextOut takes it; null unless the
+// count and every line lie inside the string table block.
 const void *Text(uint32_t offset);
 
 // A gradient extension: mode, the two band parameters and its colours.

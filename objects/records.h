@@ -85,14 +85,14 @@ inline constexpr RecordField kShapeFields[] = {
 inline constexpr RecordField kTextFields[] = {
     {"fill", text::kFill, FieldKind::Color},
     {"colour", text::kColour, FieldKind::Color},
-    {"text", text::kText, FieldKind::U32},
+    {"text", text::kText, FieldKind::Text},
     {"align", text::kAlign, FieldKind::U8},
     {"font", text::kFont, FieldKind::U8},
 };
 inline constexpr RecordField kSwitchFields[] = {
     {"face", swtch::kFace, FieldKind::Color},
     {"colour", swtch::kColour, FieldKind::Color},
-    {"caption", swtch::kCaption, FieldKind::U32},
+    {"caption", swtch::kCaption, FieldKind::Text},
     {"align", swtch::kAlign, FieldKind::U8},
     {"font", swtch::kFont, FieldKind::U8},
     {"on_colour", swtch::kOnColour, FieldKind::Color},
@@ -103,8 +103,8 @@ inline constexpr RecordField kSwitchFields[] = {
     {"output", swtch::kOutput, FieldKind::Reg},
     {"output_size", swtch::kOutputSize, FieldKind::U8},
     {"legend_font", swtch::kLegendFont, FieldKind::U8},
-    {"on_legend", swtch::kOnLegend, FieldKind::U32},
-    {"off_legend", swtch::kOffLegend, FieldKind::U32},
+    {"on_legend", swtch::kOnLegend, FieldKind::Text},
+    {"off_legend", swtch::kOffLegend, FieldKind::Text},
     {"indicator", swtch::kIndicator, FieldKind::Reg},
 };
 // clang-format on

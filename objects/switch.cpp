@@ -36,6 +36,7 @@ struct SwitchInst {
     RCB *trigger, *output, *indicator, *state;
     COLOR start, end;
     uint8_t out, ind, last, side, wait0, enabled, phase, pressed, repaint_bg;
+    uint8_t whole; // the record holds every field of the class
 };
 
 uint16_t style_of(const uint8_t *def) {
@@ -128,6 +129,14 @@ void fit(RECT *k, int w, int h, int at) {
 
 int16_t create(const uint8_t *def, ObjInst *inst) {
     auto *s = reinterpret_cast<SwitchInst *>(inst);
+    // A record whose own length is shorter than the class's has no fields to
+    // read: the object stays hidden and inert.
+    s->whole = obj::Holds(def, 0, kLength) ? 1 : 0;
+    if (!s->whole) {
+        inst->state = 0;
+        s->pressed = 0;
+        return int16_t(sizeof(SwitchInst));
+    }
     const uint32_t flags = flags_of(def);
     const uint16_t style = style_of(def);
     const uint16_t face = face_of(def);
@@ -301,6 +310,7 @@ uint16_t update(const uint8_t *def, SwitchInst *s, uint32_t force) {
 
 uint16_t signal(const uint8_t *def, ObjInst *inst, int msg, uint32_t arg) {
     auto *s = reinterpret_cast<SwitchInst *>(inst);
+    if (!s->whole) return 0;
     switch (msg) {
     case objmsg::kUpdate:
         return update(def, s, arg);
@@ -336,6 +346,7 @@ uint16_t signal(const uint8_t *def, ObjInst *inst, int msg, uint32_t arg) {
 
 void destroy(const uint8_t *def, ObjInst *inst) {
     auto *s = reinterpret_cast<SwitchInst *>(inst);
+    if (!s->whole) return;
     // A momentary output never stays on after its page has gone.
     if (action_of(def) == kMomentary && s->pressed && s->out == 1) {
         s->pressed = 0;
@@ -634,7 +645,7 @@ void paint_content(const uint8_t *def, SwitchInst *s, DC *dc) {
 void paint(const uint8_t *def, ObjInst *inst, int mode) {
     auto *s = reinterpret_cast<SwitchInst *>(inst);
     DC *dc = inst->dc;
-    if (!dc) return;
+    if (!dc || !s->whole) return;
     if ((mode & 1) || s->repaint_bg) {
         s->repaint_bg = 0;
         paint_frame(def, s, dc);

@@ -41,7 +41,8 @@ void STR_Init(uint32_t language_register, uint32_t languages) {
     g.lastIndex = 0;
     g.SegSize = 0;
     if (languages == 1) return;
-    const uint32_t length = le32(string_table_bl + 8);
+    // A block too short to hold the table's own length has no segments.
+    const uint32_t length = block_end() >= 12 ? le32(string_table_bl + 8) : 0;
     g.SegSize = length >= 4 ? (length - 4) / languages : 0;
     g.pStrRcb = Language_LinkRegister(language_register, kLanguageRegSize);
 }

@@ -82,7 +82,7 @@ protected:
         put_le32(string_table_bl + 4, strings_at + 8 + 8);
     }
     // A counted text in the string segment ("\n" separates lines); returns
-    // its offset.
+    // the offset of its first character (the count stands before it).
     uint32_t text(const std::string &s) {
         const uint32_t at = strings_at;
         uint8_t *p = pPGM_Strings + at;
@@ -100,7 +100,7 @@ protected:
         p[0] = uint8_t(lines);
         strings_at += uint32_t(i);
         set_strings_length();
-        return at;
+        return at + 1;
     }
 
     // Loads a one-page screen program with these objects; their records

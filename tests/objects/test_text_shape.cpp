@@ -142,7 +142,7 @@ TEST_F(ObjectsTest, TextsOfALanguageAreReadInsideTheTable) {
     build({{1, 0x0801, 100, 100, 299, 139}, {1, 0x0801, 100, 200, 299, 239}});
     const uint32_t good = text("AAAA");
     const uint32_t bad = text("BBBB");
-    pPGM_Strings[bad] = 200;
+    pPGM_Strings[bad - 1] = 200;
     for (const Rec &r : recs) {
         r.u16(text::kFill, kColorNone);
         r.u16(text::kColour, kBlack);

@@ -6,6 +6,7 @@
 #include "regs/regname.h"
 #include "screens/screens.h"
 #include "tools/lib/appbuild_net.h"
+#include "tools/lib/appbuild_users.h"
 #include "tools/lib/iecasm.h"
 #include "tools/lib/ladasm.h"
 
@@ -279,6 +280,9 @@ Bytes from_object(const json &c, const std::string &where, const std::string &ba
     } else if (key == "ethernet") {
         std::string error;
         if (!v.is_string() || !appnet::entry(v.get<std::string>(), &b, &error)) fail(where, error);
+    } else if (key == "users") {
+        std::string error;
+        if (!appusers::table(v, &b, &error)) fail(where, error);
     } else if (key == "zeros") {
         b.assign(number(v, where, 1u << 24), 0);
     } else if (key == "file") {

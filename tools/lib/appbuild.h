@@ -21,6 +21,8 @@
 //   {"ethernet": "address 192.168.1.10\nmask 255.255.255.0"}  the Ethernet module's
 //       I/O configuration entry (tools/lib/appbuild_net.h has the lines)
 //   {"file": "name"}           a file's bytes (relative to the description's folder)
+//   {"users": {...}}           a user table (for "login_tbl"; the keys are in
+//       tools/lib/appbuild_users.h)
 //   [ ..., ... ]               the contents one after the other
 //   {"screens": {...}}         a screen program (for "kesta_pgm"): its header
 //       and pages. Keys: "start_screen" (default 1; 0 = no start page),
