@@ -12,12 +12,9 @@ constexpr ObjClass placeholder(int type) {
 }
 } // namespace
 
-const ObjClass SHAPE_Class = placeholder(0);
-const ObjClass TEXT_Class = placeholder(1);
 const ObjClass EDIT_Class = placeholder(2);
 const ObjClass BAR_Class = placeholder(4);
 const ObjClass PAGE_Class = placeholder(5);
-const ObjClass SWTCH_Class = placeholder(6);
 const ObjClass LITE_Class = placeholder(7);
 const ObjClass BMP_Class = placeholder(8);
 const ObjClass METER_Class = placeholder(9);
@@ -29,8 +26,6 @@ const ObjClass NOTE_Class = placeholder(15);
 const ObjClass ALOG_Class = placeholder(16);
 const ObjClass ALM_Class = placeholder(17);
 const ObjClass CF_Class = placeholder(21);
-const ObjClass NULL40_Class = placeholder(22);
-const ObjClass NULL32_Class = placeholder(23);
 const ObjClass ROT_Class = placeholder(24);
 const ObjClass RSPop_Class = placeholder(27);
 const ObjClass ASCKPD_Class = placeholder(28);

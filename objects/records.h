@@ -50,6 +50,80 @@ inline constexpr RecordField kPageFields[] = {
     {"trigger_size", 34, FieldKind::U8}, {"target", 36, FieldKind::Reg},
     {"target_size", 38, FieldKind::U8},
 };
+// SHAPE (type 0).
+namespace shape {
+constexpr size_t kFill = 18;   // u16 fill colour, or the gradient extension's offset (type bit 15)
+constexpr size_t kPen = 20;    // u16 pen colour
+constexpr size_t kInsets = 22; // u8 x 4: left, top, right, bottom (lines)
+constexpr size_t kPenStyle = 26, kPenWidth = 27, kKind = 29; // u8
+constexpr size_t kLength = 32;                               // alternative colours 1-4 follow
+} // namespace shape
+
+// TEXT (type 1).
+namespace text {
+constexpr size_t kFill = 18;              // u16 background colour or gradient extension offset
+constexpr size_t kColour = 20;            // u16 text and frame colour
+constexpr size_t kText = 22;              // u32 offset of the counted text in the string segment
+constexpr size_t kAlign = 26, kFont = 27; // u8
+constexpr size_t kLength = 32;            // alternative colours 1-4 follow
+} // namespace text
+
+// SWTCH (type 6).
+namespace swtch {
+constexpr size_t kFace = 18;                      // u16 face colour or gradient extension offset
+constexpr size_t kColour = 20;                    // u16 caption, frame and legend colour
+constexpr size_t kCaption = 22;                   // u32 text offset
+constexpr size_t kAlign = 26, kFont = 27;         // u8
+constexpr size_t kOnColour = 32, kOffColour = 34; // u16 colour or gradient extension offset
+constexpr size_t kTrigger = 36;                   // u16 link
+constexpr size_t kTriggerSize = 38;               // u8 size code
+constexpr size_t kStyle = 40;                     // u16
+constexpr size_t kOutput = 42;                    // u16 link
+constexpr size_t kOutputSize = 44;                // u8 size code
+constexpr size_t kLegendFont = 47;                // u8
+constexpr size_t kOnLegend = 48, kOffLegend = 52; // u32 text offsets
+constexpr size_t kIndicator = 56;                 // u16 link
+constexpr size_t kLength = 58;
+} // namespace swtch
+
+// clang-format off
+inline constexpr RecordField kShapeFields[] = {
+    {"fill", shape::kFill, FieldKind::Fill},
+    {"pen", shape::kPen, FieldKind::Color},
+    {"inset_left", shape::kInsets, FieldKind::U8},
+    {"inset_top", shape::kInsets + 1, FieldKind::U8},
+    {"inset_right", shape::kInsets + 2, FieldKind::U8},
+    {"inset_bottom", shape::kInsets + 3, FieldKind::U8},
+    {"pen_style", shape::kPenStyle, FieldKind::U8},
+    {"pen_width", shape::kPenWidth, FieldKind::U8},
+    {"kind", shape::kKind, FieldKind::U8},
+};
+inline constexpr RecordField kTextFields[] = {
+    {"fill", text::kFill, FieldKind::Fill},
+    {"colour", text::kColour, FieldKind::Color},
+    {"text", text::kText, FieldKind::Text},
+    {"align", text::kAlign, FieldKind::U8},
+    {"font", text::kFont, FieldKind::U8},
+};
+inline constexpr RecordField kSwitchFields[] = {
+    {"face", swtch::kFace, FieldKind::Fill},
+    {"colour", swtch::kColour, FieldKind::Color},
+    {"caption", swtch::kCaption, FieldKind::Text},
+    {"align", swtch::kAlign, FieldKind::U8},
+    {"font", swtch::kFont, FieldKind::U8},
+    {"on_colour", swtch::kOnColour, FieldKind::Color},
+    {"off_colour", swtch::kOffColour, FieldKind::Color},
+    {"trigger", swtch::kTrigger, FieldKind::Reg},
+    {"trigger_size", swtch::kTriggerSize, FieldKind::U8},
+    {"style", swtch::kStyle, FieldKind::U16},
+    {"output", swtch::kOutput, FieldKind::Reg},
+    {"output_size", swtch::kOutputSize, FieldKind::U8},
+    {"legend_font", swtch::kLegendFont, FieldKind::U8},
+    {"on_legend", swtch::kOnLegend, FieldKind::Text},
+    {"off_legend", swtch::kOffLegend, FieldKind::Text},
+    {"indicator", swtch::kIndicator, FieldKind::Reg},
+};
+// clang-format on
 
 // The named class fields of each type. A class adds its table here and a case
 // to ClassFields; types without a table take no named fields.
@@ -57,6 +131,12 @@ inline std::span<const RecordField> ClassFields(int type) {
     switch (type) {
     case 5:
         return kPageFields;
+    case 0:
+        return kShapeFields;
+    case 1:
+        return kTextFields;
+    case 6:
+        return kSwitchFields;
     default:
         return {};
     }

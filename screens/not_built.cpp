@@ -53,20 +53,6 @@ int MENU_SetPage(int n) {
     return 1;
 }
 
-void STR_Init(uint32_t, uint32_t) {
-    trace("STR_Init");
-}
-int STR_Update() {
-    trace("STR_Update");
-    return 0;
-}
-void USRMGR_Init() {
-    trace("USRMGR_Init");
-}
-void USRMGR_Update() {
-    trace("USRMGR_Update");
-}
-
 void Screens_NotBuiltReset() {
     Clon_McInited = Clon_McLinited = 0;
     g_menu_page = 0;

@@ -647,9 +647,18 @@ const uint8_t *OBJM_Text(uint32_t offset) {
     // The line count stands before the first character.
     if (offset < width || offset >= room) return nullptr;
     const uint8_t *t = pPGM_Strings + offset;
-    for (const uint8_t *p = t; size_t(end - p) >= width; p += width)
-        if (p[0] == 0 && (width == 1 || p[1] == 0)) return t;
-    return nullptr;
+    const uint32_t lines = width == 2 ? le16(t - 2) : t[-1];
+    // Every line the text output walks ends (in a code of 0 to 3) inside the
+    // segment; so does the first, for readers that stop at the end of it.
+    const uint8_t *p = t;
+    for (uint32_t n = 0; n < std::max<uint32_t>(lines, 1); ++n)
+        for (;;) {
+            if (size_t(end - p) < width) return nullptr;
+            const uint32_t c = width == 2 ? le16(p) : p[0];
+            p += width;
+            if (c <= 3) break;
+        }
+    return t;
 }
 
 const uint8_t *OBJM_GradientExt(const uint8_t *def, uint32_t offset) {

@@ -164,10 +164,10 @@ void OBJM_PopUserScreen();
 int OBJM_SlideKey();
 
 // Bounded readers of what a record points at: a text of the current
-// language (its first character; null unless its count before it and its
-// terminating zero lie inside the language's segment), the 12-byte gradient
-// extension at a record offset (null unless it lies inside the record), and a
-// stored picture of the bitmap area.
+// language (its first character; null unless its count before it and every
+// line it counts, each ended by a code of 0 to 3, lie inside the language's
+// segment), the 12-byte gradient extension at a record offset (null unless
+// it lies inside the record), and a stored picture of the bitmap area.
 const uint8_t *OBJM_Text(uint32_t offset);
 const uint8_t *OBJM_GradientExt(const uint8_t *def, uint32_t offset);
 // A stored picture: the offset points behind its 6-byte prefix (u8 coding,
@@ -221,6 +221,56 @@ void STR_Init(uint32_t language_register, uint32_t languages);
 int STR_Update();
 void USRMGR_Init();
 void USRMGR_Update();
+// 1 when `level` is 0, no user table is present, or the logged-in user's
+// level is at least `level`.
+int UserGotAccess(int level);
+// Restarts the inactivity time of the logged-in user.
+void USRMGR_resetTimeout();
+// 1 and the user logged in, or 0.
+int ValidateUser(const char *name, const char *password);
+void USRMGR_logout();
+
+// The register links of the user table, for the web server: the table's
+// byte 8 (null while no table is present), five links per user slot (name,
+// password, level, logged-in time counter, logged-in name), the slot of the
+// logged-in user.
+struct RCB;
+constexpr int kUserSlots = 255;
+struct UsrSlot {
+    RCB *name, *password, *level, *counter, *loginName;
+};
+struct UsrInfo {
+    const uint8_t *table;
+    UsrSlot slot[kUserSlots];
+    uint16_t current;
+};
+extern UsrInfo usrInfo;
+
+// The logged-in user.
+struct UserRecord {
+    char name[17];
+    char password[11];
+    uint8_t level;
+};
+extern UserRecord CurUser;
+extern uint8_t UserLoggedIn, UserAccessLevel, IsUserConfigValid;
+
+// What the user manager and the language selection need of the controller's
+// register links and of the web server, set by the top layer.
+struct UserHooks {
+    RCB *(*link_reg32)(uint32_t link, uint32_t size);
+    void (*read_reg)(void *dst, const RCB *rcb, uint32_t size);
+    void (*write_reg)(const RCB *rcb, const void *src, uint32_t len);
+    void (*reset_rcbs)(int which);  // selects and empties a link pool (3 the users')
+    void (*select_rcbs)(int which); // selects a pool as it is
+    bool (*iec_enumerated)();       // the IEC runtime has enumerated its variables
+    uint8_t *web_state;             // ParviServerState: 0 stop requested, 4 running
+    bool (*web_user_logged_in)();
+    void (*web_login_time)(); // parvi_update_user_login_time
+};
+void USRMGR_SetHooks(const UserHooks &hooks);
+void Users_Reset();
+void Language_Reset();
 
 // Clone screen: set while a make-clone or load-clone started by its system
 // bit runs.

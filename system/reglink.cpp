@@ -27,9 +27,12 @@ struct State {
     RCB drcb[rcb::kDynamic];
     RCB srcb[rcb::kStatic];
     RCB frcb[rcb::kSystem];
+    RCB urcb[rcb::kUsers];
     RCB *pool = frcb;
     int rcbIndex = 0;
     int rcbLimit = rcb::kSystem;
+    int used[4] = {}; // blocks handed out by each pool (dynamic, static, system, users)
+    int current = 2;
     const uint8_t *pPageExtRef = nullptr;
     uint8_t io_data[rcb::kIoData];
 };
@@ -256,24 +259,45 @@ void pseudo_write(const RCB *r, const uint8_t *in, uint32_t n) {
 
 } // namespace
 
-void SYS_ResetRCBs(int which) {
-    host::trace("SYS_ResetRCBs");
+namespace {
+// Makes pool `which` the current one, keeping what it has handed out.
+void select_pool(int which) {
+    g.used[g.current] = g.rcbIndex;
     switch (which) {
     case 0:
         g.pool = g.drcb;
         g.rcbLimit = rcb::kDynamic;
+        g.current = 0;
         break;
     case 1:
         g.pool = g.srcb;
         g.rcbLimit = rcb::kStatic;
+        g.current = 1;
+        break;
+    case rcb::kUserPool:
+        g.pool = g.urcb;
+        g.rcbLimit = rcb::kUsers;
+        g.current = 3;
         break;
     default:
         g.pool = g.frcb;
         g.rcbLimit = rcb::kSystem;
+        g.current = 2;
         break;
     }
+    g.rcbIndex = g.used[g.current];
+}
+} // namespace
+
+void SYS_ResetRCBs(int which) {
+    host::trace("SYS_ResetRCBs");
+    select_pool(which);
     g.rcbIndex = 0;
     g.pPageExtRef = pPGM_ExtRef;
+}
+
+void SYS_SelectRCBs(int which) {
+    select_pool(which);
 }
 
 void SYS_SetPageLinks(const uint8_t *table) {

@@ -20,6 +20,9 @@ struct RCB {
 namespace rcb {
 constexpr uint8_t kSigned = 0x80;
 constexpr int kDynamic = 1224, kStatic = 192, kSystem = 16; // pool sizes
+// The user table's pool: name, password and level of 255 users, and the
+// logged-in time counter and name they share.
+constexpr int kUserPool = 3, kUsers = 255 * 3 + 2;
 constexpr uint32_t kPseudoFirst = 992, kPseudoLast = 1023;
 constexpr uint32_t kIoData = 128; // bytes a read or write moves at most
 } // namespace rcb
@@ -28,9 +31,11 @@ constexpr uint32_t kIoData = 128; // bytes a read or write moves at most
 // u32 extension word), set by the screen program manager; null when none.
 extern uint8_t *pPGM_ExtRef;
 
-// Selects and empties a pool: 0 the open page's, 1 static objects', any other
-// the system links'. Re-reads the page link table.
+// Selects and empties a pool: 0 the open page's, 1 static objects', 3 the
+// user table's, any other the system links'. Re-reads the page link table.
 void SYS_ResetRCBs(int which);
+// Selects a pool as it is: its next link follows the ones it handed out.
+void SYS_SelectRCBs(int which);
 void SYS_LoadRCBs();
 // The open page's own link table, until the next SYS_ResetRCBs.
 void SYS_SetPageLinks(const uint8_t *table);

@@ -187,6 +187,8 @@ const ResetRow kResets[] = {
     ROW(Pgm_Reset),
     ROW(Objm_Reset),
     ROW(Screens_NotBuiltReset),
+    ROW(Users_Reset),
+    ROW(Language_Reset),
     ROW(Objects_NotBuiltReset),
     ROW(Serial_NotBuiltReset),
     ROW(MCMD_Reset),

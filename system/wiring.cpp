@@ -166,6 +166,28 @@ void System_Wire() {
         .beep = TCH_Beep,
         .installer_or_recovery = [] { return int(BootMode != 0 || RecoverMode != 0); },
     });
+    Objects_SetHooks({
+        .link_reg = SYS_LinkReg,
+        .read_reg = SYS_ReadReg,
+        .write_reg = SYS_WriteReg,
+        .flash = &sysFlash,
+        .beep = TCH_Beep,
+        .got_access = UserGotAccess,
+        .reset_timeout = USRMGR_resetTimeout,
+        .gradient_ext = OBJM_GradientExt,
+        .holds = ObjDef_Holds,
+    });
+    USRMGR_SetHooks({
+        .link_reg32 = SYS_32LinkReg,
+        .read_reg = SYS_ReadReg,
+        .write_reg = SYS_WriteReg,
+        .reset_rcbs = SYS_ResetRCBs,
+        .select_rcbs = SYS_SelectRCBs,
+        .iec_enumerated = [] { return TrevantRuntime != 0 && trevant_variables_enumerateded != 0; },
+        .web_state = &ParviServerState,
+        .web_user_logged_in = [] { return user_details_list[kUserDetailsLoggedIn] != 0; },
+        .web_login_time = parvi_update_user_login_time,
+    });
     CFM_SetFirmwareSearch([](int drive) { return GetFirmwareDir(drive); });
     Vcomm_SetHooks({.wait_pass = ExecuteSubLoop_Wait, .serial_server = nullptr});
     CFM_SetHooks({

@@ -17,6 +17,9 @@ void parvi_check_ftp_state() {
     host::trace("parvi_check_ftp_state");
 }
 uint8_t user_details_list[kUserDetailsBytes];
+void parvi_update_user_login_time() {
+    host::trace("parvi_update_user_login_time");
+}
 
 void Web_NotBuiltReset() {
     ParviServerState = 0;

@@ -14,6 +14,10 @@ extern uint8_t *ParviOemPtr;
 // Logged-in web users; byte 152 is non-zero while a user is logged in.
 constexpr int kUserDetailsBytes = 160;
 extern uint8_t user_details_list[kUserDetailsBytes];
+constexpr int kUserDetailsLoggedIn = 152;
+// Writes, for each logged-in web user, the seconds since login into the web
+// user-details registers.
+void parvi_update_user_login_time();
 
 // Puts the state of the web server's entry points that are not built yet back
 // to its start values (tests).

@@ -143,8 +143,11 @@ TEST_F(RegLinkTest, PoolsHoldTheirSizeAndThenRefuse) {
     struct Row {
         int mode, size;
     };
-    const Row rows[] = {
-        {0, rcb::kDynamic}, {1, rcb::kStatic}, {2, rcb::kSystem}, {7, rcb::kSystem}};
+    const Row rows[] = {{0, rcb::kDynamic},
+                        {1, rcb::kStatic},
+                        {2, rcb::kSystem},
+                        {7, rcb::kSystem},
+                        {rcb::kUserPool, rcb::kUsers}};
     for (const Row &r : rows) {
         SYS_ResetRCBs(r.mode);
         std::vector<RCB *> got;
@@ -157,6 +160,14 @@ TEST_F(RegLinkTest, PoolsHoldTheirSizeAndThenRefuse) {
         SYS_ResetRCBs(r.mode);
         EXPECT_EQ(SYS_LinkReg(kR1, 16), got[0]);
     }
+    // Selecting a pool keeps what it handed out; another pool's links do not
+    // take its blocks.
+    SYS_ResetRCBs(1);
+    RCB *first = SYS_LinkReg(kR1, 16);
+    SYS_ResetRCBs(rcb::kUserPool);
+    ASSERT_NE(SYS_LinkReg(kR1, 16), nullptr);
+    SYS_SelectRCBs(1);
+    EXPECT_EQ(SYS_LinkReg(kR1, 16), first + 1);
     // A null block neither reads nor writes.
     put_le16(r_ptr(1), 77);
     uint32_t v = 0x55555555;

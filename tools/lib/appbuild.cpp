@@ -7,6 +7,7 @@
 #include "tools/lib/appbuild_datalog.h"
 #include "tools/lib/appbuild_int.h"
 #include "tools/lib/appbuild_net.h"
+#include "tools/lib/appbuild_users.h"
 #include "tools/lib/iecasm.h"
 #include "tools/lib/ladasm.h"
 
@@ -124,6 +125,9 @@ Bytes from_object(const json &c, const std::string &where, const std::string &ba
     } else if (key == "datalog") {
         std::string error;
         if (!appdatalog::build(v, &b, &error)) fail(where, error);
+    } else if (key == "users") {
+        std::string error;
+        if (!appusers::table(v, &b, &error)) fail(where, error);
     } else if (key == "zeros") {
         b.assign(number(v, where, 1u << 24), 0);
     } else if (key == "file") {

@@ -23,6 +23,8 @@
 //   {"datalog": {...}}         a data-log configuration (for "datalog_table"):
 //       groups of registers logged to CSV files (tools/lib/appbuild_datalog.h)
 //   {"file": "name"}           a file's bytes (relative to the description's folder)
+//   {"users": {...}}           a user table (for "login_tbl"; the keys are in
+//       tools/lib/appbuild_users.h)
 //   [ ..., ... ]               the contents one after the other
 //   {"screens": {...}}         a screen program (for "kesta_pgm"): its header
 //       and pages. Keys: "start_screen" (default 1; 0 = no start page),
