@@ -178,6 +178,7 @@ const ResetRow kResets[] = {
     ROW(Vcomm_Reset),
     ROW(RCT_Reset),
     ROW(Talk_Reset),
+    ROW(Cmd_Reset),
     ROW(host::tty_reset),
     ROW(Pgm_Reset),
     ROW(Objm_Reset),
