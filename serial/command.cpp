@@ -40,6 +40,7 @@ struct State {
     bool relaying = false;    // the running command is relayed, not handled here
     bool relay_after = false; // an all-nodes command in pass-through is relayed after its handler
     uint8_t relay_last = 0;   // the node's last data packet was empty
+    bool timers = false;      // the link and baud timers are allocated
 };
 State g;
 
@@ -390,8 +391,11 @@ void Cmd_PortInit(int kind) {
 
 void Cmd_Init() {
     host::trace("Cmd_Init");
-    if (CmdBaudTimer == 255) CmdBaudTimer = Timer_Allocate(1);
-    if (CmdBuf.timer == 255) CmdBuf.timer = Timer_Allocate(1);
+    if (!g.timers) {
+        CmdBaudTimer = Timer_Allocate(1);
+        CmdBuf.timer = Timer_Allocate(1);
+        g.timers = true;
+    }
     CmdBuf.time_out = byte_time_out();
     CmdRun = 0xFF;
     CmdMode = 0;

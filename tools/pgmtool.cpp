@@ -421,6 +421,7 @@ int usage() {
 int main(int argc, char **argv) {
     Link l;
     std::string port;
+    bool node_given = false;
     std::vector<std::string> rest;
     for (int i = 1; i < argc; ++i) {
         std::string s = argv[i];
@@ -430,7 +431,7 @@ int main(int argc, char **argv) {
         else if (s == "--oem")
             l.seed = uint8_t(number(value()) & 0x7F);
         else if (s == "--node")
-            l.node = uint8_t(number(value()));
+            l.node = uint8_t(number(value())), node_given = true;
         else if (s == "--timeout")
             l.timeout_ms = int(number(value()));
         else
@@ -443,6 +444,17 @@ int main(int argc, char **argv) {
     if (tcgetattr(l.fd, &t) == 0) {
         cfmakeraw(&t);
         tcsetattr(l.fd, TCSANOW, &t);
+    }
+    // Without --node the tool addresses the node that answers on this line
+    // (raw bytes go out as they are).
+    if (!node_given && rest[0] != "raw") {
+        l.command(9, {});
+        Bytes id;
+        if (answer_packet(l, &id) || id.size() != 1) {
+            close(l.fd);
+            return fail("the panel does not tell its network id");
+        }
+        l.node = id[0];
     }
     int rc = run(l, rest);
     close(l.fd);
