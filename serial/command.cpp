@@ -648,6 +648,15 @@ void Cmd_Check() {
         g.relaying = g.relay_after = false;
         if (!get_packet()) return;
         worked = true;
+        if (CmdBuf.length > kCmdDataKept) {
+            // Its data was not kept whole: no handler may read it.
+            putbyte(kRefused);
+            CmdRun = 0xFF;
+            Vcomm_LockSet(2);
+            CmdBuf.time_out = cmd_time_out();
+            link_timer_start(CmdBuf.time_out);
+            return;
+        }
         uint8_t op = CmdBuf.opcode > 38 ? 0 : CmdBuf.opcode;
         CmdRun = op;
         CmdMode = 0;

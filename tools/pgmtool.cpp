@@ -8,6 +8,7 @@
 //     upload TYPE [--offset N] [--count N] [--header] [-o FILE]
 //     verify TYPE FILE|APPDIR [--offset N]
 //     raw HEX          sends the bytes as they are, prints what comes back
+//   Several commands separated by ";" run in turn until one fails.
 //
 // A packet: opcode, length (0xFF and a 16-bit length in the long form), data,
 // and a checksum that makes the OEM seed plus every byte zero modulo 256.
@@ -412,7 +413,8 @@ int usage() {
                  "  download TYPE FILE|APPDIR [--offset N] [--mask HEX]\n"
                  "  upload TYPE [--offset N] [--count N] [--header] [-o FILE]\n"
                  "  verify TYPE FILE|APPDIR [--offset N]\n"
-                 "  raw HEX\n");
+                 "  raw HEX\n"
+                 "Several commands separated by \";\" run in turn until one fails.\n");
     return 2;
 }
 
@@ -456,7 +458,17 @@ int main(int argc, char **argv) {
         }
         l.node = id[0];
     }
-    int rc = run(l, rest);
+    // Commands separated by ";" run one after the other until one fails.
+    int rc = 0;
+    std::vector<std::string> one;
+    for (size_t i = 0; i <= rest.size() && rc == 0; ++i) {
+        if (i < rest.size() && rest[i] != ";") {
+            one.push_back(rest[i]);
+            continue;
+        }
+        if (!one.empty()) rc = run(l, one);
+        one.clear();
+    }
     close(l.fd);
     return rc;
 }

@@ -179,6 +179,9 @@ TEST_F(CommandTest, PacketChecksumLongFormAndNegotiationEnd) {
     EXPECT_EQ(CmdBuf.length, 1100);
     EXPECT_EQ(CmdBuf.data[1023], big[1023]);
     EXPECT_TRUE(serial_out().empty());
+    // As a command it is refused: its data was not kept whole.
+    big[0] = kOwnId;
+    EXPECT_EQ(exchange(packet(24, big)), Bytes{kRefused});
 
     // An empty packet, short or long, ends the negotiation.
     for (bool long_form : {false, true}) {
