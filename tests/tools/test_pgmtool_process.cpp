@@ -69,7 +69,8 @@ Bytes pattern(size_t n, unsigned salt) {
     return b;
 }
 
-TEST_F(PgmToolProcessTest, EveryMemoryTypeDownloadsUploadsAndVerifies) {
+// Slow: a minute or more of tool runs.
+TEST_F(PgmToolProcessTest, SlowEveryMemoryTypeDownloadsUploadsAndVerifies) {
     install();
     struct Case {
         int type;
