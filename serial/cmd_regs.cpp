@@ -189,9 +189,9 @@ void get_global_data() {
     if (CmdMode == 0) {
         int node = cmd_arg(0), kind = cmd_arg(2), count = cmd_arg(3, 1), first = cmd_arg(4, 0);
         int words = kind == 0 ? kDigitalWords : kAnalogWords;
-        uint8_t *rec = hooks().net_data ? hooks().net_data(node) : nullptr;
         // Node, kind and the words asked for must lie inside the node's record.
-        if (cmd_arg(1) != 1 || node >= kNodes || kind > 1 || first + count > words || !rec) {
+        uint8_t *rec = node < kNodes && hooks().net_data ? hooks().net_data(node) : nullptr;
+        if (cmd_arg(1) != 1 || kind > 1 || first + count > words || !rec) {
             putbyte(kRefused);
             cmd_finish();
             return;
@@ -209,8 +209,8 @@ void get_global_data() {
 void set_global_data() {
     int node = cmd_arg(0), kind = cmd_arg(3, 0) ? 1 : 0, index = cmd_arg(4, 0);
     uint16_t value = cmd_arg16(1);
-    uint8_t *rec = hooks().net_data ? hooks().net_data(node) : nullptr;
-    if (node >= kNodes || index >= (kind ? kAnalogWords : kDigitalWords) || !rec) {
+    uint8_t *rec = node < kNodes && hooks().net_data ? hooks().net_data(node) : nullptr;
+    if (index >= (kind ? kAnalogWords : kDigitalWords) || !rec) {
         putbyte(kRefused);
         cmd_finish();
         return;
