@@ -13,6 +13,7 @@
 #include "platform/unit.h"
 #include "regs/plc_reg.h"
 #include "regs/sr.h"
+#include "serial/serial.h"
 #include "serial/vcomm.h"
 
 #include <algorithm>
@@ -58,6 +59,11 @@ bool serial_served() {
            !Cmd_Override;
 }
 
+// The modem's data socket on the programming port, while it is connected.
+bool modem_connected() {
+    return IsModemSocketActive() == 0;
+}
+
 int host_check(uint32_t host) {
     switch (host) {
     case kHostEthernet:
@@ -65,7 +71,7 @@ int host_check(uint32_t host) {
     case kHostUsb:
         return !is_trprotocol && SCI4_CheckRx(3) == 1 ? 1 : 0;
     default:
-        // No cellular modem is fitted: its socket never counts as connected.
+        if (modem_connected()) return ModemCheckRecv(1) ? 1 : 0;
         if (!serial_served()) return 0;
         return Vcomm_Drv[ProgrammingPort].CheckRx(int(ProgrammingPort)) == 1 ? 1 : 0;
     }
@@ -77,6 +83,7 @@ uint8_t host_get(uint32_t host) {
     case kHostUsb:
         return is_trprotocol ? 0 : SCI4_GetRx(3);
     default:
+        if (modem_connected()) return ModemDataRecv(1);
         return serial_served() ? Vcomm_Drv[ProgrammingPort].GetRx(int(ProgrammingPort)) : 0;
     }
 }
@@ -89,7 +96,11 @@ void host_flush(uint32_t host) {
         if (!is_trprotocol) SCI4_FlushRx(3);
         break;
     default:
-        if (serial_served()) Vcomm_Drv[ProgrammingPort].FlushRx(int(ProgrammingPort));
+        if (modem_connected())
+            while (ModemCheckRecv(1))
+                ModemDataRecv(1);
+        else if (serial_served())
+            Vcomm_Drv[ProgrammingPort].FlushRx(int(ProgrammingPort));
     }
 }
 void host_put(uint32_t host, uint8_t b) {
@@ -101,7 +112,10 @@ void host_put(uint32_t host, uint8_t b) {
         if (!is_trprotocol) SCI4_PutTx(3, b);
         break;
     default:
-        if (serial_served()) Vcomm_Drv[ProgrammingPort].PutTx(int(ProgrammingPort), b);
+        if (modem_connected())
+            ModemDataSend(1, &b, 1);
+        else if (serial_served())
+            Vcomm_Drv[ProgrammingPort].PutTx(int(ProgrammingPort), b);
     }
 }
 void host_putn(uint32_t host, const uint8_t *p, int n) {
@@ -113,7 +127,10 @@ void host_putn(uint32_t host, const uint8_t *p, int n) {
         if (!is_trprotocol) SCI4_PutnTx(3, p, n);
         break;
     default:
-        if (serial_served()) Vcomm_Drv[ProgrammingPort].PutnTx(int(ProgrammingPort), p, n);
+        if (modem_connected())
+            ModemDataSend(1, p, n);
+        else if (serial_served())
+            Vcomm_Drv[ProgrammingPort].PutnTx(int(ProgrammingPort), p, n);
     }
 }
 

@@ -44,6 +44,17 @@ void Datagram_Check() {
 void ModemCycle() {
     trace("ModemCycle");
 }
+// No cellular modem: its socket is never connected.
+int IsModemSocketActive() {
+    return 1;
+}
+int ModemCheckRecv(int) {
+    return 0;
+}
+uint8_t ModemDataRecv(int) {
+    return 0;
+}
+void ModemDataSend(int, const uint8_t *, int) {}
 void PMGR_TheLoop(int) {
     trace("PMGR_TheLoop");
 }

@@ -24,6 +24,12 @@ void OCB_DfltPortChange(int code);
 void FxpMain(int n);
 void Datagram_Check();
 void ModemCycle();
+// The modem's data socket on the programming port: IsModemSocketActive
+// returns 0 while it is connected; ModemCheckRecv reports a waiting byte.
+int IsModemSocketActive();
+int ModemCheckRecv(int socket);
+uint8_t ModemDataRecv(int socket);
+void ModemDataSend(int socket, const uint8_t *data, int n);
 void PMGR_TheLoop(int slot);
 
 // What the run control and the ladder engine reach of the serial layer.
