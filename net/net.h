@@ -32,6 +32,17 @@ int Net_QueAQG(int node, int start, const uint16_t *src, int count);
 int Net_PutIHB(int node, int interval_ms);
 int Net_PutQHB(int node, int interval_ms);
 int Net_GetQHB(int node, int timeout_ms);
+// The network's programming byte transport to the connected node (the
+// receive ring host_rx_que and CAN frames toward Vcomm_ConnectId).
+int Net_CheckRx();
+uint8_t Net_GetRx();
+void Net_FlushRx();
+int Net_PutTx(uint8_t b);
+void Net_PutnTx(const uint8_t *data, uint32_t n);
+int Net_ChkBusy(); // a network host waits for this node's link
+// Sends global words of a node (0 when the network is down or the range is invalid).
+int Net_PutQG(int node, int first, const uint16_t *data, int count);
+int Net_PutAQG(int node, int first, const uint16_t *data, int count);
 // Remote I/O over the CAN network.
 void InitBrikScanner(const uint8_t *io_config);
 void BrikScanner();

@@ -74,6 +74,29 @@ int Net_GetQHB(int, int) {
     trace("Net_GetQHB");
     return 0;
 }
+// No network transport yet: nothing arrives and nothing can be sent.
+int Net_CheckRx() {
+    return 0;
+}
+uint8_t Net_GetRx() {
+    return 0;
+}
+void Net_FlushRx() {}
+int Net_PutTx(uint8_t) {
+    return 0;
+}
+void Net_PutnTx(const uint8_t *, uint32_t) {}
+int Net_ChkBusy() {
+    return 0;
+}
+int Net_PutQG(int, int, const uint16_t *, int) {
+    trace("Net_PutQG");
+    return 0;
+}
+int Net_PutAQG(int, int, const uint16_t *, int) {
+    trace("Net_PutAQG");
+    return 0;
+}
 void InitBrikScanner(const uint8_t *) {
     trace("InitBrikScanner");
 }

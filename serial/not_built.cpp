@@ -8,7 +8,6 @@
 
 using host::trace;
 
-uint8_t OLPMode;
 uint16_t EtnVComm_Init(NxIpInstance *, NxPacketPool *) {
     trace("EtnVComm_Init");
     return 0;
@@ -23,15 +22,6 @@ void Dpram_Init() {
 }
 void Dpram_Service() {
     trace("Dpram_Service");
-}
-void Cmd_Init() {
-    trace("Cmd_Init");
-}
-void Cmd_Check() {
-    trace("Cmd_Check");
-}
-void Cmd_PortInit(int) {
-    trace("Cmd_PortInit");
 }
 void OCB_Open() {
     trace("OCB_Open");
@@ -54,19 +44,23 @@ void Datagram_Check() {
 void ModemCycle() {
     trace("ModemCycle");
 }
+// No cellular modem: its socket is never connected.
+int IsModemSocketActive() {
+    return 1;
+}
+int ModemCheckRecv(int) {
+    return 0;
+}
+uint8_t ModemDataRecv(int) {
+    return 0;
+}
+void ModemDataSend(int, const uint8_t *, int) {}
 void PMGR_TheLoop(int) {
     trace("PMGR_TheLoop");
-}
-uint8_t CmdNetIoConfigUpdated;
-void NetIoConfig() {
-    trace("NetIoConfig");
 }
 
 // Run control and the ladder communication instructions. An instruction whose
 // operands only its handler knows stops the scan until the handler is built.
-uint8_t Cmd_Override;
-uint8_t CmdRun;
-uint8_t ladder_olp[kLadderOlpSize];
 void PMGR_LoadDynamicScanListInfo(const uint8_t *) {
     trace("PMGR_LoadDynamicScanListInfo");
 }
@@ -131,10 +125,5 @@ uint8_t TalkSelect(uint32_t *pc, uint8_t power, int) {
 uint8_t dpram[kDpramBytes];
 
 void Serial_NotBuiltReset() {
-    OLPMode = 0;
-    CmdNetIoConfigUpdated = 0;
-    Cmd_Override = 0;
-    CmdRun = 0;
-    std::memset(ladder_olp, 0, sizeof ladder_olp);
     std::memset(dpram, 0, sizeof dpram);
 }

@@ -1,6 +1,7 @@
 // Serial communication and the programming protocol.
 #pragma once
 #include "platform/unit.h"
+#include "serial/command.h"
 #include "serial/mcmd.h"
 #include "serial/vcomm.h"
 #include <cstdint>
@@ -14,9 +15,6 @@ void EtnVComm_DeInit(int iface);
 uint32_t EtnVComm_Conn_Cnt(int iface);
 void Dpram_Init();
 void Dpram_Service();
-void Cmd_Init();
-void Cmd_Check();
-void Cmd_PortInit(int value);
 void OCB_Open();
 void OCB_Init();
 void OCB_Update();
@@ -26,19 +24,15 @@ void OCB_DfltPortChange(int code);
 void FxpMain(int n);
 void Datagram_Check();
 void ModemCycle();
+// The modem's data socket on the programming port: IsModemSocketActive
+// returns 0 while it is connected; ModemCheckRecv reports a waiting byte.
+int IsModemSocketActive();
+int ModemCheckRecv(int socket);
+uint8_t ModemDataRecv(int socket);
+void ModemDataSend(int socket, const uint8_t *data, int n);
 void PMGR_TheLoop(int slot);
-extern uint8_t OLPMode;
-// Re-applies the network and I/O configuration while CmdNetIoConfigUpdated is set.
-extern uint8_t CmdNetIoConfigUpdated;
-void NetIoConfig();
 
 // What the run control and the ladder engine reach of the serial layer.
-extern uint8_t Cmd_Override; // cleared by every run-mode change
-extern uint8_t CmdRun;       // 255: the protocol's run flag
-// The online-edit program (a control program block: check word, length,
-// data), downloaded while OLPMode is on.
-constexpr uint32_t kLadderOlpSize = 65536;
-extern uint8_t ladder_olp[kLadderOlpSize];
 // Hands the open page's dynamic scan list of external registers to the
 // protocol drivers (null: the page has none).
 void PMGR_LoadDynamicScanListInfo(const uint8_t *list);

@@ -96,7 +96,8 @@ namespace {
 // - A few module resets also run the reset of a part they own (Sys_Reset runs
 //   SysUpdate_Reset, I2c_Reset I2cDev_Reset, Ladder_Reset LadSpecial_Reset,
 //   RunCtrl_Reset IoCfg_Reset,
-//   host::io_modules_reset host::meter_slave_reset, Video_Reset
+//   host::io_modules_reset host::meter_slave_reset, Cmd_Reset CmdMem_Reset and
+//   CmdRegs_Reset, Video_Reset
 //   host::player_reset), so that one module reset alone (a benchmark's) leaves
 //   the module whole; the part's own row follows its owner's, and a reset run
 //   twice does nothing more.
@@ -183,6 +184,9 @@ const ResetRow kResets[] = {
     ROW(Vcomm_Reset),
     ROW(RCT_Reset),
     ROW(Talk_Reset),
+    ROW(Cmd_Reset),
+    ROW(CmdMem_Reset),
+    ROW(CmdRegs_Reset),
     ROW(host::tty_reset),
     ROW(Pgm_Reset),
     ROW(Objm_Reset),

@@ -22,10 +22,14 @@
 #include "regs/sr.h"
 #include "screens/screens.h"
 #include "serial/serial.h"
+#include "system/appfile.h"
+#include "system/backup.h"
 #include "system/fwupdate.h"
 #include "system/loop.h"
 #include "system/msg.h"
+#include "system/nvram.h"
 #include "system/pgm.h"
+#include "system/reginit.h"
 #include "system/reglink.h"
 #include "system/run_ctrl.h"
 #include "system/sys.h"
@@ -36,6 +40,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 namespace {
@@ -214,6 +219,54 @@ void System_Wire() {
         .receive = MCMD_Receive,
         .release = MCMD_Release,
         .set_error = MCMD_SetError,
+    });
+    Cmd_SetHooks({
+        .etn_check_rx = Etn_CheckRx,
+        .etn_get_rx = Etn_GetRx,
+        .etn_flush_rx = Etn_FlushRx,
+        .etn_put_tx = Etn_PutTx,
+        .etn_putn_tx = Etn_PutnTx,
+        .etn_update_security = Etn_UpdateSecurity,
+        .net_check_rx = Net_CheckRx,
+        .net_get_rx = Net_GetRx,
+        .net_flush_rx = Net_FlushRx,
+        .net_put_tx = Net_PutTx,
+        .net_putn_tx = Net_PutnTx,
+        .net_chk_busy = Net_ChkBusy,
+        .net_test = Net_Test,
+        .net_put_qg = Net_PutQG,
+        .net_put_aqg = Net_PutAQG,
+        .net_data = [](int node) { return Net_Data[node]; },
+        .pgm_destroy = PGM_Destroy,
+        .pgm_create = PGM_Create,
+        .dnld_msg = VID_DnldMsg,
+        .dnld_update = VID_DnldUpdate,
+        .dnld_halted = VID_DnldHalted,
+        .web_stop =
+            [] {
+                ParviServerState = 0;
+                return ParviThreadCreated != 0 && !ParviFtping;
+            },
+        .save_program = SaveProgram,
+        .save_mac_id = SaveAndSetMACID,
+        .nvram_init = [] { return nvram_init(0, 0, 0); },
+        .get_features = nv_get_features,
+        .set_force = [](const uint8_t *t, uint32_t n) { std::memcpy(io_force, t, n); },
+        .net_config = NetConfig,
+        .io_config = [] { IoConfig(0); },
+        .ss_info =
+            [](uint32_t *n) {
+                *n = sizeof Cmd_SS_Info;
+                return static_cast<const uint8_t *>(Cmd_SS_Info);
+            },
+        .set_plc_mode = SetPlcMode,
+        .plc_reg_clear = PlcRegClear,
+        .warm_reset = [] { SYS_WarmReset(); },
+        .iec_active = [] { return TrevantRuntime != 0 && trevant_variables_enumerateded != 0; },
+        .tr_store_backup = tr_reg_store_backup,
+        .tr_load_backup = tr_reg_load_backup,
+        .tr_connect_serial = Tr_Connect_Serial,
+        .tr_connect_ethernet = Tr_Connect_Ethernet,
     });
     KEY_SetHooks({
         .open = TCH_Open,

@@ -30,6 +30,11 @@ void TrevantUpdateWordInputRegs();
 void TrevantUpdateBitOutputRegs();
 void TrevantUpdateWordOutputRegs();
 
+// The IEC runtime's communication server: on the programming serial line
+// with its serial settings, or its listening socket on TCP port 1100.
+void Tr_Connect_Serial();
+void Tr_Connect_Ethernet();
+
 // Puts the state of the IEC kernel's entry points that are not built yet back
 // to its start values (tests).
 void Iec_NotBuiltReset();

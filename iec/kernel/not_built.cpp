@@ -29,6 +29,13 @@ int DelTrevantRetentiveFile() {
     return 0;
 }
 
+void Tr_Connect_Serial() {
+    host::trace("Tr_Connect_Serial");
+}
+void Tr_Connect_Ethernet() {
+    host::trace("Tr_Connect_Ethernet");
+}
+
 uint8_t iVmAlive;
 uint8_t TrevantFirstRun;
 uint8_t TrevantS9;

@@ -227,8 +227,9 @@ TEST_F(AppFileTest, IecApplicationWritesItsCodeFileAndStartsTheRuntime) {
     EXPECT_EQ(TrevantI0_VarLoc, ladder_bl + 8 + 16 + 8);
     auto calls = host::trace_calls();
     EXPECT_EQ(count(calls, "Trevant_init"), 1u);
+    // The network and I/O configuration are applied again once.
     EXPECT_EQ(count(calls, "NetIoConfig"), 1u);
-    EXPECT_EQ(count(calls, "IoConfig"), 0u);
+    EXPECT_EQ(count(calls, "IoConfig"), 1u);
 
     // A code length running past the program: not an IEC application.
     appbuild::Built b = build(R"({"ladder": {"xti": {"code": {"text": "IEC CODE"}}}})");

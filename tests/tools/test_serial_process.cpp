@@ -25,7 +25,8 @@ TEST_F(SerialProcessTest, PeerBytesWaitAndUsbFollowsConnect) {
         << ctl("serial");
     EXPECT_NE(port_line(1).find("device /dev/ttySP3 peer " + root_dir + "/dev/ttySP3.peer"),
               std::string::npos);
-    EXPECT_NE(port_line(0).find("mode 05 00 03 00 00 30 protocol 0"), std::string::npos);
+    // The programming protocol holds the panel's own port.
+    EXPECT_NE(port_line(0).find("mode 05 00 03 00 00 01 protocol 1"), std::string::npos);
     EXPECT_NE(port_line(3).find("mode 05 00 03 00 00 01 protocol 1 open 1"), std::string::npos);
 
     int rc = -1;
