@@ -85,50 +85,55 @@ void PMGR_GetDrvInfo(char *rows, int count) {
     for (int i = 0; rows && i < count; ++i)
         std::snprintf(rows + i * kDrvInfoRow, kDrvInfoRow, "(None Loaded)");
 }
-int TalkOpened(int) {
-    return 0;
-}
-void TalkClosed(int) {
-    trace("TalkClosed");
-}
-void Talk_ModeChange(int) {
-    trace("Talk_ModeChange");
-}
-void TalkInit() {
-    trace("TalkInit");
-}
 namespace {
 uint8_t not_built(uint32_t *pc, uint8_t power) {
     Ladder_SkipOperands(pc);
     return power;
 }
 } // namespace
-uint8_t TalkOpen(uint32_t *pc, uint8_t power) {
-    return not_built(pc, power);
-}
-uint8_t TalkClose(uint32_t *pc, uint8_t power) {
-    return not_built(pc, power);
-}
-uint8_t TalkModem(uint32_t *pc, uint8_t power) {
-    return not_built(pc, power);
-}
-uint8_t TalkModbus(uint32_t *pc, uint8_t power) {
-    return not_built(pc, power);
-}
-uint8_t IEC_TalkModbus(uint32_t *pc, uint8_t power) {
-    return not_built(pc, power);
-}
-uint8_t IEC_TalkSend(uint32_t *pc, uint8_t power, int) {
-    return not_built(pc, power);
-}
-uint8_t IEC_TalkReceive(uint32_t *pc, uint8_t power, int) {
-    return not_built(pc, power);
-}
 uint8_t TalkSelect(uint32_t *pc, uint8_t power, int) {
     return not_built(pc, power);
 }
 
 uint8_t dpram[kDpramBytes];
+
+// The programming link's owner: weak, so the link's own definitions take
+// their place once it is built.
+__attribute__((weak)) uint32_t Vcomm_Lock;
+__attribute__((weak)) uint32_t Vcomm_Host;
+
+// The option board's serial server and the modem: nothing there.
+PortIpAds PortIP_ads;
+uint32_t OCBReConfigENET() {
+    trace("OCBReConfigENET");
+    return 0;
+}
+void ModemInit(int) {
+    trace("ModemInit");
+}
+uint32_t ModemStart(int, int, uint8_t *, const uint8_t *, uint32_t) {
+    trace("ModemStart");
+    return 0;
+}
+uint32_t ModemExecute(int, int) {
+    return 0;
+}
+uint32_t ModemStop(int, int) {
+    trace("ModemStop");
+    return 0;
+}
+int IsModemSocketActive(int, int) {
+    return 1;
+}
+uint8_t ModemCheckRecv(int) {
+    return 0;
+}
+uint8_t ModemDataRecv(int) {
+    return 0;
+}
+int ModemDataSend(int, const uint8_t *, uint32_t, int) {
+    return 1;
+}
 
 void Serial_NotBuiltReset() {
     OLPMode = 0;
@@ -137,4 +142,7 @@ void Serial_NotBuiltReset() {
     CmdRun = 0;
     std::memset(ladder_olp, 0, sizeof ladder_olp);
     std::memset(dpram, 0, sizeof dpram);
+    Vcomm_Lock = 0;
+    Vcomm_Host = 0;
+    PortIP_ads = {};
 }

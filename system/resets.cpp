@@ -56,7 +56,9 @@
 #include "plc/pid.h"
 #include "regs/plc_reg.h"
 #include "screens/screens.h"
+#include "serial/modbus.h"
 #include "serial/serial.h"
+#include "serial/talk_instr.h"
 #include "system/appfile.h"
 #include "system/crash.h"
 #include "system/fileinst.h"
@@ -178,6 +180,8 @@ const ResetRow kResets[] = {
     ROW(Vcomm_Reset),
     ROW(RCT_Reset),
     ROW(Talk_Reset),
+    ROW(Talk_InstrReset),
+    ROW(Modbus_Reset),
     ROW(host::tty_reset),
     ROW(Pgm_Reset),
     ROW(Objm_Reset),
@@ -187,6 +191,7 @@ const ResetRow kResets[] = {
     ROW(MCMD_Reset),
     ROW(Net_NotBuiltReset),
     ROW(Iec_NotBuiltReset),
+    ROW(TrSerial_FlagsReset),
     ROW(TrDB_Reset),
     ROW(Web_NotBuiltReset),
     ROW(Platform_NotBuiltReset),

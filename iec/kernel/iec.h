@@ -30,6 +30,13 @@ void TrevantUpdateWordInputRegs();
 void TrevantUpdateBitOutputRegs();
 void TrevantUpdateWordOutputRegs();
 
+// Set by the runtime when it gives the serial programming port back: 1 in
+// trruntime_modbusinit asks the serial Modbus engine to put the protocol in
+// trprotocol on the port when it starts there again.
+extern uint8_t trruntime_modbusinit;
+extern uint8_t trprotocol;
+void TrSerial_FlagsReset();
+
 // Puts the state of the IEC kernel's entry points that are not built yet back
 // to its start values (tests).
 void Iec_NotBuiltReset();
