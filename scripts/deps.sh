@@ -15,7 +15,7 @@ ensure_packages() {
 }
 
 BUILD_PACKAGES=(cmake ninja-build g++ ccache pkg-config libpng-dev nlohmann-json3-dev libjpeg62-turbo-dev)
-TEST_PACKAGES=(clang clang-format libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev libjpeg-turbo-progs python3 socat iproute2)
+TEST_PACKAGES=(clang clang-format libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev libjpeg-turbo-progs python3 socat iproute2 mbpoll libmodbus-dev python3-pymodbus)
 # Not needed to build or test: tools/gen_fonts.py, which regenerates the
 # built-in fonts (gdi/font_data.cpp) from DejaVu, uses these.
 FONT_TOOL_PACKAGES=(python3-freetype fonts-dejavu-core python3-pil)
