@@ -14,8 +14,8 @@ TEST_F(ModbusProcessTest, ExampleSlaveAnswersMbpoll) {
     start();
     stop();
     int rc = 0;
-    std::string out =
-        run(bin("mkapp") + " -o " + root_dir + "/mnt/cfg " + src("examples/modbus_slave.json"), &rc);
+    std::string out = run(
+        bin("mkapp") + " -o " + root_dir + "/mnt/cfg " + src("examples/modbus_slave.json"), &rc);
     ASSERT_EQ(rc, 0) << out;
     start();
     ASSERT_NE(ctl("reg set %SR5 2").find("= 2"), std::string::npos);
