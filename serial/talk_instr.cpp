@@ -4,6 +4,7 @@
 // described in serial/talk_instr.h.
 #include "serial/talk_instr.h"
 #include "base/le.h"
+#include "base/trace.h"
 #include "plc/ladder.h"
 #include "plc/ladder_ops.h"
 #include "regs/plc_reg.h"
@@ -299,17 +300,20 @@ int TalkOpened(int port) {
 }
 
 void TalkClosed(int port) {
+    host::trace("TalkClosed");
     if (port < 0 || port >= kVcommPorts) return;
     Talk[port].opened = 0;
     if (port == 0 && (PortIP_ads.flags & 0x04)) PortIP_ads.flags |= 0x10;
 }
 
 void Talk_ModeChange(int port) {
+    host::trace("Talk_ModeChange");
     if (port < 0 || port >= kVcommPorts) return;
     Vcomm_Drv[port].Open(port, vibus_mode);
 }
 
 void TalkInit() {
+    host::trace("TalkInit");
     uint8_t saved_enable[3] = {}, saved_init = 0;
     if (ProgrammingPort < uint32_t(kVcommPorts)) {
         std::memcpy(saved_enable, Talk[ProgrammingPort].modem_enable, 3);
@@ -415,7 +419,7 @@ uint8_t TrTalkClose(const uint8_t *block, uint8_t enable) {
     return close_port(id, le16(block), enable);
 }
 
-void Talk_InstrReset() {
+void TalkInstr_Reset() {
     std::memset(Talk, 0, sizeof Talk);
     TalkModemProtect = 0;
 }

@@ -54,7 +54,7 @@ extern uint8_t TalkModemProtect;
 uint8_t TrTalkOpen(const uint8_t *block, uint8_t enable);
 uint8_t TrTalkClose(const uint8_t *block, uint8_t enable);
 
-void Talk_InstrReset();
+void TalkInstr_Reset();
 
 // The highest byte offset a buffer may reach: the controller data and the
 // battery marker after the registers are never a transfer's buffer.

@@ -35,7 +35,7 @@ void TrevantUpdateWordOutputRegs();
 // trprotocol on the port when it starts there again.
 extern uint8_t trruntime_modbusinit;
 extern uint8_t trprotocol;
-void TrSerial_FlagsReset();
+void TrSerialFlags_Reset();
 
 // Puts the state of the IEC kernel's entry points that are not built yet back
 // to its start values (tests).

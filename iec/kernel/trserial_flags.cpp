@@ -5,7 +5,7 @@
 uint8_t trruntime_modbusinit;
 uint8_t trprotocol;
 
-void TrSerial_FlagsReset() {
+void TrSerialFlags_Reset() {
     trruntime_modbusinit = 0;
     trprotocol = 0;
 }

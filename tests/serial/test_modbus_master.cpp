@@ -6,6 +6,8 @@
 
 #include <modbus.h>
 
+#include <mutex>
+
 namespace {
 
 class ModbusMasterTest : public ModbusTest {
@@ -46,6 +48,7 @@ public:
             uint8_t req[MODBUS_RTU_MAX_ADU_LENGTH];
             while (!stop) {
                 int n = modbus_receive(ctx, req);
+                std::lock_guard<std::mutex> hold(lock);
                 if (n > 0) modbus_reply(ctx, req, n, map);
             }
         });
@@ -57,65 +60,76 @@ public:
         modbus_free(ctx);
         modbus_mapping_free(map);
     }
+    // The mapping, held while the test reads or changes it.
+    std::unique_lock<std::mutex> hold() { return std::unique_lock<std::mutex>(lock); }
     modbus_mapping_t *map;
     modbus_t *ctx;
+    std::mutex lock;
     std::atomic<bool> stop{false};
     std::thread thread;
 };
 
 TEST_F(ModbusMasterTest, EveryFunctionAgainstALibmodbusSlave) {
     LibmodbusSlave slave(peer_path);
+    auto held = slave.hold();
     for (int i = 0; i < 100; ++i) {
         slave.map->tab_registers[i] = uint16_t(1000 + i);
         slave.map->tab_input_registers[i] = uint16_t(2000 + i);
         slave.map->tab_bits[i] = uint8_t(i % 3 == 0);
         slave.map->tab_input_bits[i] = uint8_t(i % 2);
     }
+    // The slave answers only while the test does not hold its mapping.
+    auto transact_free = [&] {
+        held.unlock();
+        uint16_t st = transact();
+        held.lock();
+        return st;
+    };
     // Reads into %R, %Q and %I.
     request(1, 3, 10, 10, 8, 0);
-    EXPECT_EQ(transact(), 1);
+    EXPECT_EQ(transact_free(), 1);
     for (int i = 0; i < 10; ++i)
         EXPECT_EQ(r(1 + i), 1010 + i);
     request(1, 4, 0, 2, 8, 20);
-    EXPECT_EQ(transact(), 1);
+    EXPECT_EQ(transact_free(), 1);
     EXPECT_EQ(r(21), 2000);
     EXPECT_EQ(r(22), 2001);
     request(1, 1, 0, 10, 72, 3); // into %Q4..%Q13
-    EXPECT_EQ(transact(), 1);
+    EXPECT_EQ(transact_free(), 1);
     for (int i = 0; i < 10; ++i) {
         int q = 4 + i - 1;
         EXPECT_EQ((plc_reg[reg::kQ + q / 8] >> (q % 8)) & 1, i % 3 == 0) << i;
     }
     request(1, 2, 1, 9, 70, 0); // into %I1..%I9
-    EXPECT_EQ(transact(), 1);
+    EXPECT_EQ(transact_free(), 1);
     EXPECT_EQ(le16(plc_reg + reg::kI) & 0x1FF, 0x155);
     // Writes from %Q1 and %R41..%R43.
     plc_reg[reg::kQ] = 1;
     request(1, 5, 5, 1, 72, 0);
-    EXPECT_EQ(transact(), 1);
+    EXPECT_EQ(transact_free(), 1);
     EXPECT_EQ(slave.map->tab_bits[5], 1);
     set_r(41, 4242);
     set_r(42, 4343);
     set_r(43, 4444);
     request(1, 6, 7, 1, 8, 40);
-    EXPECT_EQ(transact(), 1);
+    EXPECT_EQ(transact_free(), 1);
     EXPECT_EQ(slave.map->tab_registers[7], 4242);
     request(1, 16, 20, 3, 8, 40);
-    EXPECT_EQ(transact(), 1);
+    EXPECT_EQ(transact_free(), 1);
     EXPECT_EQ(slave.map->tab_registers[20], 4242);
     EXPECT_EQ(slave.map->tab_registers[22], 4444);
     plc_reg[reg::kQ] = 0x05;
     request(1, 15, 30, 3, 72, 0);
-    EXPECT_EQ(transact(), 1);
+    EXPECT_EQ(transact_free(), 1);
     EXPECT_EQ(slave.map->tab_bits[30], 1);
     EXPECT_EQ(slave.map->tab_bits[31], 0);
     EXPECT_EQ(slave.map->tab_bits[32], 1);
     // An exception into the status word: an address past the slave's map.
     request(1, 3, 200, 1, 8, 0);
-    EXPECT_EQ(transact(), 0x2002);
+    EXPECT_EQ(transact_free(), 0x2002);
     // Nobody answers slave 9: the time-out (0.5 s here).
     request(9, 3, 0, 1, 8, 0);
-    EXPECT_EQ(transact(), 0x102);
+    EXPECT_EQ(transact_free(), 0x102);
 }
 
 TEST_F(ModbusMasterTest, RequestsRefusedBeforeSending) {

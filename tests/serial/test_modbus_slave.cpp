@@ -295,6 +295,22 @@ TEST_F(ModbusSlaveTest, SilentForOthersBadCrcAndBroadcastsButTakesFramesBeforeNo
     EXPECT_EQ(a[4], 0x34);
 }
 
+TEST_F(ModbusSlaveTest, TwoByteAddressesAnswerWithBothBytes) {
+    start_slave(0x0102);
+    set_r(1, 0x0A0B);
+    struct Case {
+        uint8_t hi, lo;
+        bool answered;
+    };
+    for (Case c : {Case{1, 2, true}, Case{1, 9, true}, Case{9, 2, true}, Case{9, 9, false}}) {
+        std::vector<uint8_t> a = exchange({c.hi, c.lo, 3, 0x02, 0x00, 0, 1});
+        if (c.answered)
+            EXPECT_EQ(a, (std::vector<uint8_t>{c.hi, c.lo, 3, 2, 0x0A, 0x0B})) << int(c.hi);
+        else
+            EXPECT_TRUE(a.empty());
+    }
+}
+
 TEST_F(ModbusSlaveTest, DiagnosticsAndListenOnly) {
     start_slave(1);
     struct Step {

@@ -153,6 +153,16 @@ TEST_F(TalkTest, SettingsOutsideWhatThePortTakesAreRefused) {
     scan();
     EXPECT_EQ(bit("%M101"), 0);
     EXPECT_EQ(protocol(1), 1);
+    // The IEC block's argument block alike: port word, then the mode record.
+    const uint8_t bad[8] = {1, 0, 12, 0, 3, 0, 0, 2};
+    const uint8_t good[8] = {1, 0, 6, 0, 3, 0, 0, 2};
+    EXPECT_EQ(TrTalkOpen(bad, 1), 0);
+    EXPECT_EQ(protocol(1), 1);
+    EXPECT_EQ(TrTalkOpen(good, 1), 1);
+    EXPECT_EQ(protocol(1), 2);
+    const uint8_t port1[2] = {1, 0};
+    EXPECT_EQ(TrTalkClose(port1, 1), 1);
+    EXPECT_EQ(protocol(1), 1);
 }
 
 TEST_F(TalkTest, ReceiveAndSendCountOverScans) {
