@@ -96,11 +96,34 @@ def check_links(build):
     return bad
 
 
+def check_duplicates(build):
+    # A symbol defined by two objects links silently from static libraries:
+    # the first one met wins (a placeholder over the real thing).
+    where = {}
+    for target in LIBS:
+        a = os.path.join(build, f'lib{target}.a')
+        if not os.path.exists(a):
+            continue
+        out = subprocess.run(['nm', '-g', '--defined-only', '-A', a], capture_output=True,
+                             text=True).stdout
+        for line in out.splitlines():
+            parts = line.split()
+            if len(parts) == 3 and parts[1] in 'TDBR':
+                where.setdefault(parts[2], set()).add(parts[0].rsplit(':', 1)[0])
+    bad = []
+    for sym, objs in sorted(where.items()):
+        if len(objs) > 1:
+            name = subprocess.run(['c++filt', sym], capture_output=True, text=True).stdout.strip()
+            bad.append(f'{name} is defined in {", ".join(sorted(objs))}')
+    return bad
+
+
 def main():
     root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
     bad = check_includes(root)
     if len(sys.argv) > 1:
         bad += check_links(sys.argv[1])
+        bad += check_duplicates(sys.argv[1])
     for b in bad:
         print(b)
     print(f'layers: {len(bad)} climbing')

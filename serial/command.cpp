@@ -61,7 +61,7 @@ bool serial_served() {
 
 // The modem's data socket on the programming port, while it is connected.
 bool modem_connected() {
-    return IsModemSocketActive() == 0;
+    return IsModemSocketActive(int(ProgrammingPort), 1) == 0;
 }
 
 int host_check(uint32_t host) {
@@ -71,7 +71,7 @@ int host_check(uint32_t host) {
     case kHostUsb:
         return !is_trprotocol && SCI4_CheckRx(3) == 1 ? 1 : 0;
     default:
-        if (modem_connected()) return ModemCheckRecv(1) ? 1 : 0;
+        if (modem_connected()) return ModemCheckRecv(1) == 1 ? 1 : 0;
         if (!serial_served()) return 0;
         return Vcomm_Drv[ProgrammingPort].CheckRx(int(ProgrammingPort)) == 1 ? 1 : 0;
     }
@@ -97,7 +97,7 @@ void host_flush(uint32_t host) {
         break;
     default:
         if (modem_connected())
-            while (ModemCheckRecv(1))
+            while (ModemCheckRecv(1) == 1)
                 ModemDataRecv(1);
         else if (serial_served())
             Vcomm_Drv[ProgrammingPort].FlushRx(int(ProgrammingPort));
@@ -113,7 +113,7 @@ void host_put(uint32_t host, uint8_t b) {
         break;
     default:
         if (modem_connected())
-            ModemDataSend(1, &b, 1);
+            ModemDataSend(1, &b, 1, 0);
         else if (serial_served())
             Vcomm_Drv[ProgrammingPort].PutTx(int(ProgrammingPort), b);
     }
@@ -128,7 +128,7 @@ void host_putn(uint32_t host, const uint8_t *p, int n) {
         break;
     default:
         if (modem_connected())
-            ModemDataSend(1, p, n);
+            ModemDataSend(1, p, uint32_t(n), 0);
         else if (serial_served())
             Vcomm_Drv[ProgrammingPort].PutnTx(int(ProgrammingPort), p, n);
     }

@@ -44,17 +44,6 @@ void Datagram_Check() {
 void ModemCycle() {
     trace("ModemCycle");
 }
-// No cellular modem: its socket is never connected.
-int IsModemSocketActive() {
-    return 1;
-}
-int ModemCheckRecv(int) {
-    return 0;
-}
-uint8_t ModemDataRecv(int) {
-    return 0;
-}
-void ModemDataSend(int, const uint8_t *, int) {}
 void PMGR_TheLoop(int) {
     trace("PMGR_TheLoop");
 }
@@ -79,51 +68,52 @@ void PMGR_GetDrvInfo(char *rows, int count) {
     for (int i = 0; rows && i < count; ++i)
         std::snprintf(rows + i * kDrvInfoRow, kDrvInfoRow, "(None Loaded)");
 }
-int TalkOpened(int) {
-    return 0;
-}
-void TalkClosed(int) {
-    trace("TalkClosed");
-}
-void Talk_ModeChange(int) {
-    trace("Talk_ModeChange");
-}
-void TalkInit() {
-    trace("TalkInit");
-}
 namespace {
 uint8_t not_built(uint32_t *pc, uint8_t power) {
     Ladder_SkipOperands(pc);
     return power;
 }
 } // namespace
-uint8_t TalkOpen(uint32_t *pc, uint8_t power) {
-    return not_built(pc, power);
-}
-uint8_t TalkClose(uint32_t *pc, uint8_t power) {
-    return not_built(pc, power);
-}
-uint8_t TalkModem(uint32_t *pc, uint8_t power) {
-    return not_built(pc, power);
-}
-uint8_t TalkModbus(uint32_t *pc, uint8_t power) {
-    return not_built(pc, power);
-}
-uint8_t IEC_TalkModbus(uint32_t *pc, uint8_t power) {
-    return not_built(pc, power);
-}
-uint8_t IEC_TalkSend(uint32_t *pc, uint8_t power, int) {
-    return not_built(pc, power);
-}
-uint8_t IEC_TalkReceive(uint32_t *pc, uint8_t power, int) {
-    return not_built(pc, power);
-}
 uint8_t TalkSelect(uint32_t *pc, uint8_t power, int) {
     return not_built(pc, power);
 }
 
 uint8_t dpram[kDpramBytes];
 
+// The option board's serial server and the modem: nothing there.
+PortIpAds PortIP_ads;
+uint32_t OCBReConfigENET() {
+    trace("OCBReConfigENET");
+    return 0;
+}
+void ModemInit(int) {
+    trace("ModemInit");
+}
+uint32_t ModemStart(int, int, uint8_t *, const uint8_t *, uint32_t) {
+    trace("ModemStart");
+    return 0;
+}
+uint32_t ModemExecute(int, int) {
+    return 0;
+}
+uint32_t ModemStop(int, int) {
+    trace("ModemStop");
+    return 0;
+}
+int IsModemSocketActive(int, int) {
+    return 1;
+}
+uint8_t ModemCheckRecv(int) {
+    return 0;
+}
+uint8_t ModemDataRecv(int) {
+    return 0;
+}
+int ModemDataSend(int, const uint8_t *, uint32_t, int) {
+    return 1;
+}
+
 void Serial_NotBuiltReset() {
     std::memset(dpram, 0, sizeof dpram);
+    PortIP_ads = {};
 }

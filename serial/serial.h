@@ -24,12 +24,6 @@ void OCB_DfltPortChange(int code);
 void FxpMain(int n);
 void Datagram_Check();
 void ModemCycle();
-// The modem's data socket on the programming port: IsModemSocketActive
-// returns 0 while it is connected; ModemCheckRecv reports a waiting byte.
-int IsModemSocketActive();
-int ModemCheckRecv(int socket);
-uint8_t ModemDataRecv(int socket);
-void ModemDataSend(int socket, const uint8_t *data, int n);
 void PMGR_TheLoop(int slot);
 
 // What the run control and the ladder engine reach of the serial layer.
@@ -62,6 +56,30 @@ uint8_t IEC_TalkSend(uint32_t *pc, uint8_t power, int form);
 uint8_t IEC_TalkReceive(uint32_t *pc, uint8_t power, int form);
 // The further communication forms of the selector instruction (selector 0..2).
 uint8_t TalkSelect(uint32_t *pc, uint8_t power, int selector);
+
+// The programming link's owner (see the programming protocol): bit 0x02 of
+// Vcomm_Lock is the tool's comm lock; Vcomm_Host 0 the serial host.
+extern uint32_t Vcomm_Lock;
+extern uint32_t Vcomm_Host;
+
+// What the communication instructions reach of the option board and the
+// modem (not built yet: the option board never sets up its serial server and
+// the modem has no socket).
+struct PortIpAds {
+    uint32_t tcp_port; // the module's TCP port (502 for Modbus TCP)
+    uint32_t second;
+    uint8_t flags; // 0x04 set up for the communication instruction, 0x10 back to defaults
+};
+extern PortIpAds PortIP_ads;
+uint32_t OCBReConfigENET(); // one step; 1 when the module stored its settings
+void ModemInit(int port);
+uint32_t ModemStart(int port, int function, uint8_t *status, const uint8_t *text, uint32_t length);
+uint32_t ModemExecute(int port, int function);
+uint32_t ModemStop(int port, int function);
+int IsModemSocketActive(int port, int socket); // 0 while the socket is connected
+uint8_t ModemCheckRecv(int socket);            // 1 a byte waits, 255 end of frame
+uint8_t ModemDataRecv(int socket);
+int ModemDataSend(int socket, const uint8_t *data, uint32_t length, int append);
 
 // The shared mailbox block (16-bit words little-endian); words 2-5 carry the
 // alarm register request (reference low, high, size in bits low, high). It

@@ -58,7 +58,9 @@
 #include "plc/pid.h"
 #include "regs/plc_reg.h"
 #include "screens/screens.h"
+#include "serial/modbus.h"
 #include "serial/serial.h"
+#include "serial/talk_instr.h"
 #include "system/appfile.h"
 #include "system/crash.h"
 #include "system/fileinst.h"
@@ -187,6 +189,8 @@ const ResetRow kResets[] = {
     ROW(Cmd_Reset),
     ROW(CmdMem_Reset),
     ROW(CmdRegs_Reset),
+    ROW(TalkInstr_Reset),
+    ROW(ModbusSerial_Reset),
     ROW(host::tty_reset),
     ROW(Pgm_Reset),
     ROW(Objm_Reset),
@@ -198,6 +202,7 @@ const ResetRow kResets[] = {
     ROW(MCMD_Reset),
     ROW(Net_NotBuiltReset),
     ROW(Iec_NotBuiltReset),
+    ROW(TrSerialFlags_Reset),
     ROW(TrDB_Reset),
     ROW(Web_NotBuiltReset),
     ROW(Platform_NotBuiltReset),

@@ -21,6 +21,7 @@
 #include "regs/plc_reg.h"
 #include "regs/sr.h"
 #include "screens/screens.h"
+#include "serial/modbus.h"
 #include "serial/serial.h"
 #include "system/appfile.h"
 #include "system/backup.h"
@@ -82,6 +83,11 @@ void System_Wire() {
         .iec_scan = _VMThread,
     });
     Ladder_InstallServiceHandlers();
+    Modbus_SetHooks({
+        .iec_active = [] { return TrevantRuntime != 0 && trevant_variables_enumerateded != 0; },
+        .modbusinit = &trruntime_modbusinit,
+        .protocol = &trprotocol,
+    });
     SysReg_SetActions({
         .run_mode = SetPlcMode,
         .net_status = [] { return uint16_t(Net_Test(2)); },

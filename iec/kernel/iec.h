@@ -34,6 +34,12 @@ void TrevantUpdateWordOutputRegs();
 // with its serial settings, or its listening socket on TCP port 1100.
 void Tr_Connect_Serial();
 void Tr_Connect_Ethernet();
+// Set by the runtime when it gives the serial programming port back: 1 in
+// trruntime_modbusinit asks the serial Modbus engine to put the protocol in
+// trprotocol on the port when it starts there again.
+extern uint8_t trruntime_modbusinit;
+extern uint8_t trprotocol;
+void TrSerialFlags_Reset();
 
 // Puts the state of the IEC kernel's entry points that are not built yet back
 // to its start values (tests).
