@@ -6,6 +6,7 @@
 #include "host/root.h"
 #include "host/shell.h"
 #include "iec/kernel/iec.h"
+#include "iec/kernel/trglue.h"
 #include "net/net.h"
 #include "net/tx.h"
 #include "platform/keys.h"
@@ -33,6 +34,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 namespace {
@@ -50,6 +52,18 @@ bool put_file(const char *board_path, const char *text, bool append) {
     if (!fp) return false;
     std::fputs(text, fp);
     return std::fclose(fp) == 0;
+}
+// The programming port leaves the IEC runtime's server: the programming
+// protocol in its mode, reopened at baud code 5.
+void Tr_GiveBackProgrammingPort() {
+    if (ProgrammingPort >= uint32_t(kVcommPorts)) return;
+    VcommDrv &d = Vcomm_Drv[ProgrammingPort];
+    if (!d.mode || !d.Open) return;
+    d.mode[5] = uint8_t((d.mode[5] & 0xF0) | 1);
+    uint8_t copy[kModeBytes];
+    std::memcpy(copy, d.mode, kModeBytes);
+    copy[0] = 5;
+    d.Open(int(ProgrammingPort), copy);
 }
 } // namespace
 
@@ -74,6 +88,10 @@ void System_Wire() {
         .iec_scan = _VMThread,
     });
     Ladder_InstallServiceHandlers();
+    TrGlue_Hooks = {
+        .serial_hand_back = Tr_GiveBackProgrammingPort,
+        .change_applied = [] { OLPMode = 1; },
+    };
     SysReg_SetActions({
         .run_mode = SetPlcMode,
         .net_status = [] { return uint16_t(Net_Test(2)); },
