@@ -3,6 +3,7 @@
 // clients, unless a test stands in for them.
 #include "base/trace.h"
 #include "iec/comm/trcs.h"
+#include "iec/kernel/tros.h"
 
 #include <cstring>
 
@@ -19,6 +20,7 @@ int TrCS_Open(TrCSData *cs, const TrCSSettings *settings, uint32_t) {
     return 0;
 }
 void TrCS_Close(TrCSData *cs) {
+    TrCSSock_CloseAllSockets(cs);
     std::memset(cs, 0, sizeof *cs);
 }
 void TrCS_Activate(TrCSData *) {}
@@ -47,8 +49,10 @@ uint8_t *TrCS_GetVMRequest(TrCSData *, uint16_t) {
 uint8_t *TrCS_GetVMAnswerBuffer(TrCSData *, uint16_t) {
     return nullptr;
 }
-void TrCSSock_CloseAllSockets(TrCSData *) {
-    host::trace("TrCSSock_CloseAllSockets");
+// The listening socket that the glue opened for the programming tool.
+void TrCSSock_CloseAllSockets(TrCSData *cs) {
+    TrSocket_CloseSocket(cs->listen_socket);
+    cs->listen_socket = -1;
 }
 int TrCSSer_Open(TrCSData *, const char *) {
     host::trace("TrCSSer_Open");
@@ -80,6 +84,7 @@ void TrEA_Close(uint8_t *) {}
 void TrEA_ManageChangeEvents(uint8_t *, uint8_t *) {}
 
 void IecComm_NotBuiltReset() {
+    TrSocket_CloseSocket(csData.listen_socket);
     std::memset(&csData, 0, sizeof csData);
     TrComm_StandIn = nullptr;
 }
