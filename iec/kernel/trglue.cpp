@@ -415,6 +415,11 @@ void _VMThread() {
     }
 }
 
+int TrVMThread() {
+    _VMThread();
+    return 0;
+}
+
 // ------------------------------------------------------------ the requests
 
 void Trevant_Comm_service() {

@@ -48,6 +48,7 @@ extern TrGlueHooks TrGlue_Hooks;
 void _Serve();
 int _Start(const char *name, uint8_t load_retains, uint8_t pause);
 int _Stop();
+int TrVMThread(); // one _VMThread, 0
 void TrGlue_Reset();
 
 // Hand-back of the programming link after this many 100 us ticks without an

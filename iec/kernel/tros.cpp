@@ -7,6 +7,7 @@
 #include "platform/osif.h"
 #include "platform/tick.h"
 #include "platform/tty.h"
+#include "regs/plc_reg.h"
 
 #include <arpa/inet.h>
 #include <poll.h>
@@ -470,12 +471,21 @@ uint32_t TrRtClk_GetCurDateStamp() {
     return uint32_t(t.tm_year + 1900) << 16 | uint32_t(t.tm_mon + 1) << 8 | uint32_t(t.tm_mday);
 }
 
-void TrRtClk_GetCurDateTimeStamp(int, uint32_t *date, uint32_t *time, uint8_t *flag) {
-    // The panel keeps one time; its UTC offset lives in the clock registers,
-    // which the runtime does not read.
-    if (date) *date = TrRtClk_GetCurDateStamp();
-    if (time) *time = TrRtClk_GetCurTimeStamp();
+void TrRtClk_GetCurDateTimeStamp(int local, uint32_t *date, uint32_t *time, uint8_t *flag) {
     if (flag) *flag = 0;
+    if (local) {
+        if (date) *date = TrRtClk_GetCurDateStamp();
+        if (time) *time = TrRtClk_GetCurTimeStamp();
+        return;
+    }
+    // The controller's UTC calendar: seconds, minutes, hours, day, month, year.
+    uint16_t c[6];
+    for (int i = 0; i < 6; ++i)
+        c[i] = sr_get(212 + i);
+    uint32_t ms;
+    local_now(&ms);
+    if (date) *date = uint32_t(c[5]) << 16 | uint32_t(c[4] & 0xFF) << 8 | (c[3] & 0xFF);
+    if (time) *time = (uint32_t(c[2]) * 3600 + uint32_t(c[1]) * 60 + c[0]) * 1000 + ms;
 }
 
 uint32_t TrRtClk_GetString(int kind, char *out) {

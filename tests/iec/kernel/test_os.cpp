@@ -7,6 +7,7 @@
 #include "panel_fixture.h"
 #include "platform/osif.h"
 #include "platform/tick.h"
+#include "regs/plc_reg.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -303,6 +304,19 @@ TEST_F(Os, ClockTexts) {
     EXPECT_STREQ(text, "2024/06/05");
     EXPECT_EQ(TrRtClk_GetCurDateStamp(), (2024u << 16) | (6u << 8) | 5u);
     EXPECT_EQ(TrRtClk_GetCurTimeStamp(), 47045250u);
+    uint32_t date = 0, time = 0;
+    uint8_t flag = 9;
+    TrRtClk_GetCurDateTimeStamp(1, &date, &time, &flag);
+    EXPECT_EQ(date, (2024u << 16) | (6u << 8) | 5u);
+    EXPECT_EQ(time, 47045250u);
+    EXPECT_EQ(flag, 0);
+    // UTC from the controller's UTC calendar, two hours behind.
+    const uint16_t utc[6] = {5, 4, 11, 5, 6, 2024};
+    for (int i = 0; i < 6; ++i)
+        sr_put(212 + i, utc[i]);
+    TrRtClk_GetCurDateTimeStamp(0, &date, &time, &flag);
+    EXPECT_EQ(date, (2024u << 16) | (6u << 8) | 5u);
+    EXPECT_EQ(time, 39845250u);
 }
 
 TEST_F(Os, TheVmTickIgnoresTheWallClock) {
