@@ -5,6 +5,7 @@
 #include "host/ctl.h"
 #include "iec/kernel/iec.h"
 #include "iec/kernel/trdb.h"
+#include "iec/kernel/tros.h"
 #include "iec/kernel/trstatus.h"
 #include "iec/kernel/trvm.h"
 #include "system/ctl_cmds.h"
@@ -49,15 +50,16 @@ std::string cmd_state() {
 
 struct VarType {
     const char *name;
-    uint32_t segment, size;
+    uint16_t code;
     bool is_signed, is_float;
 };
 // clang-format off
 const VarType kTypes[] = {
-    {"BOOL", 6, 1, false, false},  {"SINT", 6, 1, true, false},   {"USINT", 6, 1, false, false},
-    {"INT", 7, 2, true, false},    {"UINT", 7, 2, false, false},  {"DINT", 8, 4, true, false},
-    {"UDINT", 8, 4, false, false}, {"REAL", 8, 4, true, true},    {"LINT", 9, 8, true, false},
-    {"ULINT", 9, 8, false, false}, {"LREAL", 9, 8, true, true},   {"TIME", 10, 4, false, false},
+    {"BOOL", 1, false, false},   {"SINT", 10, true, false},  {"USINT", 14, false, false},
+    {"INT", 11, true, false},    {"UINT", 15, false, false}, {"DINT", 2, true, false},
+    {"UDINT", 16, false, false}, {"REAL", 3, true, true},    {"LINT", 12, true, false},
+    {"ULINT", 17, false, false}, {"LREAL", 13, true, true},  {"TIME", 4, false, false},
+    {"STRING", 5, false, false},
 };
 // clang-format on
 
@@ -65,31 +67,21 @@ std::string cmd_var(const std::string &type, const std::string &index_text) {
     if (!pDB) return "error: no IEC application runs";
     char *end = nullptr;
     unsigned long index = std::strtoul(index_text.c_str(), &end, 0);
-    if (end == index_text.c_str() || *end) return "error: bad index " + index_text;
-    char text[300];
-    if (type == "STRING") {
-        // Segment 17 holds each STRING's buffer offset: capacity, length, text.
-        uint32_t n17 = 0, n18 = 0;
-        const uint8_t *ptrs = TrDB_Segment(pDB, pDBSize, 17, &n17);
-        const uint8_t *bufs = TrDB_Segment(pDB, pDBSize, 18, &n18);
-        if (!ptrs || !bufs || (index + 1) * 4 > n17) return "error: no such STRING";
-        uint32_t at = le32(ptrs + 4 * index);
-        uint32_t base = uint32_t(bufs - pDB);
-        if (at < base || at + 2 > base + n18) return "error: no such STRING";
-        const uint8_t *s = pDB + at;
-        uint32_t len = s[1];
-        if (len > s[0] || at + 2 + len > base + n18) return "error: STRING out of bounds";
-        std::snprintf(text, sizeof text, "ok \"%.*s\"", int(len), s + 2);
-        return text;
-    }
+    if (end == index_text.c_str() || *end || index > 0xFFFFF)
+        return "error: bad index " + index_text;
     for (const VarType &t : kTypes) {
         if (type != t.name) continue;
-        uint32_t n = 0;
-        const uint8_t *seg = TrDB_Segment(pDB, pDBSize, t.segment, &n);
-        if (!seg || uint64_t(index + 1) * t.size > n) return "error: no such " + type;
-        const uint8_t *p = seg + index * t.size;
-        uint64_t raw = t.size == 1 ? p[0] : t.size == 2 ? le16(p) : t.size == 4 ? le32(p) : le64(p);
-        if (t.is_float && t.size == 4) {
+        uint32_t size = 0;
+        const uint8_t *p = TrTools_GetAnyParam(pDB, t.code, uint32_t(index), nullptr, &size);
+        if (!p) return "error: no " + type + " " + index_text;
+        char text[300];
+        if (t.code == 5) {
+            uint32_t len = p[1] <= p[0] ? p[1] : p[0];
+            std::snprintf(text, sizeof text, "ok \"%.*s\"", int(len), p + 2);
+            return text;
+        }
+        uint64_t raw = size == 1 ? p[0] : size == 2 ? le16(p) : size == 4 ? le32(p) : le64(p);
+        if (t.is_float && size == 4) {
             float f;
             uint32_t r32 = uint32_t(raw);
             std::memcpy(&f, &r32, 4);
@@ -99,10 +91,10 @@ std::string cmd_var(const std::string &type, const std::string &index_text) {
             std::memcpy(&d, &raw, 8);
             std::snprintf(text, sizeof text, "ok %g", d);
         } else if (t.is_signed) {
-            int64_t v = t.size == 1   ? int8_t(raw)
-                        : t.size == 2 ? int16_t(raw)
-                        : t.size == 4 ? int32_t(raw)
-                                      : int64_t(raw);
+            int64_t v = size == 1   ? int8_t(raw)
+                        : size == 2 ? int16_t(raw)
+                        : size == 4 ? int32_t(raw)
+                                    : int64_t(raw);
             std::snprintf(text, sizeof text, "ok %lld", static_cast<long long>(v));
         } else {
             std::snprintf(text, sizeof text, "ok %llu", static_cast<unsigned long long>(raw));

@@ -2,7 +2,10 @@
 #include "iec/kernel/tros.h"
 
 #include "base/crc16.h"
+#include "base/le.h"
+#include "iec/kernel/trdb.h"
 #include "iec/kernel/trglue.h"
+#include "iec/kernel/trvm.h"
 #include "platform/netif.h"
 #include "platform/osif.h"
 #include "platform/tick.h"
@@ -211,6 +214,62 @@ void TrFT_CloseDir(uint32_t) {}
 
 uint16_t TrTools_Crc16(const uint8_t *buf, uint32_t length) {
     return crc16(buf, length);
+}
+
+uint8_t *TrTools_GetAnyParam(uint8_t *db, uint16_t type, uint32_t index, uint8_t *lock,
+                             uint32_t *size) {
+    struct Kind {
+        uint32_t segment, size;
+        uint8_t lock;
+    };
+    Kind k;
+    switch (type & 0xFF7F) {
+    case 1:
+    case 10:
+    case 14:
+        k = {6, 1, 1 << 0};
+        break;
+    case 11:
+    case 15:
+        k = {7, 2, 1 << 1};
+        break;
+    case 2:
+    case 3:
+    case 16:
+        k = {8, 4, 1 << 2};
+        break;
+    case 12:
+    case 13:
+    case 17:
+        k = {9, 8, 1 << 3};
+        break;
+    case 4:
+        k = {10, 4, 1 << 4};
+        break;
+    case 5:
+        k = {17, 4, 1 << 5};
+        break;
+    default:
+        return nullptr;
+    }
+    uint32_t db_size = TrVM_DBSize(db), n = 0;
+    uint8_t *seg = TrDB_Segment(db, db_size, k.segment, &n);
+    if (!seg || (uint64_t(index) + 1) * k.size > n) return nullptr;
+    uint8_t *p = seg + index * k.size;
+    uint32_t bytes = k.size;
+    if (k.segment == 17) {
+        // The STRING's buffer (capacity, length, text, NUL), inside segment 18.
+        uint32_t n18 = 0;
+        uint8_t *bufs = TrDB_Segment(db, db_size, 18, &n18);
+        uint32_t at = le32(p), base = bufs ? uint32_t(bufs - db) : 0;
+        if (!bufs || at < base || at >= base + n18) return nullptr;
+        p = db + at;
+        bytes = uint32_t(p[0]) + 3;
+        if (at + uint64_t(bytes) > uint64_t(base) + n18) return nullptr;
+    }
+    if (lock) *lock = k.lock;
+    if (size) *size = bytes;
+    return p;
 }
 
 // ---------------------------------------------------------------- sockets

@@ -45,6 +45,13 @@ void TrFT_CloseDir(uint32_t dir);
 
 // ---- tools
 uint16_t TrTools_Crc16(const uint8_t *buf, uint32_t length);
+// The variable of a type code (1 BOOL, 2 DINT, 3 REAL, 4 TIME, 5 STRING, 10
+// SINT, 11 INT, 12 LINT, 13 LREAL, 14 USINT, 15 UINT, 16 UDINT, 17 ULINT) and
+// index in its typed table of the database: its address, its lock bit and its
+// size in bytes (a STRING's maximum length + 3); null for another type or an
+// index beyond its table.
+uint8_t *TrTools_GetAnyParam(uint8_t *db, uint16_t type, uint32_t index, uint8_t *lock,
+                             uint32_t *size);
 
 // ---- sockets (IPv4, non-blocking)
 struct TrUdpAddr {

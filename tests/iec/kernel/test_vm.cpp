@@ -4,6 +4,7 @@
 #include "base/trace.h"
 #include "iec/kernel/trdb.h"
 #include "iec/kernel/trglue.h"
+#include "iec/kernel/tros.h"
 #include "iec/kernel/trstatus.h"
 #include "iec/kernel/trvm.h"
 #include "iec_app.h"
@@ -153,6 +154,42 @@ TEST_F(Vm, PauseAndTaskNames) {
     EXPECT_EQ(TrVM_FindTask(db.data(), nullptr, &index), 1);
     EXPECT_STREQ(TrVM_GetTaskName(db.data(), 0), "MAIN");
     EXPECT_EQ(TrVM_GetTaskName(db.data(), 3), nullptr);
+}
+
+TEST_F(Vm, TypedVariableAccess) {
+    ASSERT_EQ(build(iec_app(".var INT i\n.var DINT d\n.var STRING(8) s")), 0);
+    uint32_t n7 = 0, n17 = 0;
+    uint8_t *seg7 = TrDB_Segment(db.data(), uint32_t(db.size()), 7, &n7);
+    uint8_t *seg17 = TrDB_Segment(db.data(), uint32_t(db.size()), 17, &n17);
+    ASSERT_NE(seg7, nullptr);
+    ASSERT_NE(seg17, nullptr);
+    struct Case {
+        uint16_t type;
+        uint32_t index;
+        bool found;
+        uint8_t lock;
+        uint32_t size;
+    };
+    const Case cases[] = {
+        {11, 1, true, 2, 2}, {15, 1, true, 2, 2},       {11 | 0x80, 1, true, 2, 2},
+        {2, 1, true, 4, 4},  {5, 1, true, 32, 11},      {11, n7 / 2, false, 0, 0},
+        {6, 1, false, 0, 0}, {5, n17 / 4, false, 0, 0},
+    };
+    for (const Case &c : cases) {
+        uint8_t lock = 0;
+        uint32_t size = 0;
+        uint8_t *p = TrTools_GetAnyParam(db.data(), c.type, c.index, &lock, &size);
+        EXPECT_EQ(p != nullptr, c.found) << c.type << " " << c.index;
+        if (!p) continue;
+        EXPECT_EQ(lock, c.lock) << c.type;
+        EXPECT_EQ(size, c.size) << c.type;
+        if (c.type == 11) {
+            EXPECT_EQ(p, seg7 + 2);
+        }
+        if (c.type == 5) {
+            EXPECT_EQ(p[0], 8) << "the STRING's capacity";
+        }
+    }
 }
 
 } // namespace
