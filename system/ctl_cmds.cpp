@@ -295,6 +295,7 @@ void CtlCmds_Register() {
     host::ctl_register("status", cmd_status);
     host::ctl_register("debug", cmd_debug);
     Net_CtlRegister();
+    Iec_CtlRegister();
     host::media_ctl_register();
     host::io_ctl_register();
     VDR_CtlRegister();

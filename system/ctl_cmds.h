@@ -4,3 +4,4 @@
 void CtlCmds_Register();
 // The network commands (system/net_ctl.cpp).
 void Net_CtlRegister();
+void Iec_CtlRegister();

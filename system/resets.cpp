@@ -26,9 +26,13 @@
 #include "host/shell.h"
 #include "host/tty.h"
 #include "host/watchdog.h"
+#include "iec/comm/trcs.h"
 #include "iec/kernel/iec.h"
 #include "iec/kernel/trdb.h"
 #include "net/modbus_tcp.h"
+#include "iec/kernel/trglue.h"
+#include "iec/kernel/trmm.h"
+#include "iec/kernel/tros.h"
 #include "net/net.h"
 #include "net/nx_api.h"
 #include "net/tx.h"
@@ -44,6 +48,7 @@
 #include "platform/jpeg.h"
 #include "platform/keys.h"
 #include "platform/media.h"
+#include "platform/osif.h"
 #include "platform/pass_wait.h"
 #include "platform/pxp.h"
 #include "platform/rtc.h"
@@ -203,7 +208,12 @@ const ResetRow kResets[] = {
     ROW(Net_NotBuiltReset),
     ROW(Iec_NotBuiltReset),
     ROW(TrSerialFlags_Reset),
+    ROW(TrGlue_Reset),
+    ROW(TrMM_Reset),
     ROW(TrDB_Reset),
+    ROW(TrOs_Reset),
+    ROW(OsFile_Reset),
+    ROW(IecComm_NotBuiltReset),
     ROW(Web_NotBuiltReset),
     ROW(Platform_NotBuiltReset),
     ROW(System_NotBuiltReset),

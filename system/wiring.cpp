@@ -8,6 +8,7 @@
 #include "host/root.h"
 #include "host/shell.h"
 #include "iec/kernel/iec.h"
+#include "iec/kernel/trglue.h"
 #include "net/net.h"
 #include "net/tx.h"
 #include "objects/objects.h"
@@ -60,6 +61,18 @@ bool put_file(const char *board_path, const char *text, bool append) {
     std::fputs(text, fp);
     return std::fclose(fp) == 0;
 }
+// The programming port leaves the IEC runtime's server: the programming
+// protocol in its mode, reopened at baud code 5.
+void Tr_GiveBackProgrammingPort() {
+    if (ProgrammingPort >= uint32_t(kVcommPorts)) return;
+    VcommDrv &d = Vcomm_Drv[ProgrammingPort];
+    if (!d.mode || !d.Open) return;
+    d.mode[5] = uint8_t((d.mode[5] & 0xF0) | 1);
+    uint8_t copy[kModeBytes];
+    std::memcpy(copy, d.mode, kModeBytes);
+    copy[0] = 5;
+    d.Open(int(ProgrammingPort), copy);
+}
 } // namespace
 
 void System_Wire() {
@@ -88,6 +101,10 @@ void System_Wire() {
         .modbusinit = &trruntime_modbusinit,
         .protocol = &trprotocol,
     });
+    TrGlue_Hooks = {
+        .serial_hand_back = Tr_GiveBackProgrammingPort,
+        .change_applied = [] { OLPMode = 1; },
+    };
     SysReg_SetActions({
         .run_mode = SetPlcMode,
         .net_status = [] { return uint16_t(Net_Test(2)); },

@@ -17,10 +17,14 @@ void __Exit();
 void ClearTrevantFlags();
 int DeleteTrevantProgram();    // removes "/mnt/cfg/tr.cod"
 int DelTrevantRetentiveFile(); // removes "/mnt/cfg/tr.ret"
+// Hand the programming link to the runtime's server: TCP port 1100, or the
+// programming serial port.
+void Tr_Connect_Ethernet();
+void Tr_Connect_Serial();
 
 // The IEC application in the control scan.
 void _VMThread();               // one cycle in place of a ladder scan
-extern uint8_t iVmAlive;        // 3 when the controller goes to run mode 0
+extern uint8_t iVmAlive;        // 0 stopped, 1 running, 2 stopping; 3 (run mode 0) not running
 extern uint8_t TrevantFirstRun; // the next cycle is the first after a start
 extern uint8_t TrevantS9;       // %S9 was seen set
 void TrevantUpdateWordSRRegs();

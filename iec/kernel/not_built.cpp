@@ -2,46 +2,19 @@
 #include "base/trace.h"
 #include "iec/kernel/iec.h"
 #include "iec/kernel/trdb.h"
+#include "iec/kernel/trparts.h"
+#include "iec/kernel/trstatus.h"
+#include "iec/kernel/trvm.h"
+
+#include "base/le.h"
 
 uint8_t TrevantRuntime;
 uint8_t trevant_variables_enumerateded;
-void Trevant_Comm_service() {
-    host::trace("Trevant_Comm_service");
-}
 void Trevant_Byte_To_Bit(const uint8_t *, uint8_t *, uint32_t) {}
-uint8_t Tr_init;
-int Trevant_init() {
-    host::trace("Trevant_init");
-    return 0;
-}
-void __Exit() {
-    host::trace("__Exit");
-}
 void ClearTrevantFlags() {
     host::trace("ClearTrevantFlags");
 }
-int DeleteTrevantProgram() {
-    host::trace("DeleteTrevantProgram");
-    return 0;
-}
-int DelTrevantRetentiveFile() {
-    host::trace("DelTrevantRetentiveFile");
-    return 0;
-}
 
-void Tr_Connect_Serial() {
-    host::trace("Tr_Connect_Serial");
-}
-void Tr_Connect_Ethernet() {
-    host::trace("Tr_Connect_Ethernet");
-}
-
-uint8_t iVmAlive;
-uint8_t TrevantFirstRun;
-uint8_t TrevantS9;
-void _VMThread() {
-    host::trace("_VMThread");
-}
 void TrevantUpdateWordSRRegs() {
     host::trace("TrevantUpdateWordSRRegs");
 }
@@ -91,11 +64,145 @@ uint32_t TrDDKC_GetSize(const TrCodeImage &) {
     return 0;
 }
 
+// The runtime's other layers: nothing to build, open or exchange yet.
+int TrVMCode_SetProgramPointers(const TrCodeImage &, uint8_t *) {
+    return 0;
+}
+void TrVMPrg_ActivateAllPrograms(uint8_t *) {}
+int TrVMCode_ApplyInitValues(const TrCodeImage &, uint8_t *) {
+    return 0;
+}
+int TrVMMap_Build(const TrCodeImage &, uint8_t *) {
+    return 0;
+}
+int TrVMFbl_Link(const TrCodeImage &, uint8_t *) {
+    return 0;
+}
+int TrVMFbl_InitInstances(const TrCodeImage &, uint8_t *, int) {
+    return 0;
+}
+int TrVMFbl_InitCustomFunctions(const TrCodeImage &, uint8_t *) {
+    return 0;
+}
+void TrVMFbl_KeepAlive(uint8_t *) {}
+void TrVMFbl_ShutDown(uint8_t *) {}
+int TrIos_Open(const TrCodeImage &, uint8_t *) {
+    host::trace("TrIos_Open");
+    return 0;
+}
+int TrIos_Exchange(uint8_t *) {
+    return 0;
+}
+void TrIos_Close(uint8_t *) {
+    host::trace("TrIos_Close");
+}
+int TrDDKC_Build(const TrCodeImage &, uint8_t *) {
+    host::trace("TrDDKC_Build");
+    return 0;
+}
+void TrDDKC_Exchange(uint8_t *) {}
+void TrDDKC_Close(uint8_t *) {
+    host::trace("TrDDKC_Close");
+}
+uint32_t TrDDKC_OpenLinks() {
+    return 0;
+}
+void TrDDKC_CloseLinks() {}
+int TrVMWarm_PrepareData(const TrCodeImage &, uint8_t *) {
+    return 0;
+}
+int TrVMWarm_CanLoad(uint8_t *, const char *) {
+    return 1;
+}
+int TrVMWarm_Load(uint8_t *, const char *) {
+    return 1; // no retained values to load
+}
+int TrVMWarm_CanStore(uint8_t *, const char *) {
+    return 0;
+}
+void TrVMWarm_ShutDown(uint8_t *, const char *) {}
+void TrVMWarm_CycleExchange(uint8_t *) {}
+void TrVMTic_Init(uint8_t *) {}
+void TrVMTic_Exit(uint8_t *) {}
+int TrVMTic_Run(uint8_t *, uint8_t *, const TrCodeImage &, uint32_t) {
+    return 1;
+}
+int TrMB_Build(const TrCodeImage &, uint8_t *) {
+    return 0;
+}
+int TrMB_Link(uint8_t *) {
+    return 0;
+}
+int TrMB_Open(uint8_t *) {
+    return 0;
+}
+void TrMB_Close(uint8_t *) {}
+void TrMB_Activate(uint8_t *, uint32_t) {}
+void TrMB_ExchangeData(uint8_t *) {}
+uint32_t TrVM_ServeModbus(uint8_t *, int, const uint8_t *, uint8_t *) {
+    return 0;
+}
+uint32_t TrVM_Serve(uint8_t *, const uint8_t *, uint8_t *) {
+    return 0;
+}
+int TrVMAsi_Open(const TrCodeImage &, uint8_t *) {
+    return 0;
+}
+void TrVMAsi_Exchange(uint8_t *) {}
+void TrVMAsi_Close(uint8_t *) {}
+int TrVMCan_Build(const TrCodeImage &, uint8_t *) {
+    return 0;
+}
+void TrVMCan_Exchange(uint8_t *) {}
+void TrVMCan_Close(uint8_t *) {}
+int TrEAX_Build(const TrCodeImage &, uint8_t *) {
+    return 0;
+}
+int TrEAX_Link(uint8_t *) {
+    return 0;
+}
+int TrEAX_Open(uint8_t *) {
+    return 0;
+}
+void TrEAX_Close(uint8_t *) {}
+void TrEAX_Activate(uint8_t *, uint32_t) {}
+void TrVMRsc_FreeAll(uint8_t *) {}
+void TrVMBsmp_Activate(uint8_t *) {}
+uint32_t TrBdll_OpenDynaLinks() {
+    return 0;
+}
+void TrBdll_CloseDynaLinks() {}
+int TrVM_CanHOTStart(const TrCodeImage &, uint8_t *) {
+    return 1; // no hot restart until it is built
+}
+int TrVM_BuildHOT(const TrCodeImage &, uint8_t *, uint32_t) {
+    return 1;
+}
+void TrVMTmr_UpdateTimers(uint8_t *) {}
+void EnumTrevantVars() {}
+void TrevantBuildBindTables() {}
+void TrevantSetS9Bits() {}
+
+// The program layer: it counts the cycle; the programs themselves run once
+// the interpreter is built (TrVMTic_Run).
+int TrVMPrg_Task(uint8_t *db, uint32_t task, int) {
+    host::trace(task == 0 ? "TrVMPrg_Task main" : "TrVMPrg_Task");
+    if (uint8_t *st = TrVM_Status(db)) {
+        if (task == 0) put_le32(st + trst::kCycleCount, le32(st + trst::kCycleCount) + 1);
+    }
+    return 0;
+}
+int TrVMPrg_Execute(uint8_t *db) {
+    host::trace("TrVMPrg_Execute");
+    if (uint8_t *st = TrVM_Status(db)) {
+        if (le16(st + trst::kRunFlags) & (trst::kRunning | 0x100))
+            put_le32(st + trst::kCycleCount, le32(st + trst::kCycleCount) + 1);
+    }
+    return 0;
+}
+void TrVMPrg_ProcessExecBuffer(uint8_t *) {}
+
 void Iec_NotBuiltReset() {
     TrevantRuntime = 0;
     trevant_variables_enumerateded = 0;
-    Tr_init = 0;
-    iVmAlive = 0;
-    TrevantFirstRun = 0;
-    TrevantS9 = 0;
 }
