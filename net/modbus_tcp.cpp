@@ -337,18 +337,20 @@ uint32_t Modbus_Serve(int iface, ModbusRecord *r, const uint8_t *f, uint32_t n, 
     uint16_t q = be16(f + 10);
     const bool iec = Dpr_IecMode();
     const int table = table_of(fc);
+    // The register reference of the request's addresses (0 when none):
+    // through the IEC application's tables, each bounded by its size, or the
+    // fixed map.
+    auto map = [&]() -> uint32_t {
+        if (!iec) return ModbusMapToken(fc, addr, q);
+        const uint32_t size = iec_size(iface, table);
+        if (addr >= size || q > size - addr) return 0;
+        return Tr_ModbusMap(fc, iface, addr, q);
+    };
 
     if (read) {
         const uint32_t max = fc <= 2 ? kMaxReadBits : kMaxReadRegs;
         if (q == 0 || q > max) return exception(f, kIllegalValue, tx);
-        uint32_t ref;
-        if (iec) {
-            uint32_t size = iec_size(iface, table);
-            if (addr >= size || q > size - addr) return exception(f, kIllegalAddress, tx);
-            ref = Tr_ModbusMap(fc, iface, addr, q);
-        } else {
-            ref = ModbusMapToken(fc, addr, q);
-        }
+        const uint32_t ref = map();
         uint32_t bits = fc <= 2 ? q : 16u * q;
         if (ref == 0 || EtnValidateReq(ref, bits)) return exception(f, kIllegalAddress, tx);
         r->ref = ref;
@@ -395,14 +397,7 @@ uint32_t Modbus_Serve(int iface, ModbusRecord *r, const uint8_t *f, uint32_t n, 
     default:
         return 0;
     }
-    uint32_t ref;
-    if (iec) {
-        uint32_t size = iec_size(iface, table);
-        if (addr >= size || q > size - addr) return exception(f, kIllegalAddress, tx);
-        ref = Tr_ModbusMap(fc, iface, addr, q);
-    } else {
-        ref = ModbusMapToken(fc, addr, q);
-    }
+    const uint32_t ref = map();
     if (ref == 0 || EtnValidateReq(ref, bits)) return exception(f, kIllegalAddress, tx);
     // Packed bits, first bit in bit 0, as the wire carries them.
     Dpr_Data_Block(ref, bits, data, 1, 0);
