@@ -18,7 +18,6 @@
 
 namespace {
 
-constexpr uint32_t kLangReg = reg::kRefR + 16 * 9; // %R10
 
 class LanguagePageTest : public VideoTest {
 protected:
