@@ -7,6 +7,7 @@
 #include "host/root.h"
 #include "plc/fram.h"
 #include "regs/plc_reg.h"
+#include "serial/vcomm.h"
 #include "system/loop.h"
 #include "system/pgm.h"
 
@@ -29,6 +30,7 @@ void LoopPass(benchmark::State &state) {
     host::set_root(mkdtemp(tmpl));
     host::clock_use_virtual();
     PlcReg_Reset();
+    Vcomm_Init(); // start-up installs the port rows before the loop polls them
     Loop_Reset();
     Fram_Reset();
     FRAM_Init();
