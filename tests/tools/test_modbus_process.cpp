@@ -185,9 +185,10 @@ TEST_F(ModbusProcessTest, LibmodbusRoundTripsEdgesAndCraftedFrames) {
                ("tcp port " + std::to_string(port)).c_str(), "-w", cap.c_str(), (char *)nullptr);
         _exit(127);
     }
+    // tshark takes several seconds to start on a loaded machine.
     ASSERT_TRUE(wait_for(
         [&] { return slurp(root_dir + "/tshark.log").find("Capturing") != std::string::npos; },
-        10000));
+        60000));
     connect_client();
 
     ctl("reg set %R10 321");
