@@ -50,7 +50,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         std::vector<uint8_t> buf(size);
         size_t have = 0;
         for (auto [from, to] : {std::pair{size_t(0), cut}, std::pair{cut, size}}) {
-            std::memcpy(buf.data() + have, data + from, to - from);
+            if (to > from)
+                std::memcpy(buf.data() + have, data + from, to - from); // data may be null
             have = serve_all(buf, have + (to - from));
         }
     }
