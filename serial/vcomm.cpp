@@ -732,6 +732,12 @@ uint8_t *SCI4_Mode() {
     return g_drv[3].SerialMode;
 }
 
+int Vcomm_PortFd(int port) {
+    if (port == 3) return g_drv[3].fd;
+    if (port >= 0 && port < kVcommPorts && g_row_drv[port] >= 0) return g_drv[g_row_drv[port]].fd;
+    return -1;
+}
+
 bool Vcomm_PortInfo(int port, VcommPortInfo *out) {
     Driver *d = nullptr;
     if (port == 3)

@@ -111,6 +111,8 @@ struct VcommPortInfo {
     bool kernel_gap; // the tty reports the RTU gap itself
 };
 bool Vcomm_PortInfo(int port, VcommPortInfo *out);
+// The descriptor of a logical port's line (0-3), -1 while it has none.
+int Vcomm_PortFd(int port);
 void Vcomm_Reset();
 
 // The 100-microsecond countdown timers (handles 1 to 5, 0 none).

@@ -32,6 +32,7 @@
 #include "iec/kernel/trglue.h"
 #include "iec/kernel/trmm.h"
 #include "iec/kernel/tros.h"
+#include "iec/kernel/trvfs.h"
 #include "net/modbus_tcp.h"
 #include "net/net.h"
 #include "net/nx_api.h"
@@ -212,6 +213,7 @@ const ResetRow kResets[] = {
     ROW(TrMM_Reset),
     ROW(TrDB_Reset),
     ROW(TrOs_Reset),
+    ROW(TrVfs_Reset),
     ROW(OsFile_Reset),
     ROW(IecComm_NotBuiltReset),
     ROW(Web_NotBuiltReset),

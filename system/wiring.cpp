@@ -9,6 +9,7 @@
 #include "host/shell.h"
 #include "iec/kernel/iec.h"
 #include "iec/kernel/trglue.h"
+#include "iec/kernel/tros.h"
 #include "net/net.h"
 #include "net/tx.h"
 #include "objects/objects.h"
@@ -61,9 +62,9 @@ bool put_file(const char *board_path, const char *text, bool append) {
     std::fputs(text, fp);
     return std::fclose(fp) == 0;
 }
-// The programming port leaves the IEC runtime's server: the programming
-// protocol in its mode, reopened at baud code 5.
-void Tr_GiveBackProgrammingPort() {
+// The programming port back in the programming protocol's mode, reopened at
+// baud code 5.
+void reopen_programming_port() {
     if (ProgrammingPort >= uint32_t(kVcommPorts)) return;
     VcommDrv &d = Vcomm_Drv[ProgrammingPort];
     if (!d.mode || !d.Open) return;
@@ -72,6 +73,33 @@ void Tr_GiveBackProgrammingPort() {
     std::memcpy(copy, d.mode, kModeBytes);
     copy[0] = 5;
     d.Open(int(ProgrammingPort), copy);
+}
+// The IEC runtime's server leaves the programming link after its idle time:
+// the port goes back to the programming protocol, whose serial and USB hosts
+// are read again.
+void Tr_GiveBackProgrammingPort() {
+    reopen_programming_port();
+    is_trprotocol = 0;
+}
+// The port the runtime's serial server adopts: the USB gadget port's while
+// the programming host is the USB port, else the panel's own serial port's
+// while %SR163 chooses it for programming.
+int Tr_ProgrammingPortFd() {
+    if (CmdHost == kHostUsb) return FileDesForUSB;
+    return sr_get(sr::kMenuOption2) == 0 ? Vcomm_PortFd(0) : -1;
+}
+bool Tr_ProgrammingPortOpen(int fd) {
+    return fd >= 0 && (fd == FileDesForUSB || fd == Vcomm_PortFd(0));
+}
+// The panel's own protocol arrived on the runtime's serial link ("HR"): a
+// serial host gets its port back in the programming protocol, and the
+// runtime's Modbus there starts again from its setting.
+void Tr_SerialGiveBack() {
+    if (CmdHost == kHostSerial) {
+        reopen_programming_port();
+        trruntime_modbusinit = 1;
+    }
+    is_trprotocol = 0;
 }
 } // namespace
 
@@ -105,6 +133,9 @@ void System_Wire() {
         .serial_hand_back = Tr_GiveBackProgrammingPort,
         .change_applied = [] { OLPMode = 1; },
     };
+    TrSerial_PortFd = Tr_ProgrammingPortFd;
+    TrSerial_PortOpen = Tr_ProgrammingPortOpen;
+    TrSerial_GiveBack = Tr_SerialGiveBack;
     SysReg_SetActions({
         .run_mode = SetPlcMode,
         .net_status = [] { return uint16_t(Net_Test(2)); },

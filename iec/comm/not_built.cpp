@@ -1,6 +1,7 @@
 // Entry points of the IEC runtime's communication and event servers that are
-// not built yet: the server answers no requests and the event server takes no
-// clients, unless a test stands in for them.
+// not built yet: the server answers no requests (its serial link only reads
+// the programming port) and the event server takes no clients, unless a test
+// stands in for them.
 #include "base/trace.h"
 #include "iec/comm/trcs.h"
 #include "iec/kernel/tros.h"
@@ -23,7 +24,13 @@ void TrCS_Close(TrCSData *cs) {
     TrCSSock_CloseAllSockets(cs);
     std::memset(cs, 0, sizeof *cs);
 }
-void TrCS_Activate(TrCSData *) {}
+// The serial link reads what arrives and drops it, so the frame markers keep
+// the link ("Tr") or give the port back ("HR").
+void TrCS_Activate(TrCSData *cs) {
+    TrCSSlot &s = cs->slots[0];
+    if (!(s.flags & trcs::kSlotSerial) || !TrSerial_IsValid(s.serial)) return;
+    TrSerial_Receive(&s.serial, sizeof s.request, s.request);
+}
 int TrCS_GetQuestion(TrCSData *, uint16_t *slot) {
     *slot = 0;
     return TrComm_StandIn && TrComm_StandIn->get_question ? TrComm_StandIn->get_question(slot) : 0;
@@ -54,11 +61,23 @@ void TrCSSock_CloseAllSockets(TrCSData *cs) {
     TrSocket_CloseSocket(cs->listen_socket);
     cs->listen_socket = -1;
 }
-int TrCSSer_Open(TrCSData *, const char *) {
+// The link takes slot 1 and the programming port the panel opened.
+int TrCSSer_Open(TrCSData *cs, const char *) {
     host::trace("TrCSSer_Open");
+    TrCSSlot &s = cs->slots[0];
+    TrSerial_Initialize(&s.serial);
+    TrSerial_Open(&s.serial);
+    s.number = 1;
+    s.flags = trcs::kSlotInUse | trcs::kSlotSerial;
+    s.received = s.expected = 0;
     return 0;
 }
-void TrCSSer_ClearLink(TrCSData *) {}
+// The port went back to the panel: the link keeps no part frame and no
+// descriptor of it.
+void TrCSSer_ClearLink(TrCSData *cs) {
+    cs->slots[0].received = 0;
+    TrSerial_Close(&cs->slots[0].serial);
+}
 
 uint32_t TrEvs_GetMemorySize(const TrEvsSettings *) {
     return 64;

@@ -21,6 +21,7 @@
 #include <string>
 
 int (*TrSerial_PortFd)();
+bool (*TrSerial_PortOpen)(int fd);
 void (*TrSerial_GiveBack)();
 
 namespace {
@@ -32,6 +33,7 @@ void TrOs_Reset() {
     g_ft_reg = 0;
     g_serial_packet = true;
     TrSerial_PortFd = nullptr;
+    TrSerial_PortOpen = nullptr;
     TrSerial_GiveBack = nullptr;
 }
 
@@ -216,59 +218,154 @@ uint16_t TrTools_Crc16(const uint8_t *buf, uint32_t length) {
     return crc16(buf, length);
 }
 
-uint8_t *TrTools_GetAnyParam(uint8_t *db, uint16_t type, uint32_t index, uint8_t *lock,
-                             uint32_t *size) {
-    struct Kind {
-        uint32_t segment, size;
-        uint8_t lock;
-    };
-    Kind k;
+namespace {
+// The typed table of a type code: its segment, element size and lock bit.
+struct Kind {
+    uint32_t segment, size;
+    uint8_t lock;
+};
+bool kind_of(uint16_t type, Kind *k) {
     switch (type & 0xFF7F) {
     case 1:
     case 10:
     case 14:
-        k = {6, 1, 1 << 0};
-        break;
+        *k = {6, 1, 1 << 0};
+        return true;
     case 11:
     case 15:
-        k = {7, 2, 1 << 1};
-        break;
+        *k = {7, 2, 1 << 1};
+        return true;
     case 2:
     case 3:
     case 16:
-        k = {8, 4, 1 << 2};
-        break;
+        *k = {8, 4, 1 << 2};
+        return true;
     case 12:
     case 13:
     case 17:
-        k = {9, 8, 1 << 3};
-        break;
+        *k = {9, 8, 1 << 3};
+        return true;
     case 4:
-        k = {10, 4, 1 << 4};
-        break;
+        *k = {10, 4, 1 << 4};
+        return true;
     case 5:
-        k = {17, 4, 1 << 5};
-        break;
-    default:
-        return nullptr;
+        *k = {17, 4, 1 << 5};
+        return true;
     }
-    uint32_t db_size = TrVM_DBSize(db), n = 0;
-    uint8_t *seg = TrDB_Segment(db, db_size, k.segment, &n);
+    return false;
+}
+
+constexpr uint16_t kDint = 2, kString = 5;
+constexpr uint32_t kStringTable = 17, kStringBuffers = 18, kComplex = 35;
+
+// Entry `index` of a typed table and the table's bytes from there on.
+uint8_t *table_entry(uint8_t *db, const Kind &k, uint32_t index, uint32_t *left) {
+    uint32_t n = 0;
+    uint8_t *seg = TrDB_Segment(db, TrVM_DBSize(db), k.segment, &n);
     if (!seg || (uint64_t(index) + 1) * k.size > n) return nullptr;
-    uint8_t *p = seg + index * k.size;
+    *left = n - index * k.size;
+    return seg + index * k.size;
+}
+
+// The buffer of STRING `index` (capacity, length, text, NUL) inside segment
+// 18, and the segment's bytes from there on.
+uint8_t *string_buffer(uint8_t *db, uint32_t index, uint32_t *left) {
+    Kind k;
+    kind_of(kString, &k);
+    uint32_t unused, n18 = 0;
+    uint8_t *entry = table_entry(db, k, index, &unused);
+    uint8_t *bufs = TrDB_Segment(db, TrVM_DBSize(db), kStringBuffers, &n18);
+    if (!entry || !bufs) return nullptr;
+    uint32_t at = le32(entry), base = uint32_t(bufs - db);
+    if (at < base || at - base >= n18) return nullptr;
+    *left = n18 - (at - base);
+    return db + at;
+}
+
+// The complex-variable area, null when the database has none.
+uint8_t *complex_area(uint8_t *db, uint32_t *n) {
+    *n = 0;
+    uint8_t *seg = TrDB_Segment(db, TrVM_DBSize(db), kComplex, n);
+    return seg && *n ? seg : nullptr;
+}
+
+// The place in the complex-variable area named by the DINT `index`.
+uint8_t *complex_at(uint8_t *db, uint8_t *area, uint32_t n, uint32_t index, uint32_t *left) {
+    Kind k;
+    kind_of(kDint, &k);
+    uint32_t unused;
+    uint8_t *var = table_entry(db, k, index, &unused);
+    if (!var) return nullptr;
+    uint32_t offset = le32(var);
+    if (offset >= n) return nullptr;
+    *left = n - offset;
+    return area + offset;
+}
+
+uint8_t *array_of(uint8_t *db, uint16_t type, uint32_t index, uint32_t *avail, int *in_complex) {
+    uint32_t left = 0, n = 0;
+    uint8_t *p = nullptr;
+    Kind k;
+    if (in_complex) *in_complex = 0;
+    if (db && kind_of(type, &k)) {
+        if (uint8_t *area = complex_area(db, &n)) {
+            p = complex_at(db, area, n, index, &left);
+            if (p && in_complex) *in_complex = 1;
+        } else {
+            p = k.segment == kStringTable ? string_buffer(db, index, &left)
+                                          : table_entry(db, k, index, &left);
+        }
+    }
+    if (avail) *avail = p ? left : 0;
+    return p;
+}
+} // namespace
+
+uint8_t *TrTools_GetAnyParam(uint8_t *db, uint16_t type, uint32_t index, uint8_t *lock,
+                             uint32_t *size) {
+    Kind k;
+    if (!db || !kind_of(type, &k)) return nullptr;
+    uint32_t left = 0;
+    uint8_t *p = k.segment == kStringTable ? string_buffer(db, index, &left)
+                                           : table_entry(db, k, index, &left);
+    if (!p) return nullptr;
     uint32_t bytes = k.size;
-    if (k.segment == 17) {
-        // The STRING's buffer (capacity, length, text, NUL), inside segment 18.
-        uint32_t n18 = 0;
-        uint8_t *bufs = TrDB_Segment(db, db_size, 18, &n18);
-        uint32_t at = le32(p), base = bufs ? uint32_t(bufs - db) : 0;
-        if (!bufs || at < base || at >= base + n18) return nullptr;
-        p = db + at;
+    if (k.segment == kStringTable) {
         bytes = uint32_t(p[0]) + 3;
-        if (at + uint64_t(bytes) > uint64_t(base) + n18) return nullptr;
+        if (bytes > left) return nullptr;
     }
     if (lock) *lock = k.lock;
     if (size) *size = bytes;
+    return p;
+}
+
+uint8_t *TrTools_GetAnyArray(uint8_t *db, uint16_t type, uint32_t index, uint32_t *avail) {
+    return array_of(db, type, index, avail, nullptr);
+}
+uint8_t *TrTools_GetD8Array(uint8_t *db, uint32_t index, uint32_t *avail) {
+    return array_of(db, 1, index, avail, nullptr);
+}
+uint8_t *TrTools_GetD16Array(uint8_t *db, uint32_t index, uint32_t *avail) {
+    return array_of(db, 11, index, avail, nullptr);
+}
+uint8_t *TrTools_GetD32Array(uint8_t *db, uint32_t index, uint32_t *avail) {
+    return array_of(db, kDint, index, avail, nullptr);
+}
+uint8_t *TrTools_GetTimeArray(uint8_t *db, uint32_t index, uint32_t *avail) {
+    return array_of(db, 4, index, avail, nullptr);
+}
+uint8_t *TrTools_GetD64Array(uint8_t *db, uint32_t index, uint32_t *avail) {
+    return array_of(db, 12, index, avail, nullptr);
+}
+uint8_t *TrTools_GetStringArray(uint8_t *db, uint32_t index, uint32_t *avail, int *in_complex) {
+    return array_of(db, kString, index, avail, in_complex);
+}
+
+uint8_t *TrTools_GetCTParam(uint8_t *db, uint32_t index, uint32_t *avail) {
+    uint32_t n = 0, left = 0;
+    uint8_t *area = db ? complex_area(db, &n) : nullptr;
+    uint8_t *p = area ? complex_at(db, area, n, index, &left) : nullptr;
+    if (avail) *avail = p ? left : 0;
     return p;
 }
 
@@ -471,8 +568,14 @@ int TrSerial_Open(int32_t *h) {
     return 1;
 }
 
+namespace {
+bool port_open(int32_t h) {
+    return h >= 0 && (!TrSerial_PortOpen || TrSerial_PortOpen(h));
+}
+} // namespace
+
 uint32_t TrSerial_Send(int32_t h, const uint8_t *data, uint32_t n) {
-    if (h < 0) return 0;
+    if (!port_open(h)) return 0;
     uint32_t sent = 0;
     while (sent < n && Tty_Write(h, data + sent, 1) == 1)
         ++sent;
@@ -485,6 +588,7 @@ void TrSerial_Close(int32_t *h) {
 }
 
 uint32_t TrSerial_Receive(int32_t *h, uint32_t max, uint8_t *buf) {
+    if (*h >= 0 && !port_open(*h)) *h = -1; // the panel closed the port
     if (*h < 0 || max == 0) return 0;
     int waiting = Tty_InCount(*h);
     if (waiting <= 0) return 0;

@@ -52,6 +52,25 @@ uint16_t TrTools_Crc16(const uint8_t *buf, uint32_t length);
 // index beyond its table.
 uint8_t *TrTools_GetAnyParam(uint8_t *db, uint16_t type, uint32_t index, uint8_t *lock,
                              uint32_t *size);
+// The first element of an array parameter of a type code and data index.
+// When the database has a complex-variable area, the index names a 32-bit
+// variable holding the array's byte offset in that area; otherwise it indexes
+// the type's table (a STRING array starts at the buffer of STRING `index`).
+// `avail` receives the bytes from that element to the end of the area that
+// holds it: the element count a caller walks must fit them. Null for another
+// type or a place outside the database.
+uint8_t *TrTools_GetAnyArray(uint8_t *db, uint16_t type, uint32_t index, uint32_t *avail);
+uint8_t *TrTools_GetD8Array(uint8_t *db, uint32_t index, uint32_t *avail);
+uint8_t *TrTools_GetD16Array(uint8_t *db, uint32_t index, uint32_t *avail);
+uint8_t *TrTools_GetD32Array(uint8_t *db, uint32_t index, uint32_t *avail);
+uint8_t *TrTools_GetTimeArray(uint8_t *db, uint32_t index, uint32_t *avail);
+uint8_t *TrTools_GetD64Array(uint8_t *db, uint32_t index, uint32_t *avail);
+// in_complex, when given, receives 1 when the array lives in the
+// complex-variable area.
+uint8_t *TrTools_GetStringArray(uint8_t *db, uint32_t index, uint32_t *avail, int *in_complex);
+// The place in the complex-variable area whose byte offset the 32-bit
+// variable `index` holds; null without such an area.
+uint8_t *TrTools_GetCTParam(uint8_t *db, uint32_t index, uint32_t *avail);
 
 // ---- sockets (IPv4, non-blocking)
 struct TrUdpAddr {
@@ -84,9 +103,14 @@ uint32_t TrSerial_Send(int32_t h, const uint8_t *data, uint32_t n);
 void TrSerial_Close(int32_t *h);
 // Bytes read (at most max); 0 when none, or when "HR" gave the port back.
 uint32_t TrSerial_Receive(int32_t *h, uint32_t max, uint8_t *buf);
-// The descriptor TrSerial_Open adopts (null or -1: none) and the hand-back
-// of the port to the panel's own protocol; set by the serial layer.
+// The descriptor TrSerial_Open adopts (null or -1: none); whether a
+// descriptor is still one of the panel's open programming ports (null: taken
+// as open), so a port the panel closed meanwhile (the USB gadget suspended)
+// is never read or written under a number that may belong to someone else
+// by now; and the hand-back of the port to the panel's own protocol. Set by
+// the wiring.
 extern int (*TrSerial_PortFd)();
+extern bool (*TrSerial_PortOpen)(int fd);
 extern void (*TrSerial_GiveBack)();
 
 // ---- the panel's clock (local time)

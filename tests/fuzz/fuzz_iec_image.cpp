@@ -1,9 +1,9 @@
 // IEC code images of any bytes: checked, sized, and when they pass, a
 // database is allocated, linked and built from them step by step; location
 // words taken from the input are decoded against it. The same bytes, read as
-// a database loaded back from a file, are relinked and decoded, and as a heap
-// buffer taken back. The disassembler's text must give the bytes again.
-// Nothing may read outside the image, the database or the buffer.
+// a database loaded back from a file, are relinked, decoded and their array
+// parameters read, and as a heap buffer taken back. The disassembler's text must give the bytes
+// again. Nothing may read outside the image, the database or the buffer.
 //
 // Input: the image, in a buffer of exactly its size.
 #include "base/le.h"
@@ -11,6 +11,7 @@
 #include "iec/kernel/trcode.h"
 #include "iec/kernel/trdb.h"
 #include "iec/kernel/trheap.h"
+#include "iec/kernel/tros.h"
 #include "tools/lib/iecasm.h"
 
 #include <cstdlib>
@@ -32,6 +33,27 @@ void decode_words(const uint8_t *data, size_t size) {
             volatile uint8_t sink = 0;
             for (uint32_t j = 0; j < (bits < 8 ? 1 : bits / 8); ++j)
                 sink = sink + p[j];
+            (void)sink;
+        }
+    }
+}
+// The array readers, with indexes taken from the input: every byte between
+// the place they give and the end they report lies in the database.
+void read_arrays(uint8_t *db, const uint8_t *data, size_t size) {
+    for (size_t i = 0; i + 4 <= size && i < 32; i += 4) {
+        uint32_t index = le32(data + i) & 0xFFFF;
+        for (uint16_t type : {1, 2, 4, 5, 11, 12}) {
+            uint32_t avail = 0;
+            if (uint8_t *p = TrTools_GetAnyArray(db, type, index, &avail)) {
+                volatile uint8_t sink = p[0];
+                sink = sink + p[avail - 1];
+                (void)sink;
+            }
+        }
+        uint32_t avail = 0;
+        if (uint8_t *p = TrTools_GetCTParam(db, index, &avail)) {
+            volatile uint8_t sink = p[0];
+            sink = sink + p[avail - 1];
             (void)sink;
         }
     }
@@ -76,6 +98,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         pDB = img.get();
         pDBSize = uint32_t(size);
         decode_words(data, size);
+        read_arrays(img.get(), data, size);
         pDB = nullptr;
         pDBSize = 0;
     }

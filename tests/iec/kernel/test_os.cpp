@@ -236,6 +236,7 @@ TEST_F(Os, UdpAddressesAndDatagrams) {
 
 int g_pty = -1;
 int g_given_back;
+bool g_port_open;
 
 TEST_F(Os, SerialPortOverAPty) {
     int master = posix_openpt(O_RDWR | O_NOCTTY);
@@ -252,6 +253,8 @@ TEST_F(Os, SerialPortOverAPty) {
     g_given_back = 0;
     TrSerial_PortFd = [] { return g_pty; };
     TrSerial_GiveBack = [] { ++g_given_back; };
+    g_port_open = true;
+    TrSerial_PortOpen = [](int fd) { return g_port_open && fd == g_pty; };
     int32_t h;
     TrSerial_Initialize(&h);
     EXPECT_EQ(TrSerial_IsValid(h), 0);
@@ -281,6 +284,13 @@ TEST_F(Os, SerialPortOverAPty) {
     EXPECT_EQ(h, -1);
     EXPECT_EQ(IsCommMode_Vibus, 1);
     EXPECT_EQ(g_given_back, 1);
+    // A port the panel closed meanwhile is neither written nor read.
+    EXPECT_EQ(TrSerial_Open(&h), 1);
+    g_port_open = false;
+    feed("Tr12");
+    EXPECT_EQ(TrSerial_Send(h, reinterpret_cast<const uint8_t *>("ok"), 2), 0u);
+    EXPECT_EQ(TrSerial_Receive(&h, 16, buf), 0u);
+    EXPECT_EQ(h, -1);
     close(slave);
     close(master);
 }

@@ -192,4 +192,91 @@ TEST_F(Vm, TypedVariableAccess) {
     }
 }
 
+TEST_F(Vm, ArrayParameters) {
+    ASSERT_EQ(build(iec_app(".var INT t[4]\n.var DINT d\n.var DINT at\n.var STRING(3) s[2]")), 0);
+    uint8_t *base = db.data();
+    uint32_t n7 = 0, n8 = 0, n18 = 0;
+    uint8_t *seg7 = TrDB_Segment(base, uint32_t(db.size()), 7, &n7);
+    uint8_t *seg8 = TrDB_Segment(base, uint32_t(db.size()), 8, &n8);
+    uint8_t *seg18 = TrDB_Segment(base, uint32_t(db.size()), 18, &n18);
+    ASSERT_TRUE(seg7 && seg8 && seg18);
+    uint8_t *s1 = TrTools_GetAnyParam(base, 5, 1, nullptr, nullptr);
+    ASSERT_NE(s1, nullptr);
+    // The named forms answer what the type-code form answers for their types.
+    auto named = [&](uint16_t type, uint32_t index, uint32_t *avail, int *in_complex) {
+        switch (type) {
+        case 1:
+            return TrTools_GetD8Array(base, index, avail);
+        case 11:
+            return TrTools_GetD16Array(base, index, avail);
+        case 2:
+            return TrTools_GetD32Array(base, index, avail);
+        case 4:
+            return TrTools_GetTimeArray(base, index, avail);
+        case 12:
+            return TrTools_GetD64Array(base, index, avail);
+        case 5:
+            return TrTools_GetStringArray(base, index, avail, in_complex);
+        }
+        return static_cast<uint8_t *>(nullptr);
+    };
+    struct Case {
+        const char *what;
+        uint16_t type;
+        uint32_t index;
+        uint8_t *want; // null: none
+        uint32_t avail;
+        int in_complex;
+    };
+    auto check = [&](const Case &c) {
+        uint32_t avail = 99, named_avail = 99;
+        int in_complex = -1;
+        EXPECT_EQ(TrTools_GetAnyArray(base, c.type, c.index, &avail), c.want) << c.what;
+        EXPECT_EQ(avail, c.avail) << c.what;
+        if (c.type == 3 || c.type == 6) return;
+        EXPECT_EQ(named(c.type, c.index, &named_avail, &in_complex), c.want) << c.what;
+        EXPECT_EQ(named_avail, c.avail) << c.what;
+        if (c.type == 5) {
+            EXPECT_EQ(in_complex, c.in_complex) << c.what;
+        }
+    };
+    const Case typed[] = {
+        {"INT t[0]", 11, 1, seg7 + 2, n7 - 2, 0},
+        {"INT t[3], the table's last", 11, 4, seg7 + 8, n7 - 8, 0},
+        {"past the INT table", 11, n7 / 2, nullptr, 0, 0},
+        {"REAL shares the 32-bit table", 3, 2, seg8 + 8, n8 - 8, 0},
+        {"STRING s[0]: its buffer", 5, 1, s1, n18 - uint32_t(s1 - seg18), 0},
+        {"past the STRING table", 5, 1000000, nullptr, 0, 0},
+        {"no such type", 6, 1, nullptr, 0, 0},
+    };
+    for (const Case &c : typed)
+        check(c);
+    EXPECT_EQ(TrTools_GetCTParam(base, 2, nullptr), nullptr) << "no complex-variable area";
+
+    // With a complex-variable area of 64 bytes at the end of the database,
+    // the index names the DINT holding the array's offset in it.
+    uint32_t end = uint32_t(db.size());
+    db.resize(end + 64);
+    base = db.data();
+    seg8 = TrDB_Segment(base, end, 8, nullptr);
+    TrDB_SetSegment(base, 35, VmDbSegment{end, 64, 0, 0, 0, 0});
+    ASSERT_EQ(TrVM_GetTotalDBSize(base), db.size());
+    uint8_t *area = base + end;
+    put_le32(seg8 + 8, 40); // at := 40
+    put_le32(seg8 + 4, 64); // d := 64, the end of the area
+    const Case complex[] = {
+        {"INT array at 40", 11, 2, area + 40, 24, 1},
+        {"STRING array at 40", 5, 2, area + 40, 24, 1},
+        {"LINT array at 40", 12, 2, area + 40, 24, 1},
+        {"an offset at the area's end", 2, 1, nullptr, 0, 0},
+        {"past the DINT table", 1, n8 / 4, nullptr, 0, 0},
+    };
+    for (const Case &c : complex)
+        check(c);
+    uint32_t avail = 0;
+    EXPECT_EQ(TrTools_GetCTParam(base, 2, &avail), area + 40);
+    EXPECT_EQ(avail, 24u);
+    EXPECT_EQ(TrTools_GetCTParam(base, 1, &avail), nullptr);
+}
+
 } // namespace
