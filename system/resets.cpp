@@ -32,6 +32,9 @@
 #include "iec/kernel/trglue.h"
 #include "iec/kernel/trmm.h"
 #include "iec/kernel/tros.h"
+#include "iec/kernel/trvmprg.h"
+#include "iec/kernel/trvmrsc.h"
+#include "iec/kernel/trvmtic.h"
 #include "net/modbus_tcp.h"
 #include "net/net.h"
 #include "net/nx_api.h"
@@ -212,6 +215,9 @@ const ResetRow kResets[] = {
     ROW(TrMM_Reset),
     ROW(TrDB_Reset),
     ROW(TrOs_Reset),
+    ROW(TrVMPrg_Reset),
+    ROW(TrVMRsc_Reset),
+    ROW(TrVMTic_Reset),
     ROW(OsFile_Reset),
     ROW(IecComm_NotBuiltReset),
     ROW(Web_NotBuiltReset),
