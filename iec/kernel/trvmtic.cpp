@@ -234,7 +234,10 @@ bool push_call(Vm &v, uint32_t prog, uint32_t pos) {
 // executing now: inside a called program that place goes on the saved call
 // stack, whose top the resume then takes.
 void save_resume(Vm &v, uint32_t pos) {
-    if (v.top == 0) return;
+    if (v.top == 0) { // the execution buffer keeps no place
+        set_depth(v, v.base);
+        return;
+    }
     uint8_t *top = v.prg + (v.top - 1) * trprg::kEntrySize;
     if (v.depth > 0 || v.prog != v.top) {
         if (!push_call(v, v.prog, pos)) pos = 0;

@@ -198,6 +198,28 @@ TEST_F(Programs, BreakpointsTracePointsAndSingleStep) {
     EXPECT_EQ(TrDB_GetSegment(vm.db(), 29).count_b, 0u);
 }
 
+// A task runs its program list in its order; the main task only while the
+// VM runs, another one on demand.
+TEST_F(Programs, TasksRunTheirProgramLists) {
+    ASSERT_EQ(vm.build(".app T\n.var DINT a\n.var DINT b\n.var DINT one\n"
+                       ".task MAIN second, first\n.task OTHER second\n"
+                       ".program first kind=0\n        LDK_DINT one, 1\n"
+                       "        ADD_DINT a, a, one\n        END\n"
+                       ".program second kind=0\n        ADD_DINT b, b, a\n        END\n"),
+              0);
+    pCode = vm.code;
+    cycle(10);
+    cycle(20);
+    EXPECT_EQ(vm.dint(1), 2);
+    EXPECT_EQ(vm.dint(2), 1) << "second ran before first each cycle";
+    EXPECT_EQ(le32(vm.st() + trst::kCycleCount), 2u);
+    vm.set_flags(uint16_t(vm.flags() & ~trst::kRunning));
+    cycle(30);
+    EXPECT_EQ(vm.dint(1), 2) << "paused";
+    EXPECT_EQ(TrVM_PerformTask(vm.db(), 1, 40, 0), 0);
+    EXPECT_EQ(vm.dint(2), 3);
+}
+
 TEST_F(Programs, LogsKeepSixteenEntriesAndShortNames) {
     ASSERT_EQ(vm.build(kBreaks), 0);
     for (uint16_t i = 1; i <= 17; ++i)
