@@ -593,12 +593,19 @@ template <bool Rising, bool Lk> void h_edge(Vm &v, const uint8_t *o) {
     *m = *x;
 }
 
+bool known_type(uint16_t t) {
+    t &= 0xFF7F;
+    return (t >= 1 && t <= 5) || (t >= 10 && t <= 17);
+}
 template <bool Lk> void h_convert(Vm &v, const uint8_t *o) {
-    uint16_t d = W(o, 0), dt = W(o, 2);
-    if (Lk) {
-        uint8_t lock = 0;
-        if (TrTools_GetAnyParam(v.db, dt, d, &lock, nullptr) && locked(v, d, lock)) return;
-    }
+    uint16_t d = W(o, 0), s = W(o, 1), dt = W(o, 2), st = W(o, 3);
+    // Unknown types leave the destination as it is; known ones name
+    // variables that must exist.
+    if (!known_type(dt) || !known_type(st)) return;
+    uint8_t lock = 0;
+    if (!TrTools_GetAnyParam(v.db, dt, d, &lock, nullptr)) return fatal(v, kLogRange, d);
+    if (!TrTools_GetAnyParam(v.db, st, s, nullptr, nullptr)) return fatal(v, kLogRange, s);
+    if (Lk && locked(v, d, lock)) return;
     TrVMCnv_Convert(v.db, o);
 }
 
@@ -1126,8 +1133,7 @@ template <Sg S> void h_xldk(Vm &v, const uint8_t *o) {
 }
 template <bool Lock> void h_xlock(Vm &v, const uint8_t *o) {
     uint32_t x = W(o, 0);
-    if (!xref<S8>(v, x) && v.done) return;
-    if (x >= v.nlock) {
+    if (x == 0 || x >= v.nxv || x >= v.nlock) {
         fatal(v, kLogRange, uint16_t(x));
         return;
     }

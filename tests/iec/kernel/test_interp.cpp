@@ -217,7 +217,8 @@ TEST_F(Interp, FatalStops) {
         {"        LDK_DINT d, -3\n        WRARR_DINT t, d, d", {32, 2, 1 | 10 << 16}},
         {"        CALL_PRG 9", {32, 9, 1 | 2 << 16}},
         {"        SFC_STEP 7, x, x, x\nx:      END", {32, 7, 1 | 2 << 16}},
-        {"        CT_GET 2, 1, d", {32, 1, 1 | 2 << 16}}, // no complex-type segment
+        {"        CT_GET 2, 1, d", {32, 1, 1 | 2 << 16}},     // no complex-type segment
+        {"        CONVERT 1, 9, 2, 2", {32, 9, 1 | 2 << 16}}, // no DINT 9
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.code);
@@ -253,6 +254,7 @@ TEST_F(Interp, ExternalVariablesAndTheirLock) {
                     ".xv DINT 1\n.xv DINT 5",
                     "        XV_PUT_DINT 1, src\n"
                     "        XV_GET_DINT 1, back\n"
+                    "        XV_LOCK 2\n"
                     "        LK_XV_PUT_DINT 2, src\n" // external 2 is locked
                     "        LDK_DINT i, 1\n"
                     "        XV_WRARR_DINT 2, src, i\n" // arr[1] through external 2 (arr[0])
@@ -260,7 +262,6 @@ TEST_F(Interp, ExternalVariablesAndTheirLock) {
                     "        XV_RDARR_DINT 1, d, i"),
               0);
     vm.set(2, 2, 1234);
-    vm.lock(2, trlock::kExternal);
     EXPECT_EQ(vm.run(), 1);
     EXPECT_EQ(vm.dint(3), 1234);
     EXPECT_EQ(vm.dint(5), 0) << "the locked external variable kept its value";
