@@ -8,6 +8,7 @@
 // - StringCatCompare: 10^4 turns of a STRING concatenation and two
 //   comparisons; the baseline joins and compares the same counted texts.
 #include "iec/kernel/trdb.h"
+#include "iec/kernel/tros.h"
 #include "iec/kernel/trparts.h"
 #include "iec/kernel/trstatus.h"
 #include "iec/kernel/trvm.h"

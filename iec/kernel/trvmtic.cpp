@@ -74,6 +74,7 @@ struct Vm {
     uint32_t loop_count, loop_pos;
     int32_t lock_ctx;
     bool done;
+    bool ctl; // a handler ended the run or moved the place of the next instruction
     int result;
     uint8_t scratch[trprg::kEntrySize];
 };
@@ -118,7 +119,7 @@ void fatal(Vm &v, uint16_t code, uint16_t arg) {
     // An invalid word of the execution buffer leaves the VM running.
     if (!(code == kLogOpcode && v.top == 0))
         set_run_flags(v, uint16_t((run_flags(v) & ~0xF) | trst::kStopped));
-    v.done = true;
+    v.done = v.ctl = true;
     v.result = 0;
     // The run is abandoned: nothing of its call stack is kept.
     if (v.depth != v.base) set_depth(v, v.base);
@@ -200,6 +201,7 @@ bool enter(Vm &v, uint32_t p, uint32_t pos) {
     }
     v.prog = p;
     v.pc = pos;
+    v.ctl = true;
     return true;
 }
 
@@ -207,6 +209,7 @@ bool enter(Vm &v, uint32_t p, uint32_t pos) {
 inline void jump_to(Vm &v, uint64_t to) {
     if (to < v.size && v.size - to >= 2) [[likely]] {
         v.pc = uint32_t(to);
+        v.ctl = true;
         return;
     }
     fatal(v, kLogOpcode, v.op);
@@ -258,7 +261,7 @@ void break_here(Vm &v, uint16_t flags) {
     put_le16(v.st + trst::kWorking, uint16_t(v.top));
     put_le16(v.st + trst::kWorking + 2, uint16_t(v.pc));
     save_resume(v, v.pc);
-    v.done = true;
+    v.done = v.ctl = true;
     v.result = 0;
 }
 
@@ -510,6 +513,7 @@ void h_jmptab(Vm &v, const uint8_t *o) {
         jump_to(v, W(o, 2 + int(i)));
     else
         v.pc += 2 * n;
+    v.ctl = true;
 }
 void h_jmpaeq(Vm &v, const uint8_t *o) {
     uint8_t *a = ref<S32>(v, W(o, 0)), *b = a ? ref<S32>(v, W(o, 1)) : nullptr;
@@ -525,7 +529,7 @@ void h_end(Vm &v, const uint8_t *) {
         enter(v, p, pos);
         return;
     }
-    v.done = true;
+    v.done = v.ctl = true;
     v.result = 1;
 }
 
@@ -633,6 +637,7 @@ const uint8_t *inline_text(Vm &v, const uint8_t *o, uint32_t *n) {
     }
     *n = o[2];
     v.pc += (1 + *n + 1) & ~1u;
+    v.ctl = true;
     return o + 3;
 }
 template <bool Lk> void h_ldkstr(Vm &v, const uint8_t *o) {
@@ -660,7 +665,11 @@ template <bool Value, bool Lk> void h_setb(Vm &v, const uint8_t *o) {
 // Locks: index 0 names no variable.
 template <Sg S> bool lockable(Vm &v, uint32_t i) {
     if (i == 0) return true;
-    if (S == SN ? !sref(v, i) : !ref<S>(v, i)) return false;
+    if constexpr (S == SN) {
+        if (!sref(v, i)) return false;
+    } else {
+        if (!ref<S>(v, i)) return false;
+    }
     if (i < v.nlock) return true;
     fatal(v, kLogRange, uint16_t(i));
     return false;
@@ -724,6 +733,7 @@ template <bool Start> void h_cttmr(Vm &v, const uint8_t *o) {
 bool args_fit(Vm &v, uint32_t words) {
     if (uint64_t(words) * 2 <= v.size - v.pc) {
         v.pc += words * 2;
+        v.ctl = true;
         return true;
     }
     fatal(v, kLogOpcode, v.op);
@@ -733,7 +743,7 @@ void h_stf(Vm &v, const uint8_t *o) {
     if (!args_fit(v, W(o, 1))) return;
     if (TrVMStf_Execute(v.db, o) == 0) {
         set_run_flags(v, uint16_t((run_flags(v) & ~0xF) | trst::kStopped));
-        v.done = true;
+        v.done = v.ctl = true;
         v.result = 0;
     }
 }
@@ -761,7 +771,7 @@ void h_fbct(Vm &v, const uint8_t *o) {
     if (!instance_known(v, i)) {
         TrEVSTRACE("Invalid FB index encoutered: %u", i);
         set_run_flags(v, uint16_t((run_flags(v) & ~0xF) | trst::kStopped));
-        v.done = true;
+        v.done = v.ctl = true;
         v.result = 0;
         return;
     }
@@ -795,7 +805,7 @@ void h_cycle_div(Vm &v, const uint8_t *o) {
     uint16_t old = le16(v.entry + trprg::kDivider);
     put_le16(v.entry + trprg::kDivider, uint16_t((old + 1u) % div));
     if (old != phase) {
-        v.done = true;
+        v.done = v.ctl = true;
         v.result = 1;
     }
 }
@@ -813,7 +823,7 @@ void h_wait(Vm &v, const uint8_t *o) {
     uint8_t *b = ref<S8>(v, W(o, 0));
     if (!b || *b) return;
     save_resume(v, v.at - 2);
-    v.done = true;
+    v.done = v.ctl = true;
     v.result = 1;
 }
 void h_break(Vm &v, const uint8_t *) {
@@ -1379,30 +1389,45 @@ constexpr bool every_row_has_a_handler() {
 }
 static_assert(every_row_has_a_handler(), "one handler for every row of the opcode table");
 
+// One instruction; false once the run has ended.
+[[gnu::always_inline]] inline bool step(Vm &v, uint32_t &pc, uint32_t &budget) {
+    if (--budget == 0) [[unlikely]] {
+        fatal(v, kLogOverrun, v.op);
+        return false;
+    }
+    if (pc >= v.size || v.size - pc < 2) [[unlikely]] {
+        v.at = pc + 2;
+        fatal(v, kLogOpcode, 0);
+        return false;
+    }
+    uint16_t op = get<uint16_t>(v.code + pc);
+    const Row &r = kDispatch[op < kOpcodes ? op : 0];
+    v.op = op;
+    v.at = pc + 2;
+    uint32_t next = pc + 2 + 2u * r.words;
+    if (next > v.size) [[unlikely]] {
+        fatal(v, kLogOpcode, op);
+        return false;
+    }
+    v.pc = next;
+    r.fn(v, v.code + pc + 2);
+    if (v.ctl) [[unlikely]] {
+        if (v.done) return false;
+        v.ctl = false;
+        pc = v.pc;
+    } else {
+        pc = next;
+    }
+    return true;
+}
+
 int execute(Vm &v) {
     uint32_t budget = g_run_limit;
-    while (!v.done) {
-        if (--budget == 0) [[unlikely]] {
-            fatal(v, kLogOverrun, v.op);
-            break;
-        }
-        uint32_t pc = v.pc;
-        if (pc >= v.size || v.size - pc < 2) [[unlikely]] {
-            v.at = pc + 2;
-            fatal(v, kLogOpcode, 0);
-            break;
-        }
-        uint16_t op = get<uint16_t>(v.code + pc);
-        const Row &r = kDispatch[op < kOpcodes ? op : 0];
-        v.op = op;
-        v.at = pc + 2;
-        uint32_t next = pc + 2 + 2u * r.words;
-        if (next > v.size) [[unlikely]] {
-            fatal(v, kLogOpcode, op);
-            break;
-        }
-        v.pc = next;
-        r.fn(v, v.code + pc + 2);
+    // The place of the next instruction stays in a register; a handler that
+    // moves it (or ends the run) says so in v.ctl.
+    uint32_t pc = v.pc;
+    v.ctl = false;
+    while (step(v, pc, budget)) {
     }
     return v.result;
 }
