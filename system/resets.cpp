@@ -33,6 +33,9 @@
 #include "iec/kernel/trmm.h"
 #include "iec/kernel/tros.h"
 #include "iec/kernel/trvfs.h"
+#include "iec/kernel/trvmprg.h"
+#include "iec/kernel/trvmrsc.h"
+#include "iec/kernel/trvmtic.h"
 #include "net/modbus_tcp.h"
 #include "net/net.h"
 #include "net/nx_api.h"
@@ -214,6 +217,9 @@ const ResetRow kResets[] = {
     ROW(TrDB_Reset),
     ROW(TrOs_Reset),
     ROW(TrVfs_Reset),
+    ROW(TrVMPrg_Reset),
+    ROW(TrVMRsc_Reset),
+    ROW(TrVMTic_Reset),
     ROW(OsFile_Reset),
     ROW(IecComm_NotBuiltReset),
     ROW(Web_NotBuiltReset),

@@ -65,10 +65,6 @@ uint32_t TrDDKC_GetSize(const TrCodeImage &) {
 }
 
 // The runtime's other layers: nothing to build, open or exchange yet.
-int TrVMCode_SetProgramPointers(const TrCodeImage &, uint8_t *) {
-    return 0;
-}
-void TrVMPrg_ActivateAllPrograms(uint8_t *) {}
 int TrVMCode_ApplyInitValues(const TrCodeImage &, uint8_t *) {
     return 0;
 }
@@ -122,11 +118,6 @@ int TrVMWarm_CanStore(uint8_t *, const char *) {
 }
 void TrVMWarm_ShutDown(uint8_t *, const char *) {}
 void TrVMWarm_CycleExchange(uint8_t *) {}
-void TrVMTic_Init(uint8_t *) {}
-void TrVMTic_Exit(uint8_t *) {}
-int TrVMTic_Run(uint8_t *, uint8_t *, const TrCodeImage &, uint32_t) {
-    return 1;
-}
 int TrMB_Build(const TrCodeImage &, uint8_t *) {
     return 0;
 }
@@ -166,7 +157,6 @@ int TrEAX_Open(uint8_t *) {
 }
 void TrEAX_Close(uint8_t *) {}
 void TrEAX_Activate(uint8_t *, uint32_t) {}
-void TrVMRsc_FreeAll(uint8_t *) {}
 void TrVMBsmp_Activate(uint8_t *) {}
 uint32_t TrBdll_OpenDynaLinks() {
     return 0;
@@ -183,24 +173,26 @@ void EnumTrevantVars() {}
 void TrevantBuildBindTables() {}
 void TrevantSetS9Bits() {}
 
-// The program layer: it counts the cycle; the programs themselves run once
-// the interpreter is built (TrVMTic_Run).
-int TrVMPrg_Task(uint8_t *db, uint32_t task, int) {
-    host::trace(task == 0 ? "TrVMPrg_Task main" : "TrVMPrg_Task");
-    if (uint8_t *st = TrVM_Status(db)) {
-        if (task == 0) put_le32(st + trst::kCycleCount, le32(st + trst::kCycleCount) + 1);
-    }
+// What the interpreter calls of the standard functions, blocks, TIME timers,
+// sampling trace and status information: until they are built a call does
+// nothing and the program goes on.
+int TrVMStf_Execute(uint8_t *, const uint8_t *) {
+    return 1;
+}
+int TrVMFbl_RunCustomFunction(uint8_t *, uint32_t, uint32_t, const uint8_t *) {
+    return 1;
+}
+int TrVMFbl_RunInstance(uint8_t *, uint32_t, uint32_t, const uint8_t *) {
+    return 1;
+}
+int TrVMTmr_StartTimer(uint8_t *, uint32_t) {
     return 0;
 }
-int TrVMPrg_Execute(uint8_t *db) {
-    host::trace("TrVMPrg_Execute");
-    if (uint8_t *st = TrVM_Status(db)) {
-        if (le16(st + trst::kRunFlags) & (trst::kRunning | 0x100))
-            put_le32(st + trst::kCycleCount, le32(st + trst::kCycleCount) + 1);
-    }
-    return 0;
-}
-void TrVMPrg_ProcessExecBuffer(uint8_t *) {}
+void TrVMTmr_StopTimer(uint8_t *, uint32_t) {}
+void TrVMBsmp_Set(uint8_t *, uint32_t, const uint8_t *, uint32_t) {}
+void TrVMBsmp_Ctl(uint8_t *, uint32_t, uint32_t) {}
+void TrMap_SetVSIDate(uint8_t *, uint16_t, uint32_t, uint32_t) {}
+void TrMap_SetVSITime(uint8_t *, uint16_t, uint32_t, uint32_t) {}
 
 void Iec_NotBuiltReset() {
     TrevantRuntime = 0;

@@ -55,6 +55,24 @@ int TrEAX_Open(uint8_t *db);
 void TrEAX_Close(uint8_t *db);
 void TrEAX_Activate(uint8_t *db, uint32_t tick);
 void TrVMRsc_FreeAll(uint8_t *db);
+// What the interpreter calls of the layers that own standard functions,
+// blocks, TIME timers, the sampling trace and status information. `call`
+// and `args` point at instruction words of the program (little-endian),
+// which the interpreter has checked to lie inside it.
+// A standard function: call is its number word, then the count and the
+// argument words; 0 stops the VM.
+int TrVMStf_Execute(uint8_t *db, const uint8_t *call);
+// Command `command` to the handler of a custom function or block instance
+// with the argument words; 0 refused.
+int TrVMFbl_RunCustomFunction(uint8_t *db, uint32_t function, uint32_t command,
+                              const uint8_t *args);
+int TrVMFbl_RunInstance(uint8_t *db, uint32_t instance, uint32_t command, const uint8_t *args);
+int TrVMTmr_StartTimer(uint8_t *db, uint32_t time_index);
+void TrVMTmr_StopTimer(uint8_t *db, uint32_t time_index);
+void TrVMBsmp_Set(uint8_t *db, uint32_t ignored, const uint8_t *words, uint32_t count);
+void TrVMBsmp_Ctl(uint8_t *db, uint32_t ignored, uint32_t on);
+void TrMap_SetVSIDate(uint8_t *db, uint16_t type, uint32_t index, uint32_t date);
+void TrMap_SetVSITime(uint8_t *db, uint16_t type, uint32_t index, uint32_t time);
 void TrVMBsmp_Activate(uint8_t *db);
 uint32_t TrBdll_OpenDynaLinks();
 void TrBdll_CloseDynaLinks();
