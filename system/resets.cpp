@@ -149,6 +149,7 @@ const ResetRow kResets[] = {
     ROW(CfCsv_Reset),
     ROW(CFM_Reset),
     ROW(Data_NotBuiltReset),
+    ROW(TrendLog_Reset),
     ROW(LOG_Reset),
     ROW(DLOG_Reset),
     ROW(FwUpdate_Reset),
