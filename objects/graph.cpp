@@ -23,6 +23,30 @@ namespace f = rec::graph;
 
 GraphHooks g_hooks;
 
+// Where the ring of each graph record lives in bbram: every opening of a
+// page would otherwise take a new area, losing the trend and filling bbram.
+struct RingPlace {
+    const uint8_t *def;
+    uint32_t offset, size;
+};
+constexpr int kRingPlaces = 64;
+struct Rings {
+    RingPlace place[kRingPlaces];
+    int count;
+} g_rings;
+
+// The ring's offset in bbram: its earlier place, or a new area.
+uint32_t ring_place(const uint8_t *def, uint32_t size) {
+    for (int i = 0; i < g_rings.count; ++i) {
+        const RingPlace &p = g_rings.place[i];
+        if (p.def == def && p.size == size) return p.offset;
+    }
+    const uint32_t at = g_hooks.alloc_bbr();
+    if (g_hooks.expand_bbr) g_hooks.expand_bbr(size);
+    if (g_rings.count < kRingPlaces) g_rings.place[g_rings.count++] = RingPlace{def, at, size};
+    return at;
+}
+
 // What a record asks for, read once the same way by Need and Create.
 struct Shape {
     bool whole;
@@ -81,6 +105,12 @@ Shape shape_of(const uint8_t *def) {
         s.total = s.block_at + kBlockBytes;
     }
     s.total = align4(s.total);
+    // Create answers the bytes it used in 16 bits: a longer instance would
+    // have the next object carved inside its ring.
+    if (s.total > INT16_MAX) {
+        s.whole = false;
+        s.total = align4(sizeof(GraphInst));
+    }
     return s;
 }
 
@@ -299,19 +329,18 @@ int16_t create(const uint8_t *def, ObjInst *inst) {
     read_period(def, g);
 
     if (g->header && (g->gflags & kBbram) && g_hooks.alloc_bbr) {
-        g->bbr = g_hooks.alloc_bbr();
+        g->bbr = ring_place(def, uint32_t(s.ring_bytes));
         if (g_hooks.read_bbr) g_hooks.read_bbr(base, g->bbr, uint32_t(s.ring_bytes));
         if (!take_header(g, g->header) && !take_header(g, g->header + 6)) g->index = g->count = 0;
-        // What was lost while the panel was off shows as a gap.
+        // What was not sampled while the page was closed or the panel off
+        // shows as a gap.
         write_gap(g);
-        if (g_hooks.expand_bbr) g_hooks.expand_bbr(uint32_t(s.ring_bytes));
         LogFileBusy = 0;
     }
     if (g->block) {
         g->block->log.pens = g->pens;
         g->block->log.row_length = uint16_t(g->pens * 7 + 23);
         if (g->ext_flags & kKeys) {
-            lay_out(def, g, dc); // the key rectangles, now that the block exists
             for (GraphKey &k : g->block->keys)
                 k.state = kKeyDisabled;
             g->block->keys[kPlay].state = kKeyNormal;
@@ -320,7 +349,7 @@ int16_t create(const uint8_t *def, ObjInst *inst) {
             g->block->key_change = 0x7F;
         }
     }
-    return int16_t(std::min<size_t>(s.total, INT16_MAX));
+    return int16_t(s.total);
 }
 
 // A pen's value as a ring byte.
@@ -494,6 +523,14 @@ void destroy(const uint8_t *, ObjInst *) {}
 
 void GRAPH_SetHooks(const GraphHooks &hooks) {
     g_hooks = hooks;
+}
+
+void GRAPH_ForgetRings() {
+    g_rings = Rings{};
+}
+
+void GRAPH_Reset() {
+    g_rings = Rings{};
 }
 
 const ObjClass GRAPH_Class{rec::graph::kLength,      create, graph::Paint, signal, destroy,

@@ -19,3 +19,10 @@ struct GraphHooks {
     const uint16_t *tic; // the 10 ms tick
 };
 void GRAPH_SetHooks(const GraphHooks &hooks);
+
+// The battery-backed memory is handed out again (the screen program is
+// built): rings take new places. Until then a graph keeps the place its
+// ring got when its page first opened, however often the page opens again.
+void GRAPH_ForgetRings();
+// Puts the graphs' ring places back to none (tests).
+void GRAPH_Reset();

@@ -36,6 +36,7 @@
 #include "net/net.h"
 #include "net/nx_api.h"
 #include "net/tx.h"
+#include "objects/graph.h"
 #include "objects/objects.h"
 #include "platform/board.h"
 #include "platform/can.h"
@@ -204,6 +205,7 @@ const ResetRow kResets[] = {
     ROW(Users_Reset),
     ROW(Language_Reset),
     ROW(Objects_NotBuiltReset),
+    ROW(GRAPH_Reset),
     ROW(Serial_NotBuiltReset),
     ROW(MCMD_Reset),
     ROW(Net_NotBuiltReset),

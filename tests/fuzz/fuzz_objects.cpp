@@ -11,6 +11,7 @@
 #include "base/le.h"
 #include "fuzz_display.h"
 #include "gdi/field.h"
+#include "objects/graph.h"
 #include "platform/keys.h"
 #include "platform/video.h"
 #include "plc/appblocks.h"
@@ -57,6 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 
     SYS_ResetRCBs(1);
     SYS_InitBBR();
+    GRAPH_ForgetRings();
     // Trend graphs sample while the controller runs, through the shared memory context.
     sr_put(sr::kRunMode, 2);
     static DC *mem = [] { return pMemDC = GDI_CreateDC(0, 1); }();

@@ -4,6 +4,7 @@
 // battery-backed memory across a restart, malformed records, and pictures
 // of live, scrolling, signed and keyed graphs.
 #include "base/utc_time.h"
+#include "objects/graph.h"
 #include "objects/graph_int.h"
 #include "objects_fixture.h"
 #include "png_snapshot.h"
@@ -250,8 +251,17 @@ TEST_F(GraphTest, RingInBatteryBackedMemorySurvivesARestartWithAGap) {
     ASSERT_EQ(samples(), 6); // the gap of the first start, then 5 samples
     const uint32_t at = g()->bbr;
     OBJM_DestroyPage();
-    // A restart: the page opens again on the same battery-backed memory.
+    // The page opens again: the ring keeps its place, with a gap.
+    open();
+    EXPECT_EQ(g()->bbr, at);
+    EXPECT_EQ(samples(), 7);
+    EXPECT_EQ(SYS_AllocBBR(), at + 64); // header and 51 bytes, rounded up to even
+    OBJM_DestroyPage();
+    // A restart: the program is built again on the same battery-backed
+    // memory, whose header was last written with the last sample (one gap
+    // however often the graph was created since).
     SYS_InitBBR();
+    GRAPH_ForgetRings();
     open();
     EXPECT_EQ(g()->bbr, at);
     EXPECT_EQ(samples(), 7);
@@ -259,7 +269,7 @@ TEST_F(GraphTest, RingInBatteryBackedMemorySurvivesARestartWithAGap) {
     EXPECT_EQ(graph::pen_row(g(), 0)[5], g()->scale_h / 2);
     pass(); // resumed without clearing
     EXPECT_EQ(samples(), 8);
-    EXPECT_EQ(SYS_AllocBBR(), at + 64); // header and 51 bytes, rounded up to even
+    EXPECT_EQ(SYS_AllocBBR(), at + 64);
 }
 
 TEST_F(GraphTest, BadRingHeadersStartEmptyWithAGap) {
@@ -278,6 +288,7 @@ TEST_F(GraphTest, BadRingHeadersStartEmptyWithAGap) {
         make1({.period = 0, .samples = 50, .gflags = kBbram});
         SYS_ClearCmd();
         SYS_InitBBR();
+        GRAPH_ForgetRings();
         uint8_t h[12];
         for (int i = 0; i < 6; ++i)
             put_le16(h + 2 * i, c.h[i]);
@@ -327,6 +338,8 @@ TEST_F(GraphTest, RecordsThatCannotBeBuilt) {
     } cases[] = {
         // A ring of 65536 has no 16-bit length.
         {"65535 samples", {.samples = 0xFFFF}, -1, false, 0, 0},
+        // More than Create can answer in its 16 bits.
+        {"ring past 32767 bytes", {.samples = 40000}, -1, false, 0, 0},
         {"more pens than the record holds", {}, 4, true, 1, 0},
         {"pen count past 4", {}, 9, true, 1, 0},
         {"logging without bbram", {.ext = 0x4 | 0x8}, -1, true, 1, 0},
@@ -414,6 +427,7 @@ TEST_F(GraphTest, PicturesOfLiveGraphs) {
     set_r(kRun, 1);
     SYS_ClearCmd();
     SYS_InitBBR();
+    GRAPH_ForgetRings();
     open();
     pass();
     for (int n = 0; n < 500; ++n) {
