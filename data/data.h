@@ -1,5 +1,7 @@
 // Media manager.
 #pragma once
+#include "data/trendlog.h"
+
 #include <cstdint>
 
 void CFM_Open();

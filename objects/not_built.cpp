@@ -18,7 +18,6 @@ const ObjClass PAGE_Class = placeholder(5);
 const ObjClass LITE_Class = placeholder(7);
 const ObjClass BMP_Class = placeholder(8);
 const ObjClass METER_Class = placeholder(9);
-const ObjClass GRAPH_Class = placeholder(10);
 const ObjClass SELCT_Class = placeholder(11);
 const ObjClass KPAD_Class = placeholder(13);
 const ObjClass SLIDE_Class = placeholder(14);

@@ -30,6 +30,7 @@ enum class FieldKind : uint8_t {
     U16,
     U32,
     I16,
+    I32,
     Color, // u16 colour: a number or 0x hex
     Reg,   // u16 register link: a register name ("%R1", a page link) or a number
     Text,  // u32 offset of a text in the string table: a text or an offset
@@ -86,6 +87,26 @@ constexpr size_t kIndicator = 56;                 // u16 link
 constexpr size_t kLength = 58;
 } // namespace swtch
 
+// GRAPH (type 10). The record carries its own length: up to four 8-byte
+// pens from kPenList on, then, with graph flag 0x10, the 16-byte extension
+// record (mkapp writes both from "pens" and "extension").
+namespace graph {
+constexpr size_t kBack = 18, kFore = 20;                                  // u16 colours
+constexpr size_t kTitle = 22;                                             // u32 text offset
+constexpr size_t kTitleAlign = 26, kTitleFont = 27, kPens = 28;           // u8
+constexpr size_t kCaption = 32, kLeftCaption = 36;                        // u32 text offsets
+constexpr size_t kUnit = 40, kScaleFont = 41, kVLines = 42, kHLines = 43; // u8
+constexpr size_t kPeriod = 44;             // u16 value, or a link with extension flag 0x2
+constexpr size_t kSamples = 46;            // u16
+constexpr size_t kRun = 48, kRunSize = 50; // u16 link, u8 size code
+constexpr size_t kGraphFlags = 51;         // u8
+constexpr size_t kLow = 52, kHigh = 56;    // i32
+constexpr size_t kBottomCaption = 60, kRightText = 64; // u32 (64: the span unit with ext 0x2)
+constexpr size_t kPenList = 68, kPenBytes = 8;         // u16 colour, u16 style, u16 link, u8 size
+constexpr size_t kExtBytes = 16;
+constexpr size_t kLength = 56;
+} // namespace graph
+
 // clang-format off
 inline constexpr RecordField kShapeFields[] = {
     {"fill", shape::kFill, FieldKind::Fill},
@@ -123,6 +144,30 @@ inline constexpr RecordField kSwitchFields[] = {
     {"off_legend", swtch::kOffLegend, FieldKind::Text},
     {"indicator", swtch::kIndicator, FieldKind::Reg},
 };
+inline constexpr RecordField kGraphFields[] = {
+    {"background", graph::kBack, FieldKind::Color},
+    {"colour", graph::kFore, FieldKind::Color},
+    {"title", graph::kTitle, FieldKind::Text},
+    {"title_align", graph::kTitleAlign, FieldKind::U8},
+    {"title_font", graph::kTitleFont, FieldKind::U8},
+    {"caption", graph::kCaption, FieldKind::Text},
+    {"left_caption", graph::kLeftCaption, FieldKind::Text},
+    {"unit", graph::kUnit, FieldKind::U8},
+    {"scale_font", graph::kScaleFont, FieldKind::U8},
+    {"time_lines", graph::kVLines, FieldKind::U8},
+    {"value_lines", graph::kHLines, FieldKind::U8},
+    {"period", graph::kPeriod, FieldKind::U16},
+    {"period_register", graph::kPeriod, FieldKind::Reg},
+    {"samples", graph::kSamples, FieldKind::U16},
+    {"run", graph::kRun, FieldKind::Reg},
+    {"run_size", graph::kRunSize, FieldKind::U8},
+    {"graph_flags", graph::kGraphFlags, FieldKind::U8},
+    {"low", graph::kLow, FieldKind::I32},
+    {"high", graph::kHigh, FieldKind::I32},
+    {"bottom_caption", graph::kBottomCaption, FieldKind::Text},
+    {"right_text", graph::kRightText, FieldKind::Text},
+    {"span_unit", graph::kRightText, FieldKind::U32},
+};
 // clang-format on
 
 // The named class fields of each type. A class adds its table here and a case
@@ -137,6 +182,8 @@ inline std::span<const RecordField> ClassFields(int type) {
         return kTextFields;
     case 6:
         return kSwitchFields;
+    case 10:
+        return kGraphFields;
     default:
         return {};
     }
@@ -147,6 +194,7 @@ inline size_t FieldSize(FieldKind k) {
     case FieldKind::U8:
         return 1;
     case FieldKind::U32:
+    case FieldKind::I32:
     case FieldKind::Text:
         return 4;
     default:

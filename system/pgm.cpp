@@ -4,6 +4,7 @@
 #include "base/trace.h"
 #include "data/data.h"
 #include "gdi/text.h"
+#include "objects/graph.h"
 #include "platform/keys.h"
 #include "platform/video.h"
 #include "plc/sysreg.h"
@@ -145,6 +146,7 @@ void set_up() {
     uint8_t *h = pPgmHdr;
     OBJM_Init();
     SYS_InitBBR();
+    GRAPH_ForgetRings();
     SYS_ResetRCBs(1);
     ALRM_Init();
     USRMGR_Init();

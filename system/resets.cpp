@@ -40,6 +40,7 @@
 #include "net/net.h"
 #include "net/nx_api.h"
 #include "net/tx.h"
+#include "objects/graph.h"
 #include "objects/objects.h"
 #include "platform/board.h"
 #include "platform/can.h"
@@ -153,6 +154,7 @@ const ResetRow kResets[] = {
     ROW(CfCsv_Reset),
     ROW(CFM_Reset),
     ROW(Data_NotBuiltReset),
+    ROW(TrendLog_Reset),
     ROW(LOG_Reset),
     ROW(DLOG_Reset),
     ROW(FwUpdate_Reset),
@@ -207,6 +209,7 @@ const ResetRow kResets[] = {
     ROW(Users_Reset),
     ROW(Language_Reset),
     ROW(Objects_NotBuiltReset),
+    ROW(GRAPH_Reset),
     ROW(Serial_NotBuiltReset),
     ROW(MCMD_Reset),
     ROW(Net_NotBuiltReset),

@@ -12,6 +12,7 @@
 #include "iec/kernel/tros.h"
 #include "net/net.h"
 #include "net/tx.h"
+#include "objects/graph.h"
 #include "objects/objects.h"
 #include "platform/keys.h"
 #include "platform/rtc.h"
@@ -235,6 +236,16 @@ void System_Wire() {
         .reset_timeout = USRMGR_resetTimeout,
         .gradient_ext = OBJM_GradientExt,
         .holds = ObjDef_Holds,
+    });
+    GRAPH_SetHooks({
+        .alloc_bbr = SYS_AllocBBR,
+        .expand_bbr = SYS_ExpandBBR,
+        .read_bbr = SYS_ReadCmd,
+        .write_bbr = SYS_WriteCmd,
+        .pack_regs = SYS_PackRegs,
+        .mod_link = SYS_ModLink,
+        .run_mode = SYS_RunMode,
+        .tic = &sysTic,
     });
     USRMGR_SetHooks({
         .link_reg32 = SYS_32LinkReg,

@@ -1,7 +1,8 @@
-// Text, shape, null and switch objects drawn from any records and any string
-// table: opening a page of them, the update pass, touches and a language
-// switch must never crash, hang, or read outside the records, the screen
-// program or the string table.
+// Text, shape, null, switch and trend graph objects drawn from any records
+// and any string table: opening a page of them, the update pass (trend
+// graphs sample and draw, their rings in the battery-backed memory), touches
+// and a language switch must never crash, hang, or read outside the records,
+// the screen program, the string table or the battery-backed memory.
 //
 // Input: byte 0 the number of touch events per pass, byte 1 the number of
 // languages, bytes 2-3 the length of the string table's data, that data,
@@ -10,11 +11,15 @@
 #include "base/le.h"
 #include "fuzz_display.h"
 #include "gdi/field.h"
+#include "objects/graph.h"
 #include "platform/keys.h"
+#include "platform/video.h"
 #include "plc/appblocks.h"
 #include "regs/plc_reg.h"
+#include "regs/sr.h"
 #include "screens/screens.h"
 #include "system/reglink.h"
+#include "system/sys.h"
 #include "system/wiring.h"
 
 #include <cstring>
@@ -52,6 +57,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     ASAN_POISON_MEMORY_REGION(past, max - n);
 
     SYS_ResetRCBs(1);
+    SYS_InitBBR();
+    GRAPH_ForgetRings();
+    // Trend graphs sample while the controller runs, through the shared memory context.
+    sr_put(sr::kRunMode, 2);
+    static DC *mem = [] { return pMemDC = GDI_CreateDC(0, 1); }();
+    (void)mem;
     STR_Init(reg::kRefR, languages);
     OBJM_Init();
     const uint8_t *page = n ? kesta_pgm_bl + 8 : nullptr;

@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <string>
 #include <vector>
@@ -36,6 +37,20 @@ uint64_t colour_or(const nlohmann::json &o, const char *key, uint64_t dflt,
 // The string table a screen program builds with its texts (empty while the
 // description's screens give none), taken as the "string_table" part.
 extern Bytes *g_string_table;
+// A trend graph's pens and extension record ("pens", "extension"), written
+// after its named fields; graph_finish sets the pen count and the
+// extension's graph flag in the record.
+struct GraphTail {
+    Bytes bytes; // from the end of the class's record on
+    int pens = 0;
+    bool extension = false;
+};
+using LinkOf = std::function<uint16_t(const nlohmann::json &, const std::string &)>;
+using TextOf = std::function<uint32_t(const nlohmann::json &, const std::string &)>;
+GraphTail graph_tail(const nlohmann::json &o, const std::string &where, const LinkOf &link_of,
+                     const TextOf &text_of);
+void graph_finish(Bytes &record, const GraphTail &t);
+
 // A screen program (the "screens" contents of "kesta_pgm").
 Bytes screen_program(const nlohmann::json &s, const std::string &where);
 

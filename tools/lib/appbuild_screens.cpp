@@ -181,7 +181,7 @@ Bytes object_gradient(const json &g, const std::string &where) {
 Bytes screen_object(const json &o, const std::string &where, Links &links, Texts &texts) {
     only_keys(o, where,
               {"type", "flags", "rect", "length", "level", "static", "state", "fields", "colors",
-               "gradient"});
+               "gradient", "pens", "extension"});
     if (!o.contains("type")) fail(where, "an object needs \"type\"");
     uint16_t type = 0;
     check_type_name(o["type"], &type, where + ".type");
@@ -214,7 +214,18 @@ Bytes screen_object(const json &o, const std::string &where, Links &links, Texts
         link = register_link(st["register"], links, where + ".state.register");
         mask = uint16_t(number_or(st, "mask", 1, where + ".state", 0xFFFF));
     }
-    Bytes extra;
+    // A trend graph's pens and extension record follow its class's record.
+    GraphTail tail;
+    if (cls == 10)
+        tail = graph_tail(
+            o, where,
+            [&](const json &v, const std::string &at) { return register_link(v, links, at); },
+            [&](const json &v, const std::string &at) {
+                return v.is_number() ? uint32_t(number(v, at, 0xFFFFFFFFu)) : texts.offset(v, at);
+            });
+    else if (o.contains("pens") || o.contains("extension"))
+        fail(where, "\"pens\" and \"extension\" belong to a trend graph (GRAPH)");
+    Bytes extra = tail.bytes;
     if (o.contains("colors")) {
         const json &c = o["colors"];
         if (!c.is_array() || c.size() != 4) fail(where, "\"colors\" takes 4 alternative colours");
@@ -310,6 +321,12 @@ Bytes screen_object(const json &o, const std::string &where, Links &links, Texts
             case rec::FieldKind::I16:
                 value = uint16_t(signed16(v, at));
                 break;
+            case rec::FieldKind::I32:
+                if (!v.is_number_integer() || v.get<int64_t>() < INT32_MIN ||
+                    v.get<int64_t>() > INT32_MAX)
+                    fail(at, "expected a whole number from -2147483648 to 2147483647");
+                value = uint32_t(int32_t(v.get<int64_t>()));
+                break;
             case rec::FieldKind::Color:
                 value = colour(v, at);
                 break;
@@ -337,6 +354,7 @@ Bytes screen_object(const json &o, const std::string &where, Links &links, Texts
             fail(where, "type " + std::to_string(cls) + " has no fill field for a gradient");
         put_le16(b.data() + fill->offset, uint16_t(gradient_at));
     }
+    if (cls == 10) graph_finish(b, tail);
     if (flags & objflag::kOwnLength) put_le16(b.data() + rec::kOwnLength, uint16_t(length));
     return b;
 }
