@@ -36,6 +36,8 @@
 #include "net/net.h"
 #include "net/nx_api.h"
 #include "net/tx.h"
+#include "objects/keysld.h"
+#include "objects/note.h"
 #include "objects/objects.h"
 #include "platform/board.h"
 #include "platform/can.h"
@@ -203,6 +205,8 @@ const ResetRow kResets[] = {
     ROW(Users_Reset),
     ROW(Language_Reset),
     ROW(Objects_NotBuiltReset),
+    ROW(KeySld_Reset),
+    ROW(Note_Reset),
     ROW(Serial_NotBuiltReset),
     ROW(MCMD_Reset),
     ROW(Net_NotBuiltReset),
