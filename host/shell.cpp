@@ -178,6 +178,23 @@ int shell(const std::string &cmdline) {
     return emulate(split_words(cmdline));
 }
 
+int shell_argv(const std::vector<std::string> &words) {
+    if (words.empty()) return 127;
+    std::string line;
+    for (const std::string &w : words)
+        line += (line.empty() ? "" : " ") + w;
+    ShellHandler handler;
+    {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        g_log.push_back(line);
+        auto h = g_handlers.find(words[0]);
+        if (h != g_handlers.end()) handler = h->second;
+    }
+    if (handler) return handler(words);
+    if (words[0] == kPlayerCommand) return player_start(words) > 0 ? 0 : 127;
+    return 127;
+}
+
 void shell_register(const std::string &command, ShellHandler handler) {
     std::lock_guard<std::mutex> lock(g_mutex);
     g_handlers[command] = std::move(handler);

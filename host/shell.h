@@ -16,6 +16,11 @@ namespace host {
 
 // Runs a board command line; returns its exit status (0 success).
 int shell(const std::string &cmdline);
+// Runs a board program given as its argument vector: no splitting, no
+// redirection, so no word of it (a file name) can change the command. Only
+// the programs started this way are run (the media player, and the
+// registered emulations); recorded in the log as the words joined by blanks.
+int shell_argv(const std::vector<std::string> &words);
 // Later subsystems add emulations of their own board commands (matched by the
 // first word of the line).
 using ShellHandler = std::function<int(const std::vector<std::string> &words)>;

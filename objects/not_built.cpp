@@ -21,21 +21,12 @@ const ObjClass METER_Class = placeholder(9);
 const ObjClass SELCT_Class = placeholder(11);
 const ObjClass KPAD_Class = placeholder(13);
 const ObjClass SLIDE_Class = placeholder(14);
-const ObjClass NOTE_Class = placeholder(15);
 const ObjClass ALOG_Class = placeholder(16);
 const ObjClass ALM_Class = placeholder(17);
 const ObjClass CF_Class = placeholder(21);
 const ObjClass ROT_Class = placeholder(24);
 const ObjClass RSPop_Class = placeholder(27);
 const ObjClass ASCKPD_Class = placeholder(28);
-const ObjClass KEY_Class = placeholder(30);
 const ObjClass TRDPop_Class = placeholder(31);
-const ObjClass VIDPS_Class = placeholder(33);
-
-// No key bitmap: the panel is missing.
-int KEY_SlideInit() {
-    host::trace("KEY_SlideInit");
-    return 0;
-}
 
 void Objects_NotBuiltReset() {}

@@ -6,7 +6,12 @@
 #include <cstddef>
 #include <cstdint>
 
+// Loads the slide-out key panel's picture "/mnt/cfg/keys.bmp": 1 when a
+// usable one was loaded, else 0 (the panel then never opens).
 int KEY_SlideInit();
+// 1 while the key panel is open: the touch driver leaves the top-right
+// corner to the panel meanwhile.
+extern uint8_t Key_sld;
 
 // The row of each object class, by type (null for the types of the screen
 // manager's own screens); the top layer installs them with OBJM_SetClass.
@@ -40,3 +45,15 @@ struct ObjectHooks {
     bool (*holds)(const uint8_t *def, size_t offset, size_t size);
 };
 void Objects_SetHooks(const ObjectHooks &hooks);
+
+// What the note pads, video windows and the key panel need of the controller,
+// set by the top layer.
+struct PeripheryHooks {
+    int (*key_put)(uint8_t key);             // SYS_KeyPut
+    int (*keys_enabled)();                   // SYS_KeyEnabled
+    void (*request_recovery)();              // sets ForceRecoveryDetectFlag and RecoverMode
+    int (*touch_ctrl)(int command, int arg); // TCH_Ctrl
+    const uint8_t *gray_scale;               // SYS_fGrayScale
+    uint32_t (*rcb_ref)(const RCB *rcb);     // the reference a register link reaches
+};
+void Objects_SetPeripheryHooks(const PeripheryHooks &hooks);

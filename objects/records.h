@@ -170,6 +170,46 @@ inline constexpr RecordField kGraphFields[] = {
 };
 // clang-format on
 
+// NOTE (type 15) and VIDPS (type 33).
+namespace note {
+constexpr size_t kBackground = 18; // u16 pad colour
+constexpr size_t kFrame = 20;      // u16 frame colour
+constexpr size_t kStatus = 36;     // u16 link of the status register
+constexpr size_t kStatusSize = 38; // u8 size code
+constexpr size_t kLength = 40;
+} // namespace note
+namespace vidps {
+constexpr size_t kOptions = 40;    // u16: bit 0 source number and bit 1 file name from registers
+constexpr size_t kSourceKind = 44; // u16: 1 a file, 2 a numbered source
+constexpr size_t kStatus = 48;     // u32: link of the status register in the low 16 bits
+constexpr size_t kParam1 = 52;     // u16 player parameter: the frame rate
+constexpr size_t kSource = 56;     // u16 source number, or the link of its register
+constexpr size_t kParam2 = 60;     // u16 player parameter
+constexpr size_t kCommand = 64;    // u32: link of the command register in the low 16 bits
+constexpr size_t kFileName = 68;   // u32 text offset, or the link of the name's registers
+constexpr size_t kLength = 72;
+} // namespace vidps
+// clang-format off
+inline constexpr RecordField kNoteFields[] = {
+    {"background", note::kBackground, FieldKind::Color},
+    {"frame", note::kFrame, FieldKind::Color},
+    {"status", note::kStatus, FieldKind::Reg},
+    {"status_size", note::kStatusSize, FieldKind::U8},
+};
+inline constexpr RecordField kVidpsFields[] = {
+    {"options", vidps::kOptions, FieldKind::U16},
+    {"source_kind", vidps::kSourceKind, FieldKind::U16},
+    {"status", vidps::kStatus, FieldKind::Reg},
+    {"frame_rate", vidps::kParam1, FieldKind::U16},
+    {"source", vidps::kSource, FieldKind::U16},
+    {"source_register", vidps::kSource, FieldKind::Reg},
+    {"param2", vidps::kParam2, FieldKind::U16},
+    {"command", vidps::kCommand, FieldKind::Reg},
+    {"file", vidps::kFileName, FieldKind::Text},
+    {"file_register", vidps::kFileName, FieldKind::Reg},
+};
+// clang-format on
+
 // The named class fields of each type. A class adds its table here and a case
 // to ClassFields; types without a table take no named fields.
 inline std::span<const RecordField> ClassFields(int type) {
@@ -184,6 +224,10 @@ inline std::span<const RecordField> ClassFields(int type) {
         return kSwitchFields;
     case 10:
         return kGraphFields;
+    case 15:
+        return kNoteFields;
+    case 33:
+        return kVidpsFields;
     default:
         return {};
     }

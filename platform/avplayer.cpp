@@ -21,6 +21,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -78,6 +79,7 @@ std::string file_path(const char *name) {
     for (int i = 0; i < 49 && *p && (*p == ' ' || static_cast<unsigned char>(*p) < 0x20); ++i)
         ++p;
     std::string path = "/mnt/USB0/";
+    const size_t start = path.size();
     if (p[0] && p[1] == ':') { // a drive prefix
         if (p[0] == 'b' || p[0] == 'B') path = "/mnt/USB1/";
         p += 2;
@@ -86,6 +88,13 @@ std::string file_path(const char *name) {
     for (int n = 0; *p && n < 200; ++p, ++n) {
         if (p[0] == ' ' && p[1] == ' ') break;
         path += *p == '\\' ? '/' : *p;
+    }
+    // Names may come from registers that a remote peer writes: a name that
+    // could act on a command line (shell characters, blanks, control
+    // characters) is refused, though the player is started without a shell.
+    for (size_t i = start; i < path.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(path[i]);
+        if (c <= ' ' || c == 0x7F || std::strchr(";&|$<>'\"`", c)) return "";
     }
     return path;
 }
@@ -188,12 +197,17 @@ void VideoStart() {
     VidpsCntrl &b = g.block;
     long rate = b.frame_rate.load();
     if (rate < 1 || rate > 30) rate = 30;
-    char head[160];
-    std::snprintf(head, sizeof head,
-                  "%s -slave -input file=%s -really-quiet -geometry %ld:%ld -fps %ld ",
-                  host::kPlayerCommand, kPipe, long(b.x), long(b.y), rate);
-    std::string line = head;
-    char part[96];
+    auto num = [](long v) { return std::to_string(v); };
+    // The player gets an argument vector: no shell sees the file name.
+    std::vector<std::string> argv{host::kPlayerCommand,
+                                  "-slave",
+                                  "-input",
+                                  std::string("file=") + kPipe,
+                                  "-really-quiet",
+                                  "-geometry",
+                                  num(long(b.x)) + ":" + num(long(b.y)),
+                                  "-fps",
+                                  num(rate)};
     if (b.source == 2) {
         uint16_t input = b.camera_input;
         if (input < 1 || input > 4) {
@@ -201,10 +215,10 @@ void VideoStart() {
             return;
         }
         set_status(0, kVidBadInput);
-        std::snprintf(part, sizeof part,
-                      "tv://1 -tv driver=v4l2:device=/dev/video%d:width=%ld:height=%ld -nosound ",
-                      input - 1, long(b.width), long(b.height));
-        line += part;
+        argv.insert(argv.end(), {"tv://1", "-tv",
+                                 "driver=v4l2:device=/dev/video" + num(input - 1) + ":width=" +
+                                     num(long(b.width)) + ":height=" + num(long(b.height)),
+                                 "-nosound"});
     } else {
         std::string path = file_path(b.file_name);
         FILE *f = path.empty() ? nullptr : std::fopen(host::path(path).c_str(), "rb");
@@ -214,12 +228,13 @@ void VideoStart() {
         }
         std::fclose(f);
         set_status(0, kVidBadFile);
-        std::snprintf(part, sizeof part, "-vf %s=%ld:%ld -nosound -ni ",
-                      (b.command & kVidScale) ? "scale" : "crop", long(b.width), long(b.height));
-        line += part + path;
+        argv.insert(argv.end(), {"-vf",
+                                 std::string((b.command & kVidScale) ? "scale" : "crop") + "=" +
+                                     num(long(b.width)) + ":" + num(long(b.height)),
+                                 "-nosound", "-ni", path});
     }
     set_state(kVidRunning, 0);
-    host::shell(line);
+    host::shell_argv(argv);
 }
 
 void VideoSendStop() {

@@ -75,6 +75,14 @@ bool nv_read_file(const std::string &board_path, std::string *out) {
     return true;
 }
 
+long nv_read_part(const std::string &board_path, void *out, size_t capacity) {
+    FILE *f = std::fopen(host::path(board_path).c_str(), "rb");
+    if (!f) return -1;
+    size_t n = std::fread(out, 1, capacity, f);
+    std::fclose(f);
+    return long(n);
+}
+
 bool nv_remove(const std::string &board_path) {
     return ::unlink(host::path(board_path).c_str()) == 0 || errno == ENOENT;
 }

@@ -28,6 +28,9 @@ private:
 
 // Reads a whole small file; false when it cannot be opened.
 bool nv_read_file(const std::string &board_path, std::string *out);
+// Reads at most `capacity` bytes of the start of a file into `out`; the bytes
+// read, or -1 when it cannot be opened.
+long nv_read_part(const std::string &board_path, void *out, size_t capacity);
 // Removes a file; true when it is gone (absent counts as removed).
 bool nv_remove(const std::string &board_path);
 bool nv_exists(const std::string &board_path);

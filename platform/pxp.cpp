@@ -258,6 +258,13 @@ void PXP_HoleRect(const RECT *rect, int on) {
     }
 }
 
+bool PXP_Hole(RECT *rect) {
+    if (!(pxp.flags & kHole)) return false;
+    *rect = RECT{int16_t(pxp.hole_left), int16_t(pxp.hole_top), int16_t(pxp.hole_right),
+                 int16_t(pxp.hole_bottom)};
+    return true;
+}
+
 uint32_t *PXP_GradientEnabled(int on) {
     if (on)
         pxp.flags |= kGradient;

@@ -23,7 +23,10 @@ int PXP_buf_next();
 // Composes the displayed frame into buffer 1 (RGB565) and returns it; null
 // unless the gradient background is on.
 uint32_t *PXP_Screen_Capture();
+// Opens the see-through hole over `rect` (exclusive form), or closes it.
 void PXP_HoleRect(const RECT *rect, int on);
+// The open hole (exclusive form); false when none is open.
+bool PXP_Hole(RECT *rect);
 uint32_t *PXP_GradientEnabled(int on);
 uint32_t *PXP_GradientBkndEnab(int on);
 // The next PXP_buf_next waits for its pass to finish.

@@ -559,8 +559,7 @@ int OBJM_Update(DC *dc) {
             o.dirty = 0;
             g.flag_draw = 1;
             if (shown(o)) content_paint(o);
-            if (g.fSelectKey && o.inst->area.right > int16_t(le16(g.KeySld.def + 10)))
-                g.fKeyInvalidate = 1;
+            if (g.fSelectKey && o.inst->area.right > g.KeySld.inst->area.left) g.fKeyInvalidate = 1;
             if (overlapping(o) || g.fPopup) repaint_over(i);
             if (check_input()) break; // the remaining dirty objects wait for the next pass
         }
@@ -579,7 +578,7 @@ int OBJM_Update(DC *dc) {
         DC *kdc = k.inst->dc ? k.inst->dc : dc;
         if (g.fKeyInvalidate) {
             slide_key_background(kdc);
-            clip_to(kdc, def_rect(k.def));
+            clip_to(kdc, k.inst->area); // the panel places itself
             if (k.Paint) k.Paint(k.def, k.inst, 3);
             g.fKeyInvalidate = 0;
             g.flag_draw = 1;
@@ -588,7 +587,7 @@ int OBJM_Update(DC *dc) {
         // The panel has no keys to offer the installer or the recovery screen.
         const bool maintenance = hooks.installer_or_recovery && hooks.installer_or_recovery();
         if ((r & objmsg::kRefuse) || (!morph && maintenance)) {
-            g.fSelectKey = 0;
+            close_key_panel();
             g.flag_draw = 1;
             if (!g.fSelectMorf) {
                 if (sr_get(sr::kSystemScreen) != 0 && g.pCurPgHdr)

@@ -152,6 +152,13 @@ void CloseMorf(int i) {
     }
 }
 
+void close_key_panel() {
+    g.fSelectKey = 0;
+    // The panel learns that it is down, whatever state it was left in.
+    ObjCB &k = g.KeySld;
+    if (k.Signal && k.inst) k.Signal(k.def, k.inst, objmsg::kClose, 0);
+}
+
 } // namespace objm
 
 int OBJM_Keypress(int event, int a, int b) {
@@ -180,7 +187,7 @@ int OBJM_Keypress(int event, int a, int b) {
         ObjCB &k = g.KeySld;
         uint16_t r = k.Signal ? k.Signal(k.def, k.inst, msg, arg) : 0;
         if (r & objmsg::kRefuse) {
-            g.fSelectKey = 0;
+            close_key_panel();
             if (sr_get(sr::kSystemScreen) != 0 && g.pCurPgHdr)
                 OBJM_OpenPage(display(), g.pCurPgHdr);
             else
@@ -346,13 +353,14 @@ void OBJM_FlushUserScreens() {
 int OBJM_SlideKey() {
     trace("OBJM_SlideKey");
     if (g.fSelectKey) {
-        g.fSelectKey = 0;
+        close_key_panel();
         PaintPage(display());
         beep(3);
         return 1;
     }
-    // The panel exists once its class is built.
-    const bool panel = oDefTbl[30] && oDefTbl[30]->Signal;
+    // The panel exists when its Create showed it (a key picture was loaded).
+    const ObjCB &k = g.KeySld;
+    const bool panel = k.Signal && k.inst && (k.inst->state & kInstShown);
     if (panel && !g.fSelectMorf && sr_get(sr::kSystemScreen) == 0) {
         g.fSelectKey = 1;
         g.fKeyInvalidate = 1;

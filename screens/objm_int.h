@@ -63,6 +63,8 @@ bool check_input();
 void OpenMorf(int i);
 void CloseMorf(int i);
 void DisplayMesg(DC *dc, const char *text);
+// Takes the slide-key panel down and tells it so (message 2).
+void close_key_panel();
 void beep(int length);
 ObjCB make_cb(const ObjClass *row, const uint8_t *def, ObjInst *inst, int16_t page);
 

@@ -41,6 +41,8 @@
 #include "net/nx_api.h"
 #include "net/tx.h"
 #include "objects/graph.h"
+#include "objects/keysld.h"
+#include "objects/note.h"
 #include "objects/objects.h"
 #include "platform/board.h"
 #include "platform/can.h"
@@ -210,6 +212,8 @@ const ResetRow kResets[] = {
     ROW(Language_Reset),
     ROW(Objects_NotBuiltReset),
     ROW(GRAPH_Reset),
+    ROW(KeySld_Reset),
+    ROW(Note_Reset),
     ROW(Serial_NotBuiltReset),
     ROW(MCMD_Reset),
     ROW(Net_NotBuiltReset),

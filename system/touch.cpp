@@ -182,7 +182,8 @@ void sample(int rx, int ry, bool pressed) {
             break;
         }
         bool boot = sr_get(sr::kSystemScreen) == sr::kSysScreenBoot;
-        if (touch_state == 1 && release_mode == 0 && !boot && x >= width() - kCorner &&
+        // While the key panel is open the corner is the panel's.
+        if (touch_state == 1 && release_mode == 0 && !boot && !Key_sld && x >= width() - kCorner &&
             y < kCorner) {
             OBJM_SlideKey();
             touch_state = 0;

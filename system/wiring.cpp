@@ -247,6 +247,14 @@ void System_Wire() {
         .run_mode = SYS_RunMode,
         .tic = &sysTic,
     });
+    Objects_SetPeripheryHooks({
+        .key_put = SYS_KeyPut,
+        .keys_enabled = SYS_KeyEnabled,
+        .request_recovery = [] { ForceRecoveryDetectFlag = RecoverMode = 1; },
+        .touch_ctrl = TCH_Ctrl,
+        .gray_scale = &SYS_fGrayScale,
+        .rcb_ref = [](const RCB *r) { return r->rref; },
+    });
     USRMGR_SetHooks({
         .link_reg32 = SYS_32LinkReg,
         .read_reg = SYS_ReadReg,

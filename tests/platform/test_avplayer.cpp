@@ -13,8 +13,11 @@
 #include <chrono>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <sstream>
+#include <string>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -102,7 +105,7 @@ TEST_F(PlaybackTest, CameraInputsAndTheirDevices) {
     EXPECT_EQ(player_command(),
               "/mnt/cfg/mplayer -slave -input file=/dev/shm/mplayercnt -really-quiet -geometry "
               "10:20 -fps 30 tv://1 -tv driver=v4l2:device=/dev/video1:width=320:height=240 "
-              "-nosound ");
+              "-nosound");
     // The screen manager's stop (a new page) ends it.
     VideoStop();
     ASSERT_TRUE(eventually([&] { return (b->state & kVidStopped) != 0; }));
@@ -111,7 +114,15 @@ TEST_F(PlaybackTest, CameraInputsAndTheirDevices) {
 
 TEST_F(PlaybackTest, BadFileNamesStartNothing) {
     write_file("/mnt/USB0/clip.mp4", "x");
-    for (const char *name : {"clip", "clip.mpeg", "missing.avi", ""}) {
+    // Names a remote peer may write into registers: each file exists, yet a
+    // name that could act on a command line is refused.
+    const char *const shellish[] = {"a;b.mp4", "a b.mp4", "$(id).mp4", "`id`.mp4", "a|b.mp4",
+                                    "a&b.mp4", "a>b.mp4", "a'b.mp4",   "a\"b.mp4", "a\tb.mp4"};
+    for (const char *name : shellish)
+        write_file(std::string("/mnt/USB0/") + name, "x");
+    std::vector<const char *> names{"clip", "clip.mpeg", "missing.avi", ""};
+    names.insert(names.end(), std::begin(shellish), std::end(shellish));
+    for (const char *name : names) {
         SCOPED_TRACE(name);
         host::shell_log_clear();
         b->file_name = name;
