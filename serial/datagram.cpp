@@ -2,6 +2,7 @@
 // unused ones once per pass.
 #include "serial/datagram.h"
 
+#include "base/trace.h"
 #include "platform/tick.h"
 #include "regs/plc_reg.h"
 #include "serial/command.h"
@@ -110,6 +111,7 @@ uint8_t Datagram_Delete(uint8_t number, uint16_t key) {
 }
 
 void Datagram_Check() {
+    host::trace("Datagram_Check");
     uint32_t now = FPGA_GetFrt();
     if (!g.started) {
         g.started = true;

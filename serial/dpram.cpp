@@ -4,6 +4,7 @@
 // set); and the handover of the programming port to the panel's own command
 // client.
 #include "base/le.h"
+#include "base/trace.h"
 #include "regs/plc_reg.h"
 #include "serial/command.h"
 #include "serial/serial.h"
@@ -63,6 +64,7 @@ void serve_handover() {
 } // namespace
 
 void Dpram_Init() {
+    host::trace("Dpram_Init");
     std::memset(dpram, 0, kMailboxBytes);
     dpram[kServer] = uint8_t(1 - dpram[kClient]);
     std::memset(dpram + kHandover, 0, kHandoverBytes);
@@ -71,6 +73,7 @@ void Dpram_Init() {
 }
 
 void Dpram_Service() {
+    host::trace("Dpram_Service");
     serve_mailbox();
     serve_handover();
 }

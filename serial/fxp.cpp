@@ -7,6 +7,7 @@
 // media code's current directories and open listings are never touched.
 #include "serial/fxp.h"
 
+#include "base/trace.h"
 #include "platform/media.h"
 #include "platform/pass_wait.h"
 #include "platform/slice.h"
@@ -564,6 +565,7 @@ uint32_t Fxp_DoReadData(uint8_t *out, uint32_t max) {
 }
 
 void FxpMain(int) {
+    host::trace("FxpMain");
     // A sliced pass comes from inside media and drawing work: file work here
     // would run under the media code's feet.
     if (g_in_sliced_pass) return;
