@@ -439,14 +439,13 @@ const CmdInfoRow CmdInfo[kCmdOpcodes] = {
     {set_comm_lock,   0, 0, 0},
     {get_baud_rate,   1, 0, 0},
     {set_baud_rate,   0, 0, 0},
-    // Host file transfer and register datagrams: refused until they are built.
-    {do_default,      1, 0, 0}, // 28
-    {do_default,      0, 0, 0}, // 29
-    {do_default,      1, 0, 0}, // 30
-    {do_default,      0, 0, 0}, // 31
-    {do_default,      1, 0, 0}, // 32
-    {do_default,      0, 0, 0}, // 33
-    {do_default,      1, 0, 0}, // 34
+    {parse_fxp_cmd,       1, 0, 0},
+    {write_fxp_data,      0, 0, 0},
+    {read_fxp_data,       1, 0, 0},
+    {cmd_datagram_delete, 0, 0, 0},
+    {cmd_datagram_create, 1, 0, 0},
+    {cmd_datagram_write,  0, 0, 0},
+    {cmd_datagram_read,   1, 0, 0},
     {cmd_negotiation, 0, 0, 0},
     {dummy_cmd,       0, 0, 0},
     {dummy_cmd,       0, 0, 0},

@@ -13,6 +13,7 @@
 #include "platform/unit.h"
 #include "regs/plc_reg.h"
 #include "regs/sr.h"
+#include "serial/fxp.h"
 #include "serial/serial.h"
 #include "serial/vcomm.h"
 
@@ -419,6 +420,7 @@ void Cmd_Init() {
     reset_receive();
     g.idle_seen = Vcomm_Idle;
     CmdHost = 0;
+    Fxp_Initialise();
     Cmd_PortInit(1);
 }
 

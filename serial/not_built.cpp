@@ -17,12 +17,6 @@ void EtnVComm_DeInit(int) {}
 uint32_t EtnVComm_Conn_Cnt(int) {
     return 0;
 }
-void Dpram_Init() {
-    trace("Dpram_Init");
-}
-void Dpram_Service() {
-    trace("Dpram_Service");
-}
 void OCB_Open() {
     trace("OCB_Open");
 }
@@ -34,12 +28,6 @@ void OCB_Update() {
 }
 void OCB_DfltPortChange(int) {
     trace("OCB_DfltPortChange");
-}
-void FxpMain(int) {
-    trace("FxpMain");
-}
-void Datagram_Check() {
-    trace("Datagram_Check");
 }
 void ModemCycle() {
     trace("ModemCycle");
@@ -78,8 +66,6 @@ uint8_t TalkSelect(uint32_t *pc, uint8_t power, int) {
     return not_built(pc, power);
 }
 
-uint8_t dpram[kDpramBytes];
-
 // The option board's serial server and the modem: nothing there.
 PortIpAds PortIP_ads;
 uint32_t OCBReConfigENET() {
@@ -114,6 +100,5 @@ int ModemDataSend(int, const uint8_t *, uint32_t, int) {
 }
 
 void Serial_NotBuiltReset() {
-    std::memset(dpram, 0, sizeof dpram);
     PortIP_ads = {};
 }

@@ -15,6 +15,7 @@ void EtnVComm_DeInit(int iface);
 uint32_t EtnVComm_Conn_Cnt(int iface);
 void Dpram_Init();
 void Dpram_Service();
+void Dpram_Reset();
 void OCB_Open();
 void OCB_Init();
 void OCB_Update();

@@ -70,6 +70,8 @@
 #include "plc/pid.h"
 #include "regs/plc_reg.h"
 #include "screens/screens.h"
+#include "serial/datagram.h"
+#include "serial/fxp.h"
 #include "serial/modbus.h"
 #include "serial/serial.h"
 #include "serial/talk_instr.h"
@@ -204,6 +206,9 @@ const ResetRow kResets[] = {
     ROW(CmdRegs_Reset),
     ROW(TalkInstr_Reset),
     ROW(ModbusSerial_Reset),
+    ROW(Fxp_Reset),
+    ROW(Datagram_Reset),
+    ROW(Dpram_Reset),
     ROW(host::tty_reset),
     ROW(Pgm_Reset),
     ROW(Objm_Reset),

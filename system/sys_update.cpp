@@ -49,6 +49,7 @@ constexpr uint16_t kIdle = 0, kWaiting = 2;
 // The alarm register request of the shared mailbox block: u32 reference at
 // byte 4, u32 size in bits at byte 8, the registers' copy from byte 12.
 constexpr uint32_t kAlarmSize = 8, kAlarmData = 12, kAlarmDataMax = 256;
+constexpr uint32_t kMailboxServer = 0, kMailboxClient = 1; // the register mailbox's toggles
 
 struct UpdateState {
     uint16_t channel[kSysChannels];
@@ -101,6 +102,9 @@ void SYS_Update() {
     // alarms take their 96 bits.
     uint32_t bytes = std::min(le32(dpram + kAlarmSize) / 8, kAlarmDataMax);
     std::memcpy(alarmBuf, dpram + kAlarmData, std::min<uint32_t>(bytes, sizeof alarmBuf));
+    // Collected: the mailbox's next copy is fresh, so a trigger that went off
+    // is seen off (uncollected, the bits set since would stay set for good).
+    dpram[kMailboxClient] = dpram[kMailboxServer];
 
     for (int i = 0; i < kSysChannels; ++i)
         serve(kChannels[i], u.channel[i]);

@@ -293,6 +293,7 @@ void System_Wire() {
         .release = MCMD_Release,
         .set_error = MCMD_SetError,
     });
+    MCMD_SetHooks({.timer_isr = TimerISR, .tickle_watchdog = TickleWatchdogReal});
     Cmd_SetHooks({
         .etn_check_rx = Etn_CheckRx,
         .etn_get_rx = Etn_GetRx,

@@ -7,6 +7,11 @@
 //     download TYPE FILE|APPDIR [--offset N] [--mask HEX]
 //     upload TYPE [--offset N] [--count N] [--header] [-o FILE]
 //     verify TYPE FILE|APPDIR [--offset N]
+//     datagram create TIMEOUT KEY REF... | write N KEY VALUE... | read N KEY |
+//       delete N KEY
+//     fxp "COMMAND" [put FILE | get FILE]   a file-transfer command ("mkd A:\LOGS");
+//       prints "reply CODE [VALUE]", sends FILE after a stor, keeps what a
+//       retr or list sends in FILE (else on standard output)
 //     raw HEX          sends the bytes as they are, prints what comes back
 //   Several commands separated by ";" run in turn until one fails.
 //
@@ -16,6 +21,7 @@
 // from its files as its manifest places it.
 #include "regs/regname.h"
 #include "tools/lib/appbuild.h"
+#include "tools/lib/cmdframe.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -73,20 +79,7 @@ struct Link {
         }
     }
     Bytes frame(uint8_t op, const Bytes &data) const {
-        Bytes p = {op};
-        if (long_form || data.size() > 254) {
-            p.push_back(0xFF);
-            p.push_back(uint8_t(data.size()));
-            p.push_back(uint8_t(data.size() >> 8));
-        } else {
-            p.push_back(uint8_t(data.size()));
-        }
-        p.insert(p.end(), data.begin(), data.end());
-        uint8_t sum = seed;
-        for (uint8_t b : p)
-            sum = uint8_t(sum + b);
-        p.push_back(uint8_t(-sum));
-        return p;
+        return cmdframe::frame(seed, op, data, long_form);
     }
     void command(uint8_t op, Bytes args) {
         args.insert(args.begin(), node);
@@ -252,6 +245,126 @@ int stream_out(Link &l, const Bytes &data, const char *what) {
     }
 }
 
+// Register datagrams: create TIMEOUT KEY REF... | write N KEY VALUE... |
+// read N KEY | delete N KEY.
+int datagram(Link &l, const std::vector<std::string> &a) {
+    if (a.size() < 4) return fail("datagram: create|write|read|delete and their arguments");
+    const std::string &what = a[1];
+    uint32_t key = number(a[3]);
+    Bytes args = {uint8_t(number(a[2])), uint8_t(key), uint8_t(key >> 8)};
+    Bytes data;
+    if (what == "create") {
+        // Register words: a zero word and a high half come before the first
+        // word above 65535, and every word after it shares that high half.
+        uint32_t high = 0;
+        bool paired = false;
+        for (size_t i = 4; i < a.size(); ++i) {
+            uint32_t ref = 0, bits = 0;
+            std::string err;
+            if (!RegName_Parse(a[i], &ref, &bits, &err)) return fail(a[i] + ": " + err);
+            uint32_t word = ref / 16;
+            if ((word >> 16) != high) {
+                if (paired) return fail("datagram: the words above 65535 share one high half");
+                high = word >> 16;
+                paired = true;
+                args.insert(args.end(), {0, 0, uint8_t(high), uint8_t(high >> 8)});
+            }
+            args.push_back(uint8_t(word));
+            args.push_back(uint8_t(word >> 8));
+        }
+        l.command(32, args);
+        if (answer_packet(l, &data) || data.size() != 1) return 1;
+        if (data[0] == 255) return fail("datagram refused");
+        std::printf("datagram %d\n", data[0]);
+        return 0;
+    }
+    if (what == "write") {
+        for (size_t i = 4; i < a.size(); ++i) {
+            uint32_t v = number(a[i]);
+            args.push_back(uint8_t(v));
+            args.push_back(uint8_t(v >> 8));
+        }
+        l.command(33, args);
+        return expect(l);
+    }
+    if (what == "delete") {
+        l.command(31, args);
+        return expect(l);
+    }
+    if (what == "read") {
+        l.command(34, args);
+        int b = l.byte();
+        if (b != kData) return fail(byte_name(b));
+        if (!l.packet_rest(&data)) return fail("bad data packet");
+        std::printf("values");
+        for (size_t i = 0; i + 1 < data.size(); i += 2)
+            std::printf(" %u", unsigned(data[i] | data[i + 1] << 8));
+        std::printf("\n");
+        return 0;
+    }
+    return fail("datagram: create|write|read|delete");
+}
+
+// A file-transfer command: prints its reply code (and value); "put FILE"
+// sends the file after a stor, "get FILE" keeps what a retr or list sends
+// (without it the bytes go to standard output).
+int fxp(Link &l, std::vector<std::string> a) {
+    if (a.size() < 2) return fail("fxp: \"COMMAND\" [put FILE|get FILE]");
+    std::string put, get;
+    for (size_t i = 2; i + 1 < a.size(); i += 2) {
+        if (a[i] == "put")
+            put = a[i + 1];
+        else if (a[i] == "get")
+            get = a[i + 1];
+        else
+            return fail("fxp: put FILE or get FILE");
+    }
+    Bytes args(a[1].begin(), a[1].end());
+    args.push_back(0);
+    l.command(28, args);
+    Bytes data;
+    if (answer_packet(l, &data) || (data.size() != 2 && data.size() != 6))
+        return fail("fxp: no reply code");
+    unsigned code = unsigned(data[0] | data[1] << 8);
+    if (data.size() == 6)
+        std::printf("reply %u %u\n", code,
+                    unsigned(data[2] | data[3] << 8 | data[4] << 16 | unsigned(data[5]) << 24));
+    else
+        std::printf("reply %u\n", code);
+    std::fflush(stdout);
+    if (code == 150 && !put.empty()) {
+        Bytes file;
+        if (!read_file(put, &file)) return fail("cannot read " + put);
+        size_t chunk = std::min<size_t>(l.chunk, 1023);
+        for (size_t pos = 0;; pos += chunk) {
+            size_t n = std::min(chunk, file.size() - std::min(pos, file.size()));
+            Bytes part(file.begin() + long(std::min(pos, file.size())),
+                       file.begin() + long(std::min(pos, file.size()) + n));
+            l.command(29, part);
+            if (expect(l)) return 1;
+            if (n == 0) return 0;
+        }
+    }
+    if (code == 619) {
+        Bytes all;
+        for (;;) {
+            l.command(30, {});
+            if (answer_packet(l, &data)) return 1;
+            if (data.empty()) break;
+            all.insert(all.end(), data.begin(), data.end());
+        }
+        if (get.empty()) {
+            std::fwrite(all.data(), 1, all.size(), stdout);
+        } else {
+            std::ofstream f(get, std::ios::binary);
+            f.write(reinterpret_cast<const char *>(all.data()), long(all.size()));
+            if (!f) return fail("cannot write " + get);
+        }
+        return 0;
+    }
+    return code < 400 ? 0 : 1;
+}
+
 int run(Link &l, std::vector<std::string> a) {
     const std::string c = a[0];
     auto opt = [&](const std::string &name, std::string *value) {
@@ -388,6 +501,8 @@ int run(Link &l, std::vector<std::string> a) {
         if (expect(l)) return 1;
         return stream_out(l, data, c.c_str());
     }
+    if (c == "datagram") return datagram(l, a);
+    if (c == "fxp") return fxp(l, a);
     if (c == "raw") {
         std::string h;
         for (size_t i = 1; i < a.size(); ++i)
@@ -413,6 +528,9 @@ int usage() {
                  "  download TYPE FILE|APPDIR [--offset N] [--mask HEX]\n"
                  "  upload TYPE [--offset N] [--count N] [--header] [-o FILE]\n"
                  "  verify TYPE FILE|APPDIR [--offset N]\n"
+                 "  datagram create TIMEOUT KEY REF... | write N KEY VALUE... | read N KEY |"
+                 " delete N KEY\n"
+                 "  fxp \"COMMAND\" [put FILE | get FILE]\n"
                  "  raw HEX\n"
                  "Several commands separated by \";\" run in turn until one fails.\n");
     return 2;

@@ -12,6 +12,7 @@
 #include "panel_fixture.h"
 #include "plc/fram.h"
 #include "regs/plc_reg.h"
+#include "regs/regname.h"
 #include "serial/serial.h"
 #include "system/appfile.h"
 #include "system/reglink.h"
@@ -292,6 +293,25 @@ TEST_F(SysUpdateTest, AlarmBitsAreCopiedUpToTheBufferSize) {
     put_le32(dpram + 8, 4096); // more than the alarms' 96 bits
     SYS_Update();
     EXPECT_EQ(alarmBuf[kAlarmBufBytes - 1], kAlarmBufBytes);
+}
+
+// The register mailbox keeps a trigger bit set until the update has seen it,
+// and the update collects, so the bit is seen off on a later pass.
+TEST_F(SysUpdateTest, AlarmTriggerPulseIsSeenOnceThenCleared) {
+    uint32_t ref = 0, bits = 0;
+    ASSERT_TRUE(RegName_Parse("%R100", &ref, &bits, nullptr));
+    Dpram_Init();
+    SYS_LoadAlarmRcb(ref, 16);
+    uint8_t on[2] = {0x05, 0}, off[2] = {0, 0};
+    PlcReg_Set(ref, on, 16);
+    Dpram_Service(); // the pulse comes and goes between two updates
+    PlcReg_Set(ref, off, 16);
+    Dpram_Service();
+    SYS_Update();
+    EXPECT_EQ(alarmBuf[0], 0x05);
+    Dpram_Service();
+    SYS_Update();
+    EXPECT_EQ(alarmBuf[0], 0);
 }
 
 TEST_F(SysUpdateTest, BeeperOverrideFollowsSr184InRunModeOnly) {
