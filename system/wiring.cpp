@@ -204,6 +204,9 @@ void System_Wire() {
         .reset_timeout = USRMGR_resetTimeout,
         .gradient_ext = OBJM_GradientExt,
         .holds = ObjDef_Holds,
+        .page_mode = [] { return int(PAGE_mode); },
+        .gray_scale = &SYS_fGrayScale,
+        .dmem_corrupt = CFM_IsDmemCorrupt,
     });
     USRMGR_SetHooks({
         .link_reg32 = SYS_32LinkReg,
