@@ -16,7 +16,7 @@ namespace {
 
 using namespace rec::bar;
 
-constexpr uint32_t kLabels = 0x10, kCaption = 0x800;
+constexpr uint32_t kLabels = 0x10, kHasCaption = 0x800;
 
 struct BarInst {
     ObjInst hdr;
@@ -46,7 +46,7 @@ int16_t create(const uint8_t *def, ObjInst *inst) {
     const RECT r = obj::Rect(def);
     inst->area = RECT{r.left, r.top, int16_t(r.right - 1), int16_t(r.bottom - 1)};
     const bool scale = def[kMarks] != 0;
-    const bool beside = (flags & (kLabels | kCaption)) != 0;
+    const bool beside = (flags & (kLabels | kHasCaption)) != 0;
     b->vertical = width(r) <= height(r) ? 1 : 0;
     RECT bar;
     if (b->vertical) {
@@ -163,7 +163,7 @@ void paint_frame(const uint8_t *def, BarInst *b, DC *dc) {
     GDI_SetPen(dc, 1, 1, frame);
     const RECT &B = b->bar;
     GDI_Rectangle(dc, B.left - 1, B.top - 1, B.right + 1, B.bottom + 1);
-    if (flags & kCaption) {
+    if (flags & kHasCaption) {
         if (const void *text = obj::Text(le32(def + kCaption))) {
             GDI_SetTextColor(dc, frame);
             GDI_SelectFont(dc, def[kFont], nullptr, nullptr);

@@ -14,7 +14,7 @@ namespace {
 
 using namespace rec::lite;
 
-constexpr uint32_t kFlash = 0x2, kFrame = 0x4, kCaption = 0x800;
+constexpr uint32_t kFlash = 0x2, kFrame = 0x4, kHasCaption = 0x800;
 constexpr uint16_t kShapeMask = 0x7, kRing = 0x8, kWhole = 0x1000;
 enum Shape { kRound, kSquare, kBulb, kDarkSocket, kSunken, kSocket };
 
@@ -51,7 +51,7 @@ int16_t create(const uint8_t *def, ObjInst *inst) {
     RECT &c = l->caption;
     c = RECT{int16_t(r.left + 3), int16_t(r.top + 3), int16_t(r.right - 4), int16_t(r.bottom - 4)};
     int at = 0; // where the lamp keeps to: 1 top, 2 bottom, 3 left, 4 right, 0 centre
-    if ((flags & kCaption) && !(style & kWhole)) {
+    if ((flags & kHasCaption) && !(style & kWhole)) {
         const uint8_t align = def[kAlign];
         const void *text = obj::Text(le32(def + kCaption));
         int fh = 0;
@@ -118,14 +118,11 @@ uint16_t signal(const uint8_t *def, ObjInst *inst, int msg, uint32_t force) {
     auto *l = reinterpret_cast<LiteInst *>(inst);
     uint32_t flags = 0;
     const uint16_t r = obj::StateUpdate(def, inst, l->state, kLength, 0, nullptr, &flags, true);
-    uint8_t v;
-    if (flags & kFlash) {
-        l->phase = obj::Flash() ? 1 : 0;
-        v = l->phase ? 0 : obj::Read8(l->value);
-    } else {
-        l->phase = 0;
-        v = obj::Read8(l->value);
-    }
+    l->phase = (flags & kFlash) && obj::Flash() ? 1 : 0;
+    // The whole register counts: a value whose low byte is 0 is still on.
+    uint8_t raw[4];
+    obj::ReadReg(l->value, raw, sizeof raw);
+    const uint8_t v = !l->phase && le32(raw) != 0 ? 1 : 0;
     if (!force && v == l->last) return r;
     l->last = v;
     // A lamp on a see-through background has the background restored first.
@@ -143,7 +140,7 @@ void paint_frame(const uint8_t *def, LiteInst *l, DC *dc) {
         GDI_SetPen(dc, (flags & kFrame) ? 1 : 0, 1, outline);
         GDI_SetFillColor(dc, bg);
         GDI_Rectangle(dc, r.left, r.top, r.right, r.bottom);
-        if (flags & kCaption) {
+        if (flags & kHasCaption) {
             if (const void *text = obj::Text(le32(def + kCaption))) {
                 GDI_SelectFont(dc, def[kFont], nullptr, nullptr);
                 GDI_SetTextColor(dc, outline);

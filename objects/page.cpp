@@ -21,8 +21,8 @@ using namespace rec::page;
 // Flags.
 constexpr uint32_t kFlash = 0x2, kFrame = 0x4, kEnabled = 0x8, kIcon = 0x10, kTargetReg = 0x20,
                    kPush = 0x40, kGoBack = 0x80, kSelectable = 0x100, kSideTab = 0x200,
-                   kCaption = 0x800, kIconKind = 0x2000, kTouch = 0x4000, kRounded = 0x10000,
-                   kIconKind2 = 0x20000;
+                   kHasCaption = 0x800, kDrawKind = 0x2000, kTouch = 0x4000, kRounded = 0x10000,
+                   kDrawKind2 = 0x20000;
 constexpr int kFirstLinkTarget = 1024;
 
 struct PageInst {
@@ -70,7 +70,7 @@ int icon_kind(const uint8_t *def) {
 }
 
 bool draws_kind(uint32_t flags) {
-    return (flags & (kIconKind | kIconKind2)) != 0;
+    return (flags & (kDrawKind | kDrawKind2)) != 0;
 }
 
 // Places the icon beside the caption by the caption's alignment; returns
@@ -137,7 +137,7 @@ int16_t create(const uint8_t *def, ObjInst *inst) {
         p->caption = p->icon = shrink(area, side_of(area) * 29 / 200);
     }
     int at = 0;
-    if ((flags & kCaption) && (flags & kIcon)) at = place_icon(def, p, inst->dc);
+    if ((flags & kHasCaption) && (flags & kIcon)) at = place_icon(def, p, inst->dc);
     if (flags & kIcon) {
         RECT &i = p->icon;
         if (draws_kind(flags) && icon_kind(def) == 5) {
@@ -392,7 +392,7 @@ void paint_content(const uint8_t *def, PageInst *p, DC *dc) {
             pictogram(def, p, dc);
         }
     }
-    if (flags & kCaption) {
+    if (flags & kHasCaption) {
         if (const void *text = obj::Text(le32(def + kCaption))) {
             GDI_SelectFont(dc, def[kFont], nullptr, nullptr);
             GDI_SetTextColor(dc, p->colour);
