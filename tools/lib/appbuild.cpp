@@ -368,9 +368,10 @@ void add_bitmaps(Bytes &file, json &manifest, const json &desc, const std::strin
 bool build(const json &desc, const std::string &base_dir, Built *out, std::string *error) {
     try {
         if (!desc.is_object()) fail("description", "expected an object");
-        std::vector<std::string> known = {"ladder", "pictures"};
+        std::vector<std::string> known = {"ladder"};
         for (const auto &p : app::kConfigParts)
             known.push_back(p.name);
+        known.push_back("pictures");
         for (auto it = desc.begin(); it != desc.end(); ++it)
             if (std::find(known.begin(), known.end(), it.key()) == known.end())
                 fail(it.key(), "unknown part (parts: " + listed(known) + ")");
