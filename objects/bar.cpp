@@ -28,6 +28,7 @@ struct BarInst {
     uint8_t reversed, vertical;
     int16_t drawn, length, full;
     int16_t s0, s1; // where the marks end and where the spine lies
+    uint8_t whole;  // the record holds every field of the class
 };
 
 int width(const RECT &r) {
@@ -42,6 +43,13 @@ int16_t bound(const uint8_t *def, size_t at) {
 
 int16_t create(const uint8_t *def, ObjInst *inst) {
     auto *b = reinterpret_cast<BarInst *>(inst);
+    // A record shorter than the class's has no fields to read: the object
+    // stays hidden and inert.
+    b->whole = obj::Holds(def, 0, kLength) ? 1 : 0;
+    if (!b->whole) {
+        inst->state = 0;
+        return int16_t(sizeof(BarInst));
+    }
     const uint32_t flags = le32(def + rec::kFlags);
     const RECT r = obj::Rect(def);
     inst->area = RECT{r.left, r.top, int16_t(r.right - 1), int16_t(r.bottom - 1)};
@@ -83,8 +91,8 @@ int16_t create(const uint8_t *def, ObjInst *inst) {
 }
 
 uint16_t signal(const uint8_t *def, ObjInst *inst, int msg, uint32_t force) {
-    if (msg != objmsg::kUpdate) return 0;
     auto *b = reinterpret_cast<BarInst *>(inst);
+    if (msg != objmsg::kUpdate || !b->whole) return 0;
     uint32_t flags = 0;
     uint16_t r = obj::StateUpdate(def, inst, b->state, kLength, le16(def + kBarColour), &b->colour,
                                   &flags, true);
@@ -202,7 +210,7 @@ void paint_bar(const uint8_t *def, BarInst *b, DC *dc) {
 void paint(const uint8_t *def, ObjInst *inst, int mode) {
     auto *b = reinterpret_cast<BarInst *>(inst);
     DC *dc = inst->dc;
-    if (!dc) return;
+    if (!dc || !b->whole) return;
     if (mode & 1) paint_frame(def, b, dc);
     if (mode & 2) paint_bar(def, b, dc);
 }

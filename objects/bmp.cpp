@@ -263,12 +263,11 @@ uint16_t signal(const uint8_t *def, ObjInst *inst, int msg, uint32_t arg) {
             if (flags & kMomentary) {
                 write_frame(b, 0);
                 obj::Beep(3);
-            } else if (flags & kSet) {
-                write_frame(b, 1);
-            } else if (flags & kReset) {
-                write_frame(b, 0);
-            } else { // toggle, also when no action is named
+            } else if ((flags & kToggle) || !(flags & (kSet | kReset))) {
+                // Toggle, also when no action is named.
                 write_frame(b, v > 1 ? 0 : 1 - v);
+            } else {
+                write_frame(b, (flags & kSet) ? 1 : 0);
             }
             return 0;
         }

@@ -24,6 +24,7 @@ struct LiteInst {
     RCB *value, *state;
     int16_t inset;
     uint8_t phase, last;
+    uint8_t whole; // the record holds every field of the class
 };
 
 int width(const RECT &r) {
@@ -42,6 +43,13 @@ int shape_of(const uint8_t *def) {
 
 int16_t create(const uint8_t *def, ObjInst *inst) {
     auto *l = reinterpret_cast<LiteInst *>(inst);
+    // A record shorter than the class's has no fields to read: the object
+    // stays hidden and inert.
+    l->whole = obj::Holds(def, 0, kLength) ? 1 : 0;
+    if (!l->whole) {
+        inst->state = 0;
+        return int16_t(sizeof(LiteInst));
+    }
     const uint32_t flags = le32(def + rec::kFlags);
     const uint16_t style = le16(def + kStyle);
     const int shape = style & kShapeMask;
@@ -114,8 +122,8 @@ int16_t create(const uint8_t *def, ObjInst *inst) {
 }
 
 uint16_t signal(const uint8_t *def, ObjInst *inst, int msg, uint32_t force) {
-    if (msg != objmsg::kUpdate) return 0;
     auto *l = reinterpret_cast<LiteInst *>(inst);
+    if (msg != objmsg::kUpdate || !l->whole) return 0;
     uint32_t flags = 0;
     const uint16_t r = obj::StateUpdate(def, inst, l->state, kLength, 0, nullptr, &flags, true);
     l->phase = (flags & kFlash) && obj::Flash() ? 1 : 0;
@@ -318,7 +326,7 @@ void paint_lamp(const uint8_t *def, LiteInst *l, DC *dc) {
 void paint(const uint8_t *def, ObjInst *inst, int mode) {
     auto *l = reinterpret_cast<LiteInst *>(inst);
     DC *dc = inst->dc;
-    if (!dc) return;
+    if (!dc || !l->whole) return;
     if (mode & 1) paint_frame(def, l, dc);
     if (mode & 2) paint_lamp(def, l, dc);
 }

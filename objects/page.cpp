@@ -27,7 +27,7 @@ constexpr int kFirstLinkTarget = 1024;
 
 struct PageInst {
     ObjInst hdr;
-    RECT whole;   // the record rectangle (exclusive)
+    RECT rect;    // the record rectangle (exclusive)
     RECT area;    // what the face takes: the rectangle less the side tab
     RECT caption; // exclusive
     RECT icon;
@@ -37,6 +37,7 @@ struct PageInst {
     RCB *trigger, *target, *state;
     uint8_t side; // 1 left, 2 right, 0 no tab
     uint8_t enabled, phase, last, repaint_all;
+    uint8_t whole; // the record holds every field of the class
 };
 
 uint32_t flags_of(const uint8_t *def) {
@@ -113,9 +114,16 @@ int place_icon(const uint8_t *def, PageInst *p, DC *dc) {
 
 int16_t create(const uint8_t *def, ObjInst *inst) {
     auto *p = reinterpret_cast<PageInst *>(inst);
+    // A record shorter than the class's has no fields to read: the button
+    // stays hidden and inert.
+    p->whole = obj::Holds(def, 0, kLength) ? 1 : 0;
+    if (!p->whole) {
+        inst->state = 0;
+        return int16_t(sizeof(PageInst));
+    }
     const uint32_t flags = flags_of(def);
     const RECT r = obj::Rect(def);
-    p->whole = r;
+    p->rect = r;
     inst->area = RECT{r.left, r.top, int16_t(r.right - 1), int16_t(r.bottom - 1)};
     p->side = 0;
     RECT area = r;
@@ -238,6 +246,7 @@ uint16_t update(const uint8_t *def, PageInst *p, uint32_t force) {
 
 uint16_t signal(const uint8_t *def, ObjInst *inst, int msg, uint32_t arg) {
     auto *p = reinterpret_cast<PageInst *>(inst);
+    if (!p->whole) return 0;
     switch (msg) {
     case objmsg::kUpdate:
         return update(def, p, arg);
@@ -316,7 +325,7 @@ void paint_frame(const uint8_t *def, PageInst *p, DC *dc) {
     }
     GDI_SetPen(dc, 1, 1, colour);
     GDI_SetFillColor(dc, kColorNone);
-    const RECT &w = p->whole;
+    const RECT &w = p->rect;
     if (flags & kSideTab) {
         const int h = std::min(height(w), 32) / 2;
         const int tip = p->side == 1 ? w.left : w.right - 1;
@@ -406,7 +415,7 @@ void paint_content(const uint8_t *def, PageInst *p, DC *dc) {
 void paint(const uint8_t *def, ObjInst *inst, int mode) {
     auto *p = reinterpret_cast<PageInst *>(inst);
     DC *dc = inst->dc;
-    if (!dc) return;
+    if (!dc || !p->whole) return;
     if ((mode & 1) || p->repaint_all) {
         p->repaint_all = 0;
         paint_frame(def, p, dc);

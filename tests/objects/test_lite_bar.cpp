@@ -255,3 +255,23 @@ TEST_F(ObjectsTest, BarScalesLabelsAndCaptions) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(ObjectsTest, RecordsShorterThanTheirClassStayInert) {
+    // A record whose own length ends before the class's fields: nothing is
+    // read past it, drawn or answered.
+    for (int type : {4, 5, 7}) {
+        SCOPED_TRACE(type);
+        build({{uint16_t(type), 0x4009, 100, 100, 159, 159, 32}});
+        put_le16(r_ptr(kValue), 50);
+        open();
+        pass();
+        EXPECT_EQ(update(0, 1), 0);
+        EXPECT_EQ(cb(0).Signal(cb(0).def, cb(0).inst, objmsg::kTouchDown, 130 << 16 | 130), 0);
+        EXPECT_EQ(screen_px(130, 130), 0xFFDF);
+        OBJM_DestroyPage();
+    }
+}
+
+} // namespace
