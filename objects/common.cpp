@@ -66,6 +66,28 @@ bool Holds(const uint8_t *def, size_t offset, size_t size) {
     return g_hooks.holds && g_hooks.holds(def, offset, size);
 }
 
+int PageMode() {
+    return g_hooks.page_mode ? g_hooks.page_mode() : 1;
+}
+
+bool GrayScale() {
+    return g_hooks.gray_scale && *g_hooks.gray_scale;
+}
+
+bool DmemCorrupt() {
+    return g_hooks.dmem_corrupt && g_hooks.dmem_corrupt();
+}
+
+int ScreenWidth(const ObjInst *inst) {
+    const DC *dc = inst && inst->dc ? inst->dc : GDI_GetDisplayDC();
+    return dc ? dc->bounds.right + 1 : 0;
+}
+
+int ScreenHeight(const ObjInst *inst) {
+    const DC *dc = inst && inst->dc ? inst->dc : GDI_GetDisplayDC();
+    return dc ? dc->bounds.bottom + 1 : 0;
+}
+
 const void *Text(uint32_t offset) {
     return OBJM_Text(offset);
 }

@@ -13,10 +13,6 @@ constexpr ObjClass placeholder(int type) {
 } // namespace
 
 const ObjClass EDIT_Class = placeholder(2);
-const ObjClass BAR_Class = placeholder(4);
-const ObjClass PAGE_Class = placeholder(5);
-const ObjClass LITE_Class = placeholder(7);
-const ObjClass BMP_Class = placeholder(8);
 const ObjClass METER_Class = placeholder(9);
 const ObjClass SELCT_Class = placeholder(11);
 const ObjClass KPAD_Class = placeholder(13);

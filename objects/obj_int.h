@@ -20,6 +20,12 @@ void Beep(int length);
 int GotAccess(int level);
 void ResetTimeout();
 bool Holds(const uint8_t *def, size_t offset, size_t size);
+int PageMode();     // 1 while a user screen is shown
+bool GrayScale();   // the display shows grey levels only
+bool DmemCorrupt(); // the program image in memory is corrupt
+// The screen's width and height in pixels.
+int ScreenWidth(const ObjInst *inst);
+int ScreenHeight(const ObjInst *inst);
 
 // The counted multi-line text whose first character is at `offset` of the
 // current language segment (the count stands just before it; each line ends

@@ -43,14 +43,102 @@ struct RecordField {
     FieldKind kind;
 };
 
-// Screen button (type 5).
+// PAGE (type 5), LITE (type 7), BAR (type 4) and BMP (type 8).
+namespace page {
+constexpr size_t kFace = 18;              // u16 face colour or gradient extension offset
+constexpr size_t kColour = 20;            // u16 caption and icon colour
+constexpr size_t kCaption = 22;           // u32 text offset
+constexpr size_t kAlign = 26, kFont = 27; // u8
+constexpr size_t kTrigger = 32;           // u16 link
+constexpr size_t kTriggerSize = 34;       // u8 size code
+constexpr size_t kTarget = 36;            // u16 screen number or link
+constexpr size_t kTargetSize = 38;        // u8 size code
+constexpr size_t kLength = 40;  // then alternative colours, gradient extension, icon record
+constexpr size_t kIconKind = 4; // u8 in the 5-byte icon record
+} // namespace page
+namespace lite {
+constexpr size_t kBackground = 18;        // u16 colour
+constexpr size_t kColour = 20;            // u16 caption, frame and outline colour
+constexpr size_t kCaption = 22;           // u32 text offset
+constexpr size_t kAlign = 26, kFont = 27; // u8
+constexpr size_t kOnColour = 32, kOffColour = 34;
+constexpr size_t kLamp = 36;     // u16 link
+constexpr size_t kLampSize = 38; // u8 size code
+constexpr size_t kStyle = 40;    // u16: shape, ring, whole rectangle
+constexpr size_t kLength = 42;
+} // namespace lite
+namespace bar {
+constexpr size_t kBackground = 18;        // u16 colour, 0xFFFF transparent
+constexpr size_t kColour = 20;            // u16 frame, caption, label and scale colour
+constexpr size_t kCaption = 22;           // u32 text offset
+constexpr size_t kAlign = 26, kFont = 27; // u8
+constexpr size_t kMarks = 29;             // u8 scale marks
+constexpr size_t kBarColour = 32;         // u16
+constexpr size_t kValue = 34;             // u16 link
+constexpr size_t kValueSize = 36;         // u8 size code
+constexpr size_t kLabelFont = 37;         // u8
+constexpr size_t kMin = 40, kMax = 44;    // u32, low 16 bits signed
+constexpr size_t kLength = 56;            // alternative bar colours 1-4 follow
+} // namespace bar
+namespace bmp {
+constexpr size_t kFrames = 28;                       // u8 frame count N
+constexpr size_t kForeground = 32, kBackground = 34; // u16 colours of one-bit pictures
+constexpr size_t kFrame = 36;                        // u16 link of the frame register
+constexpr size_t kFrameSize = 38;                    // u8 size code
+constexpr size_t kRowBytes = 39, kBitsPerPixel = 40; // u8
+constexpr size_t kTable = 42; // N entries: u32 picture offset [, u16 transparent, u16 flags]
+constexpr size_t kLength = 32;
+} // namespace bmp
+
+// clang-format off
 inline constexpr RecordField kPageFields[] = {
-    {"face", 18, FieldKind::Fill},       {"caption_color", 20, FieldKind::Color},
-    {"caption", 22, FieldKind::Text},    {"align", 26, FieldKind::U8},
-    {"font", 27, FieldKind::U8},         {"trigger", 32, FieldKind::Reg},
-    {"trigger_size", 34, FieldKind::U8}, {"target", 36, FieldKind::Reg},
-    {"target_size", 38, FieldKind::U8},
+    {"face", page::kFace, FieldKind::Fill},
+    {"caption_color", page::kColour, FieldKind::Color},
+    {"caption", page::kCaption, FieldKind::Text},
+    {"align", page::kAlign, FieldKind::U8},
+    {"font", page::kFont, FieldKind::U8},
+    {"trigger", page::kTrigger, FieldKind::Reg},
+    {"trigger_size", page::kTriggerSize, FieldKind::U8},
+    {"target", page::kTarget, FieldKind::Reg},
+    {"target_size", page::kTargetSize, FieldKind::U8},
 };
+inline constexpr RecordField kLiteFields[] = {
+    {"background", lite::kBackground, FieldKind::Color},
+    {"colour", lite::kColour, FieldKind::Color},
+    {"caption", lite::kCaption, FieldKind::Text},
+    {"align", lite::kAlign, FieldKind::U8},
+    {"font", lite::kFont, FieldKind::U8},
+    {"on_colour", lite::kOnColour, FieldKind::Color},
+    {"off_colour", lite::kOffColour, FieldKind::Color},
+    {"lamp", lite::kLamp, FieldKind::Reg},
+    {"lamp_size", lite::kLampSize, FieldKind::U8},
+    {"style", lite::kStyle, FieldKind::U16},
+};
+inline constexpr RecordField kBarFields[] = {
+    {"background", bar::kBackground, FieldKind::Color},
+    {"colour", bar::kColour, FieldKind::Color},
+    {"caption", bar::kCaption, FieldKind::Text},
+    {"align", bar::kAlign, FieldKind::U8},
+    {"font", bar::kFont, FieldKind::U8},
+    {"marks", bar::kMarks, FieldKind::U8},
+    {"bar_colour", bar::kBarColour, FieldKind::Color},
+    {"value", bar::kValue, FieldKind::Reg},
+    {"value_size", bar::kValueSize, FieldKind::U8},
+    {"label_font", bar::kLabelFont, FieldKind::U8},
+    {"min", bar::kMin, FieldKind::I32},
+    {"max", bar::kMax, FieldKind::I32},
+};
+inline constexpr RecordField kBmpFields[] = {
+    {"frames", bmp::kFrames, FieldKind::U8},
+    {"foreground", bmp::kForeground, FieldKind::Color},
+    {"background", bmp::kBackground, FieldKind::Color},
+    {"frame", bmp::kFrame, FieldKind::Reg},
+    {"frame_size", bmp::kFrameSize, FieldKind::U8},
+    {"row_bytes", bmp::kRowBytes, FieldKind::U8},
+    {"bits_per_pixel", bmp::kBitsPerPixel, FieldKind::U8},
+};
+// clang-format on
+
 // SHAPE (type 0).
 namespace shape {
 constexpr size_t kFill = 18;   // u16 fill colour, or the gradient extension's offset (type bit 15)
@@ -228,6 +316,12 @@ inline std::span<const RecordField> ClassFields(int type) {
         return kNoteFields;
     case 33:
         return kVidpsFields;
+    case 7:
+        return kLiteFields;
+    case 4:
+        return kBarFields;
+    case 8:
+        return kBmpFields;
     default:
         return {};
     }

@@ -236,6 +236,9 @@ void System_Wire() {
         .reset_timeout = USRMGR_resetTimeout,
         .gradient_ext = OBJM_GradientExt,
         .holds = ObjDef_Holds,
+        .page_mode = [] { return int(PAGE_mode); },
+        .gray_scale = &SYS_fGrayScale,
+        .dmem_corrupt = CFM_IsDmemCorrupt,
     });
     GRAPH_SetHooks({
         .alloc_bbr = SYS_AllocBBR,

@@ -33,6 +33,7 @@ struct ObjSpec {
     uint32_t flags;
     int l, t, r, b;
     int length = 0;
+    std::string pictures = {}; // a bitmap's frame table: a JSON list of picture names
 };
 
 // One record of the loaded page, written in place.
@@ -105,7 +106,8 @@ protected:
 
     // Loads a one-page screen program with these objects; their records
     // are then in `recs`, to be filled in before open().
-    void build(const std::vector<ObjSpec> &objs, uint16_t background = 0xFFDF) {
+    void build(const std::vector<ObjSpec> &objs, uint16_t background = 0xFFDF,
+               const std::string &pictures = "") {
         std::string o;
         for (const ObjSpec &s : objs) {
             if (!o.empty()) o += ", ";
@@ -113,14 +115,15 @@ protected:
                  ", \"flags\": " + std::to_string(s.flags) + ", \"rect\": [" + std::to_string(s.l) +
                  ", " + std::to_string(s.t) + ", " + std::to_string(s.r) + ", " +
                  std::to_string(s.b) + "]" +
-                 (s.length ? ", \"length\": " + std::to_string(s.length) : std::string()) + "}";
+                 (s.length ? ", \"length\": " + std::to_string(s.length) : std::string()) +
+                 (s.pictures.empty() ? std::string() : ", \"pictures\": " + s.pictures) + "}";
         }
         std::string error;
         ASSERT_TRUE(load_screen_program("{\"header_length\": 56, \"pages\": [{\"screen\": 1, "
                                         "\"background\": " +
                                             std::to_string(background) + ", \"objects\": [" + o +
                                             "]}]}",
-                                        &error))
+                                        pictures, &error))
             << error;
         page = kesta_pgm_bl + 8 + 56;
         recs.clear();

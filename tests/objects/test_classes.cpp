@@ -8,7 +8,7 @@
 
 TEST(ObjectClasses, BuiltClassesAreInstalledWithTheirOperations) {
     System_Wire();
-    for (int type : {0, 1, 6, 22, 23}) {
+    for (int type : {0, 1, 4, 5, 6, 7, 8, 22, 23}) {
         const ObjClass *row = Objects_Class(type);
         ASSERT_NE(row, nullptr) << type;
         EXPECT_NE(row->Create, nullptr) << "type " << type << " is a placeholder";

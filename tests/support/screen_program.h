@@ -8,3 +8,7 @@
 // Loads the screen program described by `screens_json` (the value of the
 // "screens" key); false with a message when the builder refuses it.
 bool load_screen_program(const std::string &screens_json, std::string *error = nullptr);
+// The same with the application's pictures (the "pictures" value of the
+// description), which are loaded into the bitmap area and its map.
+bool load_screen_program(const std::string &screens_json, const std::string &pictures_json,
+                         std::string *error);

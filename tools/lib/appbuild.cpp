@@ -7,6 +7,7 @@
 #include "tools/lib/appbuild_datalog.h"
 #include "tools/lib/appbuild_int.h"
 #include "tools/lib/appbuild_net.h"
+#include "tools/lib/appbuild_pictures.h"
 #include "tools/lib/appbuild_users.h"
 #include "tools/lib/iecasm.h"
 #include "tools/lib/ladasm.h"
@@ -300,11 +301,20 @@ void add_security(Bytes &file, json &manifest, const Bytes &data) {
     manifest.push_back(place("security", at, 4 + data.size(), uint32_t(data.size()), crc));
 }
 
-void add_bitmaps(Bytes &file, json &manifest, const json &desc, const std::string &base_dir) {
+void add_bitmaps(Bytes &file, json &manifest, const json &desc, const std::string &base_dir,
+                 const Bytes &pictures) {
     std::map<int, Bytes> slots;
     const json *b = desc.contains("bitmaps") ? &desc["bitmaps"] : nullptr;
     bool empty = b && *b == "empty";
-    if (!b || *b == "default") {
+    if (!pictures.empty()) {
+        // The pictures' area runs on through as many slots as it needs.
+        if (pictures.size() > app::kBmpTableSize) fail("pictures", "do not fit the bitmap area");
+        for (size_t at = 0, n = 0; at < pictures.size(); at += app::kBmpSlotSize, ++n)
+            slots[int(n)] =
+                Bytes(pictures.begin() + long(at),
+                      pictures.begin() + long(std::min(pictures.size(), at + app::kBmpSlotSize)));
+        b = &desc["pictures"];
+    } else if (!b || *b == "default") {
         slots[0] = default_of("bitmaps");
     } else if (b->is_object()) {
         for (auto it = b->begin(); it != b->end(); ++it) {
@@ -361,11 +371,20 @@ bool build(const json &desc, const std::string &base_dir, Built *out, std::strin
         std::vector<std::string> known = {"ladder"};
         for (const auto &p : app::kConfigParts)
             known.push_back(p.name);
+        known.push_back("pictures");
         for (auto it = desc.begin(); it != desc.end(); ++it)
             if (std::find(known.begin(), known.end(), it.key()) == known.end())
                 fail(it.key(), "unknown part (parts: " + listed(known) + ")");
         Built b;
         g_warnings = &b.warnings;
+        std::map<std::string, PictureInfo> pictures;
+        Bytes picture_area;
+        if (desc.contains("pictures")) {
+            if (desc.contains("bitmaps"))
+                fail("pictures", "the pictures make the bitmap area: give no \"bitmaps\"");
+            picture_area = pictures_area(desc["pictures"], base_dir, &pictures);
+        }
+        g_pictures = &pictures;
         Bytes strings; // the screens' texts, built with the screen program before them
         g_string_table = &strings;
         json parts = json::array();
@@ -384,7 +403,7 @@ bool build(const json &desc, const std::string &base_dir, Built *out, std::strin
                 add_security(b.config, parts, part_data(desc, p.name, base_dir));
                 break;
             case app::PartKind::Bitmaps:
-                add_bitmaps(b.config, parts, desc, base_dir);
+                add_bitmaps(b.config, parts, desc, base_dir, picture_area);
                 break;
             }
         }
@@ -393,6 +412,7 @@ bool build(const json &desc, const std::string &base_dir, Built *out, std::strin
         b.manifest = json{{"config.pgm", parts}, {"ladder.pgm", ladder[0]}};
         g_warnings = nullptr;
         g_string_table = nullptr;
+        g_pictures = nullptr;
         *out = std::move(b);
         return true;
     } catch (const Failure &f) {
@@ -402,6 +422,7 @@ bool build(const json &desc, const std::string &base_dir, Built *out, std::strin
     }
     g_warnings = nullptr;
     g_string_table = nullptr;
+    g_pictures = nullptr;
     return false;
 }
 

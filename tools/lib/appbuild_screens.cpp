@@ -6,6 +6,7 @@
 #include "regs/regname.h"
 #include "screens/screens.h"
 #include "tools/lib/appbuild_int.h"
+#include "tools/lib/appbuild_pictures.h"
 
 #include <algorithm>
 #include <map>
@@ -181,7 +182,7 @@ Bytes object_gradient(const json &g, const std::string &where) {
 Bytes screen_object(const json &o, const std::string &where, Links &links, Texts &texts) {
     only_keys(o, where,
               {"type", "flags", "rect", "length", "level", "static", "state", "fields", "colors",
-               "gradient", "pens", "extension"});
+               "gradient", "pens", "extension", "pictures"});
     if (!o.contains("type")) fail(where, "an object needs \"type\"");
     uint16_t type = 0;
     check_type_name(o["type"], &type, where + ".type");
@@ -247,8 +248,41 @@ Bytes screen_object(const json &o, const std::string &where, Links &links, Texts
         length = class_length + extra.size();
         flags |= objflag::kOwnLength;
     }
+    // A bitmap's frame table: the named pictures, each an offset (and, when
+    // one has a transparent colour, that colour and the picture flags).
+    Bytes frames;
+    const PictureInfo *first = nullptr;
+    if (o.contains("pictures")) {
+        const std::string at = where + ".pictures";
+        const json &names = o["pictures"];
+        if (cls != 8) fail(at, "only a bitmap (type 8) has a frame table");
+        if (!extra.empty()) fail(at, "a bitmap takes no alternative colours or gradient");
+        if (!names.is_array() || names.empty() || names.size() > 255)
+            fail(at, "takes a list of 1 to 255 picture names");
+        bool keyed = false;
+        std::vector<const PictureInfo *> list;
+        for (const json &n : names) {
+            if (!g_pictures || !n.is_string() || !g_pictures->count(n.get<std::string>()))
+                fail(at, "names no picture of \"pictures\"");
+            const PictureInfo &p = g_pictures->at(n.get<std::string>());
+            list.push_back(&p);
+            keyed = keyed || p.transparent;
+        }
+        first = list[0];
+        for (const PictureInfo *p : list) {
+            append_le(frames, p->offset, 4);
+            if (keyed) {
+                append_le(frames, p->transparent ? p->colour : 0xFFFF, 2);
+                append_le(frames, p->transparent ? 1 : 0, 2);
+            }
+        }
+        length = std::max(length, rec::bmp::kTable + frames.size());
+        flags |= objflag::kOwnLength;
+    }
     if (o.contains("length")) {
         size_t own = number(o["length"], where + ".length", 0xFFFF);
+        if (!frames.empty() && own < rec::bmp::kTable + frames.size())
+            fail(where, "a length of " + std::to_string(own) + " does not hold the frame table");
         if (own < kObjOwnLengthEnd)
             fail(where,
                  "an object record has at least " + std::to_string(kObjOwnLengthEnd) + " bytes");
@@ -283,6 +317,17 @@ Bytes screen_object(const json &o, const std::string &where, Links &links, Texts
     b.resize(std::max(length, class_length), 0);
     std::copy(extra.begin(), extra.end(), b.begin() + long(class_length));
     b.resize(length);
+    if (first) {
+        std::copy(frames.begin(), frames.end(), b.begin() + long(rec::bmp::kTable));
+        b[rec::bmp::kFrames] = uint8_t(o["pictures"].size());
+        b[rec::bmp::kRowBytes] = uint8_t(first->row_bytes);
+        b[rec::bmp::kBitsPerPixel] = uint8_t(first->depth);
+        const int w = rect[2] - rect[0] + 1, h = rect[3] - rect[1] + 1;
+        if (first->width != w || first->height != h)
+            warn(where, "its pictures are " + std::to_string(first->width) + " x " +
+                            std::to_string(first->height) + ", the bitmap " + std::to_string(w) +
+                            " x " + std::to_string(h) + " (a bitmap shows its rectangle's size)");
+    }
 
     const auto fields = rec::ClassFields(cls);
     if (o.contains("fields")) {

@@ -1,0 +1,38 @@
+// Pictures of the bitmap area for screen objects: the bounded look-up of a
+// stored picture, the cut of raw pictures to the rows their coded length
+// holds, and expansion into memory sized by the object.
+#include "objects/picture.h"
+#include "platform/video.h"
+#include "screens/screens.h"
+
+namespace obj {
+
+bool PictureDib(uint32_t offset, DIB *dib) {
+    ObjPicture pic{};
+    if (!OBJM_Bitmap(offset, &pic)) return false;
+    dib->coding = pic.coding;
+    dib->data_length = pic.length;
+    dib->record_bytes = pic.length;
+    dib->pixels = const_cast<uint8_t *>(pic.data);
+    dib->span_rows = 0;
+    dib->x_origin = 0;
+    // The driver copies a raw picture's rows as they stand: only the rows
+    // its coded length holds are drawn.
+    if (pic.coding == 0) {
+        const uint32_t rows = dib->bytes_per_row ? pic.length / dib->bytes_per_row : 0;
+        if (dib->height > 0 && uint32_t(dib->height) > rows) dib->height = int16_t(rows);
+    }
+    return true;
+}
+
+uint64_t PictureBytes(const DIB &dib, bool alpha) {
+    if (dib.width <= 0 || dib.height <= 0) return 0;
+    return uint64_t(dib.width) * uint64_t(dib.height) * (alpha ? 3u : 2u);
+}
+
+bool PictureExpand(DIB *dib, uint8_t *dest, uint32_t capacity) {
+    if (!dest || !dib->pixels || capacity == 0) return false;
+    return VDR_BmpUnpack(dib, dest, capacity) == dest;
+}
+
+} // namespace obj
