@@ -56,7 +56,6 @@ struct PeripheryHooks {
     int (*keys_enabled)();                   // SYS_KeyEnabled
     void (*request_recovery)();              // sets ForceRecoveryDetectFlag and RecoverMode
     int (*touch_ctrl)(int command, int arg); // TCH_Ctrl
-    const uint8_t *gray_scale;               // SYS_fGrayScale
     uint32_t (*rcb_ref)(const RCB *rcb);     // the reference a register link reaches
 };
 void Objects_SetPeripheryHooks(const PeripheryHooks &hooks);

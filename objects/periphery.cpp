@@ -24,9 +24,6 @@ void RequestRecovery() {
 void TouchCtrl(int command) {
     if (g_hooks.touch_ctrl) g_hooks.touch_ctrl(command, 0);
 }
-bool GrayScale() {
-    return g_hooks.gray_scale && *g_hooks.gray_scale;
-}
 uint32_t RegRef(const RCB *rcb) {
     return rcb && g_hooks.rcb_ref ? g_hooks.rcb_ref(rcb) : 0;
 }

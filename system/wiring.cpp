@@ -255,7 +255,6 @@ void System_Wire() {
         .keys_enabled = SYS_KeyEnabled,
         .request_recovery = [] { ForceRecoveryDetectFlag = RecoverMode = 1; },
         .touch_ctrl = TCH_Ctrl,
-        .gray_scale = &SYS_fGrayScale,
         .rcb_ref = [](const RCB *r) { return r->rref; },
     });
     USRMGR_SetHooks({
