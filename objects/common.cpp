@@ -66,6 +66,18 @@ bool Holds(const uint8_t *def, size_t offset, size_t size) {
     return g_hooks.holds && g_hooks.holds(def, offset, size);
 }
 
+uint16_t Tick() {
+    return g_hooks.tick ? *g_hooks.tick : 0;
+}
+
+bool Grey() {
+    return g_hooks.grey && *g_hooks.grey;
+}
+
+bool NoData(const RCB *rcb) {
+    return rcb && g_hooks.no_data && g_hooks.no_data(rcb);
+}
+
 const void *Text(uint32_t offset) {
     return OBJM_Text(offset);
 }

@@ -12,7 +12,6 @@ constexpr ObjClass placeholder(int type) {
 }
 } // namespace
 
-const ObjClass EDIT_Class = placeholder(2);
 const ObjClass BAR_Class = placeholder(4);
 const ObjClass PAGE_Class = placeholder(5);
 const ObjClass LITE_Class = placeholder(7);
@@ -20,7 +19,6 @@ const ObjClass BMP_Class = placeholder(8);
 const ObjClass METER_Class = placeholder(9);
 const ObjClass GRAPH_Class = placeholder(10);
 const ObjClass SELCT_Class = placeholder(11);
-const ObjClass KPAD_Class = placeholder(13);
 const ObjClass SLIDE_Class = placeholder(14);
 const ObjClass NOTE_Class = placeholder(15);
 const ObjClass ALOG_Class = placeholder(16);
@@ -28,7 +26,6 @@ const ObjClass ALM_Class = placeholder(17);
 const ObjClass CF_Class = placeholder(21);
 const ObjClass ROT_Class = placeholder(24);
 const ObjClass RSPop_Class = placeholder(27);
-const ObjClass ASCKPD_Class = placeholder(28);
 const ObjClass KEY_Class = placeholder(30);
 const ObjClass TRDPop_Class = placeholder(31);
 const ObjClass VIDPS_Class = placeholder(33);

@@ -20,6 +20,9 @@ void Beep(int length);
 int GotAccess(int level);
 void ResetTimeout();
 bool Holds(const uint8_t *def, size_t offset, size_t size);
+uint16_t Tick();
+bool Grey();
+bool NoData(const RCB *rcb);
 
 // The counted multi-line text whose first character is at `offset` of the
 // current language segment (the count stands just before it; each line ends

@@ -22,6 +22,8 @@ extern const ObjClass SHAPE_Class, TEXT_Class, EDIT_Class, BAR_Class, PAGE_Class
 // Puts the state of the screen objects' entry points that are not built yet
 // back to its start values (tests; they hold none yet).
 void Objects_NotBuiltReset();
+// Puts the entry keypads' state back to its start values (tests).
+void Keypads_Reset();
 
 // What the object classes need of the controller (register links, the
 // 10 ms tick, the blink phase, the beeper) and of the screen manager (access
@@ -38,5 +40,8 @@ struct ObjectHooks {
     const uint8_t *(*gradient_ext)(const uint8_t *def, uint32_t offset);
     // The record holds `size` bytes at `offset`.
     bool (*holds)(const uint8_t *def, size_t offset, size_t size);
+    const uint16_t *tick;            // sysTic: 10 ms ticks
+    const uint8_t *grey;             // SYS_fGrayScale: the panel shows grey levels
+    bool (*no_data)(const RCB *rcb); // the register's slot reports no data
 };
 void Objects_SetHooks(const ObjectHooks &hooks);

@@ -203,6 +203,7 @@ const ResetRow kResets[] = {
     ROW(Users_Reset),
     ROW(Language_Reset),
     ROW(Objects_NotBuiltReset),
+    ROW(Keypads_Reset),
     ROW(Serial_NotBuiltReset),
     ROW(MCMD_Reset),
     ROW(Net_NotBuiltReset),

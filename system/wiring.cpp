@@ -204,6 +204,14 @@ void System_Wire() {
         .reset_timeout = USRMGR_resetTimeout,
         .gradient_ext = OBJM_GradientExt,
         .holds = ObjDef_Holds,
+        .tick = &sysTic,
+        .grey = &SYS_fGrayScale,
+        .no_data =
+            [](const RCB *r) {
+                // An external slot (bit 31 without bit 30) reports its link state;
+                // IEC variables never lack data.
+                return (r->ref >> 30) == 2 && (Ext_Obj_Comm_Status[r->ref & 0x1FF][0] & 1) != 0;
+            },
     });
     USRMGR_SetHooks({
         .link_reg32 = SYS_32LinkReg,

@@ -5,7 +5,9 @@
 #include <nlohmann/json.hpp>
 
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -36,6 +38,20 @@ uint64_t colour_or(const nlohmann::json &o, const char *key, uint64_t dflt,
 // The string table a screen program builds with its texts (empty while the
 // description's screens give none), taken as the "string_table" part.
 extern Bytes *g_string_table;
+// The enumerations a screen program builds (empty while it gives none),
+// taken as the "text_table" part.
+extern Bytes *g_text_table;
+// Named enumerations: their table (the "text_table" part's data) and each
+// one's offset in it.
+struct Enumerations {
+    Bytes table;
+    std::map<std::string, uint32_t> offsets;
+    void
+    build(const nlohmann::json &e, const std::string &where,
+          const std::function<uint32_t(const nlohmann::json &, const std::string &)> &text_offset);
+    // A table's offset: its name, or a number as it is.
+    uint32_t offset(const nlohmann::json &v, const std::string &where) const;
+};
 // A screen program (the "screens" contents of "kesta_pgm").
 Bytes screen_program(const nlohmann::json &s, const std::string &where);
 
