@@ -332,6 +332,9 @@ void paint_display(DC *dc, const KeypadHost *h) {
             g.stars[n] = 0;
         }
         out = g.stars;
+        // The cursor's blank, when the row ends in it.
+        const int n = UTIL_WordStrLen(g.stars);
+        c = blank && n > 0 ? Cursor{1, n, n + 1} : Cursor{1, 0, 0};
     }
     GDI_SetTextCallBk(dc, cursor_callback, reinterpret_cast<uintptr_t>(&c));
     draw_text(dc, out, x, y);

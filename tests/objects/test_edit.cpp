@@ -615,17 +615,37 @@ TEST_F(AlphaTest, DisplayWindowKeepsTheCursorInView) {
 }
 
 TEST_F(EditTest, TextWrapsByMeasuredWidths) {
-    build({{2, kShownSelectable, 100, 100, 259, 219}, {2, kShownSelectable, 300, 100, 459, 219}});
-    field(recs[0], 6, 40, 0, 0, 0, 0);
-    field(recs[1], 6, 40, 0, 0, 0, 0);
-    recs[1].u16(edit::kData, uint16_t(r_ref(30)));
-    recs[1].u8(edit::kFont, 7); // no glyphs in this font id: "Font problem"
-    std::memcpy(r_ptr(1), "The quick brown fox jumps over the lazy dog", 40);
-    std::memcpy(r_ptr(30), "abc", 3);
+    // An application font (id 8) whose maximum character width is 0.
+    std::vector<uint8_t> fonts(20 + kFontHeader + 3 * 5, 0);
+    put_le32(&fonts[0], 1);
+    put_le32(&fonts[16], 20);
+    uint8_t *f = &fonts[20];
+    put_le32(f + kFontAscent, 3), put_le32(f + kFontDescent, 1);
+    put_le32(f + kFontMaxWidth, 0), put_le32(f + kFontAvgWidth, 2);
+    put_le32(f + kFontFirst, 'A'), put_le32(f + kFontLast, 'C');
+    put_le32(f + kFontDefault, 'A'), put_le32(f + kFontBytesPerRow, 1);
+    Text_SetAppFonts(fonts.data(), fonts.size());
+    // Lines cut at character positions from the top (label position 0x40),
+    // from the middle down (0), and "Font problem".
+    build({{2, kShownSelectable, 100, 100, 259, 219},
+           {2, kShownSelectable, 300, 100, 459, 219},
+           {2, kShownSelectable, 500, 100, 659, 219}});
+    const char *text = "The quick brown fox jumps over the lazy dog";
+    for (int i = 0; i < 3; ++i) {
+        field(recs[size_t(i)], 6, 43, 0, 0, 0, 0, 2);
+        recs[size_t(i)].u16(edit::kData, uint16_t(r_ref(1 + 30 * i)));
+        std::memcpy(r_ptr(1 + 30 * i), text, 43);
+    }
+    recs[0].u8(edit::kLabelPos, 0x40);
+    recs[2].u8(edit::kFont, 8);
     open();
     pass();
     VID_Update();
     EXPECT_EQ(screen_snapshot_diff("tests/objects/snapshots/edit_wrap.png"), "");
+    EXPECT_EQ(std::string(
+                  static_cast<const char *>(reinterpret_cast<KeypadHost *>(cb(2).inst)->fld.text)),
+              "Font problem");
+    Text_SetAppFonts(nullptr, 0);
 }
 
 TEST_F(EditTest, TransparentFieldsEraseBeforeRepaint) {
