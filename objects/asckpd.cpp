@@ -25,7 +25,6 @@ struct Key {
     int8_t symbol;
 };
 
-constexpr int kBack = 0;
 constexpr Key kBackspace{409, 2, 65, 40, 8, nullptr, kpd::kBackSpace};
 
 // clang-format off

@@ -109,6 +109,11 @@ RECT shrink(const RECT &r, int d) {
 uint16_t units_of(const uint8_t *def) {
     return uint16_t(std::max<int>(def[kWidth] + 16, 32));
 }
+// A text register is linked by its byte count, which holds at most 127: a
+// wider text field keeps to that, so that what is typed is what is stored.
+int text_width(const uint8_t *def) {
+    return std::min<int>(def[kWidth], 127);
+}
 bool wide_of(const uint8_t *def) {
     return def[kFormat] == 7 && PGM_UnicodePresent;
 }
@@ -177,7 +182,7 @@ bool read_value(const uint8_t *def, EditInst *e) {
     case kText: {
         // The register's width bytes, up to the first zero.
         uint8_t b[257] = {};
-        const int w = def[kWidth];
+        const int w = text_width(def);
         obj::ReadReg(e->data, b, uint32_t(w));
         b[w] = 0;
         const bool changed = std::memcmp(b, e->lit, size_t(w) + 1) != 0;
@@ -200,7 +205,7 @@ bool read_value(const uint8_t *def, EditInst *e) {
 void load_lit(const uint8_t *def, EditInst *e) {
     FLD &f = e->k.fld;
     auto *t = reinterpret_cast<char *>(buffer(e));
-    const int w = def[kWidth];
+    const int w = text_width(def);
     int n = 0;
     while (n < w && e->lit[n])
         ++n;
@@ -366,7 +371,7 @@ int16_t create(const uint8_t *def, ObjInst *inst) {
         f.digits = uint8_t(w - dec);
         break;
     case kText:
-        f.digits = uint8_t(std::min(w + 1, 255)); // room for the terminator
+        f.digits = uint8_t(text_width(def) + 1); // room for the terminator
         break;
     case kEnum: {
         f.wide = PGM_UnicodePresent ? 1 : 0;
@@ -479,7 +484,7 @@ int16_t create(const uint8_t *def, ObjInst *inst) {
 
     // Registers.
     const uint16_t link = le16(def + kData);
-    e->data = obj::LinkReg(link, text ? (uint32_t(w) | 0x8000) : def[kDataSize]);
+    e->data = obj::LinkReg(link, text ? (uint32_t(text_width(def)) | 0x8000) : def[kDataSize]);
     if (text && (flags & kTypedLength) && link >= 1024 + 16) e->typed = obj::LinkReg(link - 16, 16);
     inst->state = (flags & 1) ? kInstShown : 0;
     if (le16(def + rec::kStateLink)) {
@@ -657,7 +662,7 @@ void store(const uint8_t *def, EditInst *e, uint32_t copy, const uint16_t *words
     case kText: {
         // Exactly the field's width: the typed text, zeros after it.
         uint8_t b[256] = {};
-        const int w = def[kWidth];
+        const int w = text_width(def);
         std::memcpy(b, buffer(e), std::min<size_t>(f.length, size_t(w)));
         obj::WriteReg(e->data, b, uint32_t(w));
         std::memcpy(e->lit, b, size_t(w));

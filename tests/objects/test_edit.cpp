@@ -538,6 +538,22 @@ TEST_F(AlphaTest, LayoutsCapsAndStore) {
     EXPECT_EQ(reg_text(8), std::string("4bC@>\0\0\0", 8));
 }
 
+TEST_F(AlphaTest, WideTextFieldsKeepToWhatARegisterLinkHolds) {
+    // A register link holds at most 127 bytes: a 200-character field takes
+    // and stores that many, and the register byte after them stays.
+    text_field(200);
+    r_ptr(1)[127] = 0x5A;
+    open();
+    pass();
+    tap(kFieldX, kFieldY);
+    for (int i = 0; i < 130; ++i)
+        tap(digit_key('1'));
+    EXPECT_EQ(fld().length, 127);
+    tap(kTextEnter);
+    EXPECT_EQ(reg_text(127), std::string(127, '1'));
+    EXPECT_EQ(r_ptr(1)[127], 0x5A);
+}
+
 TEST_F(AlphaTest, LoginFieldsStayOnTheDigitLayout) {
     // The login form opens the keypad over its user-name and password
     // fields (formats 16 and 17): "@?$" keeps the digit layout there.
