@@ -59,3 +59,8 @@ void CFM_Reset();
 // back to its start values (tests): no alarm data, the status cycle not due.
 // The firmware search set by CFM_SetFirmwareSearch is wiring and stays.
 void Data_NotBuiltReset();
+
+// Recipes: the name (and the path) of recipe `number` of the recipe table.
+// With `copy` the name is copied into `name` (at most `size` bytes with its
+// terminator); returns 0 for a number beyond the table (nothing copied).
+int GetRecipeNamePath(int number, char *name, char *path, int size, int copy);

@@ -13,6 +13,7 @@
 bool timezoneAdvance;
 
 uint8_t *pPGM_Strings;
+uint8_t *pPGM_TextTbls; // set by the program loader; enumerations read their tables here
 bool PGM_bShowAsterixForNodata;
 
 namespace {

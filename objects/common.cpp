@@ -88,6 +88,14 @@ int ScreenHeight(const ObjInst *inst) {
     return dc ? dc->bounds.bottom + 1 : 0;
 }
 
+uint16_t Tick() {
+    return g_hooks.tick ? *g_hooks.tick : 0;
+}
+
+bool NoData(const RCB *rcb) {
+    return rcb && g_hooks.no_data && g_hooks.no_data(rcb);
+}
+
 const void *Text(uint32_t offset) {
     return OBJM_Text(offset);
 }

@@ -26,6 +26,8 @@ bool DmemCorrupt(); // the program image in memory is corrupt
 // The screen's width and height in pixels.
 int ScreenWidth(const ObjInst *inst);
 int ScreenHeight(const ObjInst *inst);
+uint16_t Tick();
+bool NoData(const RCB *rcb);
 
 // The counted multi-line text whose first character is at `offset` of the
 // current language segment (the count stands just before it; each line ends

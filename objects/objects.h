@@ -27,6 +27,8 @@ extern const ObjClass SHAPE_Class, TEXT_Class, EDIT_Class, BAR_Class, PAGE_Class
 // Puts the state of the screen objects' entry points that are not built yet
 // back to its start values (tests; they hold none yet).
 void Objects_NotBuiltReset();
+// Puts the entry keypads' state back to its start values (tests).
+void Keypads_Reset();
 
 // What the object classes need of the controller (register links, the
 // 10 ms tick, the blink phase, the beeper) and of the screen manager (access
@@ -46,6 +48,8 @@ struct ObjectHooks {
     int (*page_mode)();        // PAGE_mode: 1 while a user screen is shown
     const uint8_t *gray_scale; // SYS_fGrayScale: the display shows grey levels only
     uint8_t (*dmem_corrupt)(); // CFM_IsDmemCorrupt: the program image in memory is corrupt
+    const uint16_t *tick;            // sysTic: 10 ms ticks
+    bool (*no_data)(const RCB *rcb); // the register's slot reports no data
 };
 void Objects_SetHooks(const ObjectHooks &hooks);
 

@@ -35,6 +35,7 @@ enum class FieldKind : uint8_t {
     Reg,   // u16 register link: a register name ("%R1", a page link) or a number
     Text,  // u32 offset of a text in the string table: a text or an offset
     Fill,  // u16 fill colour; with type bit 15 the record offset of the gradient extension
+    Enum,  // u32 offset of an enumeration in the text tables: its name or an offset
 };
 
 struct RecordField {
@@ -194,6 +195,21 @@ constexpr size_t kPenList = 68, kPenBytes = 8;         // u16 colour, u16 style,
 constexpr size_t kExtBytes = 16;
 constexpr size_t kLength = 56;
 } // namespace graph
+// EDIT (type 2), the data-entry field.
+namespace edit {
+constexpr size_t kFill = 18;        // u16 background colour or gradient extension offset
+constexpr size_t kFrameColour = 20; // u16 frame and label colour (0xFFFF: the value colour)
+constexpr size_t kLabel = 22;       // u32 text offset
+constexpr size_t kLabelPos = 26, kLabelFont = 27; // u8
+constexpr size_t kValueColour = 32;               // u16
+constexpr size_t kData = 34;                      // u16 link
+constexpr size_t kDataSize = 36;                  // u8 size code
+constexpr size_t kRecipe = 38;                    // u8 recipe options (format 14)
+constexpr size_t kLimits = 40;                    // u32 x 4: minimum, maximum, table, recipe
+constexpr size_t kFormat = 56, kFieldFlags = 58, kWidth = 59, kDecimals = 60, kFont = 61; // u8
+constexpr size_t kUnits = 62;                                                             // u32
+constexpr size_t kLength = 66; // alternative colours, gradient extension, LREAL limits follow
+} // namespace edit
 
 // clang-format off
 inline constexpr RecordField kShapeFields[] = {
@@ -296,6 +312,27 @@ inline constexpr RecordField kVidpsFields[] = {
     {"file", vidps::kFileName, FieldKind::Text},
     {"file_register", vidps::kFileName, FieldKind::Reg},
 };
+inline constexpr RecordField kEditFields[] = {
+    {"fill", edit::kFill, FieldKind::Fill},
+    {"frame_colour", edit::kFrameColour, FieldKind::Color},
+    {"label", edit::kLabel, FieldKind::Text},
+    {"label_position", edit::kLabelPos, FieldKind::U8},
+    {"label_font", edit::kLabelFont, FieldKind::U8},
+    {"colour", edit::kValueColour, FieldKind::Color},
+    {"data", edit::kData, FieldKind::Reg},
+    {"data_size", edit::kDataSize, FieldKind::U8},
+    {"recipe", edit::kRecipe, FieldKind::U8},
+    {"min", edit::kLimits, FieldKind::U32},
+    {"max", edit::kLimits + 4, FieldKind::U32},
+    {"enumeration", edit::kLimits + 8, FieldKind::Enum},
+    {"recipe_number", edit::kLimits + 12, FieldKind::U32},
+    {"format", edit::kFormat, FieldKind::U8},
+    {"field_flags", edit::kFieldFlags, FieldKind::U8},
+    {"width", edit::kWidth, FieldKind::U8},
+    {"decimals", edit::kDecimals, FieldKind::U8},
+    {"font", edit::kFont, FieldKind::U8},
+    {"units", edit::kUnits, FieldKind::Text},
+};
 // clang-format on
 
 // The named class fields of each type. A class adds its table here and a case
@@ -322,6 +359,8 @@ inline std::span<const RecordField> ClassFields(int type) {
         return kBarFields;
     case 8:
         return kBmpFields;
+    case 2:
+        return kEditFields;
     default:
         return {};
     }
@@ -334,6 +373,7 @@ inline size_t FieldSize(FieldKind k) {
     case FieldKind::U32:
     case FieldKind::I32:
     case FieldKind::Text:
+    case FieldKind::Enum:
         return 4;
     default:
         return 2;

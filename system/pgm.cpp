@@ -23,7 +23,7 @@ uint8_t PGM_state;
 uint16_t PGM_fault;
 uint16_t PAGE_current, PAGE_mode;
 const uint8_t *tPage[kScreens];
-uint8_t *pPgmHdr, *pPGM_TextTbls, *pPGM_Bitmaps, *pPGM_Alarms, *pPGM_Fonts;
+uint8_t *pPgmHdr, *pPGM_Bitmaps, *pPGM_Alarms, *pPGM_Fonts;
 uint8_t *pPGM_Video, *pPGM_Scap, *pPGM_Cfmgr, *pPGM_ExtRef, *pPGM_Menus;
 uint32_t PGM_TchSenAddr;
 uint16_t PAGE_num;

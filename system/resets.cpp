@@ -219,6 +219,7 @@ const ResetRow kResets[] = {
     ROW(GRAPH_Reset),
     ROW(KeySld_Reset),
     ROW(Note_Reset),
+    ROW(Keypads_Reset),
     ROW(Serial_NotBuiltReset),
     ROW(MCMD_Reset),
     ROW(Net_NotBuiltReset),

@@ -239,6 +239,13 @@ void System_Wire() {
         .page_mode = [] { return int(PAGE_mode); },
         .gray_scale = &SYS_fGrayScale,
         .dmem_corrupt = CFM_IsDmemCorrupt,
+        .tick = &sysTic,
+        .no_data =
+            [](const RCB *r) {
+                // An external slot (bit 31 without bit 30) reports its link state;
+                // IEC variables never lack data.
+                return (r->ref >> 30) == 2 && (Ext_Obj_Comm_Status[r->ref & 0x1FF][0] & 1) != 0;
+            },
     });
     GRAPH_SetHooks({
         .alloc_bbr = SYS_AllocBBR,

@@ -1,8 +1,9 @@
-// Text, shape, null, switch and trend graph objects drawn from any records
-// and any string table: opening a page of them, the update pass (trend
-// graphs sample and draw, their rings in the battery-backed memory), touches
-// and a language switch must never crash, hang, or read outside the records,
-// the screen program, the string table or the battery-backed memory.
+// Objects drawn from any records and any string table (whose bytes also
+// serve as the text tables of enumerations): opening a page of them, the
+// update pass (trend graphs sample and draw, their rings in the
+// battery-backed memory), touches (on the keypads too) and a language switch
+// must never crash, hang, or read outside the records, the screen program,
+// the string table, the text tables or the battery-backed memory.
 //
 // Input: byte 0 the number of touch events per pass, byte 1 the number of
 // languages, bytes 2-3 the length of the string table's data, that data,
@@ -46,6 +47,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     pPGM_Strings = s >= 8 ? string_table_bl + 16 : nullptr;
     uint8_t *spast = string_table_bl + 8 + s;
     ASAN_POISON_MEMORY_REGION(spast, smax - s);
+    const size_t tmax = app::kConfigParts[6].capacity - 8;
+    std::memcpy(text_table_bl + 8, data, s);
+    put_le32(text_table_bl + 4, uint32_t(s));
+    pPGM_TextTbls = s ? text_table_bl + 8 : nullptr;
+    uint8_t *tpast = text_table_bl + 8 + s;
+    ASAN_POISON_MEMORY_REGION(tpast, tmax - s);
     data += s;
     size -= s;
 
@@ -85,6 +92,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 
     ASAN_UNPOISON_MEMORY_REGION(past, max - n);
     ASAN_UNPOISON_MEMORY_REGION(spast, smax - s);
+    ASAN_UNPOISON_MEMORY_REGION(tpast, tmax - s);
+    std::memset(text_table_bl + 8, 0, s);
     std::memset(kesta_pgm_bl + 8, 0, n);
     std::memset(string_table_bl + 8, 0, s);
     return 0;

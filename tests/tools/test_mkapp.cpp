@@ -322,3 +322,46 @@ TEST_F(MkappTest, UnicodeTextsAreSixteenBitsWide) {
                                            2,  0, 0xA9, 3, 0, 0, 'A', 0, 0, 0};
     EXPECT_EQ(t, expected);
 }
+
+// Enumerations: tables of values and string offsets in the text tables,
+// their texts in the string table; EDIT fields name them.
+TEST_F(MkappTest, EnumerationsGoIntoTheTextTables) {
+    appbuild::Built b;
+    std::string error;
+    ASSERT_TRUE(appbuild::build_text(R"({"kesta_pgm": {"screens": {
+        "enumerations": {"A": [[-1, "no"], [7, "yes"]], "B": [[3, "yes"]]},
+        "pages": [{"screen": 1, "objects": [{"type": "EDIT", "fields": {"enumeration": "B"}}]}]}}})",
+                                     "", &b, &error))
+        << error;
+    const std::vector<uint8_t> t = part(b, "text_table");
+    // clang-format off
+    const std::vector<uint8_t> expected = {
+        0, 0, 2, 0, 0xFF, 0xFF, 0xFF, 0xFF, 1, 0, 0, 0, 7, 0, 0, 0, 5, 0, 0, 0, // "A" at 0
+        0, 0, 1, 0, 3, 0, 0, 0, 5, 0, 0, 0,                                     // "B" at 20
+    };
+    // clang-format on
+    EXPECT_EQ(t, expected);
+    const std::vector<uint8_t> s = part(b, "string_table");
+    ASSERT_GE(s.size(), 8u + 8u);
+    EXPECT_EQ(std::string(s.begin() + 8, s.begin() + 16), std::string("\1no\0\1yes\0", 8));
+    struct Case {
+        const char *enums, *field, *message;
+    } cases[] = {
+        {R"({"A": [[2, "b"], [1, "a"]]})", "\"A\"", "enumerations.A[1]: values must ascend"},
+        {R"({"A": []})", "\"A\"", "enumerations.A: an enumeration is a list of [value, text]"},
+        {R"({"A": [[1, "a"]]})", "\"C\"",
+         "enumeration: unknown enumeration \"C\" (enumerations: A)"},
+    };
+    for (const Case &c : cases) {
+        const std::string json =
+            std::string(R"({"kesta_pgm": {"screens": {"enumerations": )") + c.enums +
+            R"(, "pages": [{"screen": 1, "objects": [{"type": "EDIT", "fields": {"enumeration": )" +
+            c.field + "}}]}]}}}";
+        EXPECT_FALSE(appbuild::build_text(json, "", &b, &error)) << c.enums;
+        EXPECT_NE(error.find(c.message), std::string::npos) << error;
+    }
+    EXPECT_FALSE(appbuild::build_text(
+        R"({"kesta_pgm": {"screens": {"enumerations": {"A": [[1, "a"]]}}}, "text_table": "default"})",
+        "", &b, &error));
+    EXPECT_NE(error.find("text_table: given twice"), std::string::npos) << error;
+}

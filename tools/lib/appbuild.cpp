@@ -387,6 +387,8 @@ bool build(const json &desc, const std::string &base_dir, Built *out, std::strin
         g_pictures = &pictures;
         Bytes strings; // the screens' texts, built with the screen program before them
         g_string_table = &strings;
+        Bytes enums; // the screens' enumerations, likewise
+        g_text_table = &enums;
         json parts = json::array();
         for (const auto &p : app::kConfigParts) {
             switch (p.kind) {
@@ -395,6 +397,12 @@ bool build(const json &desc, const std::string &base_dir, Built *out, std::strin
                     if (desc.contains(p.name))
                         fail(p.name, "given twice: by the part and by the screens' texts");
                     add_block(b.config, parts, p.name, strings, p.capacity);
+                    break;
+                }
+                if (std::string(p.name) == "text_table" && !enums.empty()) {
+                    if (desc.contains(p.name))
+                        fail(p.name, "given twice: by the part and by the screens' enumerations");
+                    add_block(b.config, parts, p.name, enums, p.capacity);
                     break;
                 }
                 add_block(b.config, parts, p.name, part_data(desc, p.name, base_dir), p.capacity);
@@ -413,6 +421,7 @@ bool build(const json &desc, const std::string &base_dir, Built *out, std::strin
         g_warnings = nullptr;
         g_string_table = nullptr;
         g_pictures = nullptr;
+        g_text_table = nullptr;
         *out = std::move(b);
         return true;
     } catch (const Failure &f) {
@@ -423,6 +432,7 @@ bool build(const json &desc, const std::string &base_dir, Built *out, std::strin
     g_warnings = nullptr;
     g_string_table = nullptr;
     g_pictures = nullptr;
+    g_text_table = nullptr;
     return false;
 }
 

@@ -33,7 +33,11 @@
 //       length), "page_count" (default the number of pages),
 //       "language_register" and "touch_register" (a register name or a
 //       reference), "languages" (default 1, or the strings' languages),
-//       "fonts_check", "strings", "capture" and "pages".
+//       "fonts_check", "strings", "enumerations", "capture" and "pages".
+//     "enumerations": {"Name": [[value, text], ...]} writes named tables into
+//       the "text_table" part (u16 marker 0, u16 count, then per entry the u32
+//       value and the u32 offset of its text in the string table; values
+//       ascending, 32-bit signed); an EDIT field's "enumeration" names one.
 //     "pages": [{"screen": 1-1023, "background": colour, "fault": true (shows
 //       the display-fault message), "version": 0-2 (default 2), "gradient":
 //       [start, end, lead-in, lead-out] (a gradient background, version 2),

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -51,6 +52,20 @@ GraphTail graph_tail(const nlohmann::json &o, const std::string &where, const Li
                      const TextOf &text_of);
 void graph_finish(Bytes &record, const GraphTail &t);
 
+// The enumerations a screen program builds (empty while it gives none),
+// taken as the "text_table" part.
+extern Bytes *g_text_table;
+// Named enumerations: their table (the "text_table" part's data) and each
+// one's offset in it.
+struct Enumerations {
+    Bytes table;
+    std::map<std::string, uint32_t> offsets;
+    void
+    build(const nlohmann::json &e, const std::string &where,
+          const std::function<uint32_t(const nlohmann::json &, const std::string &)> &text_offset);
+    // A table's offset: its name, or a number as it is.
+    uint32_t offset(const nlohmann::json &v, const std::string &where) const;
+};
 // A screen program (the "screens" contents of "kesta_pgm").
 Bytes screen_program(const nlohmann::json &s, const std::string &where);
 

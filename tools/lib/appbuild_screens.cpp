@@ -179,7 +179,8 @@ Bytes object_gradient(const json &g, const std::string &where) {
 // state mask and register link, the rectangle, the named class fields (zero
 // where not given) up to the class's record length; then the alternative
 // colours and the gradient extension, which the record's own length covers.
-Bytes screen_object(const json &o, const std::string &where, Links &links, Texts &texts) {
+Bytes screen_object(const json &o, const std::string &where, Links &links, Texts &texts,
+                    const Enumerations &enums) {
     only_keys(o, where,
               {"type", "flags", "rect", "length", "level", "static", "state", "fields", "colors",
                "gradient", "pens", "extension", "pictures"});
@@ -386,6 +387,9 @@ Bytes screen_object(const json &o, const std::string &where, Links &links, Texts
             case rec::FieldKind::Text:
                 value = v.is_number() ? number(v, at, 0xFFFFFFFFu) : texts.offset(v, at);
                 break;
+            case rec::FieldKind::Enum:
+                value = enums.offset(v, at);
+                break;
             }
             for (size_t i = 0; i < size; ++i)
                 b[field->offset + i] = uint8_t(value >> (8 * i));
@@ -422,7 +426,8 @@ constexpr size_t kPageLinkTable = 10; // page offset of the link table's offset
 
 // A page record (version 0-2, default 2; a gradient background with version
 // 2) and its objects; the registers they name go to `links`.
-Bytes screen_page(const json &p, const std::string &where, Links &links, Texts &texts) {
+Bytes screen_page(const json &p, const std::string &where, Links &links, Texts &texts,
+                  const Enumerations &enums) {
     only_keys(p, where, {"screen", "background", "fault", "objects", "version", "gradient"});
     if (!p.contains("screen")) fail(where, "a page needs \"screen\"");
     uint64_t screen = number(p["screen"], where + ".screen", 1023);
@@ -451,8 +456,8 @@ Bytes screen_page(const json &p, const std::string &where, Links &links, Texts &
         b.insert(b.end(), gradient.begin(), gradient.end());
     }
     for (size_t i = 0; i < objects.size(); ++i) {
-        Bytes o =
-            screen_object(objects[i], where + ".objects[" + std::to_string(i) + "]", links, texts);
+        Bytes o = screen_object(objects[i], where + ".objects[" + std::to_string(i) + "]", links,
+                                texts, enums);
         b.insert(b.end(), o.begin(), o.end());
     }
     return b;
@@ -501,7 +506,8 @@ void screen_strings(const json &s, const std::string &where, Texts &texts) {
 Bytes screen_program(const json &s, const std::string &where) {
     only_keys(s, where,
               {"start_screen", "flags", "header_length", "size", "page_count", "language_register",
-               "languages", "touch_register", "fonts_check", "pages", "capture", "strings"});
+               "languages", "touch_register", "fonts_check", "pages", "capture", "strings",
+               "enumerations"});
     uint32_t hlen = uint32_t(number_or(s, "header_length", 56, where, 0xFFFF));
     if (hlen < 16 || hlen > 56) fail(where, "\"header_length\" is 16 to 56");
     const json pages = s.contains("pages") ? s["pages"] : json::array();
@@ -515,6 +521,10 @@ Bytes screen_program(const json &s, const std::string &where) {
     uint64_t languages = number_or(s, "languages", texts.languages, where, 0xFFFFFFFFu);
     if (s.contains("strings") && languages != texts.languages)
         fail(where, "\"languages\" differs from the strings' languages");
+    Enumerations enums;
+    if (s.contains("enumerations"))
+        enums.build(s["enumerations"], where + ".enumerations",
+                    [&](const json &v, const std::string &at) { return texts.offset(v, at); });
     Bytes b;
     append_le(b, number_or(s, "size", hlen, where, 0xFFFFFFFFu), 4);
     append_le(b, 0, 4);
@@ -535,7 +545,7 @@ Bytes screen_program(const json &s, const std::string &where) {
     for (size_t i = 0; i < pages.size(); ++i) {
         std::string page = where + ".pages[" + std::to_string(i) + "]";
         Links links;
-        Bytes p = screen_page(pages[i], page, links, texts);
+        Bytes p = screen_page(pages[i], page, links, texts, enums);
         if (!links.refs.empty()) tables.emplace_back(b.size(), std::move(links));
         b.insert(b.end(), p.begin(), p.end());
         uint64_t screen = pages[i]["screen"].get<uint64_t>();
@@ -560,6 +570,7 @@ Bytes screen_program(const json &s, const std::string &where) {
         b.insert(b.end(), c.begin(), c.end());
     }
     if (texts.used && g_string_table) *g_string_table = texts.table();
+    if (!enums.table.empty() && g_text_table) *g_text_table = enums.table;
     return b;
 }
 
