@@ -45,9 +45,9 @@ struct ObjectHooks {
     const uint8_t *(*gradient_ext)(const uint8_t *def, uint32_t offset);
     // The record holds `size` bytes at `offset`.
     bool (*holds)(const uint8_t *def, size_t offset, size_t size);
-    int (*page_mode)();        // PAGE_mode: 1 while a user screen is shown
-    const uint8_t *gray_scale; // SYS_fGrayScale: the display shows grey levels only
-    uint8_t (*dmem_corrupt)(); // CFM_IsDmemCorrupt: the program image in memory is corrupt
+    int (*page_mode)();              // PAGE_mode: 1 while a user screen is shown
+    const uint8_t *gray_scale;       // SYS_fGrayScale: the display shows grey levels only
+    uint8_t (*dmem_corrupt)();       // CFM_IsDmemCorrupt: the program image in memory is corrupt
     const uint16_t *tick;            // sysTic: 10 ms ticks
     bool (*no_data)(const RCB *rcb); // the register's slot reports no data
 };

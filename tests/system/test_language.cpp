@@ -18,7 +18,6 @@
 
 namespace {
 
-
 class LanguagePageTest : public VideoTest {
 protected:
     static uint8_t *lang_ptr() { return plc_reg + reg::kR + 18; }
