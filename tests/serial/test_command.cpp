@@ -12,6 +12,7 @@
 #include "regs/sr.h"
 #include "serial/command.h"
 #include "serial/vcomm.h"
+#include "tools/lib/cmdframe.h"
 
 #include <algorithm>
 #include <deque>
@@ -25,20 +26,7 @@ constexpr uint8_t kSeed = 5, kOwnId = 1, kOtherNode = 7;
 
 // A packet as the tool writes it (short form unless `long_form`).
 Bytes packet(uint8_t op, const Bytes &data, bool long_form = false, uint8_t seed = kSeed) {
-    Bytes p = {op};
-    if (long_form || data.size() > 254) {
-        p.push_back(0xFF);
-        p.push_back(uint8_t(data.size()));
-        p.push_back(uint8_t(data.size() >> 8));
-    } else {
-        p.push_back(uint8_t(data.size()));
-    }
-    p.insert(p.end(), data.begin(), data.end());
-    uint8_t sum = seed;
-    for (uint8_t b : p)
-        sum = uint8_t(sum + b);
-    p.push_back(uint8_t(-sum));
-    return p;
+    return cmdframe::frame(seed, op, data, long_form);
 }
 Bytes cmd(uint8_t op, Bytes args, uint8_t target = kOwnId) {
     args.insert(args.begin(), target);
