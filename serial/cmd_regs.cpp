@@ -386,6 +386,13 @@ void cmd_negotiation() {
 }
 
 void tr_debug_switch() {
+    // Without a runtime nothing would ever serve the link or hand the port
+    // back: the tool would lose the panel until a restart.
+    if (!hooks().tr_running || !hooks().tr_running()) {
+        putbyte(kRefused);
+        cmd_finish();
+        return;
+    }
     putbyte(kAck);
     if (CmdHost == kHostSerial || CmdHost == kHostUsb) {
         Timer_Stop(CmdBaudTimer);

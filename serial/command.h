@@ -120,6 +120,7 @@ struct CmdHooks {
     bool (*iec_active)(); // the IEC runtime runs with its variables enumerated
     int (*tr_store_backup)();
     int (*tr_load_backup)();
+    bool (*tr_running)(); // an IEC application is loaded and its runtime started
     void (*tr_connect_serial)();
     void (*tr_connect_ethernet)();
 };

@@ -348,6 +348,7 @@ void System_Wire() {
         .iec_active = [] { return TrevantRuntime != 0 && trevant_variables_enumerateded != 0; },
         .tr_store_backup = tr_reg_store_backup,
         .tr_load_backup = tr_reg_load_backup,
+        .tr_running = [] { return TrevantRuntime != 0; },
         .tr_connect_serial = Tr_Connect_Serial,
         .tr_connect_ethernet = Tr_Connect_Ethernet,
     });

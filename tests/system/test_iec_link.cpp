@@ -100,6 +100,7 @@ protected:
         }
     }
     void switch_to_the_runtime() {
+        TrevantRuntime = 1;
         tool_sends(command(38));
         passes();
         ASSERT_EQ(tool_reads(1), "\xA0");
@@ -121,6 +122,15 @@ protected:
     std::string link;
     int reader = -1, port_fd = -1;
 };
+
+TEST_F(IecLink, WithoutARuntimeTheSwitchIsRefusedAndThePortStays) {
+    tool_sends(command(38));
+    passes();
+    EXPECT_EQ(tool_reads(1), "\x09");
+    EXPECT_EQ(Vcomm_Drv[0].mode[5] & 0xF, 1);
+    EXPECT_EQ(is_trprotocol, 0);
+    panel_answers();
+}
 
 TEST_F(IecLink, TheRuntimeReadsThePortUntilItsIdleTimeGivesItBack) {
     switch_to_the_runtime();
