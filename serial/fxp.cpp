@@ -543,7 +543,10 @@ void Fxp_DoParseCommand(const char *text) {
         g.command_prv = true;
         return;
     }
-    std::snprintf(io().text, sizeof io().text, "%s", text);
+    // Callers hand a terminated text; keep at most what the field holds.
+    const size_t n = strnlen(text, sizeof io().text - 1);
+    std::memcpy(io().text, text, n);
+    io().text[n] = 0;
     io().reply_code = 651;
     io().reply_value = kFxpNoValue;
     io().pending = 1;

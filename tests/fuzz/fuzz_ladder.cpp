@@ -17,6 +17,7 @@
 #include "plc/ladder.h"
 #include "plc/ladder_ops.h"
 #include "regs/plc_reg.h"
+#include "serial/vcomm.h"
 #include "system/nvram.h"
 #include "system/wiring.h"
 #include "tools/lib/ladasm.h"
@@ -35,6 +36,7 @@ void setup() {
     host::set_root(mkdtemp(tmpl));
     host::clock_use_virtual();
     System_Wire();
+    Vcomm_Init(); // port rows without a line, as start-up installs them
     g_ready = true;
 }
 } // namespace

@@ -31,7 +31,7 @@ size_t serve_all(std::vector<uint8_t> &buf, size_t have) {
         if (len && (len > kModbusTxBytes || 6u + (uint32_t(tx[4]) << 8 | tx[5]) != len)) abort();
         at += n;
     }
-    std::memmove(buf.data(), buf.data() + at, have - at);
+    if (have > at) std::memmove(buf.data(), buf.data() + at, have - at); // data() may be null
     return have - at;
 }
 
