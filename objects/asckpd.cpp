@@ -160,14 +160,10 @@ void draw_keys(DC *dc, int from, int to) {
 int16_t create(const uint8_t *, ObjInst *inst) {
     g.saved = inst->state;
     inst->state |= kInstShown;
-    g.face = 0xFFEC;
-    g.back = 0x003F;
-    g.disabled = 0x002F;
-    if (obj::GrayScale()) {
-        g.face = 13;
-        g.back = 2;
-        g.disabled = 1;
-    }
+    const kpd::Colours c = kpd::KeyColours();
+    g.face = c.face;
+    g.back = c.back;
+    g.disabled = c.disabled;
     g.pressed = -1;
     g.code = 0;
     g.step = 0;

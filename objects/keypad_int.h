@@ -14,6 +14,12 @@ void DrawKey(DC *dc, const RECT &k, COLOR pen, COLOR fill, COLOR text, const cha
              const char *label, int symbol);
 void Arrow(DC *dc, const RECT &k, int dir);
 void Symbol(DC *dc, const RECT &k, int symbol);
+// The keys' face, background and disabled colours, grey levels on a
+// grey-scale panel.
+struct Colours {
+    COLOR face, back, disabled;
+};
+Colours KeyColours();
 void ResetNumeric();
 void ResetText();
 } // namespace kpd

@@ -106,14 +106,10 @@ void draw_key(DC *dc, int i) {
 int16_t create(const uint8_t *, ObjInst *inst) {
     g.saved = inst->state;
     inst->state |= kInstShown;
-    g.face = 0xFFEC;
-    g.back = 0x003F;
-    g.disabled = 0x002F;
-    if (obj::GrayScale()) {
-        g.face = 13;
-        g.back = 2;
-        g.disabled = 1;
-    }
+    const kpd::Colours c = kpd::KeyColours();
+    g.face = c.face;
+    g.back = c.back;
+    g.disabled = c.disabled;
     g.countdown = 30;
     g.ref = FPGA_GetFrt();
     g.pressed = -1;
@@ -284,6 +280,11 @@ uint16_t signal(const uint8_t *, ObjInst *inst, int msg, uint32_t arg) {
 } // namespace
 
 namespace kpd {
+
+Colours KeyColours() {
+    if (obj::GrayScale()) return {13, 2, 1};
+    return {0xFFEC, 0x003F, 0x002F};
+}
 
 uint16_t Send(ObjInst *inst, uint8_t code, uint16_t saved) {
     ObjCB *root = OBJM_GetRootOCB();
