@@ -8,6 +8,7 @@
 #include "host/media.h"
 #include "host/root.h"
 #include "host/shell.h"
+#include "host/thread.h"
 
 #include <fcntl.h>
 #include <sys/mount.h>
@@ -16,9 +17,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <mutex>
 #include <string>
 
 MntDriveRow MntDrive[3] = {
@@ -278,18 +282,47 @@ void BackTskUpdate() {
         ::unlink(tmp.c_str());
 }
 
+namespace {
+std::mutex g_back_mutex;
+std::condition_variable g_back_wake;
+bool g_back_stop = false;
+bool g_back_running = false;
+pthread_t g_back_thread;
+
+void *back_task(void *) {
+    std::unique_lock<std::mutex> lock(g_back_mutex);
+    while (!g_back_stop) {
+        lock.unlock();
+        BackTskUpdate();
+        lock.lock();
+        // Real time whatever clock the panel runs on.
+        g_back_wake.wait_for(lock, std::chrono::seconds(1), [] { return g_back_stop; });
+    }
+    return nullptr;
+}
+} // namespace
+
 void BackTsk() {
     host::trace("BackTsk");
-    for (;;) {
-        BackTskUpdate();
-        // The child keeps real time whatever clock the panel runs on.
-        timespec ts{1, 0};
-        while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
-        }
+    BackTsk_Stop();
+    std::lock_guard<std::mutex> lock(g_back_mutex);
+    g_back_stop = false;
+    g_back_running = host::thread_create(&g_back_thread, back_task, nullptr) == 0;
+}
+
+void BackTsk_Stop() {
+    {
+        std::lock_guard<std::mutex> lock(g_back_mutex);
+        if (!g_back_running) return;
+        g_back_stop = true;
+        g_back_running = false;
     }
+    g_back_wake.notify_all();
+    pthread_join(g_back_thread, nullptr);
 }
 
 void Media_Reset() {
+    BackTsk_Stop();
     for (FxMedia *m : {&Cf_Media, &Cf_Media2, &Cf_Media3}) {
         if (m->listing) ::closedir(m->listing);
         std::memset(m, 0, sizeof *m);

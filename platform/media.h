@@ -74,8 +74,15 @@ int UnmountDrive(const char *mount_point);
 int Cf_Check(int drive);
 int Cf_Format(uint32_t ignored, int drive);
 void Cf_Init();
-[[noreturn]] void BackTsk();
-// One pass of the free-space child: writes "/dev/shm/read.dat" when the card's
+// The free-space task: once a second, in real time, writes the cards' free
+// space for the media screens. It runs as a thread of the panel: a forked copy
+// of the panel would share every page of the register image and application
+// blocks, so each first write of the panel to a page afterwards would copy it
+// (and the copy would stay held by the child).
+void BackTsk();
+// Ends the task and waits for it (a reset, or the end of a test).
+void BackTsk_Stop();
+// One pass of the free-space task: writes "/dev/shm/read.dat" when the card's
 // folder can be queried.
 void BackTskUpdate();
 

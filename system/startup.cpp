@@ -193,8 +193,8 @@ int Startup(int argc) {
     create_cfi_queues();
     // 8. The slice timer's signal.
     host::alarm_install();
-    // 9. Free-space child.
-    host::spawn([] { BackTsk(); });
+    // 9. Free-space task.
+    BackTsk();
     // 10. Watchdog thread, on kernels that report the time left.
     if (KernelRevNumber() > 3543) {
         g_watchdog_started =

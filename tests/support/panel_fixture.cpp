@@ -3,6 +3,7 @@
 #include "base/trace.h"
 #include "host/clock.h"
 #include "host/root.h"
+#include "platform/media.h"
 #include "platform/video.h"
 #include "system/resets.h"
 
@@ -39,9 +40,10 @@ void PanelTest::SetUp() {
 }
 
 void PanelTest::TearDown() {
-    // The playback thread reads the root folder's path: it ends before the
-    // folder and the process's globals go.
+    // The playback thread and the free-space task read the root folder's
+    // path: they end before the folder and the process's globals go.
     Video_Reset();
+    BackTsk_Stop();
     host::clock_reset();
     host::trace_set_hook(nullptr);
     std::string cmd = "rm -rf '" + root_dir + "'";
