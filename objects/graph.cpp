@@ -264,7 +264,7 @@ void lay_out(const uint8_t *def, GraphInst *g, DC *dc) {
 
 // The signed scale's zero row and how the ring bytes span the plot.
 void lay_scale(const uint8_t *def, GraphInst *g) {
-    const int low = lo16(le32(def + f::kLow)), high = lo16(le32(def + f::kHigh));
+    const int low = lo16(field32(def, f::kLow)), high = lo16(field32(def, f::kHigh));
     g->crosses = (g->gflags & kSigned) && low < 0 && high >= 0;
     g->zero_row = g->plot.bottom;
     if (g->crosses) g->zero_row = int16_t(g->plot.top + high * g->plot_h / (high - low));
@@ -355,7 +355,7 @@ int16_t create(const uint8_t *def, ObjInst *inst) {
 // A pen's value as a ring byte.
 uint8_t scale(const uint8_t *def, const GraphInst *g, int32_t v) {
     const int bits = def[f::kPenList + 6];
-    const int low = lo16(le32(def + f::kLow)), high = lo16(le32(def + f::kHigh));
+    const int low = lo16(field32(def, f::kLow)), high = lo16(field32(def, f::kHigh));
     int res;
     if ((g->gflags & kSigned) && low < 0) {
         if (high < 0) {
@@ -412,7 +412,7 @@ void take_sample(const uint8_t *def, GraphInst *g) {
 
 // One block of 15 registers of each pen in array mode.
 void read_block(const uint8_t *def, GraphInst *g) {
-    const int low = lo16(le32(def + f::kLow)), high = lo16(le32(def + f::kHigh));
+    const int low = lo16(field32(def, f::kLow)), high = lo16(field32(def, f::kHigh));
     for (int p = 0; p < g->pens; ++p) {
         uint8_t raw[2 * kArrayBlock];
         obj::ReadReg(g->pen[p], raw, sizeof raw);

@@ -29,10 +29,6 @@ COLOR fore_of(const uint8_t *def) {
 COLOR back_of(const uint8_t *def) {
     return le16(def + f::kBack);
 }
-uint32_t text_at(const uint8_t *def, size_t at) {
-    return obj::Holds(def, at, 4) ? le32(def + at) : 0;
-}
-
 // A font of the extension record (byte `at` of it), else the scale font.
 int font_of(const uint8_t *def, const GraphInst *g, int at) {
     return g->ext ? g->ext[at] : def[f::kScaleFont];
@@ -75,7 +71,7 @@ void span_text(const uint8_t *def, const GraphInst *g, DC *dc) {
     const long long ticks = (long long)used * g->period;
     long long v = ticks;
     const char *unit = "10's mSec";
-    switch (le32(def + f::kRightText)) {
+    switch (field32(def, f::kRightText)) {
     case 1:
         v = ticks * 10, unit = "mSec";
         break;
@@ -178,12 +174,12 @@ void paint_frame(const uint8_t *def, GraphInst *g, DC *dc) {
     if (flags & kBottomBand) {
         GDI_SelectFont(dc, font_of(def, g, 9), nullptr, nullptr);
         text_in(dc, kAlignLeft | kAlignMiddle, g->bottom,
-                obj::Text(text_at(def, f::kBottomCaption)));
+                obj::Text(field32(def, f::kBottomCaption)));
         if (g->ext_flags & kPeriodReg)
             span_text(def, g, dc);
         else
             text_in(dc, kAlignRight | kAlignMiddle, g->bottom,
-                    obj::Text(text_at(def, f::kRightText)));
+                    obj::Text(field32(def, f::kRightText)));
     }
     if (flags & kCaption) {
         GDI_SelectFont(dc, def[f::kScaleFont], nullptr, nullptr);
@@ -192,8 +188,8 @@ void paint_frame(const uint8_t *def, GraphInst *g, DC *dc) {
     if (flags & kLimits) {
         int fh = 0;
         GDI_SelectFont(dc, font_of(def, g, 10), nullptr, &fh);
-        limit_text(dc, g, g->plot.top, int32_t(le32(def + f::kHigh)));
-        limit_text(dc, g, g->plot.bottom - fh, int32_t(le32(def + f::kLow)));
+        limit_text(dc, g, g->plot.top, int32_t(field32(def, f::kHigh)));
+        limit_text(dc, g, g->plot.bottom - fh, int32_t(field32(def, f::kLow)));
         if (g->crosses) limit_text(dc, g, g->zero_row - fh / 2, 0);
     }
     const RECT &p = g->plot;

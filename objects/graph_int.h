@@ -1,6 +1,7 @@
 // The trend graph's instance, shared by its record and sampling side
 // (graph.cpp) and its drawing side (graph_draw.cpp). Private to the class.
 #pragma once
+#include "base/le.h"
 #include "base/utc_time.h"
 #include "data/data.h"
 #include "objects/graph.h"
@@ -86,6 +87,12 @@ struct GraphInst {
     uint8_t *header; // the ring header (12 bytes; null in array mode)
     uint8_t *rows;   // ring_len bytes per pen
 };
+
+// A 32-bit field of the record, 0 when the record ends before it: the class
+// record is 56 bytes long while its scale bounds and captions reach to 68.
+inline uint32_t field32(const uint8_t *def, size_t at) {
+    return obj::Holds(def, at, 4) ? le32(def + at) : 0;
+}
 
 inline uint8_t *pen_row(const GraphInst *g, int pen) {
     return g->rows + size_t(pen) * g->ring_len;
