@@ -12,13 +12,9 @@ constexpr ObjClass placeholder(int type) {
 }
 } // namespace
 
-const ObjClass METER_Class = placeholder(9);
-const ObjClass SELCT_Class = placeholder(11);
-const ObjClass SLIDE_Class = placeholder(14);
 const ObjClass ALOG_Class = placeholder(16);
 const ObjClass ALM_Class = placeholder(17);
 const ObjClass CF_Class = placeholder(21);
-const ObjClass ROT_Class = placeholder(24);
 const ObjClass RSPop_Class = placeholder(27);
 const ObjClass TRDPop_Class = placeholder(31);
 

@@ -25,4 +25,11 @@ uint64_t PictureBytes(const DIB &dib, bool alpha);
 // DIB then describes the expanded pixels. False when nothing was expanded.
 bool PictureExpand(DIB *dib, uint8_t *dest, uint32_t capacity);
 
+// A picture of `width` x `height` pixels and `depth` bits at `offset`, drawn
+// with `transparent` as its see-through colour (0xFFFF: none), ready for
+// GDI_WriteDIB: rows of the depth's size, and a coded picture expanded into
+// bitmap memory when it fits (else drawn from its coded bytes). False, with
+// no pixels, unless the picture lies in the bitmap area.
+bool PictureOfSize(uint32_t offset, int width, int height, int depth, COLOR transparent, DIB *dib);
+
 } // namespace obj

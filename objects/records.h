@@ -36,6 +36,8 @@ enum class FieldKind : uint8_t {
     Text,  // u32 offset of a text in the string table: a text or an offset
     Fill,  // u16 fill colour; with type bit 15 the record offset of the gradient extension
     Enum,  // u32 offset of an enumeration in the text tables: its name or an offset
+    F32,   // single-precision number
+    Ref,   // u32 register reference: a register name or a number
 };
 
 struct RecordField {
@@ -335,6 +337,134 @@ inline constexpr RecordField kEditFields[] = {
 };
 // clang-format on
 
+// METER (type 9), SLIDE (type 14), SELCT (type 11) and ROT (type 24).
+namespace meter {
+constexpr size_t kBackground = 18;        // u16 colour, 0xFFFF transparent
+constexpr size_t kColour = 20;            // u16 dial, caption, label and hub colour
+constexpr size_t kCaption = 22;           // u32 text offset
+constexpr size_t kAlign = 26, kFont = 27; // u8
+constexpr size_t kTicks = 29;             // u8 tick marks on the arc
+constexpr size_t kNeedle = 32;            // u16 needle colour
+constexpr size_t kValue = 34;             // u16 link
+constexpr size_t kValueSize = 36;         // u8 size code
+constexpr size_t kLabelFont = 37;         // u8
+constexpr size_t kStyle = 38;             // u8: bit 5 picture gauge
+constexpr size_t kMin = 40, kMax = 44;    // u32
+constexpr size_t kLength = 56;            // alternative needle colours 1-4 follow
+// The picture extension, the record's last 20 bytes: u16 at 4 bit 0 picture
+// present, u16 at 8 its transparent colour, u8 at 10 its bits per pixel, u32
+// at 12 its offset in the bitmap area.
+constexpr size_t kExtBytes = 20, kExtPresent = 4, kExtTransparent = 8, kExtDepth = 10,
+                 kExtPicture = 12;
+} // namespace meter
+namespace slide {
+constexpr size_t kBackground = 18;        // u16 colour
+constexpr size_t kColour = 20;            // u16 frame, caption, label, scale and outline colour
+constexpr size_t kCaption = 22;           // u32 text offset
+constexpr size_t kAlign = 26, kFont = 27; // u8 (align bit 4: caption at the top)
+constexpr size_t kMarks = 29;             // u8 scale marks
+constexpr size_t kThumb = 32;             // u16 thumb colour or gradient extension offset
+constexpr size_t kValue = 34;             // u16 link
+constexpr size_t kValueSize = 36;         // u8 size code
+constexpr size_t kLabelFont = 37;         // u8
+constexpr size_t kMin = 40, kMax = 44;    // u32, low 16 bits signed
+constexpr size_t kLength = 56;            // alternative thumb colours 1-4 follow
+} // namespace slide
+namespace selct {
+constexpr size_t kBackground = 18;                 // u16 colour
+constexpr size_t kColour = 20;                     // u16 frame, caption and outline colour
+constexpr size_t kCaption = 22;                    // u32 text offset
+constexpr size_t kAlign = 26, kFont = 27;          // u8
+constexpr size_t kPositions = 28;                  // u8 N (1: a stepping button)
+constexpr size_t kSelected = 32, kOthers = 34;     // u16 colours or gradient offsets
+constexpr size_t kTrigger = 36;                    // u16 link
+constexpr size_t kTriggerSize = 38, kSteps = 39;   // u8
+constexpr size_t kOrientation = 40;                // u8: 1 a row, else a column
+constexpr size_t kValue = 42;                      // u16 link
+constexpr size_t kValueSize = 44, kLabelFont = 47; // u8
+constexpr size_t kLabels = 48;                     // N x u32 text offsets
+constexpr size_t kLength = 52;
+} // namespace selct
+namespace rot {
+constexpr size_t kColour = 20;                   // u16 pointer colour
+constexpr size_t kPenStyle = 26, kPenWidth = 27; // u8
+constexpr size_t kValue = 34;                    // u16 link
+constexpr size_t kValueSize = 36;                // u8 size code
+constexpr size_t kStyle = 38;                    // u16
+constexpr size_t kMin = 40, kMax = 44;           // u32
+constexpr size_t kStart = 56, kEnd = 60;         // f32 radians, clockwise from straight up
+constexpr size_t kPercent = 64;                  // u32 percentage 1-100 or a register reference
+constexpr size_t kLength = 68;                   // alternative pointer colours 1-4 follow
+// The dial-picture extension, the record's last 56 bytes.
+constexpr size_t kDialBytes = 56, kDialKind = 4, kDialCounter = 6, kDialTransparent = 10,
+                 kDialDepth = 34, kDialPicture = 36, kDialCounterColour = 40, kDialShape = 48;
+// Without a dial picture the pointer shape stands 8 bytes before the record's end.
+constexpr size_t kShapeTail = 8;
+} // namespace rot
+
+// clang-format off
+inline constexpr RecordField kMeterFields[] = {
+    {"background", meter::kBackground, FieldKind::Color},
+    {"colour", meter::kColour, FieldKind::Color},
+    {"caption", meter::kCaption, FieldKind::Text},
+    {"align", meter::kAlign, FieldKind::U8},
+    {"font", meter::kFont, FieldKind::U8},
+    {"ticks", meter::kTicks, FieldKind::U8},
+    {"needle_colour", meter::kNeedle, FieldKind::Color},
+    {"value", meter::kValue, FieldKind::Reg},
+    {"value_size", meter::kValueSize, FieldKind::U8},
+    {"label_font", meter::kLabelFont, FieldKind::U8},
+    {"style", meter::kStyle, FieldKind::U8},
+    {"min", meter::kMin, FieldKind::I32},
+    {"max", meter::kMax, FieldKind::I32},
+};
+inline constexpr RecordField kSlideFields[] = {
+    {"background", slide::kBackground, FieldKind::Color},
+    {"colour", slide::kColour, FieldKind::Color},
+    {"caption", slide::kCaption, FieldKind::Text},
+    {"align", slide::kAlign, FieldKind::U8},
+    {"font", slide::kFont, FieldKind::U8},
+    {"marks", slide::kMarks, FieldKind::U8},
+    {"thumb", slide::kThumb, FieldKind::Fill},
+    {"value", slide::kValue, FieldKind::Reg},
+    {"value_size", slide::kValueSize, FieldKind::U8},
+    {"label_font", slide::kLabelFont, FieldKind::U8},
+    {"min", slide::kMin, FieldKind::I32},
+    {"max", slide::kMax, FieldKind::I32},
+};
+inline constexpr RecordField kSelctFields[] = {
+    {"background", selct::kBackground, FieldKind::Color},
+    {"colour", selct::kColour, FieldKind::Color},
+    {"caption", selct::kCaption, FieldKind::Text},
+    {"align", selct::kAlign, FieldKind::U8},
+    {"font", selct::kFont, FieldKind::U8},
+    {"positions", selct::kPositions, FieldKind::U8},
+    {"selected_colour", selct::kSelected, FieldKind::Fill},
+    {"other_colour", selct::kOthers, FieldKind::Color},
+    {"trigger", selct::kTrigger, FieldKind::Reg},
+    {"trigger_size", selct::kTriggerSize, FieldKind::U8},
+    {"steps", selct::kSteps, FieldKind::U8},
+    {"orientation", selct::kOrientation, FieldKind::U8},
+    {"value", selct::kValue, FieldKind::Reg},
+    {"value_size", selct::kValueSize, FieldKind::U8},
+    {"label_font", selct::kLabelFont, FieldKind::U8},
+};
+inline constexpr RecordField kRotFields[] = {
+    {"colour", rot::kColour, FieldKind::Color},
+    {"pen_style", rot::kPenStyle, FieldKind::U8},
+    {"pen_width", rot::kPenWidth, FieldKind::U8},
+    {"value", rot::kValue, FieldKind::Reg},
+    {"value_size", rot::kValueSize, FieldKind::U8},
+    {"style", rot::kStyle, FieldKind::U16},
+    {"min", rot::kMin, FieldKind::I32},
+    {"max", rot::kMax, FieldKind::I32},
+    {"start_angle", rot::kStart, FieldKind::F32},
+    {"end_angle", rot::kEnd, FieldKind::F32},
+    {"length", rot::kPercent, FieldKind::U32},
+    {"length_register", rot::kPercent, FieldKind::Ref},
+};
+// clang-format on
+
 // The named class fields of each type. A class adds its table here and a case
 // to ClassFields; types without a table take no named fields.
 inline std::span<const RecordField> ClassFields(int type) {
@@ -361,6 +491,14 @@ inline std::span<const RecordField> ClassFields(int type) {
         return kBmpFields;
     case 2:
         return kEditFields;
+    case 9:
+        return kMeterFields;
+    case 14:
+        return kSlideFields;
+    case 11:
+        return kSelctFields;
+    case 24:
+        return kRotFields;
     default:
         return {};
     }
@@ -374,6 +512,8 @@ inline size_t FieldSize(FieldKind k) {
     case FieldKind::I32:
     case FieldKind::Text:
     case FieldKind::Enum:
+    case FieldKind::F32:
+    case FieldKind::Ref:
         return 4;
     default:
         return 2;

@@ -14,6 +14,8 @@
 #include "host/touchdev.h"
 #include "platform/keys.h"
 #include "regs/plc_reg.h"
+#include "screens/screens.h"
+#include "system/pgm.h"
 #include "system/touch.h"
 
 #include <algorithm>
@@ -108,8 +110,13 @@ std::vector<host::TouchEvent> sample_events(int rx, int ry) {
 }
 
 // Presses at the points in turn (the first one twice: first contact, then the
-// confirming sample) and lifts.
+// confirming sample) and lifts. On a drag over a running user page the
+// objects take what the touch ring holds after each sample, as the screen
+// loop would between the samples of a finger's drag: an object that
+// switches the touch driver to reporting every move on its press sees the
+// moves that follow.
 std::string touch_path(const std::string &head, const std::vector<std::pair<int, int>> &points) {
+    const bool drag = points.size() > 1 && PGM_state == 5;
     std::string out = "ok " + head;
     std::vector<std::pair<int, int>> samples{points.front()};
     samples.insert(samples.end(), points.begin(), points.end());
@@ -119,6 +126,7 @@ std::string touch_path(const std::string &head, const std::vector<std::pair<int,
         if (i == 0) out += " (raw " + std::to_string(rx) + " " + std::to_string(ry) + ")";
         if (!write_and_take(sample_events(rx, ry), "sample " + std::to_string(i + 1), &out))
             return "error: the touch device does not take events (touch input is off)";
+        if (drag && i > 0) KEY_Check(OBJM_Keypress);
     }
     if (!write_and_take({{3, 24, 0}}, "release", &out))
         return "error: the touch device does not take events (touch input is off)";

@@ -34,6 +34,7 @@ struct ObjSpec {
     int l, t, r, b;
     int length = 0;
     std::string pictures = {}; // a bitmap's frame table: a JSON list of picture names
+    std::string extra = {};    // more members of the object's JSON, as they stand
 };
 
 // One record of the loaded page, written in place.
@@ -116,7 +117,8 @@ protected:
                  ", " + std::to_string(s.t) + ", " + std::to_string(s.r) + ", " +
                  std::to_string(s.b) + "]" +
                  (s.length ? ", \"length\": " + std::to_string(s.length) : std::string()) +
-                 (s.pictures.empty() ? std::string() : ", \"pictures\": " + s.pictures) + "}";
+                 (s.pictures.empty() ? std::string() : ", \"pictures\": " + s.pictures) +
+                 (s.extra.empty() ? std::string() : ", " + s.extra) + "}";
         }
         std::string error;
         ASSERT_TRUE(load_screen_program("{\"header_length\": 56, \"pages\": [{\"screen\": 1, "

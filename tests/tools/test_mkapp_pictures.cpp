@@ -5,6 +5,7 @@
 #include "objects/records.h"
 #include "panel_fixture.h"
 #include "plc/appblocks.h"
+#include "regs/plc_reg.h"
 #include "tools/lib/appbuild.h"
 
 #include <png.h>
@@ -121,6 +122,63 @@ TEST_F(MkappPictures, DepthsCodingsAndTheFrameTable) {
     EXPECT_EQ(le16(r + 56), 1);
 }
 
+// The record of type `type` whose own length is `length`.
+const uint8_t *record(const appbuild::Built &b, int type, int length) {
+    appbuild::Placed pgm;
+    if (!appbuild::find_part(b.manifest, "kesta_pgm", &pgm)) return nullptr;
+    for (size_t i = 0; i + size_t(length) <= pgm.size; ++i) {
+        const uint8_t *p = b.config.data() + pgm.offset + i;
+        if (le16(p) == type && (le32(p + 2) & 0x1000) && le16(p + 30) == length) return p;
+    }
+    return nullptr;
+}
+
+TEST_F(MkappPictures, DialsShapesLabelsAndAngles) {
+    const std::string file = png("g", 2, 2, {0xFF, 0xFF, 0xFF, 0xFF});
+    const std::string desc = R"({"pictures": {"g": {"png": ")" + file +
+                             R"(", "transparent": "0xF81F"}},
+      "kesta_pgm": {"screens": {"pages": [{"screen": 1, "objects": [
+        {"type": "METER", "rect": [0, 0, 1, 1], "dial": {"picture": "g"}},
+        {"type": "ROT", "rect": [0, 0, 1, 1], "shape": 2,
+         "dial": {"picture": "g", "kind": 2, "counter": true, "counter_colour": "0x07E0"},
+         "fields": {"start_angle": 1.5, "end_angle": -0.25, "length_register": "%R3"}},
+        {"type": "ROT", "rect": [0, 0, 1, 1], "shape": 1, "fields": {"length": 80}},
+        {"type": "SELCT", "rect": [0, 0, 1, 1], "labels": ["Off", "Low", "High"]}]}]}}})";
+    appbuild::Built b;
+    std::string error;
+    ASSERT_TRUE(appbuild::build_text(desc, "", &b, &error)) << error;
+    // The meter: its 20-byte picture extension after its 56 bytes.
+    const uint8_t *m = record(b, 9, 76);
+    ASSERT_NE(m, nullptr);
+    EXPECT_EQ(le16(m + 56 + rec::meter::kExtPresent), 1);
+    EXPECT_EQ(le16(m + 56 + rec::meter::kExtTransparent), 0xF81F);
+    EXPECT_EQ(m[56 + rec::meter::kExtDepth], 16);
+    EXPECT_EQ(le32(m + 56 + rec::meter::kExtPicture), 6u); // behind the first prefix
+    // The pointer: the 56-byte dial extension after its 68 bytes.
+    const uint8_t *p = record(b, 24, 124);
+    ASSERT_NE(p, nullptr);
+    const uint8_t *x = p + 68;
+    EXPECT_EQ(le16(x + rec::rot::kDialKind), 2);
+    EXPECT_EQ(le16(x + rec::rot::kDialCounter), 1);
+    EXPECT_EQ(le16(x + rec::rot::kDialCounterColour), 0x07E0);
+    EXPECT_EQ(le32(x + rec::rot::kDialPicture), 6u);
+    EXPECT_EQ(x[rec::rot::kDialShape], 2);
+    EXPECT_EQ(le32(p + rec::rot::kStart), 0x3FC00000u); // 1.5f
+    EXPECT_EQ(le32(p + rec::rot::kEnd), 0xBE800000u);   // -0.25f
+    EXPECT_EQ(le32(p + rec::rot::kPercent), reg::kRefR + 32u);
+    // Without a dial the shape stands 8 bytes from the end.
+    const uint8_t *q = record(b, 24, 76);
+    ASSERT_NE(q, nullptr);
+    EXPECT_EQ(q[68], 1);
+    EXPECT_EQ(le32(q + rec::rot::kPercent), 80u);
+    // The selector: N, the first label in its record, the others after it.
+    const uint8_t *s = record(b, 11, 60);
+    ASSERT_NE(s, nullptr);
+    EXPECT_EQ(s[rec::selct::kPositions], 3);
+    EXPECT_NE(le32(s + 48), le32(s + 52));
+    EXPECT_NE(le32(s + 52), le32(s + 56));
+}
+
 TEST_F(MkappPictures, MistakesAreRefused) {
     const std::string file = png("q", 2, 2, {0xFFFFFFFF, 0xFF, 0xFF, 0xFF});
     const std::string pic = R"({"a": {"png": ")" + file + R"("}})";
@@ -137,6 +195,15 @@ TEST_F(MkappPictures, MistakesAreRefused) {
          "only a bitmap (type 8) has a frame table"},
         {R"({"pictures": )" + pic + bmp("BMP", "[]") + "}", "a list of 1 to 255 picture names"},
         {R"({"pictures": )" + pic + R"(, "bitmaps": "empty"})", "give no \"bitmaps\""},
+        {R"({"pictures": )" + pic + R"(, "kesta_pgm": {"screens": {"pages": [{"screen": 1, )" +
+             R"("objects": [{"type": "TEXT", "dial": {"picture": "a"}}]}]}}})",
+         "only meters (METER) and pointers (ROT) have a dial"},
+        {R"({"pictures": )" + pic + R"(, "kesta_pgm": {"screens": {"pages": [{"screen": 1, )" +
+             R"("objects": [{"type": "METER", "dial": {"picture": "b"}}]}]}}})",
+         "dial.picture: names no picture"},
+        {std::string(R"({"kesta_pgm": {"screens": {"pages": [{"screen": 1, )") +
+             R"("objects": [{"type": "BAR", "labels": ["x"]}]}]}}})",
+         "only a selector (SELCT) has position labels"},
         {R"({"pictures": {"a": {"png": ")" + file + R"(", "depth": 12}}})", "is 16, 8, 4 or 1"},
         {R"({"pictures": {"a": {"png": ")" + file + R"(", "coding": 3}}})",
          "pictures.a.coding: number 3 too large"},

@@ -9,6 +9,7 @@
 #include "tools/lib/appbuild_pictures.h"
 
 #include <algorithm>
+#include <bit>
 #include <map>
 
 namespace appbuild::detail {
@@ -175,6 +176,57 @@ Bytes object_gradient(const json &g, const std::string &where) {
     return b;
 }
 
+uint32_t reference(const json &o, const char *key, const std::string &where);
+
+// The tail of a meter (type 9) or pointer (type 24): "dial" {"picture": name,
+// and for a pointer "kind", "counter", "counter_colour"}, and a pointer's
+// "shape" (0 line, 1 triangle, 2 arrow, else none), in the dial extension or,
+// without a dial, 8 bytes from the record's end.
+Bytes dial_tail(const json &o, int cls, const std::string &where, const PictureInfo **picture) {
+    if (cls != 9 && cls != 24) fail(where, "only meters (METER) and pointers (ROT) have a dial");
+    if (cls == 9 && o.contains("shape")) fail(where + ".shape", "belongs to a pointer (ROT)");
+    Bytes b;
+    if (!o.contains("dial")) { // a pointer's shape byte alone
+        b.assign(rec::rot::kShapeTail, 0);
+        b[0] = uint8_t(number(o["shape"], where + ".shape", 0xFF));
+        return b;
+    }
+    const std::string at = where + ".dial";
+    const json &d = o["dial"];
+    if (!d.is_object()) fail(at, "expected an object");
+    if (cls == 9)
+        only_keys(d, at, {"picture"});
+    else
+        only_keys(d, at, {"picture", "kind", "counter", "counter_colour"});
+    if (!d.contains("picture") || !d["picture"].is_string() || !g_pictures ||
+        !g_pictures->count(d["picture"].get<std::string>()))
+        fail(at + ".picture", "names no picture of \"pictures\"");
+    const PictureInfo &p = g_pictures->at(d["picture"].get<std::string>());
+    *picture = &p;
+    const uint16_t key = p.transparent ? p.colour : 0xFFFF;
+    if (cls == 9) {
+        namespace m = rec::meter;
+        b.assign(m::kExtBytes, 0);
+        put_le16(b.data() + m::kExtPresent, 1);
+        put_le16(b.data() + m::kExtTransparent, key);
+        b[m::kExtDepth] = uint8_t(p.depth);
+        put_le32(b.data() + m::kExtPicture, p.offset);
+        return b;
+    }
+    namespace r = rec::rot;
+    b.assign(r::kDialBytes, 0);
+    put_le16(b.data() + r::kDialKind, uint16_t(number_or(d, "kind", 0, at, 0xFFFF)));
+    if (d.contains("counter") && !d["counter"].is_boolean())
+        fail(at + ".counter", "takes true or false");
+    put_le16(b.data() + r::kDialCounter, d.value("counter", false) ? 1 : 0);
+    put_le16(b.data() + r::kDialTransparent, key);
+    b[r::kDialDepth] = uint8_t(p.depth);
+    put_le32(b.data() + r::kDialPicture, p.offset);
+    put_le16(b.data() + r::kDialCounterColour, uint16_t(colour_or(d, "counter_colour", 0, at)));
+    b[r::kDialShape] = uint8_t(number_or(o, "shape", 0, where, 0xFF));
+    return b;
+}
+
 // An object record: type word (class, access level, gradient bit), flags,
 // state mask and register link, the rectangle, the named class fields (zero
 // where not given) up to the class's record length; then the alternative
@@ -183,7 +235,7 @@ Bytes screen_object(const json &o, const std::string &where, Links &links, Texts
                     const Enumerations &enums) {
     only_keys(o, where,
               {"type", "flags", "rect", "length", "level", "static", "state", "fields", "colors",
-               "gradient", "pens", "extension", "pictures"});
+               "gradient", "pens", "extension", "pictures", "labels", "dial", "shape"});
     if (!o.contains("type")) fail(where, "an object needs \"type\"");
     uint16_t type = 0;
     check_type_name(o["type"], &type, where + ".type");
@@ -228,6 +280,26 @@ Bytes screen_object(const json &o, const std::string &where, Links &links, Texts
     else if (o.contains("pens") || o.contains("extension"))
         fail(where, "\"pens\" and \"extension\" belong to a trend graph (GRAPH)");
     Bytes extra = tail.bytes;
+    // A selector's position labels: the first in the class's record, the
+    // others after it.
+    uint32_t first_label = 0;
+    if (o.contains("labels")) {
+        const std::string at = where + ".labels";
+        const json &l = o["labels"];
+        if (cls != 11) fail(at, "only a selector (SELCT) has position labels");
+        if (!l.is_array() || l.empty() || l.size() > 255)
+            fail(at, "takes a list of 1 to 255 texts");
+        if (o.contains("colors")) fail(at, "a selector takes no alternative colours");
+        for (size_t i = 0; i < l.size(); ++i) {
+            const uint32_t off =
+                l[i].is_number() ? uint32_t(number(l[i], at, 0xFFFFFFFFu)) : texts.offset(l[i], at);
+            if (i == 0)
+                first_label = off;
+            else
+                append_le(extra, off, 4);
+        }
+        flags |= objflag::kOwnLength;
+    }
     if (o.contains("colors")) {
         const json &c = o["colors"];
         if (!c.is_array() || c.size() != 4) fail(where, "\"colors\" takes 4 alternative colours");
@@ -245,7 +317,15 @@ Bytes screen_object(const json &o, const std::string &where, Links &links, Texts
         extra.insert(extra.end(), g.begin(), g.end());
         type |= rec::kTypeGradient;
     }
-    if (!extra.empty()) {
+    // A meter's or pointer's dial picture, or a pointer's shape byte: the
+    // record's last bytes.
+    const PictureInfo *dial = nullptr;
+    if (o.contains("dial") || o.contains("shape")) {
+        Bytes t = dial_tail(o, cls, where, &dial);
+        extra.insert(extra.end(), t.begin(), t.end());
+        if (o.contains("length")) fail(where, "\"length\" would move the dial picture's fields");
+    }
+    if (!extra.empty() || o.contains("labels")) {
         length = class_length + extra.size();
         flags |= objflag::kOwnLength;
     }
@@ -330,6 +410,18 @@ Bytes screen_object(const json &o, const std::string &where, Links &links, Texts
                             " x " + std::to_string(h) + " (a bitmap shows its rectangle's size)");
     }
 
+    if (o.contains("labels")) {
+        put_le32(b.data() + rec::selct::kLabels, first_label);
+        b[rec::selct::kPositions] = uint8_t(o["labels"].size());
+    }
+    if (dial) {
+        const int w = rect[2] - rect[0] + 1, h = rect[3] - rect[1] + 1;
+        if (dial->width != w || dial->height != h)
+            warn(where, "its dial picture is " + std::to_string(dial->width) + " x " +
+                            std::to_string(dial->height) + ", the object " + std::to_string(w) +
+                            " x " + std::to_string(h) + " (the picture is drawn at its corner)");
+    }
+
     const auto fields = rec::ClassFields(cls);
     if (o.contains("fields")) {
         const json &f = o["fields"];
@@ -390,6 +482,16 @@ Bytes screen_object(const json &o, const std::string &where, Links &links, Texts
             case rec::FieldKind::Enum:
                 value = enums.offset(v, at);
                 break;
+            case rec::FieldKind::F32:
+                if (!v.is_number()) fail(at, "expected a number");
+                value = std::bit_cast<uint32_t>(v.get<float>());
+                break;
+            case rec::FieldKind::Ref: {
+                json holder = json::object();
+                holder["r"] = v;
+                value = reference(holder, "r", at);
+                break;
+            }
             }
             for (size_t i = 0; i < size; ++i)
                 b[field->offset + i] = uint8_t(value >> (8 * i));
