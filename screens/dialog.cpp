@@ -7,6 +7,7 @@
 #include "gdi/shapes.h"
 #include "gdi/text.h"
 #include "gdi/util.h"
+#include "screens/objm_int.h"
 #include "screens/sysscr_int.h"
 
 #include <cstdio>
@@ -46,6 +47,12 @@ RECT rect(int l, int t, int r, int b) {
 
 int16_t create(const uint8_t *def, ObjInst *inst) {
     DialogInst *d = of(inst);
+    // Only the pop-up's instance carries a mode and a callback; a dialog
+    // record on an application's page shows an empty box and answers nothing.
+    if (reinterpret_cast<uint8_t *>(inst) != objm::pmem_pool) {
+        d->p.param = 0;
+        d->p.callback = nullptr;
+    }
     const int cx = ScreenWidth(inst) / 2, cy = ScreenHeight(inst) / 2;
     d->box = rect(cx - 140, cy - 64, cx + 140, cy + 64);
     d->title = rect(cx - 136, cy - 60, cx + 136, cy - 39);
@@ -108,6 +115,7 @@ uint16_t update(DialogInst *d, uint32_t force) {
 
 uint16_t touch_down(DialogInst *d, int x, int y) {
     const int mode = d->p.param;
+    if (mode == 0) return 0;
     if (Inside(d->first, x, y)) {
         if (mode == 3) {
             if (d->p.callback) d->p.callback(4);
