@@ -3,16 +3,7 @@
 // starts with a KeypadHost, from which the keypads read the field being
 // edited; every key goes back to the covered object as a key message.
 #pragma once
-#include "gdi/field.h"
-#include "screens/screens.h"
-
-struct KeypadHost {
-    ObjInst hdr;
-    FLD fld;           // the field being edited, its text and cursor
-    const void *label; // the label shown with the keypad (null: none)
-    uint8_t span;      // characters the cursor highlight covers
-    uint8_t font;      // value font (shown for 16-bit enumeration texts)
-};
+#include "objects/objects.h" // KeypadHost
 
 // The alphanumeric keypad's shift level: no layout carries a shift key, so 0.
 int ASCKPD_SftDetect();

@@ -1,10 +1,23 @@
 // Screen objects: the classes of the operator's pages, each a row of the
 // object manager's class table.
 #pragma once
+#include "gdi/field.h"
 #include "screens/screens.h"
 
 #include <cstddef>
 #include <cstdint>
+
+// The entry keypads (types 13 and 28) are opened by an object over itself as
+// a morph; the covered object's instance starts with a KeypadHost, from which
+// the keypads read the field being edited, and every key goes back to the
+// covered object as a key message.
+struct KeypadHost {
+    ObjInst hdr;
+    FLD fld;           // the field being edited, its text and cursor
+    const void *label; // the label shown with the keypad (null: none)
+    uint8_t span;      // characters the cursor highlight covers
+    uint8_t font;      // value font (shown for 16-bit enumeration texts)
+};
 
 // Loads the slide-out key panel's picture "/mnt/cfg/keys.bmp": 1 when a
 // usable one was loaded, else 0 (the panel then never opens).

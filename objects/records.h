@@ -2,6 +2,8 @@
 // the screen program. The classes read their records through these offsets;
 // mkapp writes the same fields by name, so the two cannot drift apart.
 #pragma once
+#include "screens/screens.h" // rec::login
+
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -335,6 +337,16 @@ inline constexpr RecordField kEditFields[] = {
     {"font", edit::kFont, FieldKind::U8},
     {"units", edit::kUnits, FieldKind::Text},
 };
+inline constexpr RecordField kLoginFields[] = {
+    {"fill", login::kFill, FieldKind::Fill},
+    {"colour", login::kColour, FieldKind::Color},
+    {"caption", login::kCaption, FieldKind::Text},
+    {"align", login::kAlign, FieldKind::U8},
+    {"font", login::kFont, FieldKind::U8},
+    {"state_colour", login::kStateColour, FieldKind::Color},
+    {"field_font", login::kFieldFont, FieldKind::U8},
+    {"box_font", login::kBoxFont, FieldKind::U8},
+};
 // clang-format on
 
 // METER (type 9), SLIDE (type 14), SELCT (type 11) and ROT (type 24).
@@ -499,6 +511,8 @@ inline std::span<const RecordField> ClassFields(int type) {
         return kSelctFields;
     case 24:
         return kRotFields;
+    case 34:
+        return kLoginFields;
     default:
         return {};
     }

@@ -23,20 +23,12 @@ constexpr ObjClass placeholder(int type) {
 // nothing and answers every message with 0. A screen that is built defines
 // its row in its own file and drops its line here.
 const ObjClass MENU_Class = placeholder(3);
-const ObjClass FAULT_Class = placeholder(12);
-const ObjClass DIALOG_Class = placeholder(18);
 const ObjClass CALTCH_Class = placeholder(19);
 const ObjClass CFD_Class = placeholder(20);
 const ObjClass BkRstr_Class = placeholder(25);
 const ObjClass Clone_Class = placeholder(26);
 const ObjClass BOOT_Class = placeholder(29);
-const ObjClass RECOVER_Class = placeholder(32);
-const ObjClass LOGIN_Class = placeholder(34);
 const ObjClass WIFI_Class = placeholder(35);
-
-void REC_ScreenInit() {
-    trace("REC_ScreenInit");
-}
 
 // No system menu pages yet.
 const uint8_t *const pBasicMenu[28] = {};

@@ -4,7 +4,9 @@
 #include "base/le.h"
 #include "plc/appblocks.h"
 #include "screens/screens.h"
+#include "screens/sysscreens.h"
 
+#include <cstring>
 #include <utility>
 
 #include <array>
@@ -73,15 +75,30 @@ constexpr Obj kBoot{32, 29, 0x4001, 0, 0, 0, 0};
 constexpr Obj kRecover{32, 32, 0x4001, 0, 0, 0, 0};
 
 constexpr auto kSysMenu = page<kPageHeader + 44>(0, 0, 0x003F, &kMenu);
-constexpr auto kBad = page<kPageHeader + 32>(-1, 0, kFace, &kFault);
+// A u16 class field of a built-in record.
+template <size_t N>
+constexpr std::array<uint8_t, N> put16(std::array<uint8_t, N> b, size_t at, uint16_t v) {
+    b[at] = uint8_t(v);
+    b[at + 1] = uint8_t(v >> 8);
+    return b;
+}
+// The error page's box: white, a black frame and message, centred in font 32.
+constexpr auto kBad =
+    put16(put16(put16(page<kPageHeader + 32>(-1, 0, kFace, &kFault), kPageHeader + 18, 0xFFDF),
+                kPageHeader + 20, 0x0000),
+          kPageHeader + 26, 36 | (32 << 8));
 constexpr auto kCalTchPage = page<kPageHeader + 32>(-1, 0, kFace, &kCalTch);
 constexpr auto kBootPage = page<kPageHeader + 32>(-1, 0, kFace, &kBoot);
-constexpr auto kRecoverPage = page<kPageHeader + 32>(-1, 0, kFace, &kRecover);
+// The recovery screen's buttons are grey.
+constexpr auto kRecoverPage =
+    put16(page<kPageHeader + 32>(-1, 0, kFace, &kRecover), kPageHeader + 18, 0xC638);
 constexpr auto kFaultPage = page<kPageHeader>(-1, -1, 0xFFDF, nullptr);
 
 constexpr auto kDialog = [] {
     Record<32> r;
-    r.object(Obj{32, 18, 0x0001, 0, 0, 0, 0});
+    r.object(Obj{32, 18, 0x4000, 0, 0, 0, 0});
+    r.at = 18;
+    r.u16(kFace); // the box
     return r.b;
 }();
 // The slide-key panel's definition; the panel places itself.
@@ -110,16 +127,32 @@ constexpr Image gRecover(kRecoverPage);
 constexpr Image gFault(kFaultPage);
 constexpr Image gDialog(kDialog);
 constexpr Image gKeySlide(kKeySlide);
+// The writable copies the error and recovery pages are shown from.
+Image gBadCopy(kBad);
+Image gRecoverCopy(kRecoverPage);
 } // namespace
 
 const uint8_t *const sysMenuPage = gSysMenu.b;
-const uint8_t *const badPage = gBad.b;
+const uint8_t *const badPage = gBadCopy.b;
 const uint8_t *const calTchPage = gCalTch.b;
 const uint8_t *const BootPage = gBoot.b;
-const uint8_t *const RecoverPage = gRecover.b;
+const uint8_t *const RecoverPage = gRecoverCopy.b;
 const uint8_t *const faultPage = gFault.b;
 const uint8_t *const dialogObj = gDialog.b;
 const uint8_t *const KySldObj = gKeySlide.b;
+
+uint8_t *BuiltIn_Writable(const uint8_t *def, size_t size) {
+    for (uint8_t *b : {gBadCopy.b, gRecoverCopy.b}) {
+        const size_t n = b == gBadCopy.b ? sizeof gBadCopy.b : sizeof gRecoverCopy.b;
+        if (def >= b && def < b + n && size <= size_t(b + n - def)) return b + (def - b);
+    }
+    return nullptr;
+}
+
+void Pages_ResetCopies() {
+    std::memcpy(gBadCopy.b, gBad.b, sizeof gBad.b);
+    std::memcpy(gRecoverCopy.b, gRecover.b, sizeof gRecover.b);
+}
 
 size_t Page_FirstRecord(const uint8_t *page) {
     uint16_t version = le16(page + 8);
@@ -145,10 +178,10 @@ bool ObjDef_Holds(const uint8_t *def, size_t offset, size_t size) {
 
 const uint8_t *Page_BuiltInEnd(const uint8_t *page) {
     for (const auto &[b, n] : {std::pair{gSysMenu.b, sizeof gSysMenu.b},
-                               {gBad.b, sizeof gBad.b},
+                               {gBadCopy.b, sizeof gBadCopy.b},
                                {gCalTch.b, sizeof gCalTch.b},
                                {gBoot.b, sizeof gBoot.b},
-                               {gRecover.b, sizeof gRecover.b},
+                               {gRecoverCopy.b, sizeof gRecoverCopy.b},
                                {gFault.b, sizeof gFault.b}})
         if (page == b) return b + n;
     return nullptr;

@@ -100,6 +100,16 @@ struct ObjCB {
     int16_t page; // screen number of a static object; 255 in a page entry reusing one
 };
 
+// The LOGIN record (type 34): fill colour, or with type bit 15 the record
+// offset of the gradient extension; text colour (negative: the state
+// colour); caption text, alignment and font; state colour; the font of the
+// typed values and of the labels, boxes and status line. A record with its
+// own length may carry four alternative text colours after the 66 bytes.
+namespace rec::login {
+constexpr size_t kFill = 18, kColour = 20, kCaption = 22, kAlign = 26, kFont = 27;
+constexpr size_t kStateColour = 32, kFieldFont = 58, kBoxFont = 61, kLength = 66;
+} // namespace rec::login
+
 // Rows of the screen manager's own screens and panels.
 extern const ObjClass MENU_Class, FAULT_Class, DIALOG_Class, CALTCH_Class, CFD_Class, BkRstr_Class,
     Clone_Class, BOOT_Class, RECOVER_Class, LOGIN_Class, WIFI_Class;

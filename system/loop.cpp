@@ -34,6 +34,7 @@ uint8_t PmgrBusy;
 uint8_t Sys_AutoLoad, Sys_AppLoad, Sys_ALstmcInited;
 uint8_t Sys_CFinitTime;
 uint8_t RecoverMode, ForceRecoveryDetectFlag;
+uint8_t Sys_ManualLoadKey, RecoverScreen;
 uint8_t DntTmeSlc;
 uint8_t BootMode;
 int32_t BIS;
@@ -275,6 +276,7 @@ void Loop_Reset() {
     Sys_AutoLoad = Sys_AppLoad = Sys_ALstmcInited = 0;
     Sys_CFinitTime = 0;
     RecoverMode = ForceRecoveryDetectFlag = 0;
+    Sys_ManualLoadKey = RecoverScreen = 0;
     DntTmeSlc = BootMode = 0;
     BIS = 0;
     PowerdownSignal = 0;

@@ -17,6 +17,12 @@ extern uint8_t PmgrBusy; // bit i: protocol driver slot i is running
 extern uint8_t Sys_AutoLoad, Sys_AppLoad, Sys_ALstmcInited;
 extern uint8_t Sys_CFinitTime; // media requests served since the card was ready (counts to 6)
 extern uint8_t RecoverMode, ForceRecoveryDetectFlag;
+// The recovery screen's "AUTO LOAD": a load of the application from the card
+// asked for by the operator.
+extern uint8_t Sys_ManualLoadKey;
+// Set while start-up runs the 10 ms tick once for a recovery request held at
+// power-up.
+extern uint8_t RecoverScreen;
 extern uint8_t DntTmeSlc;
 extern uint8_t BootMode;
 extern int32_t BIS;

@@ -70,6 +70,7 @@
 #include "plc/pid.h"
 #include "regs/plc_reg.h"
 #include "screens/screens.h"
+#include "screens/sysscreens.h"
 #include "serial/datagram.h"
 #include "serial/fxp.h"
 #include "serial/modbus.h"
@@ -213,6 +214,7 @@ const ResetRow kResets[] = {
     ROW(Pgm_Reset),
     ROW(Objm_Reset),
     ROW(Screens_NotBuiltReset),
+    ROW(SysScreens_Reset),
     ROW(Users_Reset),
     ROW(Language_Reset),
     ROW(Objects_NotBuiltReset),

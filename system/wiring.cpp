@@ -24,6 +24,7 @@
 #include "regs/plc_reg.h"
 #include "regs/sr.h"
 #include "screens/screens.h"
+#include "screens/sysscreens.h"
 #include "serial/modbus.h"
 #include "serial/serial.h"
 #include "system/appfile.h"
@@ -263,6 +264,32 @@ void System_Wire() {
         .request_recovery = [] { ForceRecoveryDetectFlag = RecoverMode = 1; },
         .touch_ctrl = TCH_Ctrl,
         .rcb_ref = [](const RCB *r) { return r->rref; },
+    });
+    SysScreens_SetHooks({
+        .link_reg = SYS_LinkReg,
+        .read_reg = SYS_ReadReg,
+        .beep = TCH_Beep,
+        .tick = &sysTic,
+        .flash = &sysFlash,
+        .gray_scale = &SYS_fGrayScale,
+        .ok_led = SYS_GetOkLed,
+        .run_led = SYS_GetRunLed,
+        .popup_mode = PGM_GetPopupMode,
+        .popup_state = PGM_SetPopupState,
+        .page_mode = [] { return int(PAGE_mode); },
+        .shown_screen = [] { return int(PAGE_current); },
+        .write_sys = SYS_WriteSys,
+        .warm_reset = [] { SYS_WarmReset(); },
+        .clear_all = [] { SYS_VDG(); },
+        .stop_watchdog = StopWatchdog,
+        .timer_isr = TimerISR,
+        .exception_site = nullptr, // no exception address is recorded on this host
+        .boot_mode = &BootMode,
+        .recover_mode = &RecoverMode,
+        .force_recovery = &ForceRecoveryDetectFlag,
+        .no_slice = &DntTmeSlc,
+        .manual_load = &Sys_ManualLoadKey,
+        .recover_screen = &RecoverScreen,
     });
     USRMGR_SetHooks({
         .link_reg32 = SYS_32LinkReg,

@@ -321,7 +321,8 @@ TEST_F(PgmTest, ScreenSelection) {
         {"loader mode",                    [] { BootMode = 1; }, 22, 3, true},
         {"loader mode keeps calibration",  [] { sr_put(3, 21); }, 21, 3, true},
         {"recovery mode",                  [] { BootMode = 0; RecoverMode = 1; sr_put(3, 0); }, 23, 3, true},
-        {"back to user screens",           [] { RecoverMode = 0; sr_put(3, 0); }, 0, 1, true},
+        // The recovery screen sets the boot-mode flag too; its EXIT clears both.
+        {"back to user screens",           [] { RecoverMode = BootMode = 0; sr_put(3, 0); }, 0, 1, true},
     };
     // clang-format on
     for (const Step &s : steps) {
