@@ -1,6 +1,7 @@
 // Screen objects: the classes of the operator's pages, each a row of the
 // object manager's class table.
 #pragma once
+#include "objects/keypad.h" // KeypadHost: the part of a covered object the keypads read
 #include "screens/screens.h"
 
 #include <cstddef>

@@ -213,6 +213,7 @@ const ResetRow kResets[] = {
     ROW(Pgm_Reset),
     ROW(Objm_Reset),
     ROW(Screens_NotBuiltReset),
+    ROW(Menu_Reset),
     ROW(Users_Reset),
     ROW(Language_Reset),
     ROW(Objects_NotBuiltReset),
