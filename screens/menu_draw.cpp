@@ -258,7 +258,9 @@ void caption(const Ctx &c, int r, bool inverted) {
     text_out(dc, x, y, l.caption, wide);
     if (le32(c.def + 2) & kIcons) {
         const bool right = (l.flags & kRight) != 0;
-        const COLOR ic = inverted && bar_page(m) ? c.fill : fg;
+        // Beside the caption, outside its inverted cell: in the text colour
+        // unless on the highlight bar.
+        const COLOR ic = inverted && bar_page(m) ? c.fill : m->colour;
         if (l.flags & kLink)
             DrawMenuIconRight(dc, right ? m->list.left + 6 : m->value_right, y, m->line_h, ic);
         else if (l.flags & kScreen)

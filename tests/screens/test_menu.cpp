@@ -7,8 +7,10 @@
 #include "host/clock.h"
 #include "platform/keys.h"
 #include "platform/rtc.h"
+#include "plc/appblocks.h"
 #include "png_snapshot.h"
 #include "regs/plc_reg.h"
+#include "screen_program.h"
 #include "screens/menu_obj.h"
 #include "screens/objm_int.h"
 #include "system/pgm.h"
@@ -354,4 +356,162 @@ TEST_F(MenuTest, MovedHighlightRedrawsTwoCaptionsOnly) {
         EXPECT_EQ(px(dc, x, row_y(r) + 2), 0x1234) << "the list was not redrawn: row " << r;
     EXPECT_EQ(px(dc, cx, row_y(0) + dy), 0xFFDF) << "the old highlight in normal colours";
     EXPECT_EQ(px(dc, cx, row_y(1) + dy), 0x0000) << "the new one inverted";
+}
+
+// Menus of the application's own pages.
+namespace {
+
+class AppMenuTest : public VideoTest {
+protected:
+    DC *dc = nullptr;
+    void SetUp() override {
+        VideoTest::SetUp();
+        dc = start(false, "800x480");
+        pDC = dc;
+        sysTic = 1000;
+        pPGM_Strings = string_table_bl + 16;
+    }
+    // One page with one MENU object (flags `flags`, access level `level`)
+    // over the menu pages `menus`.
+    void load(uint32_t flags, const std::string &menus, int level = 0) {
+        std::string lines31;
+        for (int i = 0; i < 31; ++i)
+            lines31 += std::string(i ? ", " : "") +
+                       "{\"flags\": 2, \"target\": 0, \"caption\": \"L" + std::to_string(i) + "\"}";
+        std::string json =
+            R"({"strings": {"texts": ["Settings", " rpm"]}, "pages": [{"screen": 1, "objects": [
+            {"type": "MENU", "flags": )" +
+            std::to_string(flags) + R"(, "level": )" + std::to_string(level) +
+            R"(, "rect": [0, 0, 400, 240], "fields": {"fill": 65503, "colour": 0, "font": 32,
+             "line_font": 32, "title": "Settings", "page_register": "%R20",
+             "page_register_size": 16, "page_count": 3}}]}], "menus": [)" +
+            menus + R"(, {"lines": [)" + lines31 + "]}]}";
+        std::string error;
+        ASSERT_TRUE(load_screen_program(json, &error)) << error;
+        pPGM_Menus = kesta_pgm_bl + 8 + le32(kesta_pgm_bl + 8 + 52);
+        page = kesta_pgm_bl + 8 + 56;
+        ASSERT_EQ(OBJM_OpenPage(dc, page), 1);
+        pass();
+    }
+    const uint8_t *page = nullptr;
+    void pass() { OBJM_Update(dc); }
+    ObjCB &cb() { return objm::g.doTbl[0]; }
+    MenuInst *m() { return reinterpret_cast<MenuInst *>(objm::g.doTbl[0].inst); }
+    uint16_t send(int msg, uint32_t arg = 0) { return cb().Signal(cb().def, cb().inst, msg, arg); }
+    uint16_t key(int code) { return send(objmsg::kKey, uint32_t(code)); }
+    uint32_t at(const RECT &r) { return uint32_t(r.left + 5) << 16 | uint32_t(r.top + 5); }
+    std::string caption(int row) {
+        const int i = menu::LineAt(m(), row);
+        const void *c = i < 0 ? nullptr : menu::Line(m(), i).caption;
+        return c ? static_cast<const char *>(c) : "";
+    }
+    uint8_t *menu_page(int n) { return kesta_pgm_bl + 8 + le32(pPGM_Menus + 4 * n); }
+};
+
+constexpr const char *kTwoPages = R"({"flags": 2, "visibility": "%R10", "lines": [
+    {"flags": 2, "target": 1, "caption": "Next"},
+    {"flags": 16385, "caption": "Speed", "field": {"kind": 1, "width": 5, "max": 9999,
+     "bits": 16, "register": "%R1", "units": " rpm"}},
+    {"caption": "Note"}]},
+    {"lines": [{"flags": 1, "caption": "Level", "field": {"kind": 1, "width": 3, "max": 999,
+     "register": "%R2"}}]})";
+
+} // namespace
+
+TEST_F(AppMenuTest, VisibilityAndPageRegisters) {
+    put_le16(plc_reg + reg::kR + 2 * 9, 0b101); // %R10: lines 0 and 2 shown
+    load(0x0C1D, kTwoPages);
+    EXPECT_EQ(menu::Count(m()), 2);
+    EXPECT_EQ(caption(1), "Note");
+    put_le16(plc_reg + reg::kR + 2 * 9, 0b111);
+    EXPECT_EQ(send(objmsg::kUpdate) & objmsg::kRepaint, objmsg::kRepaint);
+    EXPECT_EQ(menu::Count(m()), 3);
+    EXPECT_EQ(caption(1), "Speed");
+
+    key(28);
+    EXPECT_EQ(key(13), objmsg::kRepaint) << "the link";
+    EXPECT_EQ(m()->page, 1u);
+    EXPECT_EQ(le16(plc_reg + reg::kR + 2 * 19), 1) << "the page register follows";
+    put_le16(plc_reg + reg::kR + 2 * 19, 0);
+    send(objmsg::kUpdate);
+    EXPECT_EQ(m()->page, 0u) << "and leads";
+    EXPECT_EQ(m()->depth, 0);
+    put_le16(plc_reg + reg::kR + 2 * 19, 7);
+    send(objmsg::kUpdate);
+    EXPECT_EQ(m()->page, 0u) << "a page past the object's page count is not taken";
+}
+
+TEST_F(AppMenuTest, AccessRefused) {
+    load(0x0C1D, kTwoPages, 3);
+    IsUserConfigValid = 1;
+    UserLoggedIn = 0;
+    EXPECT_EQ(send(objmsg::kFocus, 10 << 16 | 60), 0x8002);
+    EXPECT_EQ(send(objmsg::kTouchDown, 10 << 16 | 60), 0x8002);
+    EXPECT_EQ(m()->page, 0u);
+}
+
+TEST_F(AppMenuTest, EscAtTheTop) {
+    load(0x0C1D, kTwoPages);
+    EXPECT_EQ(key(27), objmsg::kBack | objmsg::kRepaint) << "back to the previous user screen";
+
+    load(0x081D, kTwoPages);
+    send(objmsg::kFocus, 0);
+    EXPECT_EQ(key(27), objmsg::kRepaint);
+    EXPECT_EQ(m()->hi_shown, 0) << "the highlight goes";
+    const RECT esc = menu::SoftKey(cb().def, m(), 2);
+    send(objmsg::kTouchDown, at(esc));
+    EXPECT_EQ(send(objmsg::kTouchUp, at(esc)), objmsg::kRefuse | objmsg::kRepaint)
+        << "releasing Esc gives up the focus";
+}
+
+TEST_F(AppMenuTest, ValuesWithUnitsAreDrawn) {
+    put_le16(plc_reg + reg::kR + 2 * 9, 0b111);
+    put_le16(plc_reg, 0);
+    put_le16(plc_reg + reg::kR, 1234);
+    load(0x0C1D, kTwoPages);
+    EXPECT_EQ(std::string(reinterpret_cast<char *>(m()->text[1])), "1234");
+    VID_Update();
+    EXPECT_EQ(screen_snapshot_diff("tests/screens/snapshots/menu_app.png"), "");
+}
+
+TEST_F(AppMenuTest, OnlyTwentyFiveLinesAreBuilt) {
+    load(0x0C1D, kTwoPages);
+    auto select = [&](int n) {
+        put_le16(plc_reg + reg::kR + 2 * 19, uint16_t(n));
+        send(objmsg::kUpdate);
+        ASSERT_EQ(m()->page, uint32_t(n));
+    };
+    select(2); // 31 lines in its record
+    EXPECT_EQ(m()->lines, 25);
+    key(29);
+    EXPECT_EQ(m()->top + m()->rows, 25) << "the window ends at the last line built";
+    EXPECT_EQ(caption(m()->hi), "L24");
+
+    // A count no record holds, with hidden lines: the visibility register
+    // would lie past the program, so every line built is shown.
+    uint8_t *p = menu_page(2);
+    put_le16(p, 2);
+    put_le16(p + 2, 0xFFFF);
+    select(0);
+    select(2);
+    EXPECT_EQ(m()->lines, 25);
+    EXPECT_EQ(menu::Count(m()), 25);
+}
+
+TEST_F(AppMenuTest, OffsetsOutsideTheProgramShowNothing) {
+    put_le16(plc_reg + reg::kR + 2 * 9, 0b111);
+    load(0x0C1D, kTwoPages);
+    uint8_t *p0 = menu_page(0);
+    put_le32(p0 + 4 + 4, 0xFFFFFF00);      // caption of line 0
+    put_le32(p0 + 4 + 12 + 8, 0x7FFFFFF0); // descriptor of line 1
+    put_le32(pPGM_Menus + 4, 0xFFFFFFF0);  // page 1 lies outside
+    ASSERT_EQ(OBJM_OpenPage(dc, page), 1);
+    pass();
+    EXPECT_EQ(caption(0), "");
+    EXPECT_EQ(menu::Line(m(), 1).field, nullptr);
+    key(28);
+    EXPECT_EQ(key(13), objmsg::kRepaint);
+    EXPECT_EQ(m()->page, 1u);
+    EXPECT_EQ(m()->lines, 0) << "a page outside the program is not built";
+    pass();
 }
