@@ -458,16 +458,15 @@ void title(const Ctx &c) {
     if (m->depth == 0) {
         t = StringText(le32(def + kTitle));
     } else {
-        // The caption of the line entered on the level below.
-        const uint32_t page = m->page;
-        const uint16_t lines = m->lines, vis_count = m->vis_count;
-        const uint8_t top = m->top, hidden = m->hidden_page;
+        // The caption of the line entered on the level below, read only
+        // among the lines that page's record holds.
         MenuInst probe = {};
         probe.system = m->system;
         probe.page = m->st_page[m->depth - 1];
-        probe.lines = kMaxLines;
+        const uint8_t *below = Page(&probe);
+        probe.lines =
+            below && le16(below) != 1 ? uint16_t(std::min<int>(le16(below + 2), kMaxLines)) : 0;
         const LineView l = Line(&probe, m->st_top[m->depth - 1] + int8_t(m->st_hi[m->depth - 1]));
-        (void)page, (void)lines, (void)vis_count, (void)top, (void)hidden;
         if (l.caption) {
             const size_t unit = PGM_UnicodePresent ? 2 : 1;
             const auto *s = static_cast<const uint8_t *>(l.caption);
