@@ -179,11 +179,22 @@ double as_double(const uint8_t *b) {
     return v;
 }
 
-void time_words(const RCB *r, uint16_t *w) {
+// A time of 48 bits holds seconds, minutes and hours; one of 32 bits (the
+// time-zone offset) minutes and hours only.
+void time_words(const RCB *r, const uint8_t *d, uint16_t *w) {
     uint8_t b[6];
-    read_reg(r, b, 6);
-    for (int i = 0; i < 3; ++i)
-        w[i] = le16(b + 2 * i);
+    const bool short_time = d[13] == 32;
+    read_reg(r, b, short_time ? 4 : 6);
+    w[0] = 0;
+    for (int i = short_time ? 1 : 0; i < 3; ++i)
+        w[i] = le16(b + 2 * (short_time ? i - 1 : i));
+}
+void write_time(const RCB *r, const uint8_t *d, const uint16_t *w) {
+    uint8_t b[6];
+    const bool short_time = d[13] == 32;
+    for (int i = short_time ? 1 : 0; i < 3; ++i)
+        put_le16(b + 2 * (short_time ? i - 1 : i), w[i]);
+    write_reg(r, b, short_time ? 4 : 6);
 }
 
 // Formats line `i` from its register (reads it) into its text.
@@ -197,7 +208,7 @@ void format_line(MenuInst *m, int i, const uint8_t *d) {
         FLD_LitUpdate(&f, 0);
         break;
     case 9:
-        time_words(m->link[i], g.timeBuf);
+        time_words(m->link[i], d, g.timeBuf);
         FLD_TimeUpdate(&f, g.timeBuf, 0);
         break;
     case 15: {
@@ -410,7 +421,7 @@ uint16_t open_editor(const uint8_t *def, MenuInst *m, int i, const LineView &l) 
         FLD_EnumUpdate(&f, m->value[i], 1);
         break;
     case 9:
-        time_words(m->link[i], g.timeBuf);
+        time_words(m->link[i], d, g.timeBuf);
         FLD_TimeUpdate(&f, g.timeBuf, 1);
         m->k.span = uint8_t(time_span(f));
         break;
@@ -503,10 +514,7 @@ uint16_t edit_key(const uint8_t *def, MenuInst *m, int key) {
         } else if (k == 6) {
             write_reg(m->link[i], m->text[i], std::min<uint32_t>(d[2], 128));
         } else if (k == 9) {
-            uint8_t b[6];
-            for (int w = 0; w < 3; ++w)
-                put_le16(b + 2 * w, g.timeBuf[w]);
-            write_reg(m->link[i], b, 6);
+            write_time(m->link[i], d, g.timeBuf);
         } else {
             uint8_t b[4];
             put_le32(b, m->value[i]);

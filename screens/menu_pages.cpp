@@ -90,8 +90,9 @@ constexpr Line lit(const char *c, int width, uint32_t ref, int align = 0, int co
 constexpr Line ip(const char *c, uint32_t ref, bool editable) {
     return value(c, desc(kIP, 15, 0, 0, 0, 32, ref), editable);
 }
-constexpr Line when(const char *c, int format, int width, uint32_t ref, bool editable) {
-    return value(c, desc(kTime, width, format, 0, 0, 48, ref), editable);
+constexpr Line when(const char *c, int format, int width, uint32_t ref, bool editable,
+                    int bits = 48) {
+    return value(c, desc(kTime, width, format, 0, 0, bits, ref), editable);
 }
 
 constexpr const char *kAdjust = "( Use \x08\x09 to adjust )";
@@ -173,7 +174,7 @@ constexpr Line kPage10[] = {
     text("Local Time"), when("Time:", kTimeHMS, 8, SR(44), true),
     when("Date:", kDateMDY, 8, SR(47), true), enumer("Day:", 9, 9, 16, SR(50)), blank(),
     text("UTC Time"), when("Time:", kTimeHMS, 8, 1007, false), when("Date:", kDateMDY, 8, 1008, false),
-    blank(), when("Time Zone:", kZone, 6, 1005, true),
+    blank(), when("Time Zone:", kZone, 6, 1005, true, 32),
     enumer("Daylight Saving:", 7, 3, 16, 1006, true), blank(), text(kAdjust),
     text("(    each field    )"), blank(),
 };

@@ -257,6 +257,16 @@ TEST_F(MenuWideTest, InPlaceOnLargeScreens) {
     EXPECT_EQ(MENU_GetPage(), 10) << "and stays on the page";
 }
 
+TEST_F(MenuWideTest, TimeZoneInHoursAndMinutes) {
+    sr_put(210, 330); // minutes ahead of UTC
+    open(10);
+    EXPECT_EQ(text(9).substr(1), "05:30") << "hours and minutes, after the direction";
+    go_to("Time Zone:");
+    key(13);
+    key(13);
+    EXPECT_EQ(int16_t(sr_get(210)), 330) << "stored back as minutes and hours";
+}
+
 TEST_F(MenuTest, EnumerationEditedInPlace) {
     sr_put(183, 0);
     open(11);
