@@ -477,6 +477,34 @@ inline constexpr RecordField kRotFields[] = {
 };
 // clang-format on
 
+// MENU (type 3): the menu object of the screen manager; records of 39
+// bytes or more (own length 52) carry the extended fields from 38 on.
+// clang-format off
+inline constexpr RecordField kMenuFields[] = {
+    {"fill", 18, FieldKind::Color},
+    {"colour", 20, FieldKind::Color},
+    {"title", 22, FieldKind::Text},
+    {"title_align", 26, FieldKind::U8},
+    {"font", 27, FieldKind::U8},
+    {"page_count", 28, FieldKind::U8},
+    {"line_font", 29, FieldKind::U8},
+    {"page_register", 32, FieldKind::Reg},
+    {"page_register_size", 34, FieldKind::U8},
+    {"system", 35, FieldKind::U8},
+    {"first_page", 36, FieldKind::U16},
+    {"colour_10", 38, FieldKind::Color},
+    {"colour_20", 40, FieldKind::Color},
+    {"colour_40", 42, FieldKind::Color},
+    {"colour_80", 44, FieldKind::Color},
+    {"title_colour", 38, FieldKind::Color},
+    {"title_fill", 40, FieldKind::Color},
+    {"key_fill", 42, FieldKind::U16},
+    {"state_title_colour", 46, FieldKind::Color},
+    {"state_title_fill", 48, FieldKind::Color},
+    {"state_key_gradient", 50, FieldKind::U16},
+};
+// clang-format on
+
 // The named class fields of each type. A class adds its table here and a case
 // to ClassFields; types without a table take no named fields.
 inline std::span<const RecordField> ClassFields(int type) {
@@ -513,6 +541,8 @@ inline std::span<const RecordField> ClassFields(int type) {
         return kRotFields;
     case 34:
         return kLoginFields;
+    case 3:
+        return kMenuFields;
     default:
         return {};
     }

@@ -74,7 +74,18 @@ constexpr Obj kCalTch{32, 19, 0x4001, 0, 0, 0, 0};
 constexpr Obj kBoot{32, 29, 0x4001, 0, 0, 0, 0};
 constexpr Obj kRecover{32, 32, 0x4001, 0, 0, 0, 0};
 
-constexpr auto kSysMenu = page<kPageHeader + 44>(0, 0, 0x003F, &kMenu);
+// The system menu's MENU record: fill 0xFFDF, text colour 0, font 32, the
+// system-menu flag and first page 1.
+constexpr auto kSysMenu = [] {
+    auto b = page<kPageHeader + 44>(0, 0, 0x003F, &kMenu);
+    uint8_t *d = b.data() + kPageHeader;
+    d[18] = 0xDF;
+    d[19] = 0xFF;
+    d[27] = 32;
+    d[35] = 0xFF;
+    d[36] = 1;
+    return b;
+}();
 // A u16 class field of a built-in record.
 template <size_t N>
 constexpr std::array<uint8_t, N> put16(std::array<uint8_t, N> b, size_t at, uint16_t v) {

@@ -221,10 +221,37 @@ extern const uint8_t *const dialogObj;
 // The slide-key panel's definition.
 extern const uint8_t *const KySldObj;
 
-// System menu: the table of its pages (copied by the system services).
+// System menu: the table of its pages (copied by the system services), the
+// variant of page 9 and the two variants of enumeration 15 that an option
+// board with Ethernet swaps in, and the enumerations in use.
 extern const uint8_t *const pBasicMenu[28];
+extern const uint8_t *const sysMenu9A;
+extern const uint8_t *const sysEnum15, *const sysEnum15Enet;
+extern const uint8_t *pSystemEnum[18];
 int MENU_GetPage();
 int MENU_SetPage(int n);
+// What the menu object needs of the controller, set by the top layer.
+struct RCB;
+struct MenuHooks {
+    RCB *(*link_reg)(uint32_t link, uint32_t size);
+    void (*chg_link)(RCB *rcb, uint32_t link, uint32_t size);
+    void (*read_reg)(void *dst, const RCB *rcb, uint32_t size);
+    void (*write_reg)(const RCB *rcb, const void *src, uint32_t len);
+    int (*write_sys)(int n, uint16_t value); // SYS_WriteSys
+    int (*run_led)();                        // SYS_GetRunLed: 0 off, 1 on, 2 flashing
+    int (*ok_led)();                         // SYS_GetOkLed
+    const uint8_t *const *page_table;        // pSystemMenu
+    uint8_t *const *menus;                   // pPGM_Menus: the application's menu table
+    const int *pages;                        // nSystemMenus
+    const uint8_t *flash;                    // sysFlash
+    const uint16_t *tick;                    // sysTic, 10 ms
+    const uint8_t *gray_scale;               // SYS_fGrayScale
+    int (*page_mode)();                      // PAGE_mode: 1 while a user screen is shown
+    void (*beep)(int length);
+};
+void MENU_SetHooks(const MenuHooks &hooks);
+// Puts the menu's module state back to its start values (tests).
+void Menu_Reset();
 
 // Strings and languages, users.
 void STR_Init(uint32_t language_register, uint32_t languages);

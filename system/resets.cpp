@@ -215,6 +215,7 @@ const ResetRow kResets[] = {
     ROW(Objm_Reset),
     ROW(Screens_NotBuiltReset),
     ROW(SysScreens_Reset),
+    ROW(Menu_Reset),
     ROW(Users_Reset),
     ROW(Language_Reset),
     ROW(Objects_NotBuiltReset),

@@ -227,6 +227,23 @@ void System_Wire() {
         .beep = TCH_Beep,
         .installer_or_recovery = [] { return int(BootMode != 0 || RecoverMode != 0); },
     });
+    MENU_SetHooks({
+        .link_reg = SYS_LinkReg,
+        .chg_link = SYS_ChgLink,
+        .read_reg = SYS_ReadReg,
+        .write_reg = SYS_WriteReg,
+        .write_sys = SYS_WriteSys,
+        .run_led = SYS_GetRunLed,
+        .ok_led = SYS_GetOkLed,
+        .page_table = pSystemMenu,
+        .menus = &pPGM_Menus,
+        .pages = &nSystemMenus,
+        .flash = &sysFlash,
+        .tick = &sysTic,
+        .gray_scale = &SYS_fGrayScale,
+        .page_mode = [] { return int(PAGE_mode); },
+        .beep = TCH_Beep,
+    });
     Objects_SetHooks({
         .link_reg = SYS_LinkReg,
         .read_reg = SYS_ReadReg,

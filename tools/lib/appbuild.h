@@ -75,8 +75,17 @@
 //     "capture": {"register": "%R100" or a reference, "options": 0-3,
 //       "name_offset": N} writes the screen-capture set-up after the link
 //       tables (u32 register reference, u32 option bits, u32 offset of the
-//       file name in the texts; header offset 36). Other sections after the
-//       pages are not written (their offsets are 0).
+//       file name in the texts; header offset 36).
+//     "menus": [{"flags": F (2 lines hidden by the visibility register,
+//       0x2000 a full-width highlight), "visibility": register, "lines":
+//       [{"flags": F (1 edit, 2 link, 4 screen, 0x100 right, 0x200 centred,
+//       0x4000 units), "target": page, screen or register, "caption": text,
+//       "field": {"kind", "align", "width", "decimals", "min", "max",
+//       "column", "bits", "register", "units", "enumeration"}}]} or
+//       {"screen": class}] writes the application's menu pages (header offset
+//       52: a table of page offsets, 380-byte pages, then the captions as
+//       texts of the program and the 36-byte field descriptors). Other
+//       sections after the pages are not written (their offsets are 0).
 // The control program also takes {"program": <contents>, "features": N},
 // which appends the feature word the programming tool leaves at the end, and
 // {"xti": {"code": <contents>, "varloc": <contents>}}, an IEC application

@@ -601,6 +601,99 @@ void screen_strings(const json &s, const std::string &where, Texts &texts) {
         texts.offset(s["texts"][i], where + ".texts[" + std::to_string(i) + "]");
 }
 
+// A menu line's field descriptor (36 bytes): kind, alignment, width,
+// decimals, minimum or enumeration, maximum, column, size in bits, the
+// register (a 16-bit reference), the units text.
+Bytes menu_field(const json &f, const std::string &where, Texts &texts, const Enumerations &enums) {
+    only_keys(f, where,
+              {"kind", "align", "width", "decimals", "min", "max", "column", "bits", "register",
+               "units", "enumeration"});
+    Bytes d(36, 0);
+    d[0] = uint8_t(number_or(f, "kind", 1, where, 31));
+    d[1] = uint8_t(number_or(f, "align", 0, where, 3));
+    d[2] = uint8_t(number_or(f, "width", 5, where, 255));
+    d[3] = uint8_t(number_or(f, "decimals", 0, where, 255));
+    uint32_t min = uint32_t(number_or(f, "min", 0, where, 0xFFFFFFFFu));
+    if (f.contains("enumeration")) min = enums.offset(f["enumeration"], where + ".enumeration");
+    put_le32(d.data() + 4, min);
+    put_le32(d.data() + 8, uint32_t(number_or(f, "max", 0xFFFF, where, 0xFFFFFFFFu)));
+    d[12] = uint8_t(number_or(f, "column", 0, where, 255));
+    d[13] = uint8_t(number_or(f, "bits", 16, where, 255));
+    const uint32_t ref = reference(f, "register", where);
+    if (ref > 0xFFFF) fail(where + ".register", "a menu field holds a 16-bit reference");
+    put_le16(d.data() + 14, uint16_t(ref));
+    if (f.contains("units"))
+        put_le32(d.data() + 16, f["units"].is_number()
+                                    ? uint32_t(number(f["units"], where + ".units", 0xFFFFFFFFu))
+                                    : texts.offset(f["units"], where + ".units"));
+    return d;
+}
+
+// "menus": the application's menu pages behind header offset 52: a table of
+// u32 page offsets, the pages (380 bytes: u16 flags, u16 line count or
+// class, 12-byte lines, the u32 visibility register after the last line),
+// then the captions (texts of the program) and field descriptors the lines
+// point at. Offsets count from the program's start.
+void menu_tables(const json &menus, const std::string &where, Bytes &b, Texts &texts,
+                 const Enumerations &enums) {
+    if (!menus.is_array()) fail(where, "\"menus\" takes a list");
+    const size_t table = b.size();
+    put_le32(b.data() + 52, uint32_t(table));
+    b.resize(table + 4 * menus.size(), 0);
+    struct Patch {
+        size_t at;
+        Bytes data;
+    };
+    std::vector<Patch> patches;
+    for (size_t n = 0; n < menus.size(); ++n) {
+        const std::string page = where + "[" + std::to_string(n) + "]";
+        const json &m = menus[n];
+        only_keys(m, page, {"flags", "screen", "lines", "visibility", "count"});
+        put_le32(b.data() + table + 4 * n, uint32_t(b.size()));
+        const size_t at = b.size();
+        const json lines = m.contains("lines") ? m["lines"] : json::array();
+        if (!lines.is_array()) fail(page, "\"lines\" takes a list");
+        const size_t count = m.contains("screen") ? 0 : lines.size();
+        b.resize(at + std::max<size_t>(380, 4 + 12 * count + 4), 0);
+        put_le16(b.data() + at,
+                 uint16_t(m.contains("screen") ? 1 : number_or(m, "flags", 0, page, 0xFFFF)));
+        put_le16(b.data() + at + 2,
+                 uint16_t(m.contains("screen") ? number(m["screen"], page, 35)
+                                               : number_or(m, "count", count, page, 0xFFFF)));
+        put_le32(b.data() + at + 4 + 12 * count, reference(m, "visibility", page));
+        for (size_t i = 0; i < count; ++i) {
+            const std::string line = page + ".lines[" + std::to_string(i) + "]";
+            const json &l = lines[i];
+            only_keys(l, line, {"flags", "target", "caption", "field"});
+            const size_t lat = at + 4 + 12 * i;
+            put_le16(b.data() + lat, uint16_t(number_or(l, "flags", 0, line, 0xFFFF)));
+            put_le16(b.data() + lat + 2, uint16_t(l.contains("target") && l["target"].is_string()
+                                                      ? reference(l, "target", line)
+                                                      : number_or(l, "target", 0, line, 0xFFFF)));
+            if (l.contains("caption")) {
+                if (!l["caption"].is_string()) fail(line + ".caption", "expected a text");
+                Bytes t;
+                for (char32_t c : texts.decode(l["caption"].get<std::string>())) {
+                    if (!texts.wide && c > 0xFF)
+                        fail(line + ".caption",
+                             "a character above 0xFF needs Unicode texts (flags 0x100)");
+                    texts.unit(t, uint32_t(c));
+                }
+                texts.unit(t, 0);
+                patches.push_back({lat + 4, std::move(t)});
+            }
+            if (l.contains("field"))
+                patches.push_back({lat + 8, menu_field(l["field"], line + ".field", texts, enums)});
+        }
+    }
+    for (Patch &p : patches) {
+        while (b.size() % 2)
+            b.push_back(0);
+        put_le32(b.data() + p.at, uint32_t(b.size()));
+        b.insert(b.end(), p.data.begin(), p.data.end());
+    }
+}
+
 } // namespace
 
 // The screen program: its header, the pages, their link tables, the capture
@@ -609,7 +702,7 @@ Bytes screen_program(const json &s, const std::string &where) {
     only_keys(s, where,
               {"start_screen", "flags", "header_length", "size", "page_count", "language_register",
                "languages", "touch_register", "fonts_check", "pages", "capture", "strings",
-               "enumerations"});
+               "enumerations", "menus"});
     uint32_t hlen = uint32_t(number_or(s, "header_length", 56, where, 0xFFFF));
     if (hlen < 16 || hlen > 56) fail(where, "\"header_length\" is 16 to 56");
     const json pages = s.contains("pages") ? s["pages"] : json::array();
@@ -670,6 +763,10 @@ Bytes screen_program(const json &s, const std::string &where) {
         put_le32(b.data() + 36, uint32_t(b.size()));
         Bytes c = capture_setup(s["capture"], where + ".capture");
         b.insert(b.end(), c.begin(), c.end());
+    }
+    if (s.contains("menus")) {
+        if (hlen < 56) fail(where, "menus need a header of 56 bytes");
+        menu_tables(s["menus"], where + ".menus", b, texts, enums);
     }
     if (texts.used && g_string_table) *g_string_table = texts.table();
     if (!enums.table.empty() && g_text_table) *g_text_table = enums.table;
