@@ -25,9 +25,7 @@ constexpr ObjClass placeholder(int type) {
 const ObjClass MENU_Class = placeholder(3);
 const ObjClass FAULT_Class = placeholder(12);
 const ObjClass DIALOG_Class = placeholder(18);
-const ObjClass CALTCH_Class = placeholder(19);
 const ObjClass CFD_Class = placeholder(20);
-const ObjClass BkRstr_Class = placeholder(25);
 const ObjClass Clone_Class = placeholder(26);
 const ObjClass BOOT_Class = placeholder(29);
 const ObjClass RECOVER_Class = placeholder(32);

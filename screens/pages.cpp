@@ -74,7 +74,14 @@ constexpr Obj kRecover{32, 32, 0x4001, 0, 0, 0, 0};
 
 constexpr auto kSysMenu = page<kPageHeader + 44>(0, 0, 0x003F, &kMenu);
 constexpr auto kBad = page<kPageHeader + 32>(-1, 0, kFace, &kFault);
-constexpr auto kCalTchPage = page<kPageHeader + 32>(-1, 0, kFace, &kCalTch);
+// The calibration screen's buttons: face 0xC638, outlined in black.
+constexpr auto kCalTchPage = [] {
+    auto b = page<kPageHeader + 32>(-1, 0, kFace, &kCalTch);
+    b[kPageHeader + 18] = 0x38;
+    b[kPageHeader + 19] = 0xC6;
+    b[kPageHeader + 20] = b[kPageHeader + 21] = 0;
+    return b;
+}();
 constexpr auto kBootPage = page<kPageHeader + 32>(-1, 0, kFace, &kBoot);
 constexpr auto kRecoverPage = page<kPageHeader + 32>(-1, 0, kFace, &kRecover);
 constexpr auto kFaultPage = page<kPageHeader>(-1, -1, 0xFFDF, nullptr);

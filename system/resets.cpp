@@ -69,6 +69,8 @@
 #include "plc/ladder_fam.h"
 #include "plc/pid.h"
 #include "regs/plc_reg.h"
+#include "screens/backup_screen.h"
+#include "screens/calib.h"
 #include "screens/screens.h"
 #include "serial/datagram.h"
 #include "serial/fxp.h"
@@ -213,6 +215,8 @@ const ResetRow kResets[] = {
     ROW(Pgm_Reset),
     ROW(Objm_Reset),
     ROW(Screens_NotBuiltReset),
+    ROW(CALTCH_Reset),
+    ROW(BkRstr_Reset),
     ROW(Users_Reset),
     ROW(Language_Reset),
     ROW(Objects_NotBuiltReset),

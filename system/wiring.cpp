@@ -23,6 +23,8 @@
 #include "plc/sysreg.h"
 #include "regs/plc_reg.h"
 #include "regs/sr.h"
+#include "screens/backup_screen.h"
+#include "screens/calib.h"
 #include "screens/screens.h"
 #include "serial/modbus.h"
 #include "serial/serial.h"
@@ -225,6 +227,29 @@ void System_Wire() {
         .fault_page_recover = PGM_FaultPageRecover,
         .beep = TCH_Beep,
         .installer_or_recovery = [] { return int(BootMode != 0 || RecoverMode != 0); },
+    });
+    CALTCH_SetHooks({
+        .touch_ctrl = TCH_Ctrl,
+        .get_parm_tbl =
+            [] {
+                const TouchCal *t = SYS_GetParmTbl();
+                return CalValues{t->xmax, t->ymax, t->xoff, t->yoff, t->xscale, t->yscale};
+            },
+        .save_parm_tbl =
+            [](const CalValues &v) {
+                TouchCal *t = SYS_GetParmTbl();
+                *t = TouchCal{v.xmax, v.ymax, v.xoff, v.yoff, v.xscale, v.yscale};
+                return SYS_SaveParmTbl(t);
+            },
+        .beep = TCH_Beep,
+        .tick = &sysTic,
+        .gray_scale = &SYS_fGrayScale,
+    });
+    BkRstr_SetHooks({
+        .store = StoreBBRAM,
+        .restore = RestoreBBRAM,
+        .erase = EraseBackupData,
+        .beep = TCH_Beep,
     });
     Objects_SetHooks({
         .link_reg = SYS_LinkReg,
