@@ -20,9 +20,7 @@ constexpr ObjClass placeholder(int type) {
 // placeholder row has its class's record length, creates nothing, paints
 // nothing and answers every message with 0. A screen that is built defines
 // its row in its own file and drops its line here.
-const ObjClass CALTCH_Class = placeholder(19);
 const ObjClass CFD_Class = placeholder(20);
-const ObjClass BkRstr_Class = placeholder(25);
 const ObjClass Clone_Class = placeholder(26);
 const ObjClass BOOT_Class = placeholder(29);
 const ObjClass WIFI_Class = placeholder(35);

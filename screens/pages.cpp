@@ -98,7 +98,14 @@ constexpr auto kBad =
     put16(put16(put16(page<kPageHeader + 32>(-1, 0, kFace, &kFault), kPageHeader + 18, 0xFFDF),
                 kPageHeader + 20, 0x0000),
           kPageHeader + 26, 36 | (32 << 8));
-constexpr auto kCalTchPage = page<kPageHeader + 32>(-1, 0, kFace, &kCalTch);
+// The calibration screen's buttons: face 0xC638, outlined in black.
+constexpr auto kCalTchPage = [] {
+    auto b = page<kPageHeader + 32>(-1, 0, kFace, &kCalTch);
+    b[kPageHeader + 18] = 0x38;
+    b[kPageHeader + 19] = 0xC6;
+    b[kPageHeader + 20] = b[kPageHeader + 21] = 0;
+    return b;
+}();
 constexpr auto kBootPage = page<kPageHeader + 32>(-1, 0, kFace, &kBoot);
 // The recovery screen's buttons are grey.
 constexpr auto kRecoverPage =

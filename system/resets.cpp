@@ -69,6 +69,8 @@
 #include "plc/ladder_fam.h"
 #include "plc/pid.h"
 #include "regs/plc_reg.h"
+#include "screens/backup_screen.h"
+#include "screens/calib.h"
 #include "screens/screens.h"
 #include "screens/sysscreens.h"
 #include "serial/datagram.h"
@@ -216,6 +218,8 @@ const ResetRow kResets[] = {
     ROW(Screens_NotBuiltReset),
     ROW(SysScreens_Reset),
     ROW(Menu_Reset),
+    ROW(CALTCH_Reset),
+    ROW(BkRstr_Reset),
     ROW(Users_Reset),
     ROW(Language_Reset),
     ROW(Objects_NotBuiltReset),

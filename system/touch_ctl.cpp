@@ -3,7 +3,8 @@
 //
 // A touch is written into the touch device as the board's kernel driver
 // reports it: the screen point is turned into raw values through the panel's
-// current calibration (while it has none, raw values are screen units), the
+// current calibration (while it has none, raw values are screen units), or
+// given raw ("touch --raw RX RY"), the
 // axes and the pressure follow the kernel revision, and each sample is taken
 // by the polled tick before the next one is written, so that the answer can
 // tell the state the touch driver reached after every sample.
@@ -110,20 +111,21 @@ std::vector<host::TouchEvent> sample_events(int rx, int ry) {
 }
 
 // Presses at the points in turn (the first one twice: first contact, then the
-// confirming sample) and lifts. On a drag over a running user page the
-// objects take what the touch ring holds after each sample, as the screen
-// loop would between the samples of a finger's drag: an object that
-// switches the touch driver to reporting every move on its press sees the
-// moves that follow.
-std::string touch_path(const std::string &head, const std::vector<std::pair<int, int>> &points) {
+// confirming sample) and lifts. Raw points go to the device as they are. On
+// a drag over a running user page the objects take what the touch ring holds
+// after each sample, as the screen loop would between the samples of a
+// finger's drag: an object that switches the touch driver to reporting every
+// move on its press sees the moves that follow.
+std::string touch_path(const std::string &head, const std::vector<std::pair<int, int>> &points,
+                       bool raw = false) {
     const bool drag = points.size() > 1 && PGM_state == 5;
     std::string out = "ok " + head;
     std::vector<std::pair<int, int>> samples{points.front()};
     samples.insert(samples.end(), points.begin(), points.end());
     for (size_t i = 0; i < samples.size(); ++i) {
-        int rx, ry;
-        screen_to_raw(samples[i].first, samples[i].second, &rx, &ry);
-        if (i == 0) out += " (raw " + std::to_string(rx) + " " + std::to_string(ry) + ")";
+        int rx = samples[i].first, ry = samples[i].second;
+        if (!raw) screen_to_raw(samples[i].first, samples[i].second, &rx, &ry);
+        if (i == 0 && !raw) out += " (raw " + std::to_string(rx) + " " + std::to_string(ry) + ")";
         if (!write_and_take(sample_events(rx, ry), "sample " + std::to_string(i + 1), &out))
             return "error: the touch device does not take events (touch input is off)";
         if (drag && i > 0) KEY_Check(OBJM_Keypress);
@@ -146,8 +148,18 @@ bool parse_point(const std::string &xs, const std::string &ys, int *x, int *y, s
     return true;
 }
 
+// Raw readings as the touch film gives them, taken through no calibration:
+// the calibration screen's corner step wants readings beyond the screen.
+constexpr long kRawMax = 32767; // a touch event carries 16-bit coordinates
+
 std::string cmd_touch(const std::vector<std::string> &a) {
-    if (a.size() != 3) return "error: usage: touch X Y";
+    if (a.size() == 4 && a[1] == "--raw") {
+        long rx, ry;
+        if (!parse_int(a[2], 0, kRawMax, &rx) || !parse_int(a[3], 0, kRawMax, &ry))
+            return "error: raw readings " + a[2] + " " + a[3] + ": 0.." + std::to_string(kRawMax);
+        return touch_path("touch --raw " + a[2] + " " + a[3], {{int(rx), int(ry)}}, true);
+    }
+    if (a.size() != 3) return "error: usage: touch X Y | touch --raw RX RY";
     int x, y;
     std::string err;
     if (!parse_point(a[1], a[2], &x, &y, &err)) return err;

@@ -23,6 +23,8 @@
 #include "plc/sysreg.h"
 #include "regs/plc_reg.h"
 #include "regs/sr.h"
+#include "screens/backup_screen.h"
+#include "screens/calib.h"
 #include "screens/screens.h"
 #include "screens/sysscreens.h"
 #include "serial/modbus.h"
@@ -242,6 +244,29 @@ void System_Wire() {
         .tick = &sysTic,
         .gray_scale = &SYS_fGrayScale,
         .page_mode = [] { return int(PAGE_mode); },
+        .beep = TCH_Beep,
+    });
+    CALTCH_SetHooks({
+        .touch_ctrl = TCH_Ctrl,
+        .get_parm_tbl =
+            [] {
+                const TouchCal *t = SYS_GetParmTbl();
+                return CalValues{t->xmax, t->ymax, t->xoff, t->yoff, t->xscale, t->yscale};
+            },
+        .save_parm_tbl =
+            [](const CalValues &v) {
+                TouchCal *t = SYS_GetParmTbl();
+                *t = TouchCal{v.xmax, v.ymax, v.xoff, v.yoff, v.xscale, v.yscale};
+                return SYS_SaveParmTbl(t);
+            },
+        .beep = TCH_Beep,
+        .tick = &sysTic,
+        .gray_scale = &SYS_fGrayScale,
+    });
+    BkRstr_SetHooks({
+        .store = StoreBBRAM,
+        .restore = RestoreBBRAM,
+        .erase = EraseBackupData,
         .beep = TCH_Beep,
     });
     Objects_SetHooks({

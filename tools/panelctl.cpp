@@ -22,7 +22,7 @@ const char kUsage[] =
     "          (NAME:D a 32-bit value, NAME:F a float, in two words low word first)\n"
     "          media insert|remove sd|usb | screenshot FILE.png |\n"
     "          can | can send ID#DATA | key N [PARAMETER] |\n"
-    "          touch X Y | touch-drag X1 Y1 X2 Y2 [STEPS] |\n"
+    "          touch X Y | touch --raw RX RY | touch-drag X1 Y1 X2 Y2 [STEPS] |\n"
     "          io set SLOT NAME VALUE | io get SLOT [NAME] |\n"
     "          serial | usb connect|disconnect | net | net link IF up|down |\n"
     "          iec | iec var TYPE INDEX | help\n"

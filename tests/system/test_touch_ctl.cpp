@@ -95,6 +95,29 @@ TEST_F(TouchCtlTest, WithoutCalibrationTheSecondSampleAsksForTheCalibrationScree
                                                 "release: state 0, release 120 80\n");
 }
 
+// Raw readings reach the driver untouched by the calibration: in the
+// calibration mode a reading beyond the screen is pressed as it is, and with
+// a calibration it lands where the calibration puts it.
+TEST_F(TouchCtlTest, RawTouchBypassesTheCalibration) {
+    calibration({4000, 4000, 0, 0, 800, 480});
+    open(3549);
+    EXPECT_EQ(host::ctl_handle("touch --raw 2000 1000"), "ok touch --raw 2000 1000\n"
+                                                         "sample 1: state 1\n"
+                                                         "sample 2: state 3, press 400 360\n"
+                                                         "release: state 0, release 400 360\n");
+    TCH_Ctrl(2, 0);
+    EXPECT_EQ(host::ctl_handle("touch --raw 3900 4000"), "ok touch --raw 3900 4000\n"
+                                                         "sample 1: state 1\n"
+                                                         "sample 2: state 3, press 3900 4000\n"
+                                                         "release: state 0, release 3900 4000\n");
+    taken();
+    for (const char *bad : {"touch --raw 1 32768", "touch --raw -1 5", "touch --raw 5"}) {
+        std::string reply = host::ctl_handle(bad);
+        EXPECT_EQ(reply.rfind("error: ", 0), 0u) << bad << ": " << reply;
+    }
+    EXPECT_TRUE(taken().empty());
+}
+
 TEST_F(TouchCtlTest, DragReportsEachMoveInDragMode) {
     calibration({800, 480, 0, 0, 800, 480});
     open(3549);
