@@ -6,13 +6,7 @@
 #include "gdi/field.h"
 #include "screens/screens.h"
 
-struct KeypadHost {
-    ObjInst hdr;
-    FLD fld;           // the field being edited, its text and cursor
-    const void *label; // the label shown with the keypad (null: none)
-    uint8_t span;      // characters the cursor highlight covers
-    uint8_t font;      // value font (shown for 16-bit enumeration texts)
-};
+// KeypadHost: screens/screens.h (system screens open the keypads too).
 
 // The alphanumeric keypad's shift level: no layout carries a shift key, so 0.
 int ASCKPD_SftDetect();

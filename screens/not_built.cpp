@@ -29,10 +29,8 @@ const ObjClass CALTCH_Class = placeholder(19);
 const ObjClass CFD_Class = placeholder(20);
 const ObjClass BkRstr_Class = placeholder(25);
 const ObjClass Clone_Class = placeholder(26);
-const ObjClass BOOT_Class = placeholder(29);
 const ObjClass RECOVER_Class = placeholder(32);
 const ObjClass LOGIN_Class = placeholder(34);
-const ObjClass WIFI_Class = placeholder(35);
 
 void REC_ScreenInit() {
     trace("REC_ScreenInit");
