@@ -82,6 +82,7 @@ struct ThisData {
     uint32_t updStartDelay, updEndDelay;
     int anim; // busy animation step
     char edit_text[64];
+    bool changed; // a row's text changed since the last update
 };
 ThisData thisData;
 
@@ -107,6 +108,7 @@ void set_text(Row &r, const char *text) {
     if (std::strncmp(r.value, text, sizeof r.value) == 0) return;
     std::snprintf(r.value, sizeof r.value, "%s", text);
     r.flags |= kDirty;
+    thisData.changed = true;
 }
 
 void field_setup(FLD &f, char *text, const uint8_t *table) {
@@ -632,10 +634,9 @@ uint16_t touch_down(WifiInst *w, int x, int y) {
 
 uint16_t update(WifiInst *w) {
     ThisData &t = thisData;
-    uint16_t r = 0;
+    t.changed = false;
     refresh();
-    for (const Row &row : t.rows)
-        if (row.flags & kDirty) r = objmsg::kRepaint;
+    uint16_t r = t.changed ? objmsg::kRepaint : 0;
     const uint32_t now = FPGA_GetFrt();
     if (t.scan) {
         const int n = scan_entries();
@@ -666,8 +667,12 @@ uint16_t WIFI_Signal(const uint8_t *, ObjInst *inst, int msg, uint32_t arg) {
     switch (msg) {
     case objmsg::kUpdate:
         return update(w);
-    case objmsg::kKey:
-        return key(w, uint8_t(arg & 0xFF));
+    case objmsg::kKey: {
+        // The keypads send the code itself, the panel's keys in the high half.
+        uint8_t code = uint8_t(arg & 0xFF);
+        if (!code) code = uint8_t(arg >> 16);
+        return key(w, code);
+    }
     case objmsg::kTouchDown:
         return touch_down(w, int(arg >> 16), int(int16_t(arg & 0xFFFF)));
     case objmsg::kTouchUp:
