@@ -308,37 +308,28 @@ bool check(BootInst *b) {
 
 // ------------------------------------------------------------------ state 5
 
-// Runs the lines of "path.info" (each ended by a carriage return, control
-// characters dropped). The file comes from the medium: a line that names a
-// path through ".." is refused, so nothing reaches outside the panel's own
-// folders.
+// Runs the lines of "path.info". The file comes from the medium: a line that
+// names a path through ".." is refused, so nothing reaches outside the
+// panel's own folders.
 void run_path_info() {
-    constexpr size_t kMaxBytes = 64 * 1024, kMaxLine = 1035;
+    constexpr size_t kMaxBytes = 64 * 1024;
     uint32_t h = OsFile_Open("/dev/shm/update/path.info", "rb");
     if (!h) {
         log_line("Missing File:path.info");
         return;
     }
-    std::string line;
-    size_t total = 0;
-    auto flush = [&] {
-        if (line.empty()) return;
-        if (line.find("..") != std::string::npos) {
-            log_line("Refused: " + line);
-        } else {
-            step(line);
-        }
-        line.clear();
-    };
-    for (int c; total < kMaxBytes && (c = OsFile_Getc(h)) >= 0; ++total) {
-        if (c == '\r') {
-            flush();
-        } else if (c >= 0x20 && c != 0x7F && line.size() < kMaxLine) {
-            line += char(c);
-        }
-    }
-    flush();
+    std::string text(kMaxBytes, '\0');
+    text.resize(OsFile_Read(h, text.data(), text.size()));
     OsFile_Close(h);
+    BOOT_PathInfoLines(
+        text.data(), text.size(),
+        [](void *, const char *line) {
+            if (std::strstr(line, ".."))
+                log_line(std::string("Refused: ") + line);
+            else
+                step(line);
+        },
+        nullptr);
 }
 
 // The first three characters of "oeminfo.txt" as a decimal number; its low
@@ -756,6 +747,23 @@ const ObjClass BOOT_Class{kObjRecordLength[29], BOOT_Create,      BOOT_Paint, BO
 
 void BOOT_SetHooks(const BootHooks &h) {
     hooks = h;
+}
+
+void BOOT_PathInfoLines(const char *data, size_t size, void (*line)(void *ctx, const char *text),
+                        void *ctx) {
+    constexpr size_t kMaxLine = 1035;
+    char out[kMaxLine + 1];
+    size_t n = 0;
+    for (size_t i = 0; i <= size; ++i) {
+        const unsigned char c = i < size ? static_cast<unsigned char>(data[i]) : '\r';
+        if (c == '\r') {
+            out[n] = 0;
+            if (n) line(ctx, out);
+            n = 0;
+        } else if (c >= 0x20 && c != 0x7F && n < kMaxLine) {
+            out[n++] = char(c);
+        }
+    }
 }
 
 int BOOT_ScreenState() {

@@ -321,6 +321,11 @@ void BOOT_SetHooks(const BootHooks &hooks);
 // The installer's screen state (1 looking for the medium ... 6 result; 0
 // while it is not up) and its result lines, one per line of `out`.
 int BOOT_ScreenState();
+// The command lines of an installer's "path.info": each ended by a carriage
+// return (or the end), control characters dropped, empty ones left out, each
+// cut at 1035 characters.
+void BOOT_PathInfoLines(const char *data, size_t size, void (*line)(void *ctx, const char *text),
+                        void *ctx);
 void BOOT_ResultText(char *out, size_t size);
 void Boot_Reset();
 // The Wi-Fi screen's working state.

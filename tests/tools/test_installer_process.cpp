@@ -16,8 +16,8 @@ TEST_F(InstallerProcessTest, LoaderInstallsFromTheCard) {
     for (int i = 0; i < 6; ++i)
         put_le32(cal.data() + 4 * i, uint32_t(rec[i]));
     write_file("/mnt/cfg/cal.dta", cal);
-    for (const char *f : {"pqkern.sb", "pqinit.ufs", "pqfirm.ufs", "pqcfg.ufs", "k7", "keys.bmp",
-                          "splash.bmp"})
+    for (const char *f :
+         {"pqkern.sb", "pqinit.ufs", "pqfirm.ufs", "pqcfg.ufs", "k7", "keys.bmp", "splash.bmp"})
         write_file(std::string("/mnt/USB0/") + f, "dummy");
     write_file("/mnt/USB0/MACIDS.TXT", "02:50:4E:00:00:FF\r\n02:50:4E:00:01:00\r\n");
     host::make_dirs("/mnt/USB");
