@@ -2,6 +2,7 @@
 // choices and their change bits, the keypads' stores, the scan list and the
 // two Escapes.
 #include "base/le.h"
+#include "host/clock.h"
 #include "net/net.h"
 #include "png_snapshot.h"
 #include "screens/objm_int.h"
@@ -192,6 +193,26 @@ TEST_F(WifiTest, ScanCountBeyondTheListIsBounded) {
         key(kDown);
     key(kEnter);
     EXPECT_STREQ(m.set.st_ssid, "net15");
+}
+
+// A held Down key moves at once, again after a second, then every 100 ms;
+// letting go stops it.
+TEST_F(WifiTest, HeldKeyRepeats) {
+    auto at = [](int x, int y) { return uint32_t(x) << 16 | uint32_t(y); };
+    signal(objmsg::kTouchDown, at(440, 110)); // Down: row 5
+    host::clock_advance_ms(900);
+    update();
+    host::clock_advance_ms(150);
+    update(); // 6
+    host::clock_advance_ms(100);
+    update(); // 7
+    signal(objmsg::kTouchUp, at(440, 110));
+    host::clock_advance_ms(1000);
+    update();
+    m.mode = 1;
+    update();
+    EXPECT_EQ(key(kEnter), objmsg::kRepaint) << "Encryption, a choice edited in place";
+    EXPECT_EQ(host().fld.table, apModeEncryption_enum);
 }
 
 TEST_F(WifiTest, StatusRowsFollowTheRecord) {
