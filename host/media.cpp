@@ -149,6 +149,11 @@ void media_boot() {
     if (!exists("/dev/ubi0_2") && make_dirs("/dev")) {
         if (FILE *f = std::fopen(path("/dev/ubi0_2").c_str(), "a")) std::fclose(f);
     }
+    // The board's flash tools (emulated by the command runner) are part of
+    // its root file system; the installer looks for this one.
+    if (!exists("/usr/bin/ubiformat") && make_dirs("/usr/bin")) {
+        if (FILE *f = std::fopen(path("/usr/bin/ubiformat").c_str(), "a")) std::fclose(f);
+    }
     const char *keys[2] = {"sd_card", "usb_stick"};
     for (int m = 0; m < 2; ++m) {
         std::string v = config(keys[m]);

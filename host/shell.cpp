@@ -7,6 +7,7 @@
 #include "host/rtc_dev.h"
 
 #include <fcntl.h>
+#include <glob.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/syscall.h>
@@ -94,7 +95,7 @@ int write_board_file(const std::string &target, const std::string &text, bool ap
     return 0;
 }
 
-int emulate(std::vector<std::string> words) {
+int emulate(std::vector<std::string> words, std::string *capture = nullptr) {
     // Split off an output redirection.
     std::string target;
     bool append = false;
@@ -124,14 +125,43 @@ int emulate(std::vector<std::string> words) {
         for (size_t i = 1; i < words.size(); ++i)
             output += (i > 1 ? " " : "") + words[i];
         output += "\n";
+    } else if (cmd == "cat") {
+        for (size_t i = 1; i < words.size(); ++i) {
+            FILE *f = std::fopen(path(words[i]).c_str(), "rb");
+            if (!f) {
+                status = 1;
+                continue;
+            }
+            char buf[4096];
+            for (size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;)
+                output.append(buf, n);
+            std::fclose(f);
+        }
     } else if (cmd == "uname") {
         output = config("uname", "Linux panel 2.6.35.3-1045 #1 PREEMPT armv5tejl GNU/Linux") + "\n";
     } else if (cmd == "hwclock") {
         status = hwclock_command(words);
     } else if (cmd == "rm" || cmd == "cp" || cmd == "mkdir") {
         std::vector<std::string> argv{cmd};
-        for (size_t i = 1; i < words.size(); ++i)
-            argv.push_back(words[i][0] == '-' ? words[i] : path(words[i]));
+        for (size_t i = 1; i < words.size(); ++i) {
+            if (words[i][0] == '-') {
+                argv.push_back(words[i]);
+                continue;
+            }
+            // The board's shell expands a pattern; here glob(3) does, inside
+            // the root folder (no shell runs). A pattern matching nothing
+            // stays as it is, as in sh.
+            std::string p = path(words[i]);
+            glob_t g{};
+            if (p.find_first_of("*?[") != std::string::npos &&
+                ::glob(p.c_str(), GLOB_NOCHECK, nullptr, &g) == 0) {
+                for (size_t k = 0; k < g.gl_pathc; ++k)
+                    argv.push_back(g.gl_pathv[k]);
+            } else {
+                argv.push_back(p);
+            }
+            ::globfree(&g);
+        }
         status = run_argv(argv);
     } else {
         // killall (never by name here: we end our own children by pid), sync,
@@ -139,7 +169,10 @@ int emulate(std::vector<std::string> words) {
         status = 0;
     }
     if (!target.empty()) return write_board_file(target, output, append) ? 1 : status;
-    if (!output.empty()) std::fputs(output.c_str(), stdout);
+    if (capture)
+        *capture += output;
+    else if (!output.empty())
+        std::fputs(output.c_str(), stdout);
     return status;
 }
 void remember_child(pid_t pid) {
@@ -176,6 +209,17 @@ int shell(const std::string &cmdline) {
         g_log.push_back(cmdline);
     }
     return emulate(split_words(cmdline));
+}
+
+int shell_output(const std::string &cmdline, std::string *out) {
+    {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        g_log.push_back(cmdline);
+    }
+    std::string text;
+    int status = emulate(split_words(cmdline), &text);
+    if (out) *out = text;
+    return status;
 }
 
 int shell_argv(const std::vector<std::string> &words) {

@@ -16,6 +16,9 @@ namespace host {
 
 // Runs a board command line; returns its exit status (0 success).
 int shell(const std::string &cmdline);
+// Runs a board command line as shell() does, its output (of the emulated
+// commands that print) caught in *out instead of going to standard output.
+int shell_output(const std::string &cmdline, std::string *out);
 // Runs a board program given as its argument vector: no splitting, no
 // redirection, so no word of it (a file name) can change the command. Only
 // the programs started this way are run (the media player, and the

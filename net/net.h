@@ -1,9 +1,10 @@
 // Network protocols and services.
 #pragma once
-#include "net/dpr.h"      // the configuration records and the programming channel
-#include "net/enet.h"     // EnetMain, the interfaces
-#include "net/nx_api.h"   // the socket layer
-#include "platform/can.h" // the CAN driver entry points the network set-up uses
+#include "net/dpr.h"       // the configuration records and the programming channel
+#include "net/enet.h"      // EnetMain, the interfaces
+#include "net/nx_api.h"    // the socket layer
+#include "net/wifi_menu.h" // the Wi-Fi screen's record
+#include "platform/can.h"  // the CAN driver entry points the network set-up uses
 
 #include <cstdint>
 

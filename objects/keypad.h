@@ -3,7 +3,10 @@
 // starts with a KeypadHost, from which the keypads read the field being
 // edited; every key goes back to the covered object as a key message.
 #pragma once
-#include "objects/objects.h" // KeypadHost
+#include "gdi/field.h"
+#include "screens/screens.h"
+
+// KeypadHost: screens/screens.h (system screens open the keypads too).
 
 // The alphanumeric keypad's shift level: no layout carries a shift key, so 0.
 int ASCKPD_SftDetect();

@@ -7,17 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
-// The entry keypads (types 13 and 28) are opened by an object over itself as
-// a morph; the covered object's instance starts with a KeypadHost, from which
-// the keypads read the field being edited, and every key goes back to the
-// covered object as a key message.
-struct KeypadHost {
-    ObjInst hdr;
-    FLD fld;           // the field being edited, its text and cursor
-    const void *label; // the label shown with the keypad (null: none)
-    uint8_t span;      // characters the cursor highlight covers
-    uint8_t font;      // value font (shown for 16-bit enumeration texts)
-};
+// KeypadHost, which the entry keypads read: screens/screens.h (system
+// screens open the keypads too).
 
 // Loads the slide-out key panel's picture "/mnt/cfg/keys.bmp": 1 when a
 // usable one was loaded, else 0 (the panel then never opens).

@@ -22,8 +22,6 @@ constexpr ObjClass placeholder(int type) {
 // its row in its own file and drops its line here.
 const ObjClass CFD_Class = placeholder(20);
 const ObjClass Clone_Class = placeholder(26);
-const ObjClass BOOT_Class = placeholder(29);
-const ObjClass WIFI_Class = placeholder(35);
 
 void Screens_NotBuiltReset() {
     Clon_McInited = Clon_McLinited = 0;

@@ -106,7 +106,18 @@ constexpr auto kCalTchPage = [] {
     b[kPageHeader + 20] = b[kPageHeader + 21] = 0;
     return b;
 }();
-constexpr auto kBootPage = page<kPageHeader + 32>(-1, 0, kFace, &kBoot);
+// The installer's buttons take the record's face colour (offset 18); its
+// outline (offset 20) is black. Its rectangle reaches past any screen, so
+// that every touch lands on it.
+constexpr auto kBootPage = [] {
+    auto b = page<kPageHeader + 32>(-1, 0, kFace, &kBoot);
+    b[kPageHeader + 14] = b[kPageHeader + 16] = 0xFF;
+    b[kPageHeader + 15] = b[kPageHeader + 17] = 0x7F;
+    b[kPageHeader + 18] = 0x38;
+    b[kPageHeader + 19] = 0xC6;
+    b[kPageHeader + 20] = b[kPageHeader + 21] = 0;
+    return b;
+}();
 // The recovery screen's buttons are grey.
 constexpr auto kRecoverPage =
     put16(page<kPageHeader + 32>(-1, 0, kFace, &kRecover), kPageHeader + 18, 0xC638);

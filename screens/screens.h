@@ -1,5 +1,6 @@
 // Screen manager and system screens.
 #pragma once
+#include "gdi/field.h"
 #include "platform/dc.h"
 #include <array>
 #include <cstddef>
@@ -46,6 +47,17 @@ struct ObjInst {
     DC *dc;
     uint16_t state; // kInstShown, kInstHidden
     RECT area;      // inclusive: what a content paint redraws (the clip is set to it)
+};
+
+// The instance of an object that opens an entry keypad over itself (a morph
+// of class 13 or 28) starts so: the keypads read the field being edited
+// here, and send every key back to the object as a key message.
+struct KeypadHost {
+    ObjInst hdr;
+    FLD fld;           // the field being edited, its text and cursor
+    const void *label; // the label shown with the keypad (null: none)
+    uint8_t span;      // characters the cursor highlight covers
+    uint8_t font;      // value font (shown for 16-bit enumeration texts)
 };
 
 // The pop-up's instance: the common header, then the parameter and the
@@ -317,3 +329,41 @@ extern uint8_t Clon_McInited, Clon_McLinited;
 // back to its start values (tests). The fault page set by
 // OBJM_SetFaultPage is wiring and stays.
 void Screens_NotBuiltReset();
+
+// Boot installer: what it needs of the controller, of the board's commands
+// and of its mounts, set by the top layer. Commands are the board's command
+// lines (recorded; 0 success); mount and umount2 answer 0 or the errno.
+struct BootHooks {
+    int (*shell)(const char *cmdline);
+    // Runs a command and hands its output over line by line.
+    int (*shell_lines)(const char *cmdline, void (*line)(void *ctx, const char *text), void *ctx);
+    int (*mount)(const char *device, const char *mount_point, const char *fstype);
+    int (*umount2)(const char *mount_point, int flags);
+    // The entries of "/sys/block", in name order, each cut at `size` - 1
+    // characters (the count found, at most `max`).
+    int (*block_devices)(char (*names)[32], int max);
+    void (*no_time_slice)(); // DntTmeSlc: no sliced pass while the screen is up
+    void (*watchdog_time)(int seconds);
+    void (*beeper_off)();
+    // The stored touch calibration; 0 when there is none (nothing to keep).
+    int (*read_touch_cal)(int32_t record[6]);
+    void (*save_touch_cal)(const int32_t record[6]);
+    void (*get_mac_id)(uint8_t identity[124]);
+    int (*save_mac_id)(uint8_t *identity, int index);
+    int (*delete_program)();
+    int (*del_auto_reg_file)();
+    int (*clr_reg_file)();
+};
+void BOOT_SetHooks(const BootHooks &hooks);
+// The installer's screen state (1 looking for the medium ... 6 result; 0
+// while it is not up) and its result lines, one per line of `out`.
+int BOOT_ScreenState();
+// The command lines of an installer's "path.info": each ended by a carriage
+// return (or the end), control characters dropped, empty ones left out, each
+// cut at 1035 characters.
+void BOOT_PathInfoLines(const char *data, size_t size, void (*line)(void *ctx, const char *text),
+                        void *ctx);
+void BOOT_ResultText(char *out, size_t size);
+void Boot_Reset();
+// The Wi-Fi screen's working state.
+void Wifi_Reset();

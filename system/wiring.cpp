@@ -5,6 +5,8 @@
 #include "data/logger.h"
 #include "host/clock.h"
 #include "host/console.h"
+#include "host/dirlist.h"
+#include "host/media.h"
 #include "host/root.h"
 #include "host/shell.h"
 #include "iec/kernel/iec.h"
@@ -45,10 +47,12 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 // The controller's UTC calendar, %SR212 to %SR217.
@@ -65,6 +69,18 @@ bool put_file(const char *board_path, const char *text, bool append) {
     if (!fp) return false;
     std::fputs(text, fp);
     return std::fclose(fp) == 0;
+}
+// The entries of "/sys/block", in name order.
+int block_devices(char (*names)[32], int max) {
+    int error = 0;
+    std::vector<std::string> list = host::list_dir(host::path("/sys/block"), &error);
+    std::sort(list.begin(), list.end());
+    int n = 0;
+    for (const std::string &name : list) {
+        if (n == max) break;
+        std::snprintf(names[n++], 32, "%s", name.c_str());
+    }
+    return n;
 }
 // The programming port back in the programming protocol's mode, reopened at
 // baud code 5.
@@ -420,6 +436,47 @@ void System_Wire() {
         .tr_running = [] { return TrevantRuntime != 0; },
         .tr_connect_serial = Tr_Connect_Serial,
         .tr_connect_ethernet = Tr_Connect_Ethernet,
+    });
+    BOOT_SetHooks({
+        .shell = [](const char *cmd) { return host::shell(cmd); },
+        .shell_lines =
+            [](const char *cmd, void (*line)(void *, const char *), void *ctx) {
+                std::string out;
+                int rc = host::shell_output(cmd, &out);
+                for (size_t at = 0; at < out.size();) {
+                    size_t end = out.find('\n', at);
+                    if (end == std::string::npos) end = out.size();
+                    line(ctx, out.substr(at, end - at).c_str());
+                    at = end + 1;
+                }
+                return rc;
+            },
+        .mount = [](const char *dev, const char *mp,
+                    const char *fs) { return host::sys_mount(dev, mp, fs) == 0 ? 0 : errno; },
+        .umount2 = [](const char *mp,
+                      int flags) { return host::sys_umount2(mp, flags) == 0 ? 0 : errno; },
+        .block_devices = block_devices,
+        .no_time_slice = [] { DntTmeSlc = 1; },
+        .watchdog_time = set_watchdog_time,
+        .beeper_off = [] { put_file(kBeeperPath, "0", false); },
+        .read_touch_cal =
+            [](int32_t r[6]) {
+                uint32_t w[6];
+                if (!ReadTchClb(w)) return 0;
+                for (int i = 0; i < 6; ++i)
+                    r[i] = int32_t(w[i]);
+                return 1;
+            },
+        .save_touch_cal =
+            [](const int32_t r[6]) {
+                const TouchCal c{r[0], r[1], r[2], r[3], r[4], r[5]};
+                SYS_SaveParmTbl(&c);
+            },
+        .get_mac_id = [](uint8_t id[124]) { SYS_GetMACID(id); },
+        .save_mac_id = SaveMACID,
+        .delete_program = DeleteProgram,
+        .del_auto_reg_file = DelAutoRegFile,
+        .clr_reg_file = ClrRegFile,
     });
     KEY_SetHooks({
         .open = TCH_Open,
