@@ -105,6 +105,8 @@ void free_app() {
         TrMM_FreeCode(&mmData);
     }
     pCode = TrCodeImage{};
+    // The bridge keeps no pointer into the database just freed.
+    TrevantBuildBindTables();
 }
 
 // Loads "/mnt/cfg/tr.cod" and links it as the code; false when there is none.
@@ -176,6 +178,7 @@ int hot_start() {
         free_app();
         return rc;
     }
+    TrevantBuildBindTables();
     iVmAlive = 1;
     return 0;
 }
@@ -214,6 +217,7 @@ int online_change() {
             Tr_Print("BuilHot answered %u\n", unsigned(rc));
             free_app();
         } else {
+            TrevantBuildBindTables();
             sr_put(sr::kOnlineChange, sr_get(sr::kOnlineChange) | 2);
             if (TrGlue_Hooks.change_applied) TrGlue_Hooks.change_applied();
         }
@@ -316,7 +320,7 @@ int Trevant_init() {
         IoStop();
         if (iVmAlive != 1) _Start(g_boot.name, g_boot.load_retains, g_boot.pause);
         Tr_init = 1;
-        TrevantBuildBindTables();
+        TrevantBuildBindTables(); // also marks the bridge's first scan
         if (TrevantFirstRun && pDB) {
             Tr_Print("Tr_main_loop_start\n");
             first_run();
@@ -348,6 +352,7 @@ int _Start(const char *name, uint8_t load_retains, uint8_t pause) {
         free_app();
         return rc;
     }
+    TrevantBuildBindTables();
     TrevantFirstRun = 1;
     iVmAlive = 1;
     return 0;
