@@ -7,10 +7,10 @@
 #include "iec/kernel/iec.h"
 #include "iec/kernel/trdb.h"
 #include "iec/kernel/trmap.h"
-#include "iec/kernel/trsyb.h"
 #include "iec/kernel/tros.h"
 #include "iec/kernel/trstatus.h"
 #include "iec/kernel/trstr.h"
+#include "iec/kernel/trsyb.h"
 #include "iec/kernel/trvm.h"
 #include "system/ctl_cmds.h"
 
@@ -179,7 +179,8 @@ std::string cmd_set(const std::string &path, const std::string &value) {
     // member is an address of the same type.
     uint8_t *entry = *cursor == 0 && TrMap_GetData(pDB, owner) == p ? owner : nullptr;
     if (type == 5) {
-        if (entry) return TrMap_SetStringValue(pDB, entry, value.c_str(), 0) ? "error: refused" : "ok";
+        if (entry)
+            return TrMap_SetStringValue(pDB, entry, value.c_str(), 0) ? "error: refused" : "ok";
         TrVMStr_AscForce(p, value.c_str(), uint32_t(strnlen(value.c_str(), 255)));
         return "ok";
     }

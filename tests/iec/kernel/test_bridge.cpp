@@ -321,6 +321,48 @@ TEST_F(Bridge, StopAndStartLeaveNoPointerIntoTheFreedDatabase) {
     EXPECT_EQ(word("%AQ1"), 21);
 }
 
+TEST_F(Bridge, RegisterGateReachesVariablesByLocation) {
+    start(".app GATE\n.var BOOL f[8]\n.var INT i\n.var LINT l\n.var STRING(8) t\n"
+          ".program main kind=0\n        END\n");
+    ASSERT_EQ(trevant_variables_enumerateded, 1);
+    auto at = [](uint32_t kind, uint32_t index) { return 0xC0000000u | (kind << 26) | index; };
+    // The application's locks bind its own code only: the gate still writes.
+    uint32_t n5 = 0;
+    uint8_t *locks = TrDB_Segment(pDB, pDBSize, 5, &n5);
+    ASSERT_GE(n5, 2u);
+    locks[1] = 0xFF;
+    uint8_t one = 1, got = 0;
+    PlcReg_Set(at(6, 2), &one, 1);
+    EXPECT_EQ(*var(1, 2), 1);
+    EXPECT_EQ(PlcReg_Get(&got, at(6, 2), 1), 1);
+    EXPECT_EQ(got, 1);
+    // Eight booleans as one packed byte, both ways.
+    uint8_t packed = 0xA5;
+    PlcReg_Set(at(6, 1), &packed, 8);
+    EXPECT_EQ(*var(1, 1), 1);
+    EXPECT_EQ(*var(1, 2), 0);
+    EXPECT_EQ(*var(1, 8), 1);
+    packed = 0;
+    EXPECT_EQ(PlcReg_Get(&packed, at(6, 1), 8), 1);
+    EXPECT_EQ(packed, 0xA5);
+    uint8_t w[8];
+    put_le16(w, 0xBEEF);
+    PlcReg_Set(at(1, 1), w, 16);
+    EXPECT_EQ(le16(var(11, 1)), 0xBEEF);
+    put_le64(w, 0x0123456789ABCDEFull);
+    PlcReg_Set(at(3, 1), w, 64);
+    std::memset(w, 0, sizeof w);
+    EXPECT_EQ(PlcReg_Get(w, at(3, 1), 64), 1);
+    EXPECT_EQ(le64(w), 0x0123456789ABCDEFull);
+    PlcReg_Set(at(4, 1), "hello", 48);
+    char text[9] = {};
+    EXPECT_EQ(PlcReg_Get(text, at(4, 1), 64), 1);
+    EXPECT_STREQ(text, "hello");
+    PlcReg_Set(at(4, 1), "too long!", 80); // beyond its 8 characters: refused
+    EXPECT_EQ(PlcReg_Get(text, at(4, 1), 64), 1);
+    EXPECT_STREQ(text, "hello");
+}
+
 TEST(BridgeBits, PackAndUnpackNineBits) {
     const uint8_t packed[2] = {0xA5, 0x01};
     uint8_t bytes[10];

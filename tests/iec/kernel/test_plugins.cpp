@@ -77,7 +77,8 @@ TEST_F(Plugins, SnmpItems) {
     void *lib = dlopen(host::path("/libtrsnmp.so").c_str(), RTLD_NOW | RTLD_NOLOAD);
     ASSERT_NE(lib, nullptr);
     auto query = reinterpret_cast<int (*)(int, char *, size_t)>(dlsym(lib, "snmp_stub_query"));
-    auto other = reinterpret_cast<int (*)(int, char *, size_t)>(dlsym(lib, "snmp_stub_query_other"));
+    auto other =
+        reinterpret_cast<int (*)(int, char *, size_t)>(dlsym(lib, "snmp_stub_query_other"));
     auto folder = reinterpret_cast<const char *(*)()>(dlsym(lib, "snmp_stub_folder"));
     auto running = reinterpret_cast<int (*)()>(dlsym(lib, "snmp_stub_running"));
     EXPECT_STREQ(folder(), "/mnt/mib");
@@ -94,8 +95,8 @@ TEST_F(Plugins, SnmpItems) {
     EXPECT_EQ(none, (std::vector<std::string>{"0", "0", "0", "0", "0", "", "", "<0>"}));
     // With one: a running application of period 10 ms.
     VmDb v;
-    ASSERT_EQ(v.build(".app SNMPAPP period=10000\n.var BOOL b\n.program main kind=0\n        END\n"),
-              0);
+    ASSERT_EQ(
+        v.build(".app SNMPAPP period=10000\n.var BOOL b\n.program main kind=0\n        END\n"), 0);
     put_le32(v.st() + trst::kLongestCycle, 4500);
     put_le32(v.st() + trst::kOverruns, 3);
     TrRT_SetDB(v.db());
