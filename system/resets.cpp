@@ -32,6 +32,7 @@
 #include "iec/kernel/trbridge.h"
 #include "iec/kernel/trdb.h"
 #include "iec/kernel/trglue.h"
+#include "iec/kernel/trmap.h"
 #include "iec/kernel/trmm.h"
 #include "iec/kernel/tros.h"
 #include "iec/kernel/trvfs.h"
@@ -229,6 +230,7 @@ const ResetRow kResets[] = {
     ROW(TrSerialFlags_Reset),
     ROW(TrGlue_Reset),
     ROW(TrBridge_Reset),
+    ROW(TrMap_Reset),
     ROW(TrBdll_Reset),
     ROW(TrMM_Reset),
     ROW(TrDB_Reset),

@@ -11,6 +11,7 @@
 #include "iec/comm/trcs.h"
 #include "iec/kernel/iec.h"
 #include "iec/kernel/trdb.h"
+#include "iec/kernel/trmap.h"
 #include "iec/kernel/trmm.h"
 #include "iec/kernel/tros.h"
 #include "iec/kernel/trparts.h"
@@ -105,8 +106,10 @@ void free_app() {
         TrMM_FreeCode(&mmData);
     }
     pCode = TrCodeImage{};
-    // The bridge keeps no pointer into the database just freed.
+    // The bridge and the map's symbol index keep nothing of the database
+    // just freed.
     TrevantBuildBindTables();
+    TrMap_ForgetIndex();
 }
 
 // Loads "/mnt/cfg/tr.cod" and links it as the code; false when there is none.

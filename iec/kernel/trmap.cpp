@@ -16,6 +16,8 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <string>
+#include <unordered_map>
 
 using namespace trmap;
 
@@ -415,6 +417,7 @@ void put_be16(uint8_t *p, uint32_t v) {
 // ================================================================= build
 
 int TrVMMap_Build(const TrCodeImage &code, uint8_t *db) {
+    TrMap_ForgetIndex();
     uint32_t n24 = 0, n25 = 0, n3 = 0, n5 = 0;
     uint8_t *s24 = segment(db, 24, &n24);
     uint8_t *s25 = segment(db, 25, &n25);
@@ -511,12 +514,59 @@ uint8_t *TrMap_GetByNumTag(uint8_t *db, uint16_t tag) {
     });
 }
 
+namespace {
+// The symbol chains have 17 heads, so a large map makes them long: a side
+// index of the names (a-z taken as upper case) gives the chain's first match
+// at once. It lives outside the database, is made again for another
+// database or map, and every answer it gives is checked against the entry.
+struct SymbolIndex {
+    const uint8_t *db = nullptr, *base = nullptr;
+    uint32_t count = 0;
+    std::unordered_map<std::string, uint32_t> offsets;
+};
+SymbolIndex g_index;
+
+std::string upper(const char *s) {
+    std::string u(s);
+    for (char &c : u)
+        if (c >= 'a' && c <= 'z') c = char(c - 32);
+    return u;
+}
+
+void index_symbols(uint8_t *db, const MapView &m) {
+    g_index = SymbolIndex{db, m.base, m.count, {}};
+    // Built in entry order, so the last one built wins, as at a chain's head.
+    for (uint32_t n = 0; n < m.count; ++n) {
+        uint8_t *e = entry_at(db, m, n);
+        if (const char *s = TrMap_GetSymbol(db, e)) g_index.offsets[upper(s)] = uint32_t(e - db);
+    }
+}
+} // namespace
+
+void TrMap_ForgetIndex() {
+    g_index = SymbolIndex{};
+}
+
+void TrMap_Reset() {
+    TrMap_ForgetIndex();
+}
+
 uint8_t *TrMap_GetBySymbol(uint8_t *db, const char *name) {
     if (!name) return nullptr;
     MapView m = map_view(db);
-    return walk(db, m, kSymbolHeads + symbol_bucket(name), [&](const uint8_t *e) {
-        const char *s = TrMap_GetSymbol(db, e);
-        return s && TrVMStr_ICmp(s, name) == 0;
+    if (!m.base) return nullptr;
+    if (g_index.db != db || g_index.base != m.base || g_index.count != m.count)
+        index_symbols(db, m);
+    auto it = g_index.offsets.find(upper(name));
+    if (it == g_index.offsets.end()) return nullptr;
+    uint8_t *e = entry_by_offset(db, m, it->second);
+    const char *s = e ? TrMap_GetSymbol(db, e) : nullptr;
+    if (s && TrVMStr_ICmp(s, name) == 0) return e;
+    // The index no longer matches the map: the chain decides.
+    TrMap_ForgetIndex();
+    return walk(db, m, kSymbolHeads + symbol_bucket(name), [&](const uint8_t *x) {
+        const char *t = TrMap_GetSymbol(db, x);
+        return t && TrVMStr_ICmp(t, name) == 0;
     });
 }
 

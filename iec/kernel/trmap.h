@@ -43,6 +43,9 @@ int TrVMMap_HotRestart(uint8_t *db, const TrCodeImage &code);
 uint8_t *TrMap_GetByIndex(uint8_t *db, uint16_t type, uint32_t index);
 uint8_t *TrMap_GetByNumTag(uint8_t *db, uint16_t tag);
 uint8_t *TrMap_GetBySymbol(uint8_t *db, const char *name);
+// Drops the side index of the symbols (a database freed or rebuilt; tests).
+void TrMap_ForgetIndex();
+void TrMap_Reset();
 uint8_t *TrMap_GetByData(uint8_t *db, const uint8_t *address);
 // Entries in order: position from 0.
 uint8_t *TrMap_GetFirst(uint8_t *db, uint32_t *position);
