@@ -1,6 +1,7 @@
 #include "platform/osif.h"
 
 #include "host/clock.h"
+#include "host/dynlib.h"
 #include "host/root.h"
 #include "host/shell.h"
 
@@ -123,4 +124,30 @@ int64_t Os_WallNs() {
 
 int Os_Command(const char *cmdline) {
     return cmdline ? host::shell(cmdline) : -1;
+}
+
+namespace {
+std::string g_lib_error;
+}
+
+void *OsLib_Open(const char *board_path) {
+    if (!usable(board_path)) {
+        g_lib_error = "bad library name";
+        return nullptr;
+    }
+    void *lib = host::dynlib_open(board_path);
+    g_lib_error = lib ? "" : host::dynlib_error();
+    return lib;
+}
+
+void *OsLib_Symbol(void *lib, const char *name) {
+    return host::dynlib_symbol(lib, name);
+}
+
+void OsLib_Close(void *lib) {
+    host::dynlib_close(lib);
+}
+
+const char *OsLib_Error() {
+    return g_lib_error.c_str();
 }

@@ -33,3 +33,11 @@ void OsFile_Reset();
 int64_t Os_WallNs();
 // Runs a board command line through the panel's one command runner.
 int Os_Command(const char *cmdline);
+
+// Libraries loaded at run time from the root folder ("./libtrblocks.so" is
+// the root folder's libtrblocks.so): a handle, or null with the loader's
+// message in OsLib_Error.
+void *OsLib_Open(const char *board_path);
+void *OsLib_Symbol(void *lib, const char *name);
+void OsLib_Close(void *lib);
+const char *OsLib_Error();

@@ -28,8 +28,11 @@
 #include "host/watchdog.h"
 #include "iec/comm/trcs.h"
 #include "iec/kernel/iec.h"
+#include "iec/kernel/trbdll.h"
+#include "iec/kernel/trbridge.h"
 #include "iec/kernel/trdb.h"
 #include "iec/kernel/trglue.h"
+#include "iec/kernel/trmap.h"
 #include "iec/kernel/trmm.h"
 #include "iec/kernel/tros.h"
 #include "iec/kernel/trvfs.h"
@@ -236,6 +239,9 @@ const ResetRow kResets[] = {
     ROW(Iec_NotBuiltReset),
     ROW(TrSerialFlags_Reset),
     ROW(TrGlue_Reset),
+    ROW(TrBridge_Reset),
+    ROW(TrMap_Reset),
+    ROW(TrBdll_Reset),
     ROW(TrMM_Reset),
     ROW(TrDB_Reset),
     ROW(TrOs_Reset),

@@ -25,7 +25,7 @@ const char kUsage[] =
     "          touch X Y | touch --raw RX RY | touch-drag X1 Y1 X2 Y2 [STEPS] |\n"
     "          io set SLOT NAME VALUE | io get SLOT [NAME] |\n"
     "          serial | usb connect|disconnect | net | net link IF up|down |\n"
-    "          iec | iec var TYPE INDEX | help\n"
+    "          iec | iec var TYPE INDEX | iec get PATH | iec set PATH VALUE | help\n"
     "exit status: 0 done, 1 refused by the panel, 2 no panel or bad usage\n";
 
 int usage() {

@@ -9,31 +9,6 @@
 #include "base/le.h"
 
 uint8_t TrevantRuntime;
-uint8_t trevant_variables_enumerateded;
-void Trevant_Byte_To_Bit(const uint8_t *, uint8_t *, uint32_t) {}
-void ClearTrevantFlags() {
-    host::trace("ClearTrevantFlags");
-}
-
-void TrevantUpdateWordSRRegs() {
-    host::trace("TrevantUpdateWordSRRegs");
-}
-void TrevantUpdateBitSysRegs() {
-    host::trace("TrevantUpdateBitSysRegs");
-}
-void TrevantUpdateBitInputRegs() {
-    host::trace("TrevantUpdateBitInputRegs");
-}
-void TrevantUpdateWordInputRegs() {
-    host::trace("TrevantUpdateWordInputRegs");
-}
-void TrevantUpdateBitOutputRegs() {
-    host::trace("TrevantUpdateBitOutputRegs");
-}
-void TrevantUpdateWordOutputRegs() {
-    host::trace("TrevantUpdateWordOutputRegs");
-}
-
 // Segment sizes owned by the block lists, I/O drivers, Modbus, AS-i,
 // bindings and driver kit: nothing yet.
 uint32_t TrVMFbl_GetNbClass() {
@@ -66,9 +41,6 @@ uint32_t TrDDKC_GetSize(const TrCodeImage &) {
 
 // The runtime's other layers: nothing to build, open or exchange yet.
 int TrVMCode_ApplyInitValues(const TrCodeImage &, uint8_t *) {
-    return 0;
-}
-int TrVMMap_Build(const TrCodeImage &, uint8_t *) {
     return 0;
 }
 int TrVMFbl_Link(const TrCodeImage &, uint8_t *) {
@@ -158,10 +130,6 @@ int TrEAX_Open(uint8_t *) {
 void TrEAX_Close(uint8_t *) {}
 void TrEAX_Activate(uint8_t *, uint32_t) {}
 void TrVMBsmp_Activate(uint8_t *) {}
-uint32_t TrBdll_OpenDynaLinks() {
-    return 0;
-}
-void TrBdll_CloseDynaLinks() {}
 int TrVM_CanHOTStart(const TrCodeImage &, uint8_t *) {
     return 1; // no hot restart until it is built
 }
@@ -169,9 +137,6 @@ int TrVM_BuildHOT(const TrCodeImage &, uint8_t *, uint32_t) {
     return 1;
 }
 void TrVMTmr_UpdateTimers(uint8_t *) {}
-void EnumTrevantVars() {}
-void TrevantBuildBindTables() {}
-void TrevantSetS9Bits() {}
 
 // What the interpreter calls of the standard functions, blocks, TIME timers,
 // sampling trace and status information: until they are built a call does
@@ -191,10 +156,7 @@ int TrVMTmr_StartTimer(uint8_t *, uint32_t) {
 void TrVMTmr_StopTimer(uint8_t *, uint32_t) {}
 void TrVMBsmp_Set(uint8_t *, uint32_t, const uint8_t *, uint32_t) {}
 void TrVMBsmp_Ctl(uint8_t *, uint32_t, uint32_t) {}
-void TrMap_SetVSIDate(uint8_t *, uint16_t, uint32_t, uint32_t) {}
-void TrMap_SetVSITime(uint8_t *, uint16_t, uint32_t, uint32_t) {}
 
 void Iec_NotBuiltReset() {
     TrevantRuntime = 0;
-    trevant_variables_enumerateded = 0;
 }

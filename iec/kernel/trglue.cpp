@@ -11,6 +11,7 @@
 #include "iec/comm/trcs.h"
 #include "iec/kernel/iec.h"
 #include "iec/kernel/trdb.h"
+#include "iec/kernel/trmap.h"
 #include "iec/kernel/trmm.h"
 #include "iec/kernel/tros.h"
 #include "iec/kernel/trparts.h"
@@ -105,6 +106,10 @@ void free_app() {
         TrMM_FreeCode(&mmData);
     }
     pCode = TrCodeImage{};
+    // The bridge and the map's symbol index keep nothing of the database
+    // just freed.
+    TrevantBuildBindTables();
+    TrMap_ForgetIndex();
 }
 
 // Loads "/mnt/cfg/tr.cod" and links it as the code; false when there is none.
@@ -176,6 +181,7 @@ int hot_start() {
         free_app();
         return rc;
     }
+    TrevantBuildBindTables();
     iVmAlive = 1;
     return 0;
 }
@@ -214,6 +220,7 @@ int online_change() {
             Tr_Print("BuilHot answered %u\n", unsigned(rc));
             free_app();
         } else {
+            TrevantBuildBindTables();
             sr_put(sr::kOnlineChange, sr_get(sr::kOnlineChange) | 2);
             if (TrGlue_Hooks.change_applied) TrGlue_Hooks.change_applied();
         }
@@ -316,7 +323,7 @@ int Trevant_init() {
         IoStop();
         if (iVmAlive != 1) _Start(g_boot.name, g_boot.load_retains, g_boot.pause);
         Tr_init = 1;
-        TrevantBuildBindTables();
+        TrevantBuildBindTables(); // also marks the bridge's first scan
         if (TrevantFirstRun && pDB) {
             Tr_Print("Tr_main_loop_start\n");
             first_run();
@@ -348,6 +355,7 @@ int _Start(const char *name, uint8_t load_retains, uint8_t pause) {
         free_app();
         return rc;
     }
+    TrevantBuildBindTables();
     TrevantFirstRun = 1;
     iVmAlive = 1;
     return 0;

@@ -4,13 +4,13 @@
 // Each answers 0 for success unless its line says otherwise.
 #pragma once
 #include "iec/kernel/trcode.h"
+#include "iec/kernel/trmap.h"
 
 #include <cstdint>
 
 int TrVMCode_SetProgramPointers(const TrCodeImage &code, uint8_t *db);
 void TrVMPrg_ActivateAllPrograms(uint8_t *db);
 int TrVMCode_ApplyInitValues(const TrCodeImage &code, uint8_t *db);
-int TrVMMap_Build(const TrCodeImage &code, uint8_t *db);
 int TrVMFbl_Link(const TrCodeImage &code, uint8_t *db);
 int TrVMFbl_InitInstances(const TrCodeImage &code, uint8_t *db, int cold);
 int TrVMFbl_InitCustomFunctions(const TrCodeImage &code, uint8_t *db);
@@ -71,8 +71,6 @@ int TrVMTmr_StartTimer(uint8_t *db, uint32_t time_index);
 void TrVMTmr_StopTimer(uint8_t *db, uint32_t time_index);
 void TrVMBsmp_Set(uint8_t *db, uint32_t ignored, const uint8_t *words, uint32_t count);
 void TrVMBsmp_Ctl(uint8_t *db, uint32_t ignored, uint32_t on);
-void TrMap_SetVSIDate(uint8_t *db, uint16_t type, uint32_t index, uint32_t date);
-void TrMap_SetVSITime(uint8_t *db, uint16_t type, uint32_t index, uint32_t time);
 void TrVMBsmp_Activate(uint8_t *db);
 uint32_t TrBdll_OpenDynaLinks();
 void TrBdll_CloseDynaLinks();
@@ -80,7 +78,10 @@ void TrBdll_CloseDynaLinks();
 int TrVM_CanHOTStart(const TrCodeImage &code, uint8_t *db);
 int TrVM_BuildHOT(const TrCodeImage &code, uint8_t *db, uint32_t tick);
 // The register bridge.
-void EnumTrevantVars();
+int EnumTrevantVars();
+// Builds the six binding tables from TrevantI0_VarLoc against the current
+// database (null IEC pointers without one) and marks the next scan a first
+// scan of the bridge.
 void TrevantBuildBindTables();
 // Sets the IEC BOOL of every system-bit binding (%S9 was seen set).
 void TrevantSetS9Bits();

@@ -212,6 +212,11 @@ TEST(IecasmTest, WrongTextsAreRefusedWithTheirLine) {
         {".app A\n.bind %AQ1 nothing\n", "unknown variable nothing"},
         {"END\n", "line 1: instruction outside a program"},
         {".app ABCDEFGHIJKLMNOPQ\n", "longer than 15"},
+        {".app A\n.var DINT d vsi\n", "vsi needs public"},
+        {".app A\n.type S struct a:INT\n", ".type needs .ext 8"},
+        {".app A\n.ext 8\n.type S struct a:S\n.var S s\n", "contains itself"},
+        {".app A\n.ext 8\n.type S struct a:STRING\n", "unsupported member type"},
+        {".app A\n.ext 8\n.type A array INT 2,2,2,2\n", "1 to 3 dimensions"},
     };
     for (const Case &c : cases) {
         IecAsmOutput out;
@@ -307,3 +312,23 @@ TEST_F(IecAppTest, MkappAssemblesTheImageAndItsLocationTable) {
 }
 
 } // namespace
+
+TEST(IecasmTest, StatusInformationAndComplexTypesRoundTrip) {
+    for (const char *src : {".app V\n.var DINT a public vsi tag=3\n.var DINT b public\n"
+                            ".program p kind=0\n END\n",
+                            ".app T\n.ext 8\n.type S struct a:INT, b:DINT\n.type R array S 2\n"
+                            ".var R r public\n.program p kind=0\n END\n"}) {
+        IecAsmOutput out;
+        std::string error;
+        ASSERT_TRUE(Iecasm_Assemble(src, &out, &error)) << error;
+        std::string text = Iecasm_Disassemble(out.image.data(), out.image.size());
+        IecAsmOutput again;
+        ASSERT_TRUE(Iecasm_Assemble(text, &again, &error)) << error << "\n" << text;
+        EXPECT_EQ(again.image, out.image) << text;
+    }
+    IecAsmOutput out;
+    ASSERT_TRUE(Iecasm_Assemble(".app V\n.var DINT a public vsi\n.program p kind=0\n END\n", &out,
+                                nullptr));
+    EXPECT_NE(Iecasm_Disassemble(out.image.data(), out.image.size()).find(" public vsi"),
+              std::string::npos);
+}

@@ -75,7 +75,26 @@ struct Var {
     uint32_t index = 0, dim = 1;
     uint8_t capacity = 0;
     std::vector<Value> values;
-    bool retain = false, pub = false;
+    bool retain = false, pub = false, vsi = false;
+    uint16_t tag = 0;
+    int line = 0;
+};
+
+// A complex-type definition (.type): elementary definitions are made for
+// the elementary types the others use.
+struct TypeDef {
+    std::string name;
+    uint8_t kind = 0;    // 1 elementary, 2-4 array, 5 structure
+    uint16_t code = 0;   // elementary
+    std::string element; // array: element type
+    std::vector<uint32_t> bounds;
+    std::vector<std::pair<std::string, std::string>> members; // name, type
+    int line = 0;
+};
+// A variable of a complex type, placed in the complex-type segment.
+struct ComplexVar {
+    std::string name, type;
+    bool pub = false, vsi = false;
     uint16_t tag = 0;
     int line = 0;
 };
@@ -132,6 +151,8 @@ struct Source {
     std::vector<std::pair<std::string, Bytes>> raws; // target "h11"/"e17", bytes
     std::vector<Program> programs;
     std::vector<std::pair<std::string, std::string>> binds;
+    std::vector<TypeDef> types;
+    std::vector<ComplexVar> cvars;
     Bytes image_bytes;
     bool has_image = false;
 };
@@ -437,7 +458,30 @@ Source parse(const std::string &text) {
                         v.capacity = 80;
                     }
                     v.type = type_by_name(tn);
-                    if (!v.type) fail("unknown type " + hw[0]);
+                    if (!v.type) {
+                        auto td = std::find_if(src.types.begin(), src.types.end(),
+                                               [&](const TypeDef &d) { return d.name == tn; });
+                        if (td == src.types.end()) fail("unknown type " + hw[0]);
+                        ComplexVar cv{hw[1], tn, false, false, 0, line};
+                        if (!valid_name(cv.name)) fail("bad name \"" + cv.name + "\"");
+                        if (!names.insert(cv.name).second)
+                            fail("\"" + cv.name + "\" declared twice");
+                        if (eq != std::string::npos) fail("a complex variable takes no values");
+                        for (size_t i = 2; i < hw.size(); ++i) {
+                            std::string val;
+                            if (hw[i] == "public")
+                                cv.pub = true;
+                            else if (hw[i] == "vsi")
+                                cv.vsi = true;
+                            else if (option(hw[i], "tag", &val))
+                                cv.tag = uint16_t(number(val, 0, 0xFFFF, "tag"));
+                            else
+                                fail("unknown .var option " + hw[i]);
+                        }
+                        if (cv.vsi && !cv.pub) fail("vsi needs public");
+                        src.cvars.push_back(cv);
+                        continue;
+                    }
                     std::string nm = hw[1];
                     size_t br = nm.find('[');
                     if (br != std::string::npos) {
@@ -458,7 +502,7 @@ Source parse(const std::string &text) {
                         std::string joined;
                         size_t i = 0;
                         for (; i < vw.size(); ++i) {
-                            if (vw[i] == "retain" || vw[i] == "public" ||
+                            if (vw[i] == "retain" || vw[i] == "public" || vw[i] == "vsi" ||
                                 vw[i].compare(0, 4, "tag=") == 0)
                                 break;
                             joined += (joined.empty() ? "" : " ") + vw[i];
@@ -475,12 +519,55 @@ Source parse(const std::string &text) {
                             v.retain = true;
                         else if (t == "public")
                             v.pub = true;
+                        else if (t == "vsi")
+                            v.vsi = true;
                         else if (option(t, "tag", &val))
                             v.tag = uint16_t(number(val, 0, 0xFFFF, "tag"));
                         else
                             fail("unknown .var option " + t);
                     }
+                    if (v.vsi && !v.pub) fail("vsi needs public");
                     src.vars.push_back(std::move(v));
+                } else if (dir == ".type") {
+                    // .type NAME struct M:TYPE, ...   .type NAME array TYPE D1[,D2[,D3]]
+                    if (w.size() < 3) fail(".type NAME struct|array ...");
+                    TypeDef d;
+                    d.name = w[0];
+                    d.line = line;
+                    if (d.name.empty() || d.name.size() > 63 || type_by_name(d.name))
+                        fail("bad type name " + d.name);
+                    for (const TypeDef &o : src.types)
+                        if (o.name == d.name) fail("type " + d.name + " defined twice");
+                    std::string tail;
+                    for (size_t i = 2; i < w.size(); ++i)
+                        tail += (tail.empty() ? "" : " ") + w[i];
+                    if (w[1] == "struct") {
+                        d.kind = 5;
+                        for (const std::string &m : commas(tail)) {
+                            for (const std::string &mm : words(m)) {
+                                size_t c = mm.find(':');
+                                if (c == std::string::npos || !valid_name(mm.substr(0, c)))
+                                    fail("member NAME:TYPE expected, not " + mm);
+                                d.members.push_back({mm.substr(0, c), mm.substr(c + 1)});
+                            }
+                        }
+                        if (d.members.empty() || d.members.size() > 0xFFFF)
+                            fail("a structure needs members");
+                    } else if (w[1] == "array") {
+                        if (w.size() < 4) fail(".type NAME array TYPE D1[,D2[,D3]]");
+                        d.element = w[2];
+                        std::string dims;
+                        for (size_t i = 3; i < w.size(); ++i)
+                            dims += w[i];
+                        for (const std::string &b : commas(dims))
+                            d.bounds.push_back(uint32_t(number(b, 1, 0xFFFFFF, "bound")));
+                        if (d.bounds.empty() || d.bounds.size() > 3)
+                            fail("an array has 1 to 3 dimensions");
+                        d.kind = uint8_t(1 + d.bounds.size());
+                    } else {
+                        fail(".type kind struct or array");
+                    }
+                    src.types.push_back(d);
                 } else if (dir == ".room" || dir == ".prev") {
                     if (w.size() != 2) fail(dir + " KIND N");
                     Kind k = kind_by_name(w[0]);
@@ -676,6 +763,111 @@ struct Assembler {
     Layout lay;
     Writer w;
     std::vector<uint32_t> prog_offsets;
+    // Complex types: definitions numbered from 1 (the .type lines, then the
+    // elementary ones they use), their sizes, the variables' offsets in the
+    // complex-type segment.
+    std::vector<TypeDef> defs;
+    std::vector<uint64_t> def_size;
+    std::vector<uint32_t> cvar_offset;
+    uint64_t ct_size = 0;
+
+    uint16_t def_number(const std::string &type, int line) {
+        for (size_t i = 0; i < defs.size(); ++i)
+            if (defs[i].name == type) return uint16_t(i + 1);
+        const TypeInfo *t = type_by_name(type);
+        if (!t || t->kind == KString)
+            fail("line " + std::to_string(line) + ": unknown or unsupported member type " + type);
+        TypeDef d;
+        d.name = type;
+        d.kind = 1;
+        d.code = t->code;
+        defs.push_back(d);
+        return uint16_t(defs.size());
+    }
+
+    uint64_t size_of(uint16_t n, int depth) {
+        if (depth > 32) fail("type " + defs[n - 1].name + " contains itself");
+        TypeDef d = defs[n - 1];
+        if (d.kind == 1) {
+            static const uint32_t kSize[] = {1, 2, 4, 8, 4};
+            return kSize[type_by_code(d.code)->kind];
+        }
+        if (d.kind == 5) {
+            uint64_t total = 0;
+            for (auto &m : d.members)
+                total += size_of(def_number(m.second, d.line), depth + 1);
+            return total;
+        }
+        uint64_t count = 1;
+        for (uint32_t b : d.bounds)
+            count *= b;
+        return count * size_of(def_number(d.element, d.line), depth + 1);
+    }
+
+    void layout_types() {
+        if (s.types.empty() && s.cvars.empty()) return;
+        if (!s.has_ext || s.ext_version < 8) fail(".type needs .ext 8 or later");
+        if (s.ext_values.count(9) || s.ext_values.count(10)) fail(".type and f9 or f10");
+        for (auto &[t, bytes] : s.raws)
+            if (t == "e9" || t == "e10") fail(".type and .raw " + t);
+        defs = s.types;
+        for (size_t i = 0; i < s.types.size(); ++i)
+            size_of(uint16_t(i + 1), 0);
+        def_size.clear();
+        for (size_t i = 0; i < defs.size(); ++i)
+            def_size.push_back(size_of(uint16_t(i + 1), 0));
+        for (const ComplexVar &v : s.cvars) {
+            cvar_offset.push_back(uint32_t(ct_size));
+            ct_size += def_size[def_number(v.type, v.line) - 1];
+            if (ct_size > 0x7FFFFFFF) fail("complex variables too large");
+        }
+        if (defs.size() > 0xFFFF) fail("too many types");
+    }
+
+    void types_section(uint32_t ext_at) {
+        if (defs.empty() && s.cvars.empty()) return;
+        w.align4();
+        w.set32(ext_at + 4 * 9, w.here());
+        w.u32(uint32_t(ct_size));
+        w.u32(uint32_t(ct_size));
+        w.u8(0); // no initial records
+        w.align4();
+        w.set32(ext_at + 4 * 10, w.here());
+        w.u16(0);
+        w.u16(uint32_t(defs.size()));
+        uint32_t offsets = w.here();
+        for (size_t i = 0; i < defs.size(); ++i)
+            w.u32(0);
+        for (size_t i = 0; i < defs.size(); ++i) {
+            const TypeDef &d = defs[i];
+            uint32_t at = w.here();
+            w.set32(offsets + 4 * uint32_t(i), at);
+            w.text(d.name, d.name.size() + 1);
+            w.u8(d.kind);
+            if (d.kind == 1) {
+                w.u16(d.code);
+            } else if (d.kind == 5) {
+                w.u16(uint32_t(d.members.size()));
+                w.u16(w.here() + 2 - at);
+                uint64_t off = 0;
+                for (auto &m : d.members) {
+                    uint16_t n = def_number(m.second, d.line);
+                    w.text(m.first, m.first.size() + 1);
+                    w.u8(6);
+                    w.u16(n);
+                    w.u32(uint32_t(off));
+                    off += def_size[n - 1];
+                }
+            } else {
+                uint16_t n = def_number(d.element, d.line);
+                w.u16(n);
+                w.u32(uint32_t(def_size[n - 1]));
+                for (uint32_t b : d.bounds)
+                    w.u32(b);
+            }
+        }
+        w.align4();
+    }
 
     // The variable and element index a name names ("NAME" or "NAME[i]").
     const Var *lookup(const std::string &ref, uint32_t *index) {
@@ -706,6 +898,7 @@ struct Assembler {
 
     void build() {
         layout_vars();
+        layout_types();
         // Header, filled in as the sections are placed.
         w.b.assign(trcode::kHeaderSize, 0);
         w.set32(0, 0x11);
@@ -796,6 +989,7 @@ struct Assembler {
             w.b.insert(w.b.end(), bytes.begin(), bytes.end());
             w.align4();
         }
+        types_section(ext_at);
         code();
     }
 
@@ -901,10 +1095,19 @@ struct Assembler {
             for (const Var *v : of_kind(Kind(k)))
                 if (v->pub) pub.push_back(v);
         uint32_t t = w.here();
+        size_t cpub = 0;
+        bool vsi = false;
+        for (const ComplexVar &v : s.cvars) {
+            cpub += v.pub;
+            vsi |= v.vsi;
+        }
+        for (const Var *v : pub)
+            vsi |= v->vsi;
+        uint32_t records = uint32_t(pub.size() + cpub);
         w.u16(trcode::kMapHeaderSize);
-        w.u16(std::max<uint32_t>(1, uint32_t(pub.size())));
-        w.u16(uint32_t(pub.size()));
-        w.u16(0);
+        w.u16(std::max<uint32_t>(1, records));
+        w.u16(records);
+        w.u16(vsi ? 0x200 : 0);
         w.u32(s.stamp);
         w.u16(0);
         w.u16(trcode::kMapMarker);
@@ -918,12 +1121,29 @@ struct Assembler {
             w.u16(v->capacity);
             w.u16(0);
             w.u16(v->tag);
-            w.u16(1 | (v->tag ? 2 : 0));
+            w.u16(1 | (v->tag ? 2 : 0) | (v->vsi ? 0x200 : 0));
             w.text(v->name, size - 16);
+        }
+        for (size_t i = 0; i < s.cvars.size(); ++i) {
+            const ComplexVar &v = s.cvars[i];
+            if (!v.pub) continue;
+            uint32_t sym = (uint32_t(v.name.size()) + 1 + 3) & ~3u;
+            w.u16(16 + sym + 8);
+            w.u16(127);
+            w.u16(0);
+            w.u16(1);
+            w.u16(0);
+            w.u16(16 + sym);
+            w.u16(v.tag);
+            w.u16(1 | 0x100 | (v.tag ? 2 : 0) | (v.vsi ? 0x200 : 0));
+            w.text(v.name, sym);
+            w.u32(cvar_offset[i]);
+            w.u16(def_number(v.type, v.line));
+            w.u16(0);
         }
         w.u16(0);
         w.align4();
-        if (pub.size() > 0xFFFF) fail("too many public variables");
+        if (records > 0xFFFF) fail("too many public variables");
         (void)t;
     }
 
@@ -1261,7 +1481,7 @@ struct Dis {
     }
 
     struct PubRec {
-        uint16_t type, index, dim, cap, tag;
+        uint16_t type, index, dim, cap, tag, flags;
         std::string name;
     };
 
@@ -1279,6 +1499,7 @@ struct Dis {
                          le16(r + 6),
                          le16(r + 8),
                          le16(r + 12),
+                         le16(r + 14),
                          std::string(reinterpret_cast<const char *>(r + 16),
                                      strnlen(reinterpret_cast<const char *>(r + 16), size - 16))};
                 const TypeInfo *ti = type_by_code(p.type);
@@ -1347,6 +1568,7 @@ struct Dis {
                 if (p) {
                     o << " public";
                     if (p->tag) o << " tag=" << p->tag;
+                    if (p->flags & 0x200) o << " vsi";
                 }
                 o << "\n";
                 i += dim;

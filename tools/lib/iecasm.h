@@ -11,6 +11,13 @@
 //     .var BOOL run public
 //     .var INT table[4] = 1, 2, _, 4        ; _ : no initial value
 //     .var STRING(20) msg = "hello"
+//     .var DINT level public vsi            ; with status information (entries of
+//                                          ; 40 bytes for the whole map)
+//     .type POINT struct x:INT, y:DINT      ; complex types (extension fields 9
+//     .type LINE array POINT 2              ; and 10, .ext 8 or later): members
+//     .type GRID array INT 3,4              ; NAME:TYPE laid out in order, arrays
+//     .var LINE path public                 ; of 1-3 dimensions; such a variable
+//                                          ; lives in the complex-type segment
 //     .room data32 10                       ; count word := highest index + N
 //     .prev data32 2                        ; highest index of the previous build
 //     .xv DINT 3                            ; external variable: type, index
