@@ -573,6 +573,26 @@ int check_reply(ModbusLinkState &l, const uint8_t *f, int len) {
     return 1;
 }
 
+// Bytes of an IEC master's array that store_reply writes: exactly what the
+// reply carries, whatever the request record holds.
+uint32_t reply_bytes(uint16_t fn, uint16_t n) {
+    switch (fn) {
+    case 1:
+    case 2:
+        return n;
+    case 3:
+    case 4:
+        return 2u * n;
+    case 7:
+        return 8;
+    case 8:
+    case 65:
+        return 2;
+    default:
+        return 0;
+    }
+}
+
 // Stores the data of a checked reply (an IEC master's bits one byte each).
 void store_reply(const ModbusLinkState &l, const uint8_t *f, uint8_t *data, uint8_t bit, bool iec) {
     uint16_t n = le16(l.request + 6);
@@ -628,7 +648,7 @@ bool Tr_MOD_RspProcess(ModbusPcb &p, const uint8_t *f, int len) {
     if (r < 0) return false;
     if (r > 0) {
         uint16_t fn = le16(l.request + 2), n = le16(l.request + 6);
-        uint32_t bytes = read_function(uint8_t(fn)) ? iec_local_bytes(fn, n) : 0;
+        uint32_t bytes = reply_bytes(uint8_t(fn), n); // the function byte store_reply reads
         uint8_t *data = bytes ? Modbus_IecPlace(l.iec_data, bytes) : nullptr;
         if (bytes && !data) {
             l.result = kMbBadArea;
