@@ -14,6 +14,7 @@
 
 ModbusPcb pcb[kModbusPorts];
 ModbusTcpState ModbusTCP_St[kModbusPorts];
+uint8_t Master_trigg_bit[kModbusPorts];
 uint8_t sys_active;
 uint8_t sys_stat;
 uint16_t sys_diag;
@@ -112,6 +113,52 @@ void msg_to_words(uint8_t *mem, const uint8_t *msg, uint16_t n) {
 // ---------------------------------------------------------------------------
 // Slave.
 
+// Where the data of a slave request lie: in the register image by the
+// windows above, or in the arrays of an IEC block's map.
+struct Span {
+    uint8_t *mem = nullptr;
+    uint8_t bit = 0; // first bit in the first byte (register image only)
+};
+enum Table { kDiscreteInputs, kCoilTable, kInputRegisters, kHoldingRegisters };
+
+// Table t of an IEC map: the request's range must lie inside the table's
+// count and the table's bytes inside the database (exception 2 otherwise;
+// 4 when the map itself is gone from the database).
+int iec_table(const ModbusPcb &p, Table t, uint16_t address, uint16_t n, bool words, Span *out) {
+    const uint8_t *map = p.setup.request;
+    if (!map) return 4;
+    uint32_t at = le32(map + 4 * t), count = le32(map + 16 + 4 * t);
+    if (uint32_t(address) + n > count) return 2;
+    uint32_t unit = words ? 2 : 1;
+    uint64_t off = uint64_t(at) + uint64_t(address) * unit;
+    if (at == 0 || off > 0xFFFFFFFFu) return 2;
+    out->mem = Modbus_IecPlace(uint32_t(off), uint32_t(n) * unit);
+    out->bit = 0;
+    return out->mem ? 0 : 2;
+}
+int slave_bits(const ModbusPcb &p, bool iec, Table t, uint16_t address, uint16_t n, Span *out) {
+    if (iec) return iec_table(p, t, address, n, false, out);
+    return t == kCoilTable ? map_output_bits(address, n, &out->mem, &out->bit)
+                           : map_input_bits(address, n, &out->mem, &out->bit);
+}
+int slave_words(const ModbusPcb &p, bool iec, Table t, uint16_t address, uint16_t n, Span *out) {
+    if (iec) return iec_table(p, t, address, n, true, out);
+    return t == kHoldingRegisters ? map_output_words(address, n, &out->mem)
+                                  : map_input_words(address, n, &out->mem);
+}
+void bits_to_msg(bool iec, uint8_t *msg, const Span &s, uint16_t n) {
+    if (iec)
+        Tr_BitMsgLoad(msg, s.mem, n);
+    else
+        BitMsgLoad(msg, s.mem, s.bit, n);
+}
+void msg_to_bits(bool iec, const Span &s, const uint8_t *msg, uint16_t n) {
+    if (iec)
+        Tr_BitMemLoad(s.mem, msg, n);
+    else
+        BitMemLoad(s.mem, s.bit, msg, n);
+}
+
 void clear_counters(ModbusLinkState &l) {
     std::memset(l.counters, 0, sizeof l.counters);
 }
@@ -150,9 +197,11 @@ void ModbusScanSAF(ModbusPcb &p, const uint8_t *frame, int len) {
     }
 }
 
-// Serves one request; builds the answer into `out` and returns its length
-// (0: no answer).
-int serve(ModbusPcb &p, const uint8_t *f, int len, bool broadcast, int alen, uint8_t *out) {
+// Serves one request from the register image, or from an IEC block's map
+// (`iec`); builds the answer into `out` and returns its length (0: no
+// answer).
+int serve(ModbusPcb &p, const uint8_t *f, int len, bool broadcast, int alen, uint8_t *out,
+          bool iec) {
     ModbusLinkState &l = p.link;
     uint8_t fn = f[alen];
     const uint8_t *d = f + alen + 1;
@@ -161,13 +210,14 @@ int serve(ModbusPcb &p, const uint8_t *f, int len, bool broadcast, int alen, uin
     uint8_t *o = out + alen + 1;
     int olen = 0;
     int exc = 0;
-    uint8_t *mem = nullptr;
-    uint8_t bit = 0;
+    Span at;
 
     uint8_t op = fn;
     // Every function that writes registers answers as illegal while inhibited.
     if ((fn == 5 || fn == 6 || fn == 15 || fn == 16 || fn == 22 || fn == 23) && inhibited(p))
         op = 0;
+    // An IEC map serves neither mask writes nor read/write.
+    if (iec && (op == 22 || op == 23)) op = 0;
     // These do nothing at all when broadcast.
     if (broadcast && (op == 7 || op == 8 || op == 22 || op == 23 || op == 65)) return 0;
 
@@ -187,15 +237,15 @@ int serve(ModbusPcb &p, const uint8_t *f, int len, bool broadcast, int alen, uin
             break;
         }
         if (bits) {
-            exc = op == 1 ? map_output_bits(a, n, &mem, &bit) : map_input_bits(a, n, &mem, &bit);
+            exc = slave_bits(p, iec, op == 1 ? kCoilTable : kDiscreteInputs, a, n, &at);
             if (exc) break;
             o[0] = uint8_t((n + 7) / 8);
-            BitMsgLoad(o + 1, mem, bit, n);
+            bits_to_msg(iec, o + 1, at, n);
         } else {
-            exc = op == 3 ? map_output_words(a, n, &mem) : map_input_words(a, n, &mem);
+            exc = slave_words(p, iec, op == 3 ? kHoldingRegisters : kInputRegisters, a, n, &at);
             if (exc) break;
             o[0] = uint8_t(2 * n);
-            words_to_msg(o + 1, mem, n);
+            words_to_msg(o + 1, at.mem, n);
         }
         olen = 1 + o[0];
         break;
@@ -208,14 +258,16 @@ int serve(ModbusPcb &p, const uint8_t *f, int len, bool broadcast, int alen, uin
         }
         uint16_t a = be16(d);
         if (op == 5) {
-            exc = map_output_bits(a, 1, &mem, &bit);
+            exc = slave_bits(p, iec, kCoilTable, a, 1, &at);
             if (exc) break;
             uint8_t v = d[2] & 1;
-            BitMemLoad(mem, bit, &v, 1);
+            msg_to_bits(iec, at, &v, 1);
         } else {
-            exc = map_output_words(a, 1, &mem);
+            // One register, also in a map of 32-bit elements: the request
+            // carries no more.
+            exc = slave_words(p, iec, kHoldingRegisters, a, 1, &at);
             if (exc) break;
-            msg_to_words(mem, d + 2, 1);
+            msg_to_words(at.mem, d + 2, 1);
         }
         std::memcpy(o, d, 4);
         olen = 4;
@@ -238,13 +290,13 @@ int serve(ModbusPcb &p, const uint8_t *f, int len, bool broadcast, int alen, uin
             break;
         }
         if (bits) {
-            exc = map_output_bits(a, n, &mem, &bit);
+            exc = slave_bits(p, iec, kCoilTable, a, n, &at);
             if (exc) break;
-            BitMemLoad(mem, bit, d + 5, n);
+            msg_to_bits(iec, at, d + 5, n);
         } else {
-            exc = map_output_words(a, n, &mem);
+            exc = slave_words(p, iec, kHoldingRegisters, a, n, &at);
             if (exc) break;
-            msg_to_words(mem, d + 5, n);
+            msg_to_words(at.mem, d + 5, n);
         }
         std::memcpy(o, d, 4);
         olen = 4;
@@ -303,10 +355,10 @@ int serve(ModbusPcb &p, const uint8_t *f, int len, bool broadcast, int alen, uin
             exc = 3;
             break;
         }
-        exc = map_output_words(be16(d), 1, &mem);
+        exc = slave_words(p, iec, kHoldingRegisters, be16(d), 1, &at);
         if (exc) break;
-        uint16_t cur = le16(mem), and_mask = be16(d + 2), or_mask = be16(d + 4);
-        put_le16(mem, uint16_t((cur & and_mask) | (or_mask & ~and_mask)));
+        uint16_t cur = le16(at.mem), and_mask = be16(d + 2), or_mask = be16(d + 4);
+        put_le16(at.mem, uint16_t((cur & and_mask) | (or_mask & ~and_mask)));
         // The whole request comes back, as every master expects.
         std::memcpy(o, d, 6);
         olen = 6;
@@ -323,13 +375,13 @@ int serve(ModbusPcb &p, const uint8_t *f, int len, bool broadcast, int alen, uin
             exc = 3;
             break;
         }
-        uint8_t *rmem = nullptr;
-        exc = map_output_words(wa, wn, &mem);
-        if (!exc) exc = map_output_words(ra, rn, &rmem);
+        Span rd;
+        exc = slave_words(p, iec, kHoldingRegisters, wa, wn, &at);
+        if (!exc) exc = slave_words(p, iec, kHoldingRegisters, ra, rn, &rd);
         if (exc) break;
-        msg_to_words(mem, d + 9, wn);
+        msg_to_words(at.mem, d + 9, wn);
         o[0] = uint8_t(2 * rn);
-        words_to_msg(o + 1, rmem, rn);
+        words_to_msg(o + 1, rd.mem, rn);
         olen = 1 + o[0];
         break;
     }
@@ -359,21 +411,28 @@ bool bit_function(uint8_t fn) {
     return fn == 1 || fn == 2 || fn == 5 || fn == 7 || fn == 15;
 }
 
-// Builds and sends the request of the request block; 0 or the error code.
-int MOD_ReqBuild(ModbusPcb &p) {
-    ModbusLinkState &l = p.link;
-    std::memcpy(l.request, p.setup.request, kModbusRequestSize);
-    uint16_t slave = le16(l.request), fn = le16(l.request + 2), a = le16(l.request + 4),
-             n = le16(l.request + 6), area = le16(l.request + 8), off = le16(l.request + 10);
+bool master_function(uint16_t fn) {
+    return (fn >= 1 && fn <= 8) || fn == 15 || fn == 16 || fn == 65;
+}
+// The request's own checks, before its local side: 0 or the error code.
+int check_request(uint16_t slave, uint16_t fn, uint16_t n) {
     if (slave > 247) return 4;
-    if (!((fn >= 1 && fn <= 8) || fn == 15 || fn == 16 || fn == 65)) return 16;
-    uint16_t local = n;
-    if (fn == 5 || fn == 6 || fn == 65) local = 1;
+    if (!master_function(fn)) return 16;
     if ((fn == 7 && n != 8) || (fn == 8 && n != 1)) return 8;
-    int err = map_plc_ref(&l.data, &l.data_bit, area, off, local, bit_function(uint8_t(fn)),
-                          read_function(uint8_t(fn)) ? 0 : 1);
-    if (err) return err;
+    return 0;
+}
+// Bits or registers of the local side a function moves.
+uint16_t local_count(uint16_t fn, uint16_t n) {
+    return (fn == 5 || fn == 6 || fn == 65) ? 1 : n;
+}
 
+// Frames and sends the request copied into the link, with its local data
+// (an IEC master's bits one byte each).
+void send_request(ModbusPcb &p, const uint8_t *data, uint8_t bit) {
+    ModbusLinkState &l = p.link;
+    uint16_t slave = le16(l.request), fn = le16(l.request + 2), a = le16(l.request + 4),
+             n = le16(l.request + 6);
+    bool iec = p.setup.iec;
     uint8_t *f = l.frame;
     f[0] = fn == 65 ? 0 : uint8_t(slave);
     f[1] = uint8_t(fn);
@@ -389,7 +448,10 @@ int MOD_ReqBuild(ModbusPcb &p) {
         break;
     case 5: {
         uint8_t v = 0;
-        BitMsgLoad(&v, l.data, l.data_bit, 1);
+        if (iec)
+            Tr_BitMsgLoad(&v, data, 1);
+        else
+            BitMsgLoad(&v, data, bit, 1);
         put_be16(f + 2, a);
         put_be16(f + 4, v ? 0xFF00 : 0x0000);
         len = 6;
@@ -397,12 +459,12 @@ int MOD_ReqBuild(ModbusPcb &p) {
     }
     case 6:
         put_be16(f + 2, a);
-        put_be16(f + 4, le16(l.data));
+        put_be16(f + 4, le16(data));
         len = 6;
         break;
     case 8:
         put_be16(f + 2, a);
-        put_be16(f + 4, (a == 0 || a == 1 || a == 3) ? le16(l.data) : 0);
+        put_be16(f + 4, (a == 0 || a == 1 || a == 3) ? le16(data) : 0);
         len = 6;
         break;
     case 15:
@@ -411,10 +473,12 @@ int MOD_ReqBuild(ModbusPcb &p) {
         put_be16(f + 4, n);
         uint8_t bc = uint8_t(fn == 15 ? (n + 7) / 8 : 2 * n);
         f[6] = bc;
-        if (fn == 15)
-            BitMsgLoad(f + 7, l.data, l.data_bit, n);
+        if (fn == 16)
+            words_to_msg(f + 7, data, n);
+        else if (iec)
+            Tr_BitMsgLoad(f + 7, data, n);
         else
-            words_to_msg(f + 7, l.data, n);
+            BitMsgLoad(f + 7, data, bit, n);
         len = 7 + bc;
         break;
     }
@@ -422,7 +486,144 @@ int MOD_ReqBuild(ModbusPcb &p) {
         break;
     }
     Modbus_Send(p, f, len, true);
+}
+
+// Builds and sends the request of the request block; 0 or the error code.
+int MOD_ReqBuild(ModbusPcb &p) {
+    ModbusLinkState &l = p.link;
+    std::memcpy(l.request, p.setup.request, kModbusRequestSize);
+    uint16_t slave = le16(l.request), fn = le16(l.request + 2), n = le16(l.request + 6),
+             area = le16(l.request + 8), off = le16(l.request + 10);
+    if (int err = check_request(slave, fn, n)) return err;
+    int err = map_plc_ref(&l.data, &l.data_bit, area, off, local_count(fn, n),
+                          bit_function(uint8_t(fn)), read_function(uint8_t(fn)) ? 0 : 1);
+    if (err) return err;
+    send_request(p, l.data, l.data_bit);
     return 0;
+}
+
+// Bytes of an IEC master's local data that a function moves.
+uint32_t iec_local_bytes(uint16_t fn, uint16_t n) {
+    uint16_t local = local_count(fn, n);
+    return bit_function(uint8_t(fn)) ? local : 2u * local;
+}
+
+// The IEC form: the local data is the block's array from its element index
+// on, anywhere inside the database; there is no area mapping.
+int Tr_MOD_ReqBuild(ModbusPcb &p) {
+    ModbusLinkState &l = p.link;
+    if (!p.setup.request) return 32;
+    std::memcpy(l.request, p.setup.request, kIecModbusRequestSize);
+    uint16_t slave = le16(l.request), fn = le16(l.request + 2), n = le16(l.request + 6),
+             index = le16(l.request + 12), size = le16(l.request + 14);
+    uint32_t at = le32(l.request + 8);
+    if (int err = check_request(slave, fn, n)) return err;
+    bool bits = bit_function(uint8_t(fn));
+    if (n > (bits ? 2000 : 125)) return 8;
+    uint32_t unit = bits ? 1 : size == 2 ? 4 : 2;
+    uint64_t off = uint64_t(at) + uint64_t(index) * unit;
+    uint8_t *data = nullptr;
+    if (at && off <= 0xFFFFFFFFu) data = Modbus_IecPlace(uint32_t(off), iec_local_bytes(fn, n));
+    if (!data) return 32;
+    l.iec_data = uint32_t(off);
+    send_request(p, data, 0);
+    return 0;
+}
+
+// A reply checked against the request awaited: -1 when it is not the one
+// awaited (another slave's), 0 when it is taken with its result set (an
+// exception, a bad frame or length), 1 when its data are to be stored.
+int check_reply(ModbusLinkState &l, const uint8_t *f, int len) {
+    uint16_t slave = le16(l.request), n = le16(l.request + 6);
+    uint8_t fn = uint8_t(le16(l.request + 2));
+    if (len < 2) return -1;
+    if (slave != 0 && fn != 65 && f[0] != slave) return -1;
+    if (f[1] == (fn | 0x80)) {
+        uint8_t code = len >= 3 ? f[2] : 0;
+        // Codes beyond the four the status word names are a bad frame.
+        l.result = (code >= 1 && code <= 4) ? uint16_t(kMbException << (code - 1)) : kMbBadFrame;
+        return 0;
+    }
+    if (f[1] != fn) {
+        l.result = kMbBadFrame;
+        return 0;
+    }
+    int want;
+    switch (fn) {
+    case 1:
+    case 2:
+    case 3:
+    case 4: {
+        unsigned bc = fn <= 2 ? (n + 7u) / 8 : 2u * n;
+        want = f[2] == bc ? int(3 + bc) : -1;
+        break;
+    }
+    case 7:
+    case 65:
+        want = 3;
+        break;
+    default: // 8 and the writes
+        want = 6;
+        break;
+    }
+    if (len != want) {
+        l.result = kMbBadLength;
+        return 0;
+    }
+    return 1;
+}
+
+// Bytes of an IEC master's array that store_reply writes: exactly what the
+// reply carries, whatever the request record holds.
+uint32_t reply_bytes(uint16_t fn, uint16_t n) {
+    switch (fn) {
+    case 1:
+    case 2:
+        return n;
+    case 3:
+    case 4:
+        return 2u * n;
+    case 7:
+        return 8;
+    case 8:
+    case 65:
+        return 2;
+    default:
+        return 0;
+    }
+}
+
+// Stores the data of a checked reply (an IEC master's bits one byte each).
+void store_reply(const ModbusLinkState &l, const uint8_t *f, uint8_t *data, uint8_t bit, bool iec) {
+    uint16_t n = le16(l.request + 6);
+    uint8_t fn = uint8_t(le16(l.request + 2));
+    auto bits = [&](const uint8_t *msg, uint16_t count) {
+        if (iec)
+            Tr_BitMemLoad(data, msg, count);
+        else
+            BitMemLoad(data, bit, msg, count);
+    };
+    switch (fn) {
+    case 1:
+    case 2:
+        bits(f + 3, n);
+        break;
+    case 3:
+    case 4:
+        msg_to_words(data, f + 3, n);
+        break;
+    case 7:
+        bits(f + 2, 8);
+        break;
+    case 8:
+        msg_to_words(data, f + 4, 1);
+        break;
+    case 65:
+        data[1] = f[2];
+        break;
+    default: // writes carry nothing back
+        break;
+    }
 }
 
 } // namespace
@@ -430,69 +631,39 @@ int MOD_ReqBuild(ModbusPcb &p) {
 // Takes a reply; false when it is not the one awaited (another slave's).
 bool MOD_RspProcess(ModbusPcb &p, const uint8_t *f, int len) {
     ModbusLinkState &l = p.link;
-    uint16_t slave = le16(l.request), n = le16(l.request + 6);
-    uint8_t fn = uint8_t(le16(l.request + 2));
-    if (len < 2) return false;
-    if (slave != 0 && fn != 65 && f[0] != slave) return false;
-    if (f[1] == (fn | 0x80)) {
-        uint8_t code = len >= 3 ? f[2] : 0;
-        // Codes beyond the four the status word names are a bad frame.
-        l.result = (code >= 1 && code <= 4) ? uint16_t(kMbException << (code - 1)) : kMbBadFrame;
-        return true;
+    int r = check_reply(l, f, len);
+    if (r < 0) return false;
+    if (r > 0) {
+        store_reply(l, f, l.data, l.data_bit, false);
+        l.result = kMbDone;
     }
-    if (f[1] != fn) {
-        l.result = kMbBadFrame;
-        return true;
-    }
-    switch (fn) {
-    case 1:
-    case 2:
-    case 3:
-    case 4: {
-        unsigned bc = fn <= 2 ? (n + 7u) / 8 : 2u * n;
-        if (len != int(3 + bc) || f[2] != bc) {
-            l.result = kMbBadLength;
-            return true;
-        }
-        if (fn <= 2)
-            BitMemLoad(l.data, l.data_bit, f + 3, n);
-        else
-            msg_to_words(l.data, f + 3, n);
-        break;
-    }
-    case 7:
-        if (len != 3) {
-            l.result = kMbBadLength;
-            return true;
-        }
-        BitMemLoad(l.data, l.data_bit, f + 2, 8);
-        break;
-    case 8:
-        if (len != 6) {
-            l.result = kMbBadLength;
-            return true;
-        }
-        msg_to_words(l.data, f + 4, 1);
-        break;
-    case 65:
-        if (len != 3) {
-            l.result = kMbBadLength;
-            return true;
-        }
-        l.data[1] = f[2];
-        break;
-    default: // writes
-        if (len != 6) {
-            l.result = kMbBadLength;
-            return true;
-        }
-        break;
-    }
-    l.result = kMbDone;
     return true;
 }
 
-void MOD_ReqProcess(ModbusPcb &p, const uint8_t *f, int len) {
+// The IEC form: the block's array is found again in the database, which may
+// have changed since the request went out; gone, the reply stores nothing.
+bool Tr_MOD_RspProcess(ModbusPcb &p, const uint8_t *f, int len) {
+    ModbusLinkState &l = p.link;
+    int r = check_reply(l, f, len);
+    if (r < 0) return false;
+    if (r > 0) {
+        uint16_t fn = le16(l.request + 2), n = le16(l.request + 6);
+        uint32_t bytes = reply_bytes(uint8_t(fn), n); // the function byte store_reply reads
+        uint8_t *data = bytes ? Modbus_IecPlace(l.iec_data, bytes) : nullptr;
+        if (bytes && !data) {
+            l.result = kMbBadArea;
+            return true;
+        }
+        store_reply(l, f, data, 0, true);
+        l.result = kMbDone;
+    }
+    return true;
+}
+
+namespace {
+// The address check, listen-only mode, the time-out restart and the answer,
+// for either map.
+void req_process(ModbusPcb &p, const uint8_t *f, int len, bool iec) {
     ModbusLinkState &l = p.link;
     count(l, kBusMessages);
     int alen = l.own >= 247 ? 2 : 1;
@@ -519,10 +690,21 @@ void MOD_ReqProcess(ModbusPcb &p, const uint8_t *f, int len) {
     }
     ModbusTickle(int(&p - pcb));
     uint8_t out[kModbusFrame];
-    int n = serve(p, f, len, broadcast, alen, out);
+    int n = serve(p, f, len, broadcast, alen, out, iec);
     if (n <= 0) return;
     count(l, kSlaveResponses);
     Modbus_Send(p, out, n, false);
+}
+} // namespace
+
+void MOD_ReqProcess(ModbusPcb &p, const uint8_t *f, int len) {
+    req_process(p, f, len, false);
+}
+
+// The IEC form serves the block's map (see serve()): a 0-based index into
+// each table, exception 2 outside it, no mask write or read/write.
+void Tr_MOD_ReqProcess(ModbusPcb &p, const uint8_t *f, int len) {
+    req_process(p, f, len, true);
 }
 
 // ---------------------------------------------------------------------------
@@ -587,6 +769,17 @@ void BitMsgLoad(uint8_t *msg, const uint8_t *mem, uint8_t bit, uint16_t n) {
     }
 }
 
+void Tr_BitMsgLoad(uint8_t *msg, const uint8_t *mem, uint16_t n) {
+    std::memset(msg, 0, (n + 7u) / 8);
+    for (uint32_t i = 0; i < n; ++i)
+        if (mem[i]) msg[i / 8] = uint8_t(msg[i / 8] | (1u << (i % 8)));
+}
+
+void Tr_BitMemLoad(uint8_t *mem, const uint8_t *msg, uint16_t n) {
+    for (uint32_t i = 0; i < n; ++i)
+        mem[i] = (msg[i / 8] >> (i % 8)) & 1;
+}
+
 void BitMemLoad(uint8_t *mem, uint8_t bit, const uint8_t *msg, uint16_t n) {
     for (uint32_t i = 0; i < n; ++i) {
         uint32_t b = bit + i;
@@ -620,11 +813,20 @@ bool timed_out(const ModbusPcb &p) {
 int execute_master(ModbusPcb &p, int port) {
     const VcommDrv &d = Vcomm_Drv[port];
     bool trig = (trigger_of(p) & p.mask) != 0;
+    // An IEC master sends on a rising trigger (exactly 1, after 0) only; a
+    // trigger that stays set without one leaves it idle rather than waiting
+    // for the reply to a request never sent.
+    bool rising = true;
+    if (p.setup.iec) {
+        uint16_t v = trigger_of(p);
+        rising = v == 1 && Master_trigg_bit[port] == 0;
+        Master_trigg_bit[port] = v != 0;
+    }
     switch (p.state) {
     case kIdle: {
-        if (!trig) return 1;
+        if (!trig || !rising) return 1;
         d.FlushRx(port);
-        int err = MOD_ReqBuild(p);
+        int err = p.setup.iec ? Tr_MOD_ReqBuild(p) : MOD_ReqBuild(p);
         if (err) {
             set_status(p, uint16_t(err | kMbError));
             p.state = kDone;
@@ -692,7 +894,7 @@ void execute_slave(ModbusPcb &p, int port) {
             st |= 0x200;
         else if (p.tx_state != 0)
             st |= 0x400;
-        else if (p.setup.request)
+        else if (p.setup.request && !p.setup.iec) // an IEC map is no frame
             Modbus_Send(p, p.setup.request, v, false);
     }
     if (!v) {
@@ -717,12 +919,23 @@ void execute_slave(ModbusPcb &p, int port) {
     st |= uint16_t((line & 7) << 4);
     set_status(p, st);
 }
+// An IEC block's words, found again in the database (null where they no
+// longer lie inside it).
+void bind_iec(ModbusPcb &p) {
+    ModbusSetup &s = p.setup;
+    if (!s.iec) return;
+    s.trigger = Modbus_IecPlace(s.iec_trigger, 2);
+    s.request = Modbus_IecPlace(s.iec_request, s.slave ? kIecModbusMapSize : kIecModbusRequestSize);
+    s.status = Modbus_IecPlace(s.iec_status, 2);
+}
 } // namespace
 
 void ModbusInit(int port, const ModbusSetup &setup) {
     if (port < 0 || port >= kModbusPorts) return;
     ModbusPcb &p = pcb[port];
     p.setup = setup;
+    bind_iec(p);
+    Master_trigg_bit[port] = 0;
     if (setup.slave == 0) p.mask = uint16_t(1u << (setup.trigger_bit & 15));
     uint8_t *mode = Vcomm_Drv[port].mode;
     bool keep_link = false;
@@ -760,6 +973,7 @@ int ModbusExecute(int port) {
     if (port < 0 || port >= kModbusPorts) return 0;
     ModbusPcb &p = pcb[port];
     const VcommDrv &d = Vcomm_Drv[port];
+    bind_iec(p);
     if (p.tx_state == 255 && d.CountTx(port) == 0) p.tx_state = 0;
     if (p.state == kSlave) {
         execute_slave(p, port);
@@ -770,6 +984,7 @@ int ModbusExecute(int port) {
 
 void ModbusStop(int port) {
     if (port < 0 || port >= kModbusPorts) return;
+    bind_iec(pcb[port]);
     set_status(pcb[port], 0);
 }
 
@@ -796,9 +1011,23 @@ void Modbus_SetHooks(const ModbusHooks &hooks) {
     g_hooks = hooks;
 }
 
+bool Modbus_IecActive() {
+    return g_hooks.iec_active && g_hooks.iec_active();
+}
+
+bool Modbus_IecInitAsked() {
+    return g_hooks.modbusinit && *g_hooks.modbusinit == 1;
+}
+
+uint8_t *Modbus_IecPlace(uint32_t offset, uint32_t bytes) {
+    if (offset == 0 || !g_hooks.iec_place || !Modbus_IecActive()) return nullptr;
+    return g_hooks.iec_place(offset, bytes);
+}
+
 void ModbusSerial_Reset() {
     std::memset(pcb, 0, sizeof pcb);
     std::memset(ModbusTCP_St, 0, sizeof ModbusTCP_St);
+    std::memset(Master_trigg_bit, 0, sizeof Master_trigg_bit);
     sys_active = 0;
     sys_stat = 0;
     sys_diag = 0;

@@ -17,8 +17,25 @@ constexpr int kModbusMaxTcp = 265;      // ... while the TCP header is on
 constexpr int kModbusRequestSize = 12;  // the master's request block: six words
 constexpr int kModbusUnsolicited = 255; // the slave's unsolicited frame buffer
 
+// The IEC blocks' records, in the running application's database; every
+// address they hold is a database offset.
+//   IecModbusRequest (master, 16 bytes): u16 slave, u16 function, u16 first
+//     address, u16 count (registers: a 32-bit element counts two), u32 data
+//     address, u16 element index, u16 element size code (2: 32-bit elements,
+//     else 16-bit; bits are one byte each)
+//   IecModbusMap (slave, 34 bytes): u32 addresses of the discrete inputs,
+//     coils, input registers and holding registers, then u32 counts in the
+//     same order (bits; registers, two per 32-bit element), then u16 the
+//     registers' element size code
+// The registers of a 32-bit array are its 16-bit halves, low half first.
+constexpr int kIecModbusRequestSize = 16;
+constexpr int kIecModbusMapSize = 34;
+
 // What the instruction hands to ModbusInit. The pointers point into plc_reg
-// (or, for a constant trigger, at a word of the instruction's own).
+// (or, for a constant trigger, at a word of the instruction's own). An IEC
+// block's setup names its words by database offsets instead (`iec` set):
+// the engine finds them again in the database on every step, so a database
+// that moved or shrank is never written through a stale pointer.
 struct ModbusSetup {
     uint16_t slave;   // 0 master; 1..246 one-byte address; 247.. two address bytes
     uint16_t timeout; // 100 ms units, 0 none
@@ -30,6 +47,8 @@ struct ModbusSetup {
     uint16_t pairs;   // address-translation pairs
     uint8_t *table;   // pairs u16 words: high byte one address, low byte its partner
     uint32_t inhibit; // bit reference of the write-inhibit bit, 0 none
+    uint8_t iec;      // an IEC block's: the records and offsets below
+    uint32_t iec_trigger, iec_request, iec_status; // database offsets (0 none)
 };
 
 // Mode bits of the link.
@@ -43,6 +62,7 @@ struct ModbusLinkState {
     uint16_t result;
     uint8_t *data; // local data of the master's request
     uint8_t data_bit;
+    uint32_t iec_data; // ... of an IEC master: its database offset
     uint16_t counters[kCounters];
     uint16_t port;
     uint16_t rx_state;
@@ -87,6 +107,10 @@ struct ModbusTcpState {
 };
 extern ModbusTcpState ModbusTCP_St[kModbusPorts];
 
+// The last trigger value each port's IEC master saw (its requests go out on
+// a rising trigger only).
+extern uint8_t Master_trigg_bit[kModbusPorts];
+
 extern uint8_t sys_active; // a port has been initialised
 extern uint8_t sys_stat;   // exception-status byte (never set)
 extern uint16_t sys_diag;  // diagnostic register (never set)
@@ -97,8 +121,19 @@ struct ModbusHooks {
     bool (*iec_active)(); // running with its variables enumerated
     uint8_t *modbusinit;  // trruntime_modbusinit
     uint8_t *protocol;    // trprotocol
+    // `bytes` bytes at a database offset of the running application, all
+    // inside one of its segments; null otherwise.
+    uint8_t *(*iec_place)(uint32_t offset, uint32_t bytes);
 };
 void Modbus_SetHooks(const ModbusHooks &hooks);
+// Whether the IEC runtime runs with its variables enumerated.
+bool Modbus_IecActive();
+// Whether the runtime asked for the engine on its programming port again
+// (trruntime_modbusinit 1).
+bool Modbus_IecInitAsked();
+// The place of an IEC block's data: null for offset 0, while the runtime is
+// not active, or outside the database.
+uint8_t *Modbus_IecPlace(uint32_t offset, uint32_t bytes);
 
 void ModbusInit(int port, const ModbusSetup &setup);
 int ModbusExecute(int port); // 1, or 0 for a bad engine state
@@ -127,6 +162,9 @@ int map_output_words(uint16_t address, uint16_t count, uint8_t **out);
 // unused bits of the last byte cleared), and back (other bits kept).
 void BitMsgLoad(uint8_t *msg, const uint8_t *mem, uint8_t bit, uint16_t n);
 void BitMemLoad(uint8_t *mem, uint8_t bit, const uint8_t *msg, uint16_t n);
+// The same for IEC boolean arrays of one byte per bit (non-zero is 1).
+void Tr_BitMsgLoad(uint8_t *msg, const uint8_t *mem, uint16_t n);
+void Tr_BitMemLoad(uint8_t *mem, const uint8_t *msg, uint16_t n);
 
 // The receive machine and the request processing on bytes handed in (the
 // fuzz target and the benchmark): feeds `n` bytes to the port's engine as if

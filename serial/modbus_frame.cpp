@@ -82,7 +82,9 @@ void take(ModbusPcb &p, int len) {
         len -= 6;
     }
     if (l.mode & kModbusMaster) {
-        if (MOD_RspProcess(p, f, len)) p.got = 1;
+        if (p.setup.iec ? Tr_MOD_RspProcess(p, f, len) : MOD_RspProcess(p, f, len)) p.got = 1;
+    } else if (p.setup.iec) {
+        Tr_MOD_ReqProcess(p, f, len);
     } else {
         MOD_ReqProcess(p, f, len);
     }

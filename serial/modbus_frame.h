@@ -12,6 +12,9 @@ void Modbus_Send(ModbusPcb &p, const uint8_t *frame, int len, bool request);
 // Takes the bytes waiting on the port (the modem socket first when it is
 // connected) into the receive machine; a master stops at its reply.
 void Modbus_Receive(ModbusPcb &p, int port, bool master);
-// A frame taken by the receive machine, as a slave or a master sees it.
+// A frame taken by the receive machine, as a slave or a master sees it; the
+// Tr_ forms serve an IEC block's records.
 void MOD_ReqProcess(ModbusPcb &p, const uint8_t *frame, int len);
 bool MOD_RspProcess(ModbusPcb &p, const uint8_t *frame, int len);
+void Tr_MOD_ReqProcess(ModbusPcb &p, const uint8_t *frame, int len);
+bool Tr_MOD_RspProcess(ModbusPcb &p, const uint8_t *frame, int len);

@@ -155,36 +155,19 @@ bool read_open_settings(uint32_t *pc, uint16_t *port_word, uint8_t *mode) {
     return true;
 }
 
-// Moves the bytes of one send or receive.
-uint8_t transfer(uint32_t *pc, uint8_t power, bool send, bool offset_form) {
-    uint16_t port = Lad_Word(pc);
-    uint32_t len_ref = Lad_WordRef(pc);
-    uint32_t buf_ref = Lad_WordRef(pc);
-    uint32_t cnt_ref = Lad_WordRef(pc);
-    bool by_offset = offset_form || Lad_Word(pc) != 0;
-    if (lad_fault) return 0;
-    uint8_t *count = image_ptr(cnt_ref, 16);
-    if (!count) return 0;
+// Moves the bytes of one send or receive of `len` bytes (`len_ok` false: a
+// length that could not be read) between the port and `buf` (null: a buffer
+// outside the memory it must lie in), counting in `count`.
+uint8_t move_bytes(uint16_t port, uint16_t len, bool len_ok, uint8_t *buf, uint8_t *count,
+                   uint8_t power, bool send) {
     auto idle = [&] {
         put_le16(count, kCountIdle);
         return uint8_t(0);
     };
     if (first_scan()) put_le16(count, kCountIdle);
-    bool ok = true;
-    uint16_t len = value_of(len_ref, &ok);
-    if (port >= kVcommPorts || !ok || len > 255) return idle();
+    if (port >= kVcommPorts || !len_ok || len > 255) return idle();
     uint8_t need = Talk[port].opened ? 1 : 2;
-    if (!power || protocol(port) < need) return idle();
-    // The buffer and its length must lie inside the registers.
-    uint8_t *buf;
-    if (by_offset) {
-        uint32_t off = value32_of(buf_ref, &ok);
-        if (!ok || uint64_t(off) + len > kTalkBufferEnd) return idle();
-        buf = plc_reg + off;
-    } else {
-        buf = image_ptr(buf_ref, 8u * len);
-        if (!buf) return idle();
-    }
+    if (!power || protocol(port) < need || !buf) return idle();
     uint16_t c = le16(count);
     if (c == kCountIdle) c = 0;
     const VcommDrv &d = Vcomm_Drv[port];
@@ -212,6 +195,63 @@ uint8_t transfer(uint32_t *pc, uint8_t power, bool send, bool offset_form) {
     (send ? Talk[port].send_pos : Talk[port].recv_pos) = c;
     put_le16(count, c);
     return c == len ? 1 : 0;
+}
+
+// The ladder form's operands.
+uint8_t transfer(uint32_t *pc, uint8_t power, bool send, bool offset_form) {
+    uint16_t port = Lad_Word(pc);
+    uint32_t len_ref = Lad_WordRef(pc);
+    uint32_t buf_ref = Lad_WordRef(pc);
+    uint32_t cnt_ref = Lad_WordRef(pc);
+    bool by_offset = offset_form || Lad_Word(pc) != 0;
+    if (lad_fault) return 0;
+    uint8_t *count = image_ptr(cnt_ref, 16);
+    if (!count) return 0;
+    bool ok = true;
+    uint16_t len = value_of(len_ref, &ok);
+    // The buffer and its length must lie inside the registers.
+    uint8_t *buf = nullptr;
+    if (by_offset) {
+        bool off_ok = true;
+        uint32_t off = value32_of(buf_ref, &off_ok);
+        if (off_ok && uint64_t(off) + len <= kTalkBufferEnd) buf = plc_reg + off;
+    } else {
+        buf = image_ptr(buf_ref, 8u * len);
+    }
+    return move_bytes(port, len, ok, buf, count, power, send);
+}
+
+// The IEC form's transfer record: u16 port, u16 length, then the buffer's
+// and the INT count's database offsets, two words each, high half first.
+// Both must lie inside the database; a count outside it is not written.
+uint8_t iec_transfer(const uint8_t *record, uint8_t power, bool send) {
+    if (!record) return 0;
+    uint16_t port = le16(record), len = le16(record + 2);
+    uint32_t buf_at = uint32_t(le16(record + 4)) << 16 | le16(record + 6);
+    uint32_t count_at = uint32_t(le16(record + 8)) << 16 | le16(record + 10);
+    uint8_t *count = Modbus_IecPlace(count_at, 2);
+    if (!count) return 0;
+    return move_bytes(port, len, true, Modbus_IecPlace(buf_at, len), count, power, send);
+}
+
+// The engine on a port for one role: started on a rising enable unless it
+// already runs there, stepped while enabled, stopped on a falling enable.
+uint8_t run_engine(int port, uint8_t power, const ModbusSetup &s) {
+    TalkRecord &t = Talk[port];
+    int role = s.slave ? 1 : 0;
+    if (power && !t.running[role]) {
+        if (t.started) return 0;
+        ModbusInit(port, s);
+        t.running[role] = 1;
+        t.started = 1;
+    } else if (!power && t.running[role]) {
+        ModbusStop(port);
+        t.running[role] = 0;
+        t.started = 0;
+        return 0;
+    }
+    if (!power || !t.running[role]) return 0;
+    return uint8_t(ModbusExecute(port));
 }
 
 uint8_t modbus(uint32_t *pc, uint8_t power, bool request_indirect) {
@@ -273,24 +313,11 @@ uint8_t modbus(uint32_t *pc, uint8_t power, bool request_indirect) {
         t.running[0] = t.running[1] = 0;
         return 0;
     }
-    int role = slave ? 1 : 0;
-    if (power && !t.running[role]) {
-        if (t.started) return 0;
-        if (trigger_ref < 1024) {
-            put_le16(p.const_trigger, uint16_t(trigger_ref));
-            s.trigger = p.const_trigger;
-        }
-        ModbusInit(port, s);
-        t.running[role] = 1;
-        t.started = 1;
-    } else if (!power && t.running[role]) {
-        ModbusStop(port);
-        t.running[role] = 0;
-        t.started = 0;
-        return 0;
+    if (trigger_ref < 1024 && power && !t.running[slave ? 1 : 0] && !t.started) {
+        put_le16(p.const_trigger, uint16_t(trigger_ref));
+        s.trigger = p.const_trigger;
     }
-    if (!power || !t.running[role]) return 0;
-    return uint8_t(ModbusExecute(port));
+    return run_engine(port, power, s);
 }
 
 } // namespace
@@ -417,6 +444,42 @@ uint8_t TrTalkClose(const uint8_t *block, uint8_t enable) {
     if (!block) return 0;
     uint32_t id = 0x80000000u | uint32_t(reinterpret_cast<uintptr_t>(block) >> 1);
     return close_port(id, le16(block), enable);
+}
+
+uint8_t TrTalkSend(const uint8_t *block, uint8_t enable) {
+    return iec_transfer(block, enable, true);
+}
+
+uint8_t TrTalkReceive(const uint8_t *block, uint8_t enable) {
+    return iec_transfer(block, enable, false);
+}
+
+uint8_t Tr_TalkModbus(const uint8_t *block, uint8_t enable) {
+    if (!block || !Modbus_IecActive()) return 0;
+    uint32_t port = le32(block), slave = le32(block + 4);
+    if (port >= uint32_t(kVcommPorts) || TalkOverride[port] || slave > 0xFFFF) return 0;
+    ModbusSetup s{};
+    s.iec = 1;
+    s.slave = uint16_t(slave);
+    s.timeout = uint16_t(le32(block + 8));
+    // A slave's request record is its map: it has no unsolicited frame.
+    s.iec_trigger = slave ? 0 : le32(block + 12);
+    s.iec_request = le32(block + 16);
+    s.iec_status = le32(block + 20);
+    // The records must lie whole inside the database.
+    if ((!slave && !Modbus_IecPlace(s.iec_trigger, 2)) ||
+        !Modbus_IecPlace(s.iec_request, slave ? kIecModbusMapSize : kIecModbusRequestSize) ||
+        !Modbus_IecPlace(s.iec_status, 2))
+        return 0;
+    TalkRecord &t = Talk[port];
+    // Asked for by the runtime, the engine runs on its programming port only
+    // (and puts the runtime's protocol there); else on a Modbus port.
+    bool accepted = Modbus_IecInitAsked() ? port == ProgrammingPort : protocol(int(port)) >= 3;
+    if (!accepted) {
+        t.running[0] = t.running[1] = 0;
+        return 0;
+    }
+    return run_engine(int(port), enable, s);
 }
 
 void TalkInstr_Reset() {

@@ -48,11 +48,24 @@ extern TalkRecord Talk[kVcommPorts];
 extern uint8_t TalkModemProtect;
 
 // The IEC blocks' forms: `block` is the argument block, `enable` the block's
-// input; the result is the block's output.
-//   TrTalkOpen:  u16 port word, then the 6-byte mode record
-//   TrTalkClose: u16 port
+// input; the result is the block's output. Addresses inside the blocks are
+// offsets into the running application's database; what they name must lie
+// whole inside it, else the block's output is 0 and nothing is written there.
+//   TrTalkOpen:    u16 port word, then the 6-byte mode record
+//   TrTalkClose:   u16 port
+//   TrTalkSend, TrTalkReceive: six u16: port, length (at most 255), the
+//                  buffer's address and the INT count's address, each high
+//                  half first; the count is 0xFFFF while idle
+//   Tr_TalkModbus: six u32: port, slave address (0: a master), time-out in
+//                  100 ms, the address of the master's trigger word (a
+//                  request goes out when it rises to 1; unused by a slave),
+//                  of the request record (IecModbusRequest, or the slave's
+//                  IecModbusMap, serial/modbus.h) and of the status word
 uint8_t TrTalkOpen(const uint8_t *block, uint8_t enable);
 uint8_t TrTalkClose(const uint8_t *block, uint8_t enable);
+uint8_t TrTalkSend(const uint8_t *block, uint8_t enable);
+uint8_t TrTalkReceive(const uint8_t *block, uint8_t enable);
+uint8_t Tr_TalkModbus(const uint8_t *block, uint8_t enable);
 
 void TalkInstr_Reset();
 

@@ -10,8 +10,10 @@
 #include "host/root.h"
 #include "host/shell.h"
 #include "iec/kernel/iec.h"
+#include "iec/kernel/trdb.h"
 #include "iec/kernel/trglue.h"
 #include "iec/kernel/tros.h"
+#include "iec/kernel/trvm.h"
 #include "net/net.h"
 #include "net/tx.h"
 #include "objects/graph.h"
@@ -121,6 +123,24 @@ void Tr_SerialGiveBack() {
     }
     is_trprotocol = 0;
 }
+// A place that an IEC block names by its database offset, for the serial
+// instructions: all of it inside one of the running application's data
+// segments (typed variables, class and instance data, STRING buffers,
+// structures), never the header, the VM's own records or a gap.
+uint8_t *Iec_DataPlace(uint32_t offset, uint32_t bytes) {
+    static constexpr uint32_t kDataSegments[] = {6, 7, 8, 9, 10, 14, 15, 18, 35};
+    if (!pDB) return nullptr;
+    uint32_t size = TrVM_DBSize(pDB);
+    for (uint32_t k : kDataSegments) {
+        uint32_t n = 0;
+        uint8_t *seg = TrDB_Segment(pDB, size, k, &n);
+        if (!seg || n == 0) continue;
+        uint64_t first = uint64_t(seg - pDB);
+        if (offset >= first && offset < first + n && uint64_t(offset) + bytes <= first + n)
+            return pDB + offset;
+    }
+    return nullptr;
+}
 } // namespace
 
 void System_Wire() {
@@ -148,6 +168,7 @@ void System_Wire() {
         .iec_active = [] { return TrevantRuntime != 0 && trevant_variables_enumerateded != 0; },
         .modbusinit = &trruntime_modbusinit,
         .protocol = &trprotocol,
+        .iec_place = Iec_DataPlace,
     });
     TrGlue_Hooks = {
         .serial_hand_back = Tr_GiveBackProgrammingPort,
