@@ -184,11 +184,13 @@ void TrevantUpdateBitOutputRegs() {
     }
 }
 
-void TrevantUpdateWordInputRegs() {
-    host::trace("TrevantUpdateWordInputRegs");
-    if (!io_alive()) return;
-    for (uint32_t k = 0; k < WordInputEntries; ++k) {
-        TrWordBind &w = VmDbWordInput_ptr[k];
+namespace {
+// Two-way word bindings: a side that moved since the last scan wins (the
+// register, when both moved); `last` then keeps the register's value for
+// inputs and the variable's for outputs.
+void update_words(TrWordBind *table, uint32_t entries, bool outputs) {
+    for (uint32_t k = 0; k < entries; ++k) {
+        TrWordBind &w = table[k];
         if (!w.iec) continue;
         uint16_t r = le16(w.reg), v = le16(w.iec);
         if (r != v) {
@@ -197,25 +199,21 @@ void TrevantUpdateWordInputRegs() {
             else
                 put_le16(w.iec, r);
         }
-        w.last = le16(w.reg);
+        w.last = le16(outputs ? w.iec : w.reg);
     }
+}
+} // namespace
+
+void TrevantUpdateWordInputRegs() {
+    host::trace("TrevantUpdateWordInputRegs");
+    if (!io_alive()) return;
+    update_words(VmDbWordInput_ptr, WordInputEntries, false);
 }
 
 void TrevantUpdateWordOutputRegs() {
     host::trace("TrevantUpdateWordOutputRegs");
     if (!io_alive()) return;
-    for (uint32_t k = 0; k < WordOutputEntries; ++k) {
-        TrWordBind &w = VmDbWordOutput_ptr[k];
-        if (!w.iec) continue;
-        uint16_t r = le16(w.reg), v = le16(w.iec);
-        if (r != v) {
-            if (w.last == r)
-                put_le16(w.reg, v);
-            else
-                put_le16(w.iec, r);
-        }
-        w.last = le16(w.iec);
-    }
+    update_words(VmDbWordOutput_ptr, WordOutputEntries, true);
 }
 
 void TrevantUpdateWordSRRegs() {
