@@ -28,7 +28,7 @@ constexpr uint32_t kScanRepaint = 30000;                      // 3 s
 constexpr int kScanShown = 17;
 
 // Row flags.
-constexpr uint8_t kSelectable = 0x01, kChosen = 0x02, kEditing = 0x04, kDirty = 0x08;
+constexpr uint8_t kSelectable = 0x01, kChosen = 0x02, kDirty = 0x08;
 
 // clang-format off
 const char *const kLabel[kRows] = {
