@@ -216,12 +216,10 @@ bool find_medium() {
                            : std::strstr(name, "sd")   ? "1"
                                                        : nullptr;
         if (!part) continue;
-        char dev[64], whole[64];
-        std::snprintf(dev, sizeof dev, "/dev/%s%s", name, part);
-        std::snprintf(whole, sizeof whole, "/dev/%s", name);
-        const char *pick = exists(dev) ? dev : whole;
-        if (std::strlen(pick) >= sizeof g.bnMntD) continue;
-        std::memcpy(g.bnMntD, pick, std::strlen(pick) + 1);
+        const std::string whole = std::string("/dev/") + name, dev = whole + part;
+        const std::string &pick = exists(dev) ? dev : whole;
+        if (pick.size() >= sizeof g.bnMntD) continue;
+        std::memcpy(g.bnMntD, pick.c_str(), pick.size() + 1);
         return true;
     }
     return false;

@@ -11,6 +11,7 @@
 #include "screens/sysscr_int.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 uint8_t ActionSuccess;
@@ -376,10 +377,8 @@ void paint_values(const uint8_t *def, LoginInst *l, DC *dc) {
     }
     background(def, l, dc, l->status);
     char status[32] = "USER : None";
-    if (UserLoggedIn) {
-        std::strcpy(status, "USER : ");
-        std::strncat(status, CurUser.name, kNameChars);
-    }
+    if (UserLoggedIn)
+        std::snprintf(status, sizeof status, "USER : %.*s", int(kNameChars), CurUser.name);
     font_height(dc, def[kBoxFont]);
     GDI_SetTextColor(dc, text_colour(def, l));
     GDI_SetFillColor(dc, kColorNone);
