@@ -52,6 +52,11 @@ protected:
         VideoTest::SetUp();
         install();
     }
+    // The probe menu must not outlive the test: the real class goes back.
+    void TearDown() override {
+        OBJM_SetClass(3, &MENU_Class);
+        VideoTest::TearDown();
+    }
     // After a reset: the probe menu and the recorded routines again.
     void install() {
         g_calls.clear();
