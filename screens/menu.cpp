@@ -197,6 +197,33 @@ void write_time(const RCB *r, const uint8_t *d, const uint16_t *w) {
     write_reg(r, b, short_time ? 4 : 6);
 }
 
+// Formats the stored value of line i (a number, float, enumeration, address,
+// bar or LREAL) into its text through the field set up for it.
+void put_stored(MenuInst *m, int i, const uint8_t *d) {
+    FLD &f = m->fmt;
+    switch (kind_of(d)) {
+    case 4:
+    case 5:
+        FLD_FloatUpdate(&f, m->value[i], 0);
+        break;
+    case 7:
+        FLD_EnumUpdate(&f, m->value[i], 0);
+        break;
+    case 10:
+        FLD_IPUpdate(&f, m->value[i], 0);
+        break;
+    case 13:
+        FLD_BarUpdate(&f, int32_t(m->value[i]), 0);
+        break;
+    case 15:
+        FLD_LrealUpdate(&f, m->lreal[i], 0);
+        break;
+    default:
+        FLD_NumUpdate(&f, m->value[i], 0);
+        break;
+    }
+}
+
 // Formats line `i` from its register (reads it) into its text.
 void format_line(MenuInst *m, int i, const uint8_t *d) {
     FLD &f = m->fmt;
@@ -215,62 +242,26 @@ void format_line(MenuInst *m, int i, const uint8_t *d) {
         uint8_t b[8];
         read_reg(m->link[i], b, 8);
         m->lreal[i] = as_double(b);
-        FLD_LrealUpdate(&f, m->lreal[i], 0);
+        put_stored(m, i, d);
         break;
     }
     default:
         m->value[i] = read32(m->link[i]);
-        switch (kind_of(d)) {
-        case 4:
-        case 5:
-            FLD_FloatUpdate(&f, m->value[i], 0);
-            break;
-        case 7:
-            FLD_EnumUpdate(&f, m->value[i], 0);
-            break;
-        case 10:
-            FLD_IPUpdate(&f, m->value[i], 0);
-            break;
-        case 13:
-            FLD_BarUpdate(&f, int32_t(m->value[i]), 0);
-            break;
-        default:
-            FLD_NumUpdate(&f, m->value[i], 0);
-            break;
-        }
+        put_stored(m, i, d);
     }
     m->line_dirty[i] = 1;
 }
 
-// Formats line i from its stored value (no read).
+// Formats line i from its stored value (no read); texts and times have no
+// stored value and are read again.
 void reformat_stored(MenuInst *m, int i, const uint8_t *d) {
-    FLD &f = m->fmt;
-    load_field(m, f, d, m->text[i]);
-    switch (kind_of(d)) {
-    case 4:
-    case 5:
-        FLD_FloatUpdate(&f, m->value[i], 0);
-        break;
-    case 7:
-        FLD_EnumUpdate(&f, m->value[i], 0);
-        break;
-    case 10:
-        FLD_IPUpdate(&f, m->value[i], 0);
-        break;
-    case 13:
-        FLD_BarUpdate(&f, int32_t(m->value[i]), 0);
-        break;
-    case 15:
-        FLD_LrealUpdate(&f, m->lreal[i], 0);
-        break;
-    case 6:
-    case 9:
+    const int kind = kind_of(d);
+    if (kind == 6 || kind == 9) {
         format_line(m, i, d);
-        break;
-    default:
-        FLD_NumUpdate(&f, m->value[i], 0);
-        break;
+        return;
     }
+    load_field(m, m->fmt, d, m->text[i]);
+    put_stored(m, i, d);
 }
 
 bool hidden(const MenuInst *m, int i) {
