@@ -1,7 +1,9 @@
 // A panel running under its supervisor in the test's root folder, looked into
 // through panelctl.
 #pragma once
+#include "base/le.h"
 #include "panel_fixture.h"
+#include "png_snapshot.h"
 #include "process_util.h"
 
 #include <signal.h>
@@ -60,6 +62,35 @@ protected:
         if (at == std::string::npos) return "";
         size_t end = out.find('\n', at);
         return out.substr(at + name.size() + 2, end - at - name.size() - 2);
+    }
+
+    // Builds an example's application into the root folder (after a first
+    // start that made the panel's files) with a one-to-one touch calibration
+    // of the 800 x 480 screen, and starts it until the user screens run.
+    void start_example(const std::string &example) {
+        start();
+        stop();
+        int rc = -1;
+        const std::string out =
+            run(bin("mkapp") + " -o " + root_dir + "/mnt/cfg " + src(example), &rc);
+        ASSERT_EQ(rc, 0) << out;
+        std::string cal(24, '\0');
+        const int32_t rec[6] = {800, 480, 0, 0, 800, 480};
+        for (int i = 0; i < 6; ++i)
+            put_le32(cal.data() + 4 * i, uint32_t(rec[i]));
+        write_file("/mnt/cfg/cal.dta", cal);
+        start();
+        ASSERT_TRUE(wait_for([&] { return field("PGM_state") == "5"; }, 10000));
+    }
+    // The 800 x 480 screen as RGB bytes (empty when the screenshot fails).
+    std::vector<uint8_t> screen_rgb() {
+        const std::string file = root_dir + "/shot.png";
+        int rc = -1;
+        ctl("screenshot " + file, &rc);
+        std::vector<uint8_t> rgb;
+        int w = 0, h = 0;
+        if (rc != 0 || !png_read_rgb(file, &rgb, &w, &h) || w != 800 || h != 480) rgb.clear();
+        return rgb;
     }
 
     pid_t supervisor = -1;

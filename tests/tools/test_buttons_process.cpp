@@ -16,13 +16,8 @@ protected:
     };
     // A pixel of the screen as panelctl's screenshot shows it.
     Rgb pixel(int x, int y) {
-        const std::string file = root_dir + "/shot.png";
-        int rc = -1;
-        ctl("screenshot " + file, &rc);
-        std::vector<uint8_t> rgb;
-        int w = 0, h = 0;
-        if (rc != 0 || !png_read_rgb(file, &rgb, &w, &h) || w != 800 || h != 480)
-            return Rgb{-1, -1, -1};
+        const std::vector<uint8_t> rgb = screen_rgb();
+        if (rgb.empty()) return Rgb{-1, -1, -1};
         const uint8_t *p = rgb.data() + 3 * (size_t(y) * 800 + size_t(x));
         return Rgb{p[0], p[1], p[2]};
     }
@@ -33,19 +28,8 @@ protected:
 };
 
 TEST_F(ButtonsProcessTest, ExampleSwitchesScreensAndShowsRegisters) {
-    start();
-    stop();
-    int rc = -1;
-    const std::string out =
-        run(bin("mkapp") + " -o " + root_dir + "/mnt/cfg " + src("examples/buttons.json"), &rc);
-    ASSERT_EQ(rc, 0) << out;
-    std::string cal(24, '\0');
-    const int32_t rec[6] = {800, 480, 0, 0, 800, 480};
-    for (int i = 0; i < 6; ++i)
-        put_le32(cal.data() + 4 * i, uint32_t(rec[i]));
-    write_file("/mnt/cfg/cal.dta", cal);
-    start();
-    ASSERT_TRUE(wait_for([&] { return field("PGM_state") == "5"; }, 10000));
+    start_example("examples/buttons.json");
+    if (HasFatalFailure()) return;
 
     ctl("touch 120 120");
     EXPECT_TRUE(wait_for([&] { return reg("%SR1") == 2; }, 5000)) << "page 2";

@@ -15,15 +15,6 @@ protected:
     struct Rgb {
         int r, g, b;
     };
-    std::vector<uint8_t> shot() {
-        const std::string file = root_dir + "/shot.png";
-        int rc = -1;
-        ctl("screenshot " + file, &rc);
-        std::vector<uint8_t> rgb;
-        int w = 0, h = 0;
-        if (rc != 0 || !png_read_rgb(file, &rgb, &w, &h) || w != 800 || h != 480) rgb.clear();
-        return rgb;
-    }
     static Rgb at(const std::vector<uint8_t> &rgb, int x, int y) {
         if (rgb.empty()) return Rgb{-1, -1, -1};
         const uint8_t *p = rgb.data() + 3 * (size_t(y) * 800 + size_t(x));
@@ -32,7 +23,7 @@ protected:
     // The meter's red needle crosses column 160 (straight up) between rows
     // 100 and 200.
     bool needle_up() {
-        const std::vector<uint8_t> rgb = shot();
+        const std::vector<uint8_t> rgb = screen_rgb();
         int n = 0;
         for (int y = 100; y < 200; ++y) {
             const Rgb c = at(rgb, 160, y);
@@ -42,25 +33,14 @@ protected:
     }
     // The blue pointer straight up from its centre (419, 169).
     bool pointer_up() {
-        const Rgb c = at(shot(), 419, 110);
+        const Rgb c = at(screen_rgb(), 419, 110);
         return c.b > 200 && c.r < 80;
     }
 };
 
 TEST_F(DashboardProcessTest, ExampleMovesNeedlesAndTakesSlidesAndSelections) {
-    start();
-    stop();
-    int rc = -1;
-    const std::string out =
-        run(bin("mkapp") + " -o " + root_dir + "/mnt/cfg " + src("examples/dashboard.json"), &rc);
-    ASSERT_EQ(rc, 0) << out;
-    std::string cal(24, '\0');
-    const int32_t rec[6] = {800, 480, 0, 0, 800, 480};
-    for (int i = 0; i < 6; ++i)
-        put_le32(cal.data() + 4 * i, uint32_t(rec[i]));
-    write_file("/mnt/cfg/cal.dta", cal);
-    start();
-    ASSERT_TRUE(wait_for([&] { return field("PGM_state") == "5"; }, 10000));
+    start_example("examples/dashboard.json");
+    if (HasFatalFailure()) return;
 
     EXPECT_FALSE(needle_up());
     EXPECT_FALSE(pointer_up());
