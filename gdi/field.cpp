@@ -790,3 +790,19 @@ int FLD_EnumSearch(const FLD *f, const void *text) {
 void Field_Reset() {
     timezoneAdvance = false;
 }
+
+int FLD_TimeSpan(const FLD &f, int none) {
+    const char *tpl = reinterpret_cast<const char *>(f.table);
+    if (!tpl) return none;
+    switch (tpl[f.part]) {
+    case 'k':
+        return 4;
+    case 'o':
+        return 3;
+    case 'X':
+    case 's':
+        return 1;
+    default:
+        return 2;
+    }
+}

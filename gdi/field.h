@@ -82,6 +82,9 @@ int FLD_LrealEdit(FLD *f, double *value, uint8_t key);
 
 // Time and date: three u16 (seconds or day, minutes or month, hours or year).
 void FLD_TimeUpdate(FLD *f, const uint16_t *value, int begin);
+// How many characters the time template's element under the cursor spans
+// (`none` when the field has no template).
+int FLD_TimeSpan(const FLD &f, int none);
 int FLD_TimeEdit(FLD *f, uint16_t *value, uint8_t key);
 // Reads the edited text back into the three words; 1, or 0 when a sub-field
 // does not hold a number (the words keep their values then).

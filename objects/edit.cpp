@@ -240,23 +240,6 @@ int enum_index(const EditInst *e, uint32_t value) {
     return index;
 }
 
-// The time template letter under the cursor: how many characters it spans.
-int time_span(const FLD &f) {
-    const char *tpl = reinterpret_cast<const char *>(f.table);
-    if (!tpl) return 1;
-    switch (tpl[f.part]) {
-    case 'k':
-        return 4;
-    case 'o':
-        return 3;
-    case 'X':
-    case 's':
-        return 1;
-    default:
-        return 2;
-    }
-}
-
 // The text of the last value in display (begin 0) or edit (begin 1) form.
 void format_value(const uint8_t *def, EditInst *e, int begin) {
     FLD &f = e->k.fld;
@@ -585,7 +568,7 @@ uint16_t focus(const uint8_t *def, EditInst *e) {
     default:
         format_value(def, e, 1);
         if (e->kind == kIP) e->k.span = 3;
-        if (e->kind == kTime) e->k.span = uint8_t(time_span(e->k.fld));
+        if (e->kind == kTime) e->k.span = uint8_t(FLD_TimeSpan(e->k.fld, 1));
         OBJM_MorfObj(kKeypad, nullptr);
         return objmsg::kMorph | objmsg::kRepaint;
     }
@@ -709,7 +692,7 @@ uint16_t key(const uint8_t *def, EditInst *e, uint8_t code) {
         break;
     case kTime:
         res = FLD_TimeEdit(&f, words, code);
-        if (res == fld::kChanged) e->k.span = uint8_t(time_span(f));
+        if (res == fld::kChanged) e->k.span = uint8_t(FLD_TimeSpan(f, 1));
         break;
     case kIP:
         res = FLD_IPEdit(&f, &copy, code);

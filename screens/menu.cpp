@@ -354,23 +354,6 @@ void write_page_reg(const uint8_t *def, MenuInst *m) {
 
 uint16_t handle_key(const uint8_t *def, MenuInst *m, int key);
 
-// The element width of the time template under the cursor.
-int time_span(const FLD &f) {
-    const char *tpl = reinterpret_cast<const char *>(f.table);
-    if (!tpl) return 2;
-    switch (tpl[f.part]) {
-    case 'k':
-        return 4;
-    case 'o':
-        return 3;
-    case 'X':
-    case 's':
-        return 1;
-    default:
-        return 2;
-    }
-}
-
 // Opens the editor of line `i` (Enter on an editable line).
 uint16_t open_editor(const uint8_t *def, MenuInst *m, int i, const LineView &l) {
     const uint8_t *d = l.field;
@@ -414,7 +397,7 @@ uint16_t open_editor(const uint8_t *def, MenuInst *m, int i, const LineView &l) 
     case 9:
         time_words(m->link[i], d, g.timeBuf);
         FLD_TimeUpdate(&f, g.timeBuf, 1);
-        m->k.span = uint8_t(time_span(f));
+        m->k.span = uint8_t(FLD_TimeSpan(f, 2));
         break;
     case 10:
         FLD_IPUpdate(&f, m->value[i], 1);
@@ -470,7 +453,7 @@ uint16_t edit_key(const uint8_t *def, MenuInst *m, int key) {
         break;
     case 9:
         r = FLD_TimeEdit(&f, g.timeBuf, uint8_t(key));
-        m->k.span = uint8_t(time_span(f));
+        m->k.span = uint8_t(FLD_TimeSpan(f, 2));
         break;
     case 10:
         r = FLD_IPEdit(&f, &m->value[i], uint8_t(key));
