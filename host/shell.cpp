@@ -304,18 +304,6 @@ bool end_watched(std::atomic<pid_t> *pid) {
     return kill(child, SIGTERM) == 0;
 }
 
-pid_t spawn(const std::function<void()> &fn) {
-    std::fflush(nullptr);
-    pid_t pid = fork();
-    if (pid == 0) {
-        child_setup();
-        fn();
-        _exit(0);
-    }
-    if (pid > 0) remember_child(pid);
-    return pid;
-}
-
 pid_t spawn_exec(const std::vector<std::string> &argv, int stdin_fd, int close_fd) {
     pid_t pid = fork_exec(argv, stdin_fd, close_fd);
     if (pid > 0) remember_child(pid);

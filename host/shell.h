@@ -35,8 +35,6 @@ void shell_reset();
 
 // Runs a real program (argument vector, no shell) and waits for it.
 int run_argv(const std::vector<std::string> &argv);
-// Forks a child that runs fn and then ends; the pid is remembered for reaping.
-pid_t spawn(const std::function<void()> &fn);
 // Forks and executes argv with the given descriptor as standard input (-1 keeps it).
 pid_t spawn_exec(const std::vector<std::string> &argv, int stdin_fd, int close_fd = -1);
 // Runs a real program like run_argv, for a worker thread: its pid stands in
