@@ -11,12 +11,12 @@
 // input runs.
 #include "base/le.h"
 #include "fuzz_display.h"
+#include "fuzz_wire.h"
 #include "platform/keys.h"
 #include "plc/appblocks.h"
 #include "regs/plc_reg.h"
 #include "screens/screens.h"
 #include "system/reglink.h"
-#include "system/wiring.h"
 
 #include <cstring>
 #include <sanitizer/asan_interface.h>
@@ -25,7 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (size < 2) return 0;
     DC *dc = fuzz_display();
     static bool wired = [] {
-        System_Wire();
+        FuzzWire();
         return true;
     }();
     (void)wired;

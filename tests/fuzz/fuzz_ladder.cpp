@@ -11,6 +11,7 @@
 // runs first (bit 1) and a few register bits the program may read (bits
 // 2-7); the rest is the program, in a buffer of exactly its size.
 #include "base/trace.h"
+#include "fuzz_wire.h"
 #include "host/clock.h"
 #include "host/root.h"
 #include "platform/tick.h"
@@ -19,7 +20,6 @@
 #include "regs/plc_reg.h"
 #include "serial/vcomm.h"
 #include "system/nvram.h"
-#include "system/wiring.h"
 #include "tools/lib/ladasm.h"
 
 #include <cstdlib>
@@ -35,7 +35,7 @@ void setup() {
     char tmpl[] = "/tmp/fuzz-ladder-XXXXXX";
     host::set_root(mkdtemp(tmpl));
     host::clock_use_virtual();
-    System_Wire();
+    FuzzWire();
     Vcomm_Init(); // port rows without a line, as start-up installs them
     g_ready = true;
 }

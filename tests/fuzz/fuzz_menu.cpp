@@ -10,13 +10,13 @@
 // bytes pass by pass. The program's block past the input is poisoned.
 #include "base/le.h"
 #include "fuzz_display.h"
+#include "fuzz_wire.h"
 #include "platform/keys.h"
 #include "plc/appblocks.h"
 #include "regs/plc_reg.h"
 #include "screens/screens.h"
 #include "system/pgm.h"
 #include "system/reglink.h"
-#include "system/wiring.h"
 
 #include <cstring>
 #include <sanitizer/asan_interface.h>
@@ -26,7 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (size < kRecord) return 0;
     DC *dc = fuzz_display();
     static bool wired = [] {
-        System_Wire();
+        FuzzWire();
         return true;
     }();
     (void)wired;

@@ -11,6 +11,7 @@
 // past both are poisoned while the input runs.
 #include "base/le.h"
 #include "fuzz_display.h"
+#include "fuzz_wire.h"
 #include "gdi/field.h"
 #include "objects/graph.h"
 #include "platform/keys.h"
@@ -21,7 +22,6 @@
 #include "screens/screens.h"
 #include "system/reglink.h"
 #include "system/sys.h"
-#include "system/wiring.h"
 
 #include <cstring>
 #include <sanitizer/asan_interface.h>
@@ -30,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (size < 4) return 0;
     DC *dc = fuzz_display();
     static bool wired = [] {
-        System_Wire();
+        FuzzWire();
         return true;
     }();
     (void)wired;

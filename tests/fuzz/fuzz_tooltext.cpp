@@ -6,11 +6,11 @@
 //
 // Input: the first byte picks the reader (0 description, 1 program bytes,
 // 2 a "reg get" request), the rest is its input.
+#include "fuzz_wire.h"
 #include "host/clock.h"
 #include "host/ctl.h"
 #include "host/root.h"
 #include "system/ctl_cmds.h"
-#include "system/wiring.h"
 #include "tools/lib/appbuild.h"
 #include "tools/lib/ladasm.h"
 
@@ -25,7 +25,7 @@ void setup() {
     char tmpl[] = "/tmp/fuzz-tooltext-XXXXXX";
     host::set_root(mkdtemp(tmpl));
     host::clock_use_virtual();
-    System_Wire();
+    FuzzWire();
     CtlCmds_Register();
     g_ready = true;
 }

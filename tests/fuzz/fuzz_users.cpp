@@ -6,11 +6,11 @@
 // Input: 16 bytes of name, 10 of password, then the table's data (login_tbl
 // from byte 8). The block past the data is poisoned while the input runs.
 #include "base/le.h"
+#include "fuzz_wire.h"
 #include "host/clock.h"
 #include "plc/appblocks.h"
 #include "screens/screens.h"
 #include "system/reglink.h"
-#include "system/wiring.h"
 
 #include <cstring>
 #include <sanitizer/asan_interface.h>
@@ -18,7 +18,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     static bool wired = [] {
         host::clock_use_virtual();
-        System_Wire();
+        FuzzWire();
         return true;
     }();
     (void)wired;
